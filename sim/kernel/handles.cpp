@@ -1,0 +1,32 @@
+#include "kernel/handles.h"
+
+namespace sim {
+
+void* HandleTable::add(std::shared_ptr<KernelObject> object) {
+    const uintptr_t value = next_;
+    next_ += 4;
+    table_[value] = std::move(object);
+    return reinterpret_cast<void*>(value);
+}
+
+std::shared_ptr<KernelObject> HandleTable::find(void* handle) const {
+    auto it = table_.find(reinterpret_cast<uintptr_t>(handle));
+    return it == table_.end() ? nullptr : it->second;
+}
+
+bool HandleTable::close(void* handle) {
+    auto it = table_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == table_.end()) return false;
+    if (!it->second->on_close()) return false;
+    table_.erase(it);
+    return true;
+}
+
+size_t HandleTable::open_count(const std::string& type) const {
+    size_t n = 0;
+    for (const auto& [value, object] : table_)
+        if (type == object->type_name()) ++n;
+    return n;
+}
+
+}  // namespace sim

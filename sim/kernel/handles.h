@@ -1,0 +1,49 @@
+// Kernel objects behind Win32 handles: files, serial ports, threads, printers, registry keys,
+// libraries. One table for the whole world, as on Windows where one process has one table.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace sim {
+
+struct KernelObject {
+    virtual ~KernelObject() = default;
+    virtual const char* type_name() const = 0;
+    // Called once when the last handle to the object is closed; returns false when closing
+    // fails (the handle then stays valid).
+    virtual bool on_close() { return true; }
+};
+
+// An object that ReadFile and WriteFile reach (files, serial ports, volumes). Each call runs on
+// the calling simulated thread and may block it. Results: 0 on success, else a Win32 error code
+// (which the caller hands to SetLastError); *done is set in both cases.
+struct StreamObject : KernelObject {
+    virtual uint32_t read(void* buffer, uint32_t n, uint32_t* done) = 0;
+    virtual uint32_t write(const void* buffer, uint32_t n, uint32_t* done) = 0;
+};
+
+class HandleTable {
+public:
+    // Hands out a new handle value (multiples of 4 from 0x100, never reused, never
+    // INVALID_HANDLE_VALUE or NULL).
+    void* add(std::shared_ptr<KernelObject> object);
+    std::shared_ptr<KernelObject> find(void* handle) const;
+    template <class T>
+    std::shared_ptr<T> get(void* handle) const {
+        return std::dynamic_pointer_cast<T>(find(handle));
+    }
+    // Closes a handle: false when it is not a valid handle or the object refused to close.
+    bool close(void* handle);
+    size_t open_count() const { return table_.size(); }
+    // Objects of a type that are still open (for leak checks in tests).
+    size_t open_count(const std::string& type) const;
+
+private:
+    std::map<uintptr_t, std::shared_ptr<KernelObject>> table_;
+    uintptr_t next_ = 0x100;
+};
+
+}  // namespace sim

@@ -1,0 +1,307 @@
+#include "kernel/kernel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "kernel/fiber.h"
+
+namespace sim {
+
+namespace {
+Kernel* g_kernel = nullptr;
+// Simulated threads get a Windows-sized stack: module code keeps its buffers on the stack.
+constexpr size_t kStackSize = 1024 * 1024;
+}  // namespace
+
+Kernel& kernel() {
+    if (!g_kernel) {
+        std::fprintf(stderr, "simulated world: no kernel exists in this process\n");
+        std::abort();
+    }
+    return *g_kernel;
+}
+
+bool has_kernel() { return g_kernel != nullptr; }
+
+Kernel::Kernel(const KernelConfig& config) : config_(config), rng_(config.seed) {
+    if (g_kernel) {
+        std::fprintf(stderr, "simulated world: only one kernel may exist at a time\n");
+        std::abort();
+    }
+    g_kernel = this;
+}
+
+Kernel::~Kernel() {
+    for (auto& t : threads_) fiber_destroy(t->fiber);
+    if (scheduler_fiber_) fiber_destroy(scheduler_fiber_);
+    g_kernel = nullptr;
+}
+
+std::string Kernel::time_text() const {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "t=%llu.%06llus", static_cast<unsigned long long>(now_ / kSecond),
+                  static_cast<unsigned long long>(now_ % kSecond));
+    return buf;
+}
+
+void Kernel::record(const std::string& kind, const std::string& text) {
+    transcript_.add(now_, current_ ? current_->name : "world", kind, text);
+}
+
+void Kernel::note_time_query() {
+    if (!current_) return;
+    if (++current_->spin_guard >= config_.spin_guard_limit) {
+        current_->spin_guard = 0;
+        sleep_for(kMs, "time query loop");
+    }
+}
+
+SimThread* Kernel::spawn(const std::string& name, std::function<void()> body) {
+    auto t = std::make_unique<SimThread>();
+    t->id = next_thread_id_;
+    next_thread_id_ += 4;
+    t->name = name.empty() ? "thread-" + std::to_string(t->id) : name;
+    t->body = std::move(body);
+    t->state = ThreadState::Runnable;
+    SimThread* raw = t.get();
+    threads_.push_back(std::move(t));
+    runnable_.push_back(raw);
+    return raw;
+}
+
+SimThread* Kernel::find_thread(uint32_t id) const {
+    for (const auto& t : threads_)
+        if (t->id == id) return t.get();
+    return nullptr;
+}
+
+void Kernel::make_runnable(SimThread* t) {
+    t->state = ThreadState::Runnable;
+    runnable_.push_back(t);
+}
+
+void Kernel::switch_to_scheduler() {
+    SimThread* self = current_;
+    fiber_switch(self->fiber, scheduler_fiber_);
+}
+
+void Kernel::fiber_entry() {
+    Kernel& k = kernel();
+    SimThread* self = k.current_;
+    self->body();
+    k.exit_current(0);
+}
+
+void Kernel::run_thread(SimThread* t) {
+    current_ = t;
+    t->state = ThreadState::Running;
+    if (!t->fiber) t->fiber = fiber_create(&Kernel::fiber_entry, kStackSize);
+    fiber_switch(scheduler_fiber_, t->fiber);
+    current_ = nullptr;
+    if (t->state == ThreadState::Finished) {
+        // Its stack is no longer needed; nothing on it is alive any more.
+        fiber_destroy(t->fiber);
+        t->fiber = nullptr;
+    }
+}
+
+void Kernel::yield_point() {
+    if (!current_) return;
+    const bool due = !events_.empty() && events_.top().when <= now_;
+    if (runnable_.empty() && !due) return;
+    if (!rng_.chance(config_.switch_probability)) return;
+    make_runnable(current_);
+    switch_to_scheduler();
+}
+
+void Kernel::sleep_for(Micros d, const char* call) {
+    if (!current_) {
+        std::fprintf(stderr, "simulated world: %s called outside a simulated thread\n", call);
+        std::abort();
+    }
+    current_->spin_guard = 0;
+    if (d == 0) {
+        make_runnable(current_);
+        switch_to_scheduler();
+        return;
+    }
+    const Micros deadline = now_ + d;
+    // Alone and with nothing scheduled before the deadline: nothing else can happen in between,
+    // so the clock simply moves on (no switch to the scheduler).
+    if (runnable_.empty() && (events_.empty() || events_.top().when > deadline) && deadline <= config_.budget &&
+        deadline <= time_limit_ && !failed_) {
+        now_ = deadline;
+        return;
+    }
+    block(call, &deadline);
+}
+
+bool Kernel::block(const std::string& call, const Micros* deadline) {
+    SimThread* t = current_;
+    if (!t) {
+        std::fprintf(stderr, "simulated world: %s would block outside a simulated thread\n", call.c_str());
+        std::abort();
+    }
+    t->spin_guard = 0;
+    t->state = ThreadState::Blocked;
+    t->waiting_in = call;
+    t->timed_out = false;
+    const uint64_t serial = ++t->block_serial;
+    if (deadline) {
+        t->has_deadline = true;
+        t->wake_at = *deadline;
+        at(*deadline, [this, t, serial] {
+            if (t->state == ThreadState::Blocked && t->block_serial == serial) {
+                t->timed_out = true;
+                make_runnable(t);
+            }
+        });
+    }
+    switch_to_scheduler();
+    t->has_deadline = false;
+    t->waiting_in.clear();
+    return !t->timed_out;
+}
+
+void Kernel::wake(SimThread* t) {
+    if (t && t->state == ThreadState::Blocked) make_runnable(t);
+}
+
+void Kernel::exit_current(uint32_t exit_code) {
+    SimThread* t = current_;
+    t->state = ThreadState::Finished;
+    t->exit_code = exit_code;
+    switch_to_scheduler();
+    std::abort();  // a finished thread is never resumed
+}
+
+void Kernel::terminate(SimThread* t, uint32_t exit_code) {
+    if (t == current_) {
+        t->state = ThreadState::Terminated;
+        t->exit_code = exit_code;
+        switch_to_scheduler();
+        std::abort();
+    }
+    if (t->state == ThreadState::Finished || t->state == ThreadState::Terminated) return;
+    runnable_.erase(std::remove(runnable_.begin(), runnable_.end(), t), runnable_.end());
+    t->state = ThreadState::Terminated;
+    t->exit_code = exit_code;
+    // Its stack stays mapped until the world is torn down, as a terminated Windows thread's
+    // resources are not reclaimed by anything the thread itself would have run.
+}
+
+void Kernel::at(Micros when, std::function<void()> fn) {
+    if (when < now_) when = now_;
+    events_.push(Event{when, event_seq_++, std::move(fn)});
+}
+
+void Kernel::fail(const std::string& report) {
+    if (!failed_) {
+        failed_ = true;
+        fail_report_ = report;
+        record("fail", report);
+    }
+    if (current_) {
+        current_->state = ThreadState::Blocked;
+        current_->waiting_in = "stopped: the run failed";
+        switch_to_scheduler();
+        std::abort();  // never resumed
+    }
+}
+
+std::string Kernel::thread_report() const {
+    std::string out;
+    for (const auto& t : threads_) {
+        if (t->state == ThreadState::Finished || t->state == ThreadState::Terminated) continue;
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%x", t->id);
+        out += "  thread '" + t->name + "' (id " + id + ") ";
+        if (t->state == ThreadState::Blocked) {
+            out += "waits in " + (t->waiting_in.empty() ? std::string(t->current_call) : t->waiting_in);
+            if (t->has_deadline) {
+                char until[48];
+                std::snprintf(until, sizeof until, " until t=%llu.%06llus",
+                              static_cast<unsigned long long>(t->wake_at / kSecond),
+                              static_cast<unsigned long long>(t->wake_at % kSecond));
+                out += until;
+            }
+        } else {
+            out += std::string("is runnable in ") + t->current_call;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+RunResult Kernel::run(const std::function<bool()>& until) {
+    RunResult result;
+    if (running_) {
+        std::fprintf(stderr, "simulated world: run() called from inside a run\n");
+        std::abort();
+    }
+    if (!scheduler_fiber_) scheduler_fiber_ = fiber_for_current_os_thread();
+    running_ = true;
+    for (;;) {
+        if (failed_) {
+            result.outcome = Outcome::Failed;
+            result.report = "run stopped at " + time_text() + " (seed " + std::to_string(config_.seed) +
+                            "): " + fail_report_ + "\n" + thread_report();
+            break;
+        }
+        if (until && until()) break;
+        if (!events_.empty() && events_.top().when <= now_) {
+            Event e = events_.top();
+            events_.pop();
+            e.fn();
+            continue;
+        }
+        if (!runnable_.empty()) {
+            const size_t i = runnable_.size() == 1 ? 0 : static_cast<size_t>(rng_.below(runnable_.size()));
+            SimThread* t = runnable_[i];
+            runnable_.erase(runnable_.begin() + static_cast<long>(i));
+            run_thread(t);
+            continue;
+        }
+        if (!events_.empty()) {
+            const Micros next = events_.top().when;
+            if (next > time_limit_) {
+                now_ = time_limit_;
+                break;
+            }
+            if (next > config_.budget) {
+                now_ = config_.budget;
+                result.outcome = Outcome::Budget;
+                result.report = "virtual-time budget used up at " + time_text() + " (seed " +
+                                std::to_string(config_.seed) + ")\n" + thread_report();
+                break;
+            }
+            now_ = next;
+            continue;
+        }
+        const bool any_alive = std::any_of(threads_.begin(), threads_.end(), [](const auto& t) {
+            return t->state != ThreadState::Finished && t->state != ThreadState::Terminated;
+        });
+        if (any_alive) {
+            result.outcome = Outcome::Deadlock;
+            result.report = "deadlock at " + time_text() + " (seed " + std::to_string(config_.seed) +
+                            "): no thread can run and nothing is scheduled\n" + thread_report();
+            record("deadlock", result.report);
+        } else if (time_limit_ != ~Micros(0)) {
+            now_ = std::max(now_, time_limit_);
+        }
+        break;
+    }
+    running_ = false;
+    return result;
+}
+
+RunResult Kernel::run_until_time(Micros t) {
+    time_limit_ = t;
+    RunResult r = run();
+    time_limit_ = ~Micros(0);
+    if (r.outcome == Outcome::Finished && now_ < t && !failed_) now_ = t;
+    return r;
+}
+
+}  // namespace sim

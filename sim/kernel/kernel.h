@@ -1,0 +1,181 @@
+// The kernel of the simulated world: virtual time, simulated threads, timed events and the
+// transcript.
+//
+// Exactly one simulated thread runs at any moment. Simulated threads are fibers (ucontext) on
+// the one OS thread that called Kernel::run(); the scheduler itself runs on that OS thread's own
+// stack. A simulated thread gives up the processor only inside Win32 calls: when it blocks
+// (sleeps, waits for a lock, a window, a serial byte ...) or at a yield point, where the seeded
+// PRNG may choose another runnable thread. When no thread can run, the clock jumps to the next
+// timed event. Same seed and same inputs give the same interleaving, byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <queue>
+#include <string>
+#include <vector>
+
+#include "kernel/rng.h"
+#include "kernel/transcript.h"
+
+namespace sim {
+
+using Micros = uint64_t;  // virtual time, microseconds since the world started
+
+constexpr Micros kMs = 1000;
+constexpr Micros kSecond = 1000 * kMs;
+constexpr Micros kMinute = 60 * kSecond;
+constexpr Micros kHour = 60 * kMinute;
+
+struct Fiber;
+
+enum class ThreadState { Runnable, Running, Blocked, Finished, Terminated };
+
+// One simulated thread. Owned by the kernel; pointers stay valid until the kernel is destroyed.
+struct SimThread {
+    uint32_t id = 0;            // the thread id GetCurrentThreadId returns
+    std::string name;           // for transcripts and reports
+    ThreadState state = ThreadState::Runnable;
+    std::string waiting_in;     // the call it blocks in, for deadlock reports
+    Micros wake_at = 0;         // when it blocks with a deadline
+    bool has_deadline = false;
+    bool timed_out = false;     // set when the deadline, not a wake(), ended the block
+    uint64_t block_serial = 0;  // counts blocks, so that a stale timer cannot wake a later block
+    uint32_t last_error = 0;    // GetLastError
+    uint32_t exit_code = 259;   // STILL_ACTIVE until the thread ends
+    void* win32_handle = nullptr;  // the HANDLE CreateThread gave out, if any
+    std::function<void()> body;
+    Fiber* fiber = nullptr;
+    unsigned spin_guard = 0;    // time queries without time passing (see Kernel::note_time_query)
+    const char* current_call = "";  // the Win32 call it is in (or last made)
+};
+
+enum class Outcome {
+    Finished,  // every simulated thread ended (or the stop condition held)
+    Deadlock,  // threads remain but none can run and nothing is scheduled
+    Budget,    // the virtual-time budget ran out
+    Failed,    // a device, the operator or a check stopped the run (Kernel::fail)
+};
+
+struct RunResult {
+    Outcome outcome = Outcome::Finished;
+    std::string report;  // empty when finished; otherwise names threads, calls, time and seed
+    bool ok() const { return outcome == Outcome::Finished; }
+};
+
+struct KernelConfig {
+    uint64_t seed = 1;
+    Micros budget = 48 * kHour;     // virtual time after which a run stops with a report
+    // Probability that a yield point hands the processor to another runnable thread.
+    double switch_probability = 0.25;
+    // A serial read that finds no byte costs this much virtual time (see serial.cpp).
+    Micros empty_read_cost = 250;
+    // A thread that asks for the time this many times in a row without any time passing is
+    // charged one millisecond, so that a loop which polls the clock without sleeping still
+    // sees time move.
+    unsigned spin_guard_limit = 64;
+};
+
+class Kernel {
+public:
+    explicit Kernel(const KernelConfig& config);
+    ~Kernel();
+    Kernel(const Kernel&) = delete;
+    Kernel& operator=(const Kernel&) = delete;
+
+    const KernelConfig& config() const { return config_; }
+    uint64_t seed() const { return config_.seed; }
+    Rng& rng() { return rng_; }
+    Transcript& transcript() { return transcript_; }
+
+    // --- time -------------------------------------------------------------------------------
+    Micros now() const { return now_; }
+    // Called by the time queries (GetTickCount, GetLocalTime): see KernelConfig::spin_guard_limit.
+    void note_time_query();
+
+    // --- threads ----------------------------------------------------------------------------
+    // Creates a runnable simulated thread. May be called before run() or from any simulated
+    // thread or event.
+    SimThread* spawn(const std::string& name, std::function<void()> body);
+    // The simulated thread now running, or nullptr when called from the scheduler (events,
+    // setup code outside run()).
+    SimThread* current() const { return current_; }
+    bool in_thread() const { return current_ != nullptr; }
+    SimThread* find_thread(uint32_t id) const;
+    const std::vector<std::unique_ptr<SimThread>>& threads() const { return threads_; }
+
+    // A point where another runnable thread may be chosen (seeded). Cheap when alone.
+    void yield_point();
+    // Blocks the current thread for d of virtual time (d == 0 still yields).
+    void sleep_for(Micros d, const char* call);
+    // Blocks the current thread until wake() or, with a deadline, until that time. Returns true
+    // when woken, false on time-out. `call` names the Win32 call for deadlock reports.
+    bool block(const std::string& call, const Micros* deadline = nullptr);
+    // Makes a blocked thread runnable again (no effect on a thread that is not blocked).
+    void wake(SimThread* t);
+    // Ends the current thread (its function has returned, or it terminated itself).
+    [[noreturn]] void exit_current(uint32_t exit_code);
+    // Stops another thread for good (TerminateThread). It never runs again.
+    void terminate(SimThread* t, uint32_t exit_code);
+
+    // --- events -----------------------------------------------------------------------------
+    // Runs fn on the scheduler at virtual time `when` (>= now). Events at the same time run in
+    // the order they were scheduled. Events must not block.
+    void at(Micros when, std::function<void()> fn);
+    void after(Micros delay, std::function<void()> fn) { at(now_ + delay, std::move(fn)); }
+
+    // --- running ----------------------------------------------------------------------------
+    // Runs until every simulated thread has ended, or `until` returns true (checked between
+    // steps), or deadlock, budget or failure.
+    RunResult run(const std::function<bool()>& until = nullptr);
+    // Runs until virtual time t (events at t included), then returns with Finished.
+    RunResult run_until_time(Micros t);
+    // Stops the run with Outcome::Failed and this report. From a simulated thread it does not
+    // return (the thread is parked); from an event it returns and the run stops afterwards.
+    void fail(const std::string& report);
+    bool failed() const { return failed_; }
+
+    // A description of every unfinished thread and what it waits in.
+    std::string thread_report() const;
+    std::string time_text() const;  // "t=12.345678s"
+
+    // Records an outside event in the transcript under the current thread's name.
+    void record(const std::string& kind, const std::string& text);
+
+private:
+    struct Event {
+        Micros when;
+        uint64_t seq;
+        std::function<void()> fn;
+        bool operator>(const Event& o) const { return when != o.when ? when > o.when : seq > o.seq; }
+    };
+
+    void switch_to_scheduler();
+    void run_thread(SimThread* t);
+    void make_runnable(SimThread* t);
+    bool step(const std::function<bool()>& until, RunResult& result, Micros time_limit, bool use_limit);
+    static void fiber_entry();
+
+    KernelConfig config_;
+    Rng rng_;
+    Transcript transcript_;
+    Micros now_ = 0;
+    std::vector<std::unique_ptr<SimThread>> threads_;
+    std::vector<SimThread*> runnable_;
+    SimThread* current_ = nullptr;
+    std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
+    uint64_t event_seq_ = 0;
+    uint32_t next_thread_id_ = 0x104;
+    bool failed_ = false;
+    std::string fail_report_;
+    bool running_ = false;
+    Fiber* scheduler_fiber_ = nullptr;
+    Micros time_limit_ = ~Micros(0);  // run_until_time's limit, respected by the sleep fast path
+};
+
+// The kernel of the world that this process simulates. One world per process.
+Kernel& kernel();
+bool has_kernel();
+
+}  // namespace sim

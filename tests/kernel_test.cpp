@@ -1,0 +1,259 @@
+// The kernel's promises: virtual time, deterministic interleaving from a seed, critical
+// sections, thread termination, deadlock and budget reports, the tick count's wrap.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sim_test.h"
+#include "win32/files.h"
+#include "world/world.h"
+
+namespace {
+
+using sim::kMs;
+using sim::kSecond;
+
+// Three threads that sleep different amounts and record each step in the transcript.
+uint64_t interleaving_hash(uint64_t seed, std::string* order) {
+    sim::WorldConfig cfg;
+    cfg.seed = seed;
+    cfg.switch_probability = 0.5;
+    sim::World world(cfg);
+    static CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    static std::string* out;
+    out = order;
+    for (int i = 0; i < 3; ++i) {
+        world.spawn("worker" + std::to_string(i), [i] {
+            for (int step = 0; step < 20; ++step) {
+                EnterCriticalSection(&cs);
+                *out += static_cast<char>('a' + i);
+                sim::kernel().record("step", std::to_string(i) + "/" + std::to_string(step));
+                LeaveCriticalSection(&cs);
+                Sleep(step % 3 == 0 ? 0 : 10);
+            }
+        });
+    }
+    sim::RunResult r = world.run();
+    EXPECT_TRUE(r.ok()) << r.report;
+    return world.transcript_hash();
+}
+
+TEST(Kernel, SameSeedSameInterleavingOtherSeedOther) {
+    const uint64_t seed = sim_test::seed(11);
+    std::string a, b, c;
+    const uint64_t h1 = interleaving_hash(seed, &a);
+    const uint64_t h2 = interleaving_hash(seed, &b);
+    EXPECT_EQ(h1, h2);
+    EXPECT_EQ(a, b);
+    // Some other seed gives another order of the same steps.
+    bool differs = false;
+    for (uint64_t other = seed + 1; other < seed + 20 && !differs; ++other) {
+        c.clear();
+        interleaving_hash(other, &c);
+        differs = c != a;
+        EXPECT_EQ(c.size(), a.size());
+    }
+    EXPECT_TRUE(differs) << "twenty seeds gave the very same interleaving";
+}
+
+TEST(Kernel, SleepAdvancesVirtualTimeOnly) {
+    sim::World world(sim_test::config());
+    DWORD before = 0, after = 0;
+    world.spawn("sleeper", [&] {
+        before = GetTickCount();
+        Sleep(10500);
+        after = GetTickCount();
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_EQ(after - before, 10500u);
+    EXPECT_EQ(world.kernel().now(), 10500 * kMs);
+}
+
+TEST(Kernel, TickCountWrapsAndUnsignedDifferencesHold) {
+    sim::WorldConfig cfg = sim_test::config();
+    cfg.start_tick = 0xFFFFFF00u;  // 256 ms before the wrap
+    sim::World world(cfg);
+    DWORD start = 0, end = 0;
+    world.spawn("poller", [&] {
+        start = GetTickCount();
+        while (GetTickCount() - start < 300) Sleep(10);
+        end = GetTickCount();
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_EQ(start, 0xFFFFFF00u);
+    EXPECT_LT(end, 100u) << "the count wrapped past zero";
+    EXPECT_EQ(static_cast<DWORD>(end - start), 300u);
+}
+
+TEST(Kernel, LoopPollingTheClockWithoutSleepingStillSeesTimePass) {
+    sim::World world(sim_test::config());
+    bool done = false;
+    world.spawn("spinner", [&] {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < 1000) {
+        }
+        done = true;
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_TRUE(done);
+}
+
+TEST(Kernel, LocalTimeFollowsTheVirtualClockAcrossMidnight) {
+    sim::WorldConfig cfg = sim_test::config();
+    cfg.start_clock = {2026, 12, 31, 23, 59, 59, 500};
+    sim::World world(cfg);
+    SYSTEMTIME st{};
+    world.spawn("clock", [&] {
+        Sleep(750);
+        GetLocalTime(&st);
+    });
+    ASSERT_TRUE(world.run().ok());
+    EXPECT_EQ(st.wYear, 2027);
+    EXPECT_EQ(st.wMonth, 1);
+    EXPECT_EQ(st.wDay, 1);
+    EXPECT_EQ(st.wHour, 0);
+    EXPECT_EQ(st.wMinute, 0);
+    EXPECT_EQ(st.wSecond, 0);
+    EXPECT_EQ(st.wMilliseconds, 250);
+    EXPECT_EQ(st.wDayOfWeek, 5);  // a Friday
+}
+
+TEST(Kernel, CriticalSectionIsRecursiveForItsOwnerAndBlocksOthers) {
+    sim::World world(sim_test::config());
+    static CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    std::vector<std::string> events;
+    world.spawn("owner", [&] {
+        EnterCriticalSection(&cs);
+        EnterCriticalSection(&cs);  // again, as its owner
+        events.push_back("owner in twice");
+        Sleep(1000);  // the other thread must wait all this time
+        LeaveCriticalSection(&cs);
+        events.push_back("owner left once");
+        Sleep(1000);  // still held: one more leave is needed
+        LeaveCriticalSection(&cs);
+        events.push_back("owner left");
+    });
+    world.spawn("other", [&] {
+        Sleep(10);
+        EnterCriticalSection(&cs);
+        events.push_back("other in at " + std::to_string(sim::kernel().now() / kMs));
+        LeaveCriticalSection(&cs);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[2], "owner left");
+    EXPECT_EQ(events[3], "other in at 2000");
+}
+
+TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
+    sim::World world(sim_test::config(5));
+    static CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    static int steps = 0;
+    steps = 0;
+    HANDLE victim = NULL;
+    bool other_got_lock = false;
+    world.spawn("host", [&] {
+        victim = CreateThread(NULL, 0, [](LPVOID) -> DWORD {
+            EnterCriticalSection(&cs);
+            for (;;) {
+                ++steps;
+                Sleep(100);
+            }
+        }, NULL, 0, NULL);
+        Sleep(1050);
+        ASSERT_TRUE(TerminateThread(victim, 7));
+        const int at_termination = steps;
+        Sleep(5000);
+        EXPECT_EQ(steps, at_termination) << "a terminated thread ran again";
+        DWORD code = 0;
+        ASSERT_TRUE(GetExitCodeThread(victim, &code));
+        EXPECT_EQ(code, 7u);
+        EXPECT_FALSE(TryEnterCriticalSection(&cs)) << "the section must stay owned by the dead thread";
+        EnterCriticalSection(&cs);  // blocks for ever: the world must report it
+        other_got_lock = true;
+    });
+    sim::RunResult r = world.run();
+    EXPECT_EQ(r.outcome, sim::Outcome::Deadlock);
+    EXPECT_FALSE(other_got_lock);
+    EXPECT_NE(r.report.find("'host'"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("EnterCriticalSection"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("seed 5"), std::string::npos) << r.report;
+    EXPECT_EQ(steps, 11);
+    CloseHandle(victim);
+}
+
+TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
+    sim::World world(sim_test::config(42));
+    static CRITICAL_SECTION first, second;
+    InitializeCriticalSection(&first);
+    InitializeCriticalSection(&second);
+    world.spawn("alpha", [] {
+        EnterCriticalSection(&first);
+        Sleep(100);
+        EnterCriticalSection(&second);
+    });
+    world.spawn("beta", [] {
+        EnterCriticalSection(&second);
+        Sleep(100);
+        EnterCriticalSection(&first);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_EQ(r.outcome, sim::Outcome::Deadlock) << r.report;
+    EXPECT_NE(r.report.find("thread 'alpha'"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("thread 'beta'"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("held by thread 'beta'"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("t=0.100000s"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("seed 42"), std::string::npos) << r.report;
+}
+
+TEST(Kernel, BudgetStopsARunThatNeverEnds) {
+    sim::WorldConfig cfg = sim_test::config();
+    cfg.budget = 10 * sim::kMinute;
+    sim::World world(cfg);
+    world.spawn("forever", [] {
+        for (;;) Sleep(300);
+    });
+    sim::RunResult r = world.run();
+    EXPECT_EQ(r.outcome, sim::Outcome::Budget);
+    EXPECT_NE(r.report.find("forever"), std::string::npos) << r.report;
+    EXPECT_LE(world.kernel().now(), 10 * sim::kMinute);
+}
+
+TEST(Kernel, RunUntilTimeStopsOnTheDotAndCanBeResumed) {
+    sim::World world(sim_test::config());
+    int ticks = 0;
+    world.spawn("ticker", [&] {
+        for (int i = 0; i < 10; ++i) {
+            Sleep(1000);
+            ++ticks;
+        }
+    });
+    sim::RunResult r = world.run_until_time(3500 * kMs);
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(world.kernel().now(), 3500 * kMs);
+    r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_EQ(ticks, 10);
+    EXPECT_EQ(world.kernel().now(), 10 * kSecond);
+}
+
+TEST(Kernel, LeavingASectionOneDoesNotOwnStopsTheRun) {
+    sim::World world(sim_test::config());
+    static CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    world.spawn("careless", [] { LeaveCriticalSection(&cs); });
+    sim::RunResult r = world.run();
+    EXPECT_EQ(r.outcome, sim::Outcome::Failed);
+    EXPECT_NE(r.report.find("does not own"), std::string::npos) << r.report;
+}
+
+}  // namespace

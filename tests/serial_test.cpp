@@ -1,0 +1,206 @@
+// Serial ports as the module's robot link relies on them: open errors, settings, read time-outs,
+// bytes travelling at line speed, write faults.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sim_test.h"
+#include "win32/serial.h"
+#include "world/world.h"
+
+namespace {
+
+using sim::kMs;
+
+// Answers every "?" with "OK$" after a reply delay; remembers what it received and when.
+class EchoDevice : public sim::SerialDevice {
+public:
+    void attached(sim::SerialLine& line) override { line_ = &line; }
+    void on_byte(uint8_t byte) override {
+        received.push_back(static_cast<char>(byte));
+        arrival_us.push_back(sim::kernel().now());
+        if (byte == '?') sim::kernel().after(reply_delay, [this] { line_->device_send("OK$"); });
+    }
+    std::string received;
+    std::vector<sim::Micros> arrival_us;
+    sim::Micros reply_delay = 5 * kMs;
+
+private:
+    sim::SerialLine* line_ = nullptr;
+};
+
+// Opens a port the way the module's robot link does: 14400 8N1, reads that return at once.
+HANDLE open_robot_port(const char* name) {
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    EXPECT_TRUE(GetCommState(h, &dcb));
+    dcb.BaudRate = CBR_14400;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    EXPECT_TRUE(SetCommState(h, &dcb));
+    COMMTIMEOUTS to{MAXDWORD, 0, 0, 10, 1000};
+    EXPECT_TRUE(SetCommTimeouts(h, &to));
+    return h;
+}
+
+TEST(Serial, OpenErrorsAreThoseOfWindows) {
+    sim::World world(sim_test::config());
+    world.serial().attach("COM2", std::make_shared<EchoDevice>());
+    world.spawn("host", [] {
+        // Nothing plugged into COM1: error 2.
+        EXPECT_EQ(CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        HANDLE h = CreateFileA("\\\\.\\com2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        // Already open: error 5, also under its other name.
+        EXPECT_EQ(CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_TRUE(CloseHandle(h));
+        EXPECT_FALSE(CloseHandle(h));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+        h = CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "closing must free the port";
+        CloseHandle(h);
+    });
+    world.serial().fail_open("COM2", ERROR_GEN_FAILURE, 1);
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+}
+
+TEST(Serial, SettingsAreKeptAndBadOnesRefused) {
+    sim::World world(sim_test::config());
+    auto& line = world.serial().attach("COM3", std::make_shared<EchoDevice>());
+    world.spawn("host", [&] {
+        HANDLE h = open_robot_port("COM3");
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DCB dcb{};
+        ASSERT_TRUE(GetCommState(h, &dcb));
+        EXPECT_EQ(dcb.DCBlength, 28u);
+        EXPECT_EQ(dcb.BaudRate, 14400u);
+        dcb.ByteSize = 9;
+        EXPECT_FALSE(SetCommState(h, &dcb));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        line.fail_set_timeouts(1);
+        COMMTIMEOUTS to{};
+        EXPECT_FALSE(SetCommTimeouts(h, &to));
+        EXPECT_TRUE(GetCommTimeouts(h, &to));
+        EXPECT_EQ(to.ReadIntervalTimeout, MAXDWORD) << "a refused change leaves the old time-outs";
+        CloseHandle(h);
+    });
+    ASSERT_TRUE(world.run().ok());
+    EXPECT_EQ(sizeof(DCB), 28u);
+}
+
+TEST(Serial, BytesTravelAtLineSpeedAndPollingReadsCostTime) {
+    sim::World world(sim_test::config());
+    auto device = std::make_shared<EchoDevice>();
+    world.serial().attach("COM1", device);
+    std::string reply;
+    sim::Micros write_took = 0, reply_at = 0;
+    unsigned empty_reads = 0;
+    world.spawn("host", [&] {
+        HANDLE h = open_robot_port("COM1");
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        const sim::Micros t0 = sim::kernel().now();
+        DWORD n = 0;
+        ASSERT_TRUE(WriteFile(h, "_S?", 3, &n, NULL));
+        EXPECT_EQ(n, 3u);
+        write_took = sim::kernel().now() - t0;
+        // Poll without sleeping, as the robot link does.
+        while (reply.size() < 3) {
+            char c;
+            ASSERT_TRUE(ReadFile(h, &c, 1, &n, NULL));
+            if (n == 1)
+                reply += c;
+            else
+                ++empty_reads;
+        }
+        reply_at = sim::kernel().now() - t0;
+        CloseHandle(h);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const sim::Micros byte = 10 * sim::kSecond / 14400;  // 694 us
+    EXPECT_EQ(write_took, 3 * byte);
+    ASSERT_EQ(device->received, "_S?");
+    EXPECT_EQ(device->arrival_us[1] - device->arrival_us[0], byte);
+    EXPECT_EQ(reply, "OK$");
+    // Reply: 5 ms after the '?' arrived, then three bytes at line speed; polled in 250 us slices.
+    EXPECT_GE(reply_at, 3 * byte + 5 * kMs + 3 * byte);
+    EXPECT_LE(reply_at, 3 * byte + 5 * kMs + 3 * byte + 250);
+    EXPECT_GT(empty_reads, 10u);
+    // The transcript shows both directions with their times.
+    const std::string t = world.transcript_text();
+    EXPECT_NE(t.find("COM1 serial>: \"_S?\""), std::string::npos) << t;
+    EXPECT_NE(t.find("COM1 serial<: \"OK$\""), std::string::npos) << t;
+}
+
+TEST(Serial, BlockingReadsHonourTotalAndIntervalTimeouts) {
+    sim::World world(sim_test::config());
+    auto device = std::make_shared<EchoDevice>();
+    device->reply_delay = 50 * kMs;
+    world.serial().attach("COM1", device);
+    world.spawn("host", [&] {
+        HANDLE h = CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        DCB dcb{};
+        GetCommState(h, &dcb);
+        dcb.BaudRate = CBR_14400;
+        SetCommState(h, &dcb);
+        // Total time-out 200 ms, nothing sent: the read returns empty after exactly 200 ms.
+        COMMTIMEOUTS to{0, 0, 200, 0, 0};
+        SetCommTimeouts(h, &to);
+        char buf[16];
+        DWORD n = 99;
+        sim::Micros t0 = sim::kernel().now();
+        ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &n, NULL));
+        EXPECT_EQ(n, 0u);
+        EXPECT_EQ(sim::kernel().now() - t0, 200 * kMs);
+        // Interval time-out: the three reply bytes come, then the line goes quiet.
+        to = COMMTIMEOUTS{20, 0, 0, 0, 0};
+        SetCommTimeouts(h, &to);
+        WriteFile(h, "?", 1, &n, NULL);
+        t0 = sim::kernel().now();
+        ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &n, NULL));
+        EXPECT_EQ(std::string(buf, n), "OK$");
+        EXPECT_EQ(sim::kernel().now() - t0, 50 * kMs + 3 * (10 * sim::kSecond / 14400) + 20 * kMs);
+        CloseHandle(h);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+}
+
+TEST(Serial, WriteFaultsAndSpeedMismatch) {
+    sim::World world(sim_test::config());
+    auto device = std::make_shared<EchoDevice>();
+    auto& line = world.serial().attach("COM4", device);
+    world.spawn("host", [&] {
+        HANDLE h = open_robot_port("COM4");
+        line.fail_writes(2);
+        DWORD n = 7;
+        EXPECT_FALSE(WriteFile(h, "A", 1, &n, NULL));
+        EXPECT_EQ(n, 0u);
+        EXPECT_FALSE(WriteFile(h, "A", 1, &n, NULL));
+        EXPECT_TRUE(WriteFile(h, "B", 1, &n, NULL));
+        // A port left at the wrong speed garbles what the device receives.
+        DCB dcb{};
+        GetCommState(h, &dcb);
+        dcb.BaudRate = CBR_9600;
+        SetCommState(h, &dcb);
+        WriteFile(h, "C", 1, &n, NULL);
+        Sleep(10);
+        CloseHandle(h);
+    });
+    ASSERT_TRUE(world.run().ok());
+    ASSERT_EQ(device->received.size(), 2u);
+    EXPECT_EQ(device->received[0], 'B');
+    EXPECT_NE(device->received[1], 'C');
+}
+
+}  // namespace

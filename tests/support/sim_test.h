@@ -1,0 +1,31 @@
+// Helpers shared by the tests that run a simulated world.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "world/world.h"
+
+namespace sim_test {
+
+// The seed for this test's world: ROVANE_SEED when set, else the test's own default. Recorded
+// in the test's output so that a failure names the seed that reproduces it.
+inline uint64_t seed(uint64_t fallback = 1) {
+    uint64_t s = fallback;
+    if (const char* env = std::getenv("ROVANE_SEED")) s = std::strtoull(env, nullptr, 0);
+    ::testing::Test::RecordProperty("seed", std::to_string(s));
+    std::printf("world seed %llu (rerun with ROVANE_SEED=%llu)\n", static_cast<unsigned long long>(s),
+                static_cast<unsigned long long>(s));
+    return s;
+}
+
+inline sim::WorldConfig config(uint64_t fallback_seed = 1) {
+    sim::WorldConfig c;
+    c.seed = seed(fallback_seed);
+    return c;
+}
+
+}  // namespace sim_test
