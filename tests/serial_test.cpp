@@ -55,7 +55,11 @@ TEST(Serial, OpenErrorsAreThoseOfWindows) {
         EXPECT_EQ(CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL),
                   INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        // An injected fault refuses the first open.
         HANDLE h = CreateFileA("\\\\.\\com2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
+        h = CreateFileA("\\\\.\\com2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         // Already open: error 5, also under its other name.
         EXPECT_EQ(CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL),

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #if defined(__has_feature)
@@ -32,8 +33,55 @@
 
 namespace sim {
 
+#if defined(__x86_64__) && !defined(SIM_USE_UCONTEXT)
+#define SIM_ASM_SWITCH 1
+#endif
+
+#ifdef SIM_ASM_SWITCH
+// A context switch of our own: swapcontext also saves and restores the signal mask, a system
+// call on every switch, which costs more than everything else the scheduler does. Only what the
+// System V ABI asks a callee to preserve is saved: rbx, rbp, r12-r15, the stack pointer, and the
+// SSE and x87 control words.
+extern "C" void sim_fiber_switch_stack(void** save_sp, void* load_sp);
+asm(R"(
+    .text
+    .globl sim_fiber_switch_stack
+    .type sim_fiber_switch_stack,@function
+sim_fiber_switch_stack:
+    pushq %rbp
+    pushq %rbx
+    pushq %r12
+    pushq %r13
+    pushq %r14
+    pushq %r15
+    subq $8, %rsp
+    stmxcsr (%rsp)
+    fnstcw 4(%rsp)
+    movq %rsp, (%rdi)
+    movq %rsi, %rsp
+    ldmxcsr (%rsp)
+    fldcw 4(%rsp)
+    addq $8, %rsp
+    popq %r15
+    popq %r14
+    popq %r13
+    popq %r12
+    popq %rbx
+    popq %rbp
+    ret
+    .size sim_fiber_switch_stack,.-sim_fiber_switch_stack
+    .section .note.GNU-stack,"",@progbits
+    .text
+)");
+#endif
+
 struct Fiber {
+#ifdef SIM_ASM_SWITCH
+    void* sp = nullptr;
+    void (*entry)() = nullptr;
+#else
     ucontext_t context;
+#endif
     void* stack = nullptr;     // mapping including the guard page
     size_t mapped = 0;
     size_t stack_size = 0;
@@ -46,6 +94,20 @@ struct Fiber {
     bool owns_tsan_fiber = false;
 #endif
 };
+
+#ifdef SIM_ASM_SWITCH
+namespace {
+Fiber* g_starting = nullptr;  // the fiber being switched to, read by a fresh fiber's trampoline
+
+void fiber_trampoline() {
+#ifdef SIM_ASAN
+    __sanitizer_finish_switch_fiber(nullptr, nullptr, nullptr);
+#endif
+    g_starting->entry();
+    std::abort();  // a fiber's entry never returns
+}
+}  // namespace
+#endif
 
 Fiber* fiber_for_current_os_thread() {
     Fiber* f = new Fiber();
@@ -68,11 +130,21 @@ Fiber* fiber_create(void (*entry)(), size_t stack_size) {
     mprotect(f->stack, page, PROT_NONE);  // guard page below the stack
     f->stack_bottom = static_cast<char*>(f->stack) + page;
     f->stack_size = stack_size;
+#ifdef SIM_ASM_SWITCH
+    f->entry = entry;
+    auto* sp = reinterpret_cast<uintptr_t*>(static_cast<char*>(f->stack_bottom) + stack_size);
+    *--sp = 0;                                             // the trampoline's return address: none
+    *--sp = reinterpret_cast<uintptr_t>(&fiber_trampoline);  // where the first switch "returns"
+    for (int i = 0; i < 6; ++i) *--sp = 0;                 // rbp, rbx, r12-r15
+    *--sp = (uintptr_t{0x037F} << 32) | 0x1F80;            // default x87 and SSE control words
+    f->sp = sp;
+#else
     getcontext(&f->context);
     f->context.uc_stack.ss_sp = f->stack_bottom;
     f->context.uc_stack.ss_size = stack_size;
     f->context.uc_link = nullptr;
     makecontext(&f->context, entry, 0);
+#endif
 #ifdef SIM_TSAN
     f->tsan_fiber = __tsan_create_fiber(0);
     f->owns_tsan_fiber = true;
@@ -87,7 +159,12 @@ void fiber_switch(Fiber* from, Fiber* to) {
 #ifdef SIM_TSAN
     __tsan_switch_to_fiber(to->tsan_fiber, 0);
 #endif
+#ifdef SIM_ASM_SWITCH
+    g_starting = to;
+    sim_fiber_switch_stack(&from->sp, to->sp);
+#else
     swapcontext(&from->context, &to->context);
+#endif
 #ifdef SIM_ASAN
     __sanitizer_finish_switch_fiber(from->fake_stack, nullptr, nullptr);
 #endif

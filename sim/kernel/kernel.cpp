@@ -251,9 +251,10 @@ RunResult Kernel::run(const std::function<bool()>& until) {
         }
         if (until && until()) break;
         if (!events_.empty() && events_.top().when <= now_) {
-            Event e = events_.top();
+            // The queue's top is const only to protect its order; its function may be moved out.
+            std::function<void()> fn = std::move(const_cast<Event&>(events_.top()).fn);
             events_.pop();
-            e.fn();
+            fn();
             continue;
         }
         if (!runnable_.empty()) {

@@ -1,0 +1,85 @@
+#include "foundation/debug_log.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "setup/module_context.h"
+
+// 0 while no line is being written, 1 while one is; shared by both log files.
+static volatile LONG g_fLogBusy = 0;
+
+static void WriteLogLine(const char* pszPath, const char* pszText) {
+    // Lines logged before start-up has created the module lock (and set the log path) have
+    // nowhere to go; they are dropped like a line that meets a busy log.
+    if (!ModuleLockExists() || pszPath[0] == '\0') return;
+
+    EnterCriticalSection(&g_csModule);
+    if (g_fLogBusy) {
+        LeaveCriticalSection(&g_csModule);
+        return;
+    }
+    g_fLogBusy = 1;
+    LeaveCriticalSection(&g_csModule);
+
+    HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        const DWORD dwSize = GetFileSize(hFile, NULL);
+        if (dwSize != INVALID_FILE_SIZE && dwSize > LOG_RESTART_SIZE) {
+            SetFilePointer(hFile, 0, NULL, FILE_BEGIN);
+            SetEndOfFile(hFile);
+        } else {
+            SetFilePointer(hFile, 0, NULL, FILE_END);
+        }
+
+        SYSTEMTIME st;
+        GetLocalTime(&st);
+        char szLine[32 + LOG_MAX_TEXT + 3];
+        int nLen = snprintf(szLine, 32, "%02u/%02u %02u:%02u:%02u:%03u  ", (unsigned)st.wMonth, (unsigned)st.wDay,
+                            (unsigned)st.wHour, (unsigned)st.wMinute, (unsigned)st.wSecond,
+                            (unsigned)st.wMilliseconds);
+        if (nLen < 0) nLen = 0;
+        size_t cchText = pszText ? strlen(pszText) : 0;
+        if (cchText > LOG_MAX_TEXT) cchText = LOG_MAX_TEXT;
+        if (cchText) memcpy(szLine + nLen, pszText, cchText);
+        nLen += (int)cchText;
+        szLine[nLen++] = '\r';
+        szLine[nLen++] = '\n';
+
+        DWORD dwWritten = 0;
+        WriteFile(hFile, szLine, (DWORD)nLen, &dwWritten, NULL);
+        CloseHandle(hFile);
+    }
+
+    EnterCriticalSection(&g_csModule);
+    g_fLogBusy = 0;
+    LeaveCriticalSection(&g_csModule);
+}
+
+void DebugLog(const char* pszText) { WriteLogLine(g_szLogPath, pszText); }
+
+void DebugLogSecondary(const char* pszText) {
+    // The second file's name is formed on each write: the main path with "2" appended.
+    char szPath[MAX_MODULE_PATH + 2];
+    snprintf(szPath, sizeof szPath, "%s2", g_szLogPath);
+    WriteLogLine(g_szLogPath[0] ? szPath : "", pszText);
+}
+
+void DebugLogF(const char* pszFormat, ...) {
+    char szText[LOG_MAX_TEXT + 1];
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(szText, sizeof szText, pszFormat, args);
+    va_end(args);
+    DebugLog(szText);
+}
+
+int ShowStringMessage(HWND hOwner, UINT uTextId, UINT uTitleId, UINT uFlags) {
+    char szText[513];
+    char szTitle[51];
+    szText[0] = '\0';
+    szTitle[0] = '\0';
+    LoadStringA(g_hInstance, uTextId, szText, sizeof szText);
+    LoadStringA(g_hInstance, uTitleId, szTitle, sizeof szTitle);
+    return MessageBoxA(hOwner, szText, szTitle, uFlags);
+}

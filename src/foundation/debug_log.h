@@ -1,0 +1,27 @@
+// The diagnostic log: one timestamped line per call, appended to "Rovane_QIX.dbg" in the data
+// folder, plus a second file (the same name with "2" appended) for the few recovery messages a
+// service engineer wants to find quickly.
+#ifndef ROVANE_DEBUG_LOG_H
+#define ROVANE_DEBUG_LOG_H
+
+#include <windows.h>
+
+#define LOG_FILE_NAME "Rovane_QIX.dbg"
+#define LOG_RESTART_SIZE 700000  // a log larger than this starts again empty
+#define LOG_MAX_TEXT 980         // characters of text per line; the rest is cut
+
+// Appends one line to the main log. A line that arrives while another is being written is
+// dropped, never waited for.
+void DebugLog(const char* pszText);
+// Appends one line to the second log.
+void DebugLogSecondary(const char* pszText);
+// printf-style convenience over DebugLog.
+void DebugLogF(const char* pszFormat, ...);
+
+// Shows a message box whose text and title come from the string table; returns the button
+// pressed (IDOK, IDCANCEL, IDRETRY, IDYES, IDNO).
+int ShowStringMessage(HWND hOwner, UINT uTextId, UINT uTitleId, UINT uFlags);
+
+#define IDS_TITLE 118  // "Optical Disc Duplicator", the title of the module's message boxes
+
+#endif

@@ -1,0 +1,109 @@
+// The diagnostic log: line format, the 980-character cut, the restart past 700,000 bytes, lines
+// dropped while another is written, the bare file name when no data folder is registered.
+#include <windows.h>
+
+#include <string>
+
+#include "support/module_world.h"
+
+namespace {
+
+TEST(DebugLog, LineFormatAndLongTextCut) {
+    sim::WorldConfig cfg = sim_test::config();
+    cfg.start_clock = {2026, 3, 2, 8, 5, 9, 40};
+    sim::World world(cfg);
+    sim_test::prepare_module(world);
+    world.spawn("host", [] {
+        Sleep(1234);
+        DebugLog("->KillError()");
+        DebugLog(std::string(1500, 'x').c_str());
+        DebugLogSecondary("Mispick from Recorder -> Retrying");
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_STREQ(g_szLogPath, "C:\\ProgramData\\Marlune\\Rovane_QIX.dbg");
+    const std::string log = sim_test::read_file(world, g_szLogPath);
+    const std::string first = "03/02 08:05:10:274  ->KillError()\r\n";
+    ASSERT_EQ(log.substr(0, first.size()), first);
+    const std::string second = log.substr(first.size());
+    EXPECT_EQ(second, "03/02 08:05:10:274  " + std::string(980, 'x') + "\r\n");
+    EXPECT_EQ(sim_test::read_file(world, std::string(g_szLogPath) + "2"),
+              "03/02 08:05:10:274  Mispick from Recorder -> Retrying\r\n");
+}
+
+TEST(DebugLog, RestartsEmptyOnlyPastSevenHundredThousandBytes) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    const std::string at_limit = std::string(g_szLogPath);
+    world.files().write_file(at_limit, std::string(700000, 'a'));
+    world.files().write_file(std::string(g_szLogPath) + "2", std::string(700001, 'b'));
+    world.spawn("host", [] {
+        DebugLog("appended");
+        DebugLogSecondary("alone");
+    });
+    ASSERT_TRUE(world.run().ok());
+    const std::string main_log = sim_test::read_file(world, g_szLogPath);
+    EXPECT_EQ(main_log.size(), 700000u + 20 + 8 + 2);
+    EXPECT_EQ(main_log.substr(700000 + 20), "appended\r\n");
+    EXPECT_EQ(sim_test::read_file(world, std::string(g_szLogPath) + "2"), "03/02 08:00:00:000  alone\r\n");
+}
+
+TEST(DebugLog, ALineMeetingABusyLogIsDroppedAndNobodyWaits) {
+    sim::WorldConfig cfg = sim_test::config(3);
+    cfg.switch_probability = 1.0;  // offer a switch at every call, so that writers overlap
+    sim::World world(cfg);
+    sim_test::prepare_module(world);
+    // Twenty rounds of two threads logging at the same moment.
+    static int round;
+    world.spawn("host", [] {
+        for (round = 0; round < 20; ++round) {
+            for (int k = 0; k < 2; ++k)
+                CreateThread(NULL, 0, [](LPVOID p) -> DWORD {
+                    const DWORD start = GetTickCount();
+                    DebugLogF("round %d writer %d", round, (int)(INT_PTR)p);
+                    return GetTickCount() - start;  // how long the writer was held up
+                }, (LPVOID)(INT_PTR)k, 0, NULL);
+            Sleep(100);
+        }
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const auto lines = sim_test::log_texts(world);
+    int rounds_with_a_drop = 0;
+    for (int i = 0; i < 20; ++i) {
+        int written = 0;
+        for (int k = 0; k < 2; ++k)
+            written += sim_test::count_lines(lines, "round " + std::to_string(i) + " writer " + std::to_string(k));
+        EXPECT_GE(written, 1) << "round " << i << ": the first writer's line must be written";
+        if (written == 1) ++rounds_with_a_drop;
+    }
+    EXPECT_GT(rounds_with_a_drop, 0) << "no two writers ever overlapped";
+    for (const auto& t : world.kernel().threads())
+        if (t->name != "host") EXPECT_EQ(t->exit_code, 0u) << t->name << " was held up";
+}
+
+TEST(DebugLog, WithoutADataFolderTheLogLiesInTheCurrentDirectory) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world, /*register_data_folder=*/false);
+    EXPECT_STREQ(g_szLogPath, "Rovane_QIX.dbg");
+    EXPECT_STREQ(g_szSettingsPath, "ROVANE_QIX.INI");
+    world.spawn("host", [] { DebugLog("here"); });
+    ASSERT_TRUE(world.run().ok());
+    EXPECT_TRUE(world.files().exists("C:\\Program Files\\Host\\Rovane_QIX.dbg"));
+}
+
+TEST(DebugLog, AnUnwritableLogIsSilentlySkipped) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.files().fail_open(g_szLogPath, ERROR_SHARING_VIOLATION, 1);
+    world.spawn("host", [] {
+        DebugLog("lost");
+        DebugLog("kept");
+    });
+    ASSERT_TRUE(world.run().ok());
+    const auto lines = sim_test::log_texts(world);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "kept");
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+// The settings file and the data folder: where the file lies, the port choice as the file
+// spells it, and the message when a choice cannot be saved.
+#include <windows.h>
+
+#include <string>
+
+#include "support/module_world.h"
+#include "win32/ui.h"
+#include "world/operator.h"
+
+namespace {
+
+TEST(Settings, PortChoiceIsExactAndAWriteRepairsIt) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    EXPECT_STREQ(g_szSettingsPath, "C:\\ProgramData\\Marlune\\ROVANE_QIX.INI");
+    std::vector<int> seen;
+    world.spawn("host", [&] {
+        seen.push_back(ReadPortChoice());  // no file yet
+        for (const char* value : {"COM4", "COM2", "com3", "COM5", " COM3"}) {
+            WritePrivateProfileStringA("PORTS", "Com", value, g_szSettingsPath);
+            seen.push_back(ReadPortChoice());
+        }
+        WritePortChoice(2);
+        seen.push_back(ReadPortChoice());
+    });
+    ASSERT_TRUE(world.run().ok());
+    // A value with a leading blank reads back trimmed, as the profile functions trim values.
+    EXPECT_EQ(seen, (std::vector<int>{0, 3, 1, 0, 0, 2, 2}));
+    EXPECT_NE(sim_test::read_file(world, g_szSettingsPath).find("Com=COM3"), std::string::npos);
+}
+
+TEST(Settings, DataPathIsGluedToTheFileNameAsRegistered) {
+    sim::World world(sim_test::config());
+    world.load_module();
+    world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\Fenwit", "DataPath", "C:\\Data");
+    CreateModuleLock();
+    SetModulePaths(HostKeyword("Dorquel Quiet", nullptr));
+    EXPECT_STREQ(g_szSettingsPath, "C:\\DataROVANE_QIX.INI");
+    EXPECT_STREQ(g_szLogPath, "C:\\DataRovane_QIX.dbg");
+    // The disc-recording host's key is another one: not registered here.
+    SetModulePaths(HostKeyword("dorquel", nullptr));
+    EXPECT_STREQ(g_szSettingsPath, "ROVANE_QIX.INI");
+}
+
+TEST(Settings, ADataPathOverTwoHundredFiftyBytesIsIgnored) {
+    sim::World world(sim_test::config());
+    world.load_module();
+    CreateModuleLock();
+    const std::string folder249 = "C:\\" + std::string(245, 'd') + "\\";  // 249 characters + NUL = 250 bytes
+    world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", folder249);
+    char out[DATA_PATH_SIZE] = "unchanged";
+    EXPECT_EQ(LookupDataPath("VeltoDVD", out), 1);
+    EXPECT_EQ(std::string(out), folder249);
+    world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", folder249 + "x");
+    strcpy(out, "unchanged");
+    EXPECT_EQ(LookupDataPath("VeltoDVD", out), 0);
+    EXPECT_STREQ(out, "unchanged");
+    SetModulePaths("VeltoDVD");
+    EXPECT_STREQ(g_szSettingsPath, "ROVANE_QIX.INI");
+}
+
+TEST(Settings, AFailedSaveTellsTheUserWithMessage133) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.op().on_message_box("Unable to write to the file").answer(IDOK);
+    world.files().fail_open(g_szSettingsPath, ERROR_ACCESS_DENIED, -1);
+    world.spawn("host", [] {
+        WritePrinterChoice("Tessik 6000");
+        WritePortChoice(1);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const auto shown = world.kernel().transcript().of_kind("window");
+    int boxes = 0;
+    for (const auto& e : shown)
+        if (e.text.find("msgbox shown") != std::string::npos) {
+            ++boxes;
+            EXPECT_NE(e.text.find("Optical Disc Duplicator"), std::string::npos) << e.text;
+            EXPECT_NE(e.text.find("Unable to write to the file to save the printer name."), std::string::npos) << e.text;
+            EXPECT_NE(e.text.find("0x40"), std::string::npos) << e.text;
+        }
+    EXPECT_EQ(boxes, 2);
+}
+
+}  // namespace

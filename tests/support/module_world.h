@@ -1,0 +1,58 @@
+// A world with the module loaded and its foundation in place: the module lock, the data folder
+// registered for the disc-recording host, the settings and log paths set as start-up sets them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "foundation/debug_log.h"
+#include "foundation/settings.h"
+#include "setup/module_context.h"
+#include "support/sim_test.h"
+#include "win32/files.h"
+#include "win32/registry.h"
+#include "world/world.h"
+
+namespace sim_test {
+
+constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
+
+inline void prepare_module(sim::World& world, bool register_data_folder = true) {
+    world.load_module();
+    if (register_data_folder) {
+        world.files().mkdir(kDataFolder);
+        world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", kDataFolder);
+    }
+    CreateModuleLock();
+    SetModulePaths(HostKeyword("VeltoDVD", nullptr));
+}
+
+inline std::string read_file(sim::World& world, const std::string& path) {
+    std::string s;
+    world.files().read_file(path, &s);
+    return s;
+}
+
+// The log's lines without their timestamps.
+inline std::vector<std::string> log_texts(sim::World& world, const std::string& path = g_szLogPath) {
+    std::vector<std::string> out;
+    const std::string log = read_file(world, path);
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find("\r\n", start);
+        if (end == std::string::npos) end = log.size();
+        const std::string line = log.substr(start, end - start);
+        out.push_back(line.size() >= 20 ? line.substr(20) : line);
+        start = end + 2;
+    }
+    return out;
+}
+
+inline int count_lines(const std::vector<std::string>& lines, const std::string& text) {
+    int n = 0;
+    for (const auto& l : lines)
+        if (l == text) ++n;
+    return n;
+}
+
+}  // namespace sim_test
