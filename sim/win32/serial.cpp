@@ -180,7 +180,12 @@ uint32_t SerialLine::host_read(uint8_t* buffer, uint32_t n, uint32_t* done) {
     return 0;
 }
 
-SerialBus::SerialBus(World& world) : world_(world) {}
+SerialBus::SerialBus(World& world) : world_(world) {
+    // Bytes still gathered for the transcript when a run returns are written out then.
+    world.kernel().on_run_end([this] {
+        for (auto& [name, line] : lines_) line->flush_note();
+    });
+}
 SerialBus::~SerialBus() = default;
 
 SerialLine& SerialBus::attach(const std::string& port, std::shared_ptr<SerialDevice> device) {
