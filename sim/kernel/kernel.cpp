@@ -234,6 +234,12 @@ std::string Kernel::thread_report() const {
     return out;
 }
 
+bool Kernel::any_thread_alive() const {
+    return std::any_of(threads_.begin(), threads_.end(), [](const auto& t) {
+        return t->state != ThreadState::Finished && t->state != ThreadState::Terminated;
+    });
+}
+
 RunResult Kernel::run(const std::function<bool()>& until) {
     RunResult result;
     if (running_) {
@@ -250,6 +256,8 @@ RunResult Kernel::run(const std::function<bool()>& until) {
             break;
         }
         if (until && until()) break;
+        // A plain run ends with the last simulated thread, whatever devices still have scheduled.
+        if (time_limit_ == ~Micros(0) && !threads_.empty() && !any_thread_alive()) break;
         if (!events_.empty() && events_.top().when <= now_) {
             // The queue's top is const only to protect its order; its function may be moved out.
             std::function<void()> fn = std::move(const_cast<Event&>(events_.top()).fn);
@@ -280,10 +288,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
             now_ = next;
             continue;
         }
-        const bool any_alive = std::any_of(threads_.begin(), threads_.end(), [](const auto& t) {
-            return t->state != ThreadState::Finished && t->state != ThreadState::Terminated;
-        });
-        if (any_alive) {
+        if (any_thread_alive()) {
             result.outcome = Outcome::Deadlock;
             result.report = "deadlock at " + time_text() + " (seed " + std::to_string(config_.seed) +
                             "): no thread can run and nothing is scheduled\n" + thread_report();
@@ -294,6 +299,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
         break;
     }
     running_ = false;
+    for (auto& hook : run_end_hooks_) hook();
     return result;
 }
 

@@ -126,8 +126,9 @@ public:
     void after(Micros delay, std::function<void()> fn) { at(now_ + delay, std::move(fn)); }
 
     // --- running ----------------------------------------------------------------------------
-    // Runs until every simulated thread has ended, or `until` returns true (checked between
-    // steps), or deadlock, budget or failure.
+    // Runs until every simulated thread has ended (events still scheduled then are left for a
+    // later run), or `until` returns true (checked between steps), or deadlock, budget or
+    // failure.
     RunResult run(const std::function<bool()>& until = nullptr);
     // Runs until virtual time t (events at t included), then returns with Finished.
     RunResult run_until_time(Micros t);
@@ -135,6 +136,9 @@ public:
     // return (the thread is parked); from an event it returns and the run stops afterwards.
     void fail(const std::string& report);
     bool failed() const { return failed_; }
+
+    // Called whenever a run returns (devices flush what they gather for the transcript).
+    void on_run_end(std::function<void()> fn) { run_end_hooks_.push_back(std::move(fn)); }
 
     // A description of every unfinished thread and what it waits in.
     std::string thread_report() const;
@@ -154,6 +158,7 @@ private:
     void switch_to_scheduler();
     void run_thread(SimThread* t);
     void make_runnable(SimThread* t);
+    bool any_thread_alive() const;
     bool step(const std::function<bool()>& until, RunResult& result, Micros time_limit, bool use_limit);
     static void fiber_entry();
 
@@ -171,7 +176,8 @@ private:
     std::string fail_report_;
     bool running_ = false;
     Fiber* scheduler_fiber_ = nullptr;
-    Micros time_limit_ = ~Micros(0);  // run_until_time's limit, respected by the sleep fast path
+    Micros time_limit_ = ~Micros(0);
+    std::vector<std::function<void()>> run_end_hooks_;  // run_until_time's limit, respected by the sleep fast path
 };
 
 // The kernel of the world that this process simulates. One world per process.
