@@ -2,6 +2,7 @@
 // real (simulated) serial port from a simulated thread, replies read back by polling ReadFile.
 #include <windows.h>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -298,28 +299,258 @@ TEST(RobotMotion, PickFromTheFirstBinAndDropIntoARecorder) {
     EXPECT_TRUE(has_note(world, "drop at 3: disc 25"));
 }
 
-TEST(RobotMotion, MotionCommandsWhileBusyAreIgnored) {
+TEST(RobotMotion, MotionCommandsWhileBusyAreBufferedAndRunInOrder) {
     sim::World world(sim_test::config());
     auto robot = plug_robot(world);
     world.spawn("host", [&] {
         Port port;
         port.send("_MOVE:4");
         Sleep(500);
-        port.send("_MOVE:2");  // while moving to 4
+        port.send("_PICK");  // while moving to 4: picks there once the arm has arrived
+        port.send("_MOVE:A");
         port.send("_PICK");
-        Frame f = port.wait_idle();
-        EXPECT_EQ(f.position, '4');
+        EXPECT_EQ(robot->buffered_commands(), (std::deque<std::string>{"_PICK", "_MOVE:A", "_PICK"}));
+        Frame f = port.status();
+        EXPECT_EQ(f.state, 'B');
+        EXPECT_EQ(f.position, '3') << "buffering does not disturb the move under way";
+        // One motion after the other without an idle frame in between: the robot first reports
+        // idle once the whole buffer has run (move 2.5 + pick 3 + move 2.5 + drop 3 seconds).
+        Micros took = 0;
+        f = port.wait_idle(30 * kSecond, &took);
+        EXPECT_GE(took, 10400 * kMs);
+        EXPECT_LE(took, 10700 * kMs);
+        EXPECT_EQ(f.position, 'A');
         EXPECT_EQ(f.picker, 'X');
         EXPECT_EQ(f.error, '.');
-        // Still idle afterwards: nothing was queued.
+        EXPECT_EQ(robot->place_of(25), "A");
+        EXPECT_TRUE(robot->buffered_commands().empty());
+        // Still idle afterwards: nothing left over.
         Sleep(5000);
         f = port.status();
         EXPECT_EQ(f.state, 'I');
-        EXPECT_EQ(f.position, '4');
+        EXPECT_EQ(f.position, 'A');
     });
     run_world(world);
-    EXPECT_TRUE(has_note(world, "_MOVE:2 ignored: busy"));
-    EXPECT_TRUE(has_note(world, "_PICK ignored: busy"));
+    EXPECT_TRUE(has_note(world, "_PICK buffered (1 waiting)"));
+    EXPECT_TRUE(has_note(world, "_MOVE:A buffered (2 waiting)"));
+    EXPECT_TRUE(has_note(world, "_PICK buffered (3 waiting)"));
+    EXPECT_FALSE(has_note(world, "ignored"));
+    // The transcript shows them running in the order they came.
+    std::vector<std::string> ran;
+    for (const std::string& n : robot_notes(world))
+        if (n.find("buffered") == std::string::npos && n.rfind("_", 0) == 0) ran.push_back(n.substr(0, n.find(':', 1)));
+    EXPECT_EQ(ran, (std::vector<std::string>{"_MOVE", "_PICK", "_MOVE", "_PICK"}));
+    EXPECT_EQ(robot->check_conservation(), "");
+}
+
+// The module's abort with a disc in the picker: "_MOVE:G", 100 ms, then "_PICK" and "_RESET"
+// while the arm still travels.
+TEST(RobotMotion, AbortPatternPutsThePickerDiscAtTheRejectPositionThenResets) {
+    sim::World world(sim_test::config());
+    auto robot = plug_robot(world);
+    world.spawn("host", [&] {
+        Port port;
+        port.run("_MOVE:4");
+        port.run("_PICK");
+        port.run("_MOVE:A");
+        ASSERT_TRUE(robot->picker().has_value());
+        const sim::DiscId disc = robot->picker()->id;
+        port.send("_MOVE:G");
+        Sleep(100);
+        port.send("_PICK");
+        port.send("_RESET");
+        Frame f = port.status();
+        EXPECT_EQ(f.state, 'B');
+        EXPECT_EQ(f.picker, 'O');
+        // Move 2.5 s, drop 3 s, reset 5 s.
+        Micros took = 0;
+        f = port.wait_idle(30 * kSecond, &took);
+        EXPECT_GE(took, 10300 * kMs);
+        EXPECT_LE(took, 10700 * kMs);
+        EXPECT_EQ(f.error, '.');
+        EXPECT_EQ(f.position, '3') << "home";
+        EXPECT_EQ(f.picker, 'X');
+        EXPECT_EQ(robot->place_of(disc), "G");
+        EXPECT_EQ(robot->discs_at("G"), std::vector<sim::DiscId>{disc});
+    });
+    run_world(world);
+    EXPECT_TRUE(robot->lost().empty());
+    EXPECT_EQ(robot->check_conservation(), "");
+    EXPECT_TRUE(has_note(world, "drop at G: disc 25"));
+    EXPECT_TRUE(has_note(world, "reset done: at 3"));
+    // The drop happened before the reset started.
+    const std::vector<std::string> notes = robot_notes(world);
+    size_t drop = notes.size(), reset = notes.size();
+    for (size_t i = 0; i < notes.size(); ++i) {
+        if (notes[i] == "drop at G: disc 25") drop = i;
+        if (notes[i].rfind("_RESET: ", 0) == 0) reset = i;
+    }
+    EXPECT_LT(drop, reset);
+}
+
+TEST(RobotMotion, BufferedCommandsMeetingAnErrorAreDroppedButAResetStillRuns) {
+    sim::World world(sim_test::config());
+    auto robot = plug_robot(world);
+    world.spawn("host", [&] {
+        Port port;
+        port.run("_MOVE:4");
+        port.run("_PICK");
+        // The move fails: the drop behind it is dropped from the buffer, the reset runs.
+        robot->fail_next_moves(1);
+        port.send("_MOVE:G");
+        port.send("_PICK");
+        port.send("_RESET");
+        const Frame f = port.wait_idle(30 * kSecond);
+        EXPECT_EQ(f.error, '.') << "cleared by the buffered reset";
+        EXPECT_EQ(f.position, '3');
+        EXPECT_EQ(f.picker, 'O') << "the disc was never put down";
+        EXPECT_EQ(robot->place_of(25), "picker");
+        // Without a reset behind it, the error stays and the buffered commands are all dropped.
+        robot->fail_next_moves(1);
+        port.send("_MOVE:G");
+        port.send("_PICK");
+        port.send("_MOVE:2");
+        const Frame g = port.wait_idle(30 * kSecond);
+        EXPECT_EQ(g.error, 'C');
+        EXPECT_EQ(g.position, '3');
+        EXPECT_EQ(g.picker, 'O');
+        Sleep(8000);
+        EXPECT_EQ(port.status().state, 'I') << "nothing ran later either";
+        EXPECT_TRUE(robot->buffered_commands().empty());
+    });
+    run_world(world);
+    EXPECT_TRUE(has_note(world, "_PICK dropped from the buffer: error pending (C)"));
+    EXPECT_TRUE(has_note(world, "_MOVE:2 dropped from the buffer: error pending (C)"));
+    EXPECT_TRUE(robot->lost().empty());
+    EXPECT_EQ(robot->check_conservation(), "");
+}
+
+TEST(RobotMotion, AFullBufferDropsTheNextCommandWithAnInvalidCommandError) {
+    sim::World world(sim_test::config());
+    sim::RobotConfig cfg;
+    cfg.command_buffer_size = 3;
+    auto robot = plug_robot(world, cfg);
+    world.spawn("host", [&] {
+        Port port;
+        port.send("_MOVE:4");
+        port.send("_MOVE:2");
+        port.send("_MOVE:5");
+        port.send("_MOVE:1");
+        EXPECT_EQ(robot->buffered_commands().size(), 3u);
+        EXPECT_EQ(port.status().error, '.');
+        port.send("_MOVE:A");  // the fourth while busy: no room
+        Frame f = port.status();
+        EXPECT_EQ(f.error, 'D');
+        EXPECT_EQ(f.state, 'B') << "the error does not stop the move under way";
+        EXPECT_EQ(robot->buffered_commands().size(), 3u);
+        // Once the move to 4 ends, the error is pending: the buffered moves are dropped.
+        f = port.wait_idle();
+        EXPECT_EQ(f.position, '4');
+        EXPECT_EQ(f.error, 'D');
+        EXPECT_TRUE(robot->buffered_commands().empty());
+    });
+    run_world(world);
+    EXPECT_TRUE(has_note(world, "error D: command buffer full, _MOVE:A dropped"));
+    EXPECT_TRUE(has_note(world, "_MOVE:1 dropped from the buffer: error pending (D)"));
+}
+
+TEST(RobotMotion, ResetIsAcceptedWithAnErrorPendingOrPausedWhereMotionIsIgnored) {
+    sim::World world(sim_test::config());
+    sim::RobotConfig cfg;
+    cfg.initial_discs = {{'4', 0}};
+    auto robot = plug_robot(world, cfg);
+    world.spawn("host", [&] {
+        Port port;
+        port.run("_MOVE:4");
+        ASSERT_EQ(port.run("_PICK").error, 'A');
+        port.send("_MOVE:2");
+        EXPECT_EQ(port.status().state, 'I') << "ignored, not buffered";
+        EXPECT_TRUE(robot->buffered_commands().empty());
+        port.send("_RESET");
+        Frame f = port.status();
+        EXPECT_EQ(f.state, 'B') << "runs at once";
+        EXPECT_EQ(f.error, '.');
+        EXPECT_EQ(port.wait_idle().position, '3');
+        // Paused and idle: motion is ignored, a reset runs and ends the pause.
+        port.run("_MOVE:2");
+        robot->press_pause();
+        port.send("_PICK");
+        EXPECT_EQ(port.status().state, 'P');
+        port.send("_RESET");
+        EXPECT_EQ(port.status().state, 'B');
+        f = port.wait_idle();
+        EXPECT_EQ(f.position, '3');
+        EXPECT_EQ(f.picker, 'X');
+        // Pause pressed during a move: commands arriving then are ignored, a reset is buffered.
+        port.send("_MOVE:2");
+        Sleep(500);
+        robot->press_pause();
+        port.send("_PICK");
+        port.send("_RESET");
+        EXPECT_EQ(robot->buffered_commands(), std::deque<std::string>{"_RESET"});
+        f = port.wait_idle();
+        EXPECT_EQ(f.position, '3') << "moved to 2, then reset home";
+        EXPECT_EQ(f.picker, 'X');
+    });
+    run_world(world);
+    EXPECT_TRUE(has_note(world, "_MOVE:2 ignored: error pending (A)"));
+    EXPECT_TRUE(has_note(world, "_PICK ignored: paused"));
+    EXPECT_TRUE(has_note(world, "at 2"));
+    EXPECT_EQ(robot->count_at("2"), 25u);
+}
+
+TEST(RobotCommands, ReceivedCommandsAreLoggedWithTheirArrivalTime) {
+    sim::World world(sim_test::config());
+    auto robot = plug_robot(world);
+    std::vector<Micros> sent_at;
+    world.spawn("host", [&] {
+        Port port;
+        port.send("_SV");
+        sent_at.push_back(sim::kernel().now());
+        port.read_for(50 * kMs);
+        port.send("_MOVE:4");
+        sent_at.push_back(sim::kernel().now());
+        port.send("_SI");
+        sent_at.push_back(sim::kernel().now());
+        port.read_for(50 * kMs);
+        port.send("q7_KILL");
+        sent_at.push_back(sim::kernel().now());
+        port.send("_PI");
+        Sleep(600);
+        port.send("_MOVE:Z");
+        sent_at.push_back(sim::kernel().now());
+        port.wait_idle();
+    });
+    run_world(world);
+    const std::vector<sim::ReceivedCommand>& got = robot->received_commands();
+    ASSERT_GE(got.size(), 8u);
+    using Kind = sim::ReceivedCommand::Kind;
+    EXPECT_EQ(got[0].text, "_SV");
+    EXPECT_EQ(got[0].time, sent_at[0]);
+    EXPECT_EQ(got[1].text, "_MOVE:4");
+    EXPECT_EQ(got[1].kind, Kind::Command);
+    EXPECT_EQ(got[1].time, sent_at[1]);
+    EXPECT_EQ(got[2].text, "_SI");
+    EXPECT_EQ(got[2].time, sent_at[2]);
+    EXPECT_EQ(got[3].kind, Kind::Invalid);
+    EXPECT_EQ(got[3].text, "q");
+    EXPECT_EQ(got[4].text, "_KILL");
+    EXPECT_EQ(got[4].kind, Kind::Command);
+    EXPECT_EQ(got[4].time, sent_at[3]);
+    EXPECT_EQ(got[5].kind, Kind::Partial);
+    EXPECT_EQ(got[5].text, "_PI");
+    EXPECT_EQ(got[6].kind, Kind::Invalid);
+    EXPECT_EQ(got[6].text, "_MOVE:Z");
+    EXPECT_EQ(got[6].time, sent_at[4]);
+    // The time of each command is the arrival of its last byte: the bytes take their time on the
+    // line, so a later command never has an earlier time.
+    for (size_t i = 1; i < got.size(); ++i) EXPECT_LE(got[i - 1].time, got[i].time) << i;
+    // The polling of wait_idle: only status queries after that.
+    for (size_t i = 7; i < got.size(); ++i) EXPECT_EQ(got[i].text, "_SI") << i;
+    // Lines for a tool: "<virtual ms> <command>".
+    EXPECT_EQ(got[1].line(), std::to_string(sent_at[1] / kMs) + " _MOVE:4");
+    EXPECT_EQ(got[3].line(), std::to_string(got[3].time / kMs) + " invalid \"q\"");
+    EXPECT_EQ(got[5].line(), std::to_string(got[5].time / kMs) + " partial \"_PI\" dropped");
 }
 
 TEST(RobotErrors, EmptyInputBinUntilRefilledAndPickPressed) {
@@ -791,15 +1022,17 @@ TEST(RobotCommands, ResetClearsTheErrorAndParksTheArmKeepingThePickerDisc) {
         EXPECT_EQ(f.position, 'H');
         EXPECT_EQ(f.picker, 'O');
         EXPECT_EQ(robot->place_of(25), "picker");
-        // A reset during a drop stops it: the disc is still in the picker.
+        // A reset during a drop waits for it: the disc is put down, then the arm goes home.
         port.run("_MOVE:2");
         port.send("_PICK");
         Sleep(1000);
         port.send("_RESET");
-        f = port.wait_idle();
+        f = port.wait_idle(20 * kSecond, &took);
+        EXPECT_GE(took, 6900 * kMs) << "the rest of the drop, then the reset";
         EXPECT_EQ(f.position, 'H');
-        EXPECT_EQ(f.picker, 'O');
-        EXPECT_EQ(robot->count_at("2"), 25u);
+        EXPECT_EQ(f.picker, 'X');
+        EXPECT_EQ(robot->count_at("2"), 26u);
+        EXPECT_EQ(robot->place_of(25), "2");
         // Reset also ends a pause.
         robot->press_pause();
         ASSERT_EQ(port.status().state, 'P');

@@ -38,6 +38,19 @@ std::string disc_text(const Disc& d) { return "disc " + std::to_string(d.id); }
 
 }  // namespace
 
+std::string ReceivedCommand::line() const {
+    std::string s = std::to_string(time / kMs) + " ";
+    switch (kind) {
+        case Kind::Command:
+            return s + Transcript::escape(text);
+        case Kind::Invalid:
+            return s + "invalid \"" + Transcript::escape(text) + "\"";
+        case Kind::Partial:
+            return s + "partial \"" + Transcript::escape(text) + "\" dropped";
+    }
+    return s;
+}
+
 RobotConfig RobotConfig::older_model() {
     RobotConfig c;
     c.banner = "ZORVIK DUPLICATOR VERSION:";
@@ -156,6 +169,8 @@ void Robot::parse(uint8_t byte) {
     const Micros now = kernel().now();
     if (!parse_buffer_.empty() && now - last_byte_at_ > config_.partial_command_timeout) {
         note("partial command \"" + Transcript::escape(parse_buffer_) + "\" dropped after silence");
+        received_.push_back(
+            ReceivedCommand{last_byte_at_ + config_.partial_command_timeout, parse_buffer_, ReceivedCommand::Kind::Partial});
         parse_buffer_.clear();
     }
     last_byte_at_ = now;
@@ -182,12 +197,15 @@ void Robot::parse(uint8_t byte) {
             invalid_command("_MOVE:" + std::string(1, c));
             return;
         }
-        command_move(c);
+        const std::string command = "_MOVE:" + std::string(1, c);
+        received_.push_back(ReceivedCommand{now, command, ReceivedCommand::Kind::Command});
+        motion_command(command);
         return;
     }
     if (is_whole_command(parse_buffer_)) {
         const std::string command = parse_buffer_;
         parse_buffer_.clear();
+        received_.push_back(ReceivedCommand{now, command, ReceivedCommand::Kind::Command});
         execute(command);
         return;
     }
@@ -204,6 +222,7 @@ void Robot::parse(uint8_t byte) {
 }
 
 void Robot::invalid_command(const std::string& bytes) {
+    received_.push_back(ReceivedCommand{kernel().now(), bytes, ReceivedCommand::Kind::Invalid});
     set_error('D', "invalid command \"" + Transcript::escape(bytes) + "\"");
 }
 
@@ -215,10 +234,8 @@ void Robot::execute(const std::string& command) {
         reply(false);
     } else if (command == "_KILL") {
         command_kill();
-    } else if (command == "_RESET") {
-        command_reset();
-    } else if (command == "_PICK") {
-        command_pick();
+    } else if (command == "_RESET" || command == "_PICK") {
+        motion_command(command);
     } else {
         command_tray(command);
     }
@@ -298,24 +315,56 @@ void Robot::send_reply(bool is_frame, const std::string& late_note) {
 // ---------------------------------------------------------------------------------------------
 // Commands
 
-bool Robot::ready_for_motion(const std::string& command) {
-    const char* why = nullptr;
-    if (activity_ != Activity::None)
-        why = "busy";
-    else if (paused_)
-        why = "paused";
-    else if (error_ != '.')
-        why = "error pending";
-    if (!why) return true;
-    note(command + " ignored: " + why + (error_ != '.' && activity_ == Activity::None && !paused_
-                                             ? std::string(" (") + error_ + ")"
-                                             : std::string()));
-    return false;
+// Why a motion command cannot run now although the robot would otherwise take it, or nullptr.
+// "_RESET" is never refused.
+const char* Robot::motion_refused(const std::string& command) const {
+    if (command == "_RESET") return nullptr;
+    if (paused_) return "paused";
+    if (error_ != '.') return "error pending";
+    return nullptr;
+}
+
+void Robot::motion_command(const std::string& command) {
+    if (const char* why = motion_refused(command)) {
+        note(command + " ignored: " + why + (error_ != '.' && !paused_ ? std::string(" (") + error_ + ")" : ""));
+        return;
+    }
+    if (activity_ != Activity::None) {
+        if (buffer_.size() >= config_.command_buffer_size) {
+            set_error('D', "command buffer full, " + command + " dropped");
+            return;
+        }
+        buffer_.push_back(command);
+        note(command + " buffered (" + std::to_string(buffer_.size()) + " waiting)");
+        return;
+    }
+    run_motion(command);
+}
+
+void Robot::run_motion(const std::string& command) {
+    if (command == "_RESET")
+        command_reset();
+    else if (command == "_PICK")
+        command_pick();
+    else
+        command_move(command[6]);
+}
+
+void Robot::run_buffered() {
+    while (activity_ == Activity::None && !buffer_.empty()) {
+        const std::string command = buffer_.front();
+        buffer_.pop_front();
+        if (const char* why = motion_refused(command)) {
+            note(command + " dropped from the buffer: " + why +
+                 (error_ != '.' && !paused_ ? std::string(" (") + error_ + ")" : ""));
+            continue;
+        }
+        run_motion(command);
+    }
 }
 
 void Robot::command_move(char letter) {
     const std::string command = std::string("_MOVE:") + letter;
-    if (!ready_for_motion(command)) return;
     if (system_errors_ > 0) {
         --system_errors_;
         set_error('E', "system error instead of " + command);
@@ -336,7 +385,6 @@ void Robot::command_move(char letter) {
 }
 
 void Robot::command_pick() {
-    if (!ready_for_motion("_PICK")) return;
     if (system_errors_ > 0) {
         --system_errors_;
         set_error('E', "system error instead of _PICK");
@@ -393,6 +441,7 @@ void Robot::start(Activity activity, Micros duration, std::function<void()> done
         if (serial != activity_serial_ || !powered_) return;
         activity_ = Activity::None;
         done();
+        run_buffered();
         end_of_activity();
     });
 }
@@ -548,6 +597,7 @@ void Robot::power_off() {
     activity_ = Activity::None;
     parse_buffer_.clear();
     resync_ = false;
+    buffer_.clear();
     note(std::string("power off") + (picker_ ? " (" + disc_text(*picker_) + " stays in the picker)" : ""));
 }
 

@@ -30,26 +30,36 @@
 // States: "I" idle, "B" busy (moving, picking, dropping, resetting), "W" waiting for the printer
 // (a pick or drop at the printer position waits while the printer tray travels), "P" paused.
 //
-// Motion commands ("_MOVE:", "_PICK") run only when the robot is idle, not paused and no error is
-// pending; at any other time the firmware ignores them (each ignored command is written to the
-// transcript). A move takes `move_time` (`same_position_move_time` to the position the arm is
-// already at); "_PICK" picks up when the picker is empty and drops off when it holds a disc, and
-// takes `pick_time` or `drop_time`. The disc changes place when the pick or drop completes.
-//   - A pick that finds no disc (empty stack, empty or closed recorder tray, printer tray in ...)
-//     raises "A"; a pick that fails although a disc is there raises "F" (seeded probability, or
-//     scheduled); the disc then stays where it was.
-//   - A drop where nothing can hold the disc (a closed or occupied recorder tray, a printer tray
-//     that is in, a full stack or reject position, an absent printer or laminator) lets the disc
-//     fall: it is lost, the picker is empty, and the robot itself notices nothing (no error).
+// Motion commands are "_MOVE:", "_PICK" and "_RESET". While an error is pending or the robot is
+// paused, "_MOVE:" and "_PICK" are ignored (each ignored command is written to the transcript).
+// Otherwise a motion command that arrives while the robot is busy goes into the firmware's
+// command buffer (`command_buffer_size`, 8 unless configured; a command beyond that is dropped and
+// raises the invalid-command error "D"), and the buffered commands run in the order they came as
+// soon as the current motion ends, each as if it had arrived at that moment: a buffered "_MOVE:"
+// or "_PICK" that finds an error pending (the motion before it failed, say) or the robot paused is
+// dropped from the buffer and written to the transcript, and the next one is looked at. A motion
+// command that arrives while the robot is idle runs at once.
+// A move takes `move_time` (`same_position_move_time` to the position the arm is already at);
+// "_PICK" picks up when the picker is empty and drops off when it holds a disc, and takes
+// `pick_time` or `drop_time`. The disc changes place when the pick or drop completes.
+//   - A pick that finds no disc (empty stack, empty, closed or moving recorder tray, printer tray
+//     in ...) raises "A"; a pick that fails although a disc is there raises "F" (seeded
+//     probability, or scheduled); the disc then stays where it was.
+//   - A drop where nothing can hold the disc (a closed, moving or occupied recorder tray, a printer
+//     tray that is in, a full stack or reject position, an absent printer or laminator) lets the
+//     disc fall: it is lost, the picker is empty, and the robot itself notices nothing (no error).
 //   - A scheduled movement error ends the move after `move_time` with "C"; the arm stays at the
 //     position it left. A scheduled system error raises "E" instead of running the next motion
 //     command.
+// So the host can write "_MOVE:G", then "_PICK" and "_RESET" while the arm still travels: the
+// disc in the picker is put down at "G", then the robot resets.
 // "_TRAY", "_PTI" and "_PTO" are relayed to the printer over the auxiliary cable whatever the
 // arm does (ignored only while the robot resets); the printer moves its own tray.
-// "_KILL" clears a pending error at once and moves nothing. "_RESET" is accepted at any time: it
-// stops any motion (a pick or drop not yet complete does not happen), clears the error and the
-// pause, and brings the arm to the home position (`home_position`, "3" unless configured) in
-// `reset_time`, reporting busy meanwhile. A disc in the picker stays there.
+// "_KILL" clears a pending error at once and moves nothing (buffered commands stay buffered).
+// "_RESET" is always accepted, also with an error pending or paused: when the robot is idle it runs
+// at once, while it is busy it is buffered behind the current motion like any motion command. It
+// clears the error and the pause and brings the arm to the home position (`home_position`, "3"
+// unless configured) in `reset_time`, reporting busy meanwhile. A disc in the picker stays there.
 //
 // An error stays pending — the robot idle with the error code in every frame — until "_KILL",
 // "_RESET", or the operator clears it; a second error while one is pending does not replace it.
@@ -63,8 +73,8 @@
 // (those discs leave the machine: counted as removed, not lost).
 //
 // Power: switched off, the robot is silent and ignores every byte; replies not yet sent are not
-// sent; a motion in progress stops (a disc in the picker stays). Switched on again, it is idle at
-// the home position with no error and not paused.
+// sent; a motion in progress stops (a disc in the picker stays) and the command buffer empties.
+// Switched on again, it is idle at the home position with no error and not paused.
 //
 // Line faults (seeded, each written to the transcript under "robot"): with `damage_probability`
 // a reply is damaged in one of the enabled ways — garbage bytes before it, a corrupted checksum (a
@@ -79,12 +89,19 @@
 // position ("G", "H"), in the picker, lost, or removed by the operator.
 //
 // The transcript (kind "robot") has each accepted command with what it does ("_MOVE:A: move to
-// A", "pick from 4: disc 25", "drop at A: disc 25", "error F: ...", "lost disc 25 at A: tray
-// closed"), every ignored command, every operator action and every fault; not the status queries.
+// A", "_PICK buffered (1 waiting)", "pick from 4: disc 25", "drop at A: disc 25", "error F: ...",
+// "lost disc 25 at A: tray closed"), every ignored or dropped command, every operator action and
+// every fault; not the status queries.
+//
+// Apart from the transcript, the robot keeps a log of everything its parser made of the bytes it
+// received (`received_commands()`): each complete command with the virtual time its last byte
+// arrived — status and version queries included, whether the command then ran, was buffered or
+// was ignored — each invalid byte sequence, and each partial command dropped after silence.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -140,6 +157,7 @@ struct RobotConfig {
     Micros drop_time = 3 * kSecond;
     Micros reset_time = 5 * kSecond;
     Micros partial_command_timeout = 500 * kMs;
+    size_t command_buffer_size = 8;  // motion commands held while the robot is busy
     char home_position = '3';
 
     // Discs.
@@ -154,6 +172,21 @@ struct RobotConfig {
     double mispick_probability = 0;      // per pick where a disc is: "F"
     RobotLineFaults line;
     uint64_t rng_salt = 0x524F424F54ULL;
+};
+
+// One entry of the robot's log of received commands.
+struct ReceivedCommand {
+    enum class Kind {
+        Command,  // a complete command ("_SI", "_MOVE:A" ...), whatever the robot then did with it
+        Invalid,  // bytes that could not become a command (error "D")
+        Partial,  // the start of a command dropped after silence
+    };
+    Micros time = 0;    // when the last byte arrived (a partial command: when it was dropped)
+    std::string text;   // the bytes as received
+    Kind kind = Kind::Command;
+    // "<virtual ms> <command>", e.g. "12503 _MOVE:G"; "7 invalid \"q\"";
+    // "1040 partial \"_PI\" dropped". Bytes outside 0x20..0x7e are escaped.
+    std::string line() const;
 };
 
 struct LostDisc {
@@ -182,6 +215,10 @@ public:
     bool busy() const { return activity_ != Activity::None; }
     std::string status_frame() const;   // the 11 bytes "_SI" would answer now
     std::string version_line() const;   // the line "_SV" answers
+    // Motion commands waiting for the current motion to end, oldest first.
+    const std::deque<std::string>& buffered_commands() const { return buffer_; }
+    // Everything the parser made of the received bytes, in order (see the header comment).
+    const std::vector<ReceivedCommand>& received_commands() const { return received_; }
 
     // --- where the discs are -------------------------------------------------------------------
     // Places: "1".."5", "A".."D", "S" (also "I"), "E", "G", "H", "picker", "lost", "removed".
@@ -249,7 +286,10 @@ private:
     void invalid_command(const std::string& bytes);
     void execute(const std::string& command);
     // Commands.
-    bool ready_for_motion(const std::string& command);
+    const char* motion_refused(const std::string& command) const;
+    void motion_command(const std::string& command);
+    void run_motion(const std::string& command);
+    void run_buffered();
     void command_move(char letter);
     void command_pick();
     void command_reset();
@@ -288,6 +328,8 @@ private:
     char retry_pick_at_ = 0;         // where a pick failed with "A" or "F", for the Pick button
     std::optional<Disc> picker_;
 
+    std::deque<std::string> buffer_;          // motion commands waiting while busy
+    std::vector<ReceivedCommand> received_;
     std::string parse_buffer_;
     bool resync_ = false;
     Micros last_byte_at_ = 0;
