@@ -29,6 +29,22 @@ extern "C" {
  */
 DWORD ROVANE_API Rovane_GetRoboStatus(LPBYTE lpBuffer, DWORD dwBufferSize, LPDWORD lpdwLength, LPDWORD lpdwType);
 
+/*
+ * Progress of the move request last posted for a recorder (dwUnit as the host knows it):
+ *   1 done, 2 still in progress, 4 the job was aborted or nothing can finish the move any more,
+ *   0 the recorder is not known. Poll until 1 or 4.
+ */
+DWORD ROVANE_API Rovane_CheckMoveDisc(DWORD dwUnit);
+
+/*
+ * Printing: 1 not printing, 2 printing in progress, 4 the job was aborted; 0 (with an error
+ * message) when the module was never started. The argument is ignored.
+ */
+DWORD ROVANE_API Rovane_CheckPrinting(DWORD dwIgnored);
+
+/* Obsolete: shows a message saying so and returns 0. The argument is ignored. */
+DWORD ROVANE_API Rovane_CheckAccumulator(DWORD dwIgnored);
+
 #ifdef __cplusplus
 }
 #endif

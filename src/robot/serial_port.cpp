@@ -22,6 +22,17 @@ static void ReportPortError(const char* pszText, BOOL fShowErrors, HWND hOwner) 
     if (fShowErrors) MessageBoxA(hOwner, pszText, "Error", 0);
 }
 
+// A configuration step failed: report it with the error code, and close the port again so that
+// the next open really opens it.
+static int FailConfiguration(const char* pszFormat, BOOL fShowErrors) {
+    char szText[160];
+    snprintf(szText, sizeof szText, pszFormat, (unsigned long)GetLastError());
+    ReportPortError(szText, fShowErrors, g_hOwnerWnd);
+    CloseHandle(g_hPort);
+    g_hPort = INVALID_HANDLE_VALUE;
+    return 0;
+}
+
 int PortOpen(const char* pszPortName, BOOL fShowErrors) {
     char szText[160];
     if (g_hPort != INVALID_HANDLE_VALUE) return 1;
@@ -66,14 +77,8 @@ int PortOpen(const char* pszPortName, BOOL fShowErrors) {
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.EvtChar = '$';
-    if (!SetCommState(g_hPort, &dcb)) {
-        snprintf(szText, sizeof szText, "Unable to configure the serial port. ERROR code: %lu",
-                 (unsigned long)GetLastError());
-        ReportPortError(szText, fShowErrors, g_hOwnerWnd);
-        CloseHandle(g_hPort);
-        g_hPort = INVALID_HANDLE_VALUE;
-        return 0;
-    }
+    if (!SetCommState(g_hPort, &dcb))
+        return FailConfiguration("Unable to configure the serial port. ERROR code: %lu", fShowErrors);
 
     COMMTIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof timeouts);
@@ -85,14 +90,8 @@ int PortOpen(const char* pszPortName, BOOL fShowErrors) {
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 10;
     timeouts.WriteTotalTimeoutConstant = 1000;
-    if (!SetCommTimeouts(g_hPort, &timeouts)) {
-        snprintf(szText, sizeof szText, "Unable to set the time-out parameters. ERROR code: %lu",
-                 (unsigned long)GetLastError());
-        ReportPortError(szText, fShowErrors, g_hOwnerWnd);
-        CloseHandle(g_hPort);
-        g_hPort = INVALID_HANDLE_VALUE;
-        return 0;
-    }
+    if (!SetCommTimeouts(g_hPort, &timeouts))
+        return FailConfiguration("Unable to set the time-out parameters. ERROR code: %lu", fShowErrors);
     return 1;
 }
 

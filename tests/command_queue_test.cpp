@@ -1,0 +1,161 @@
+// The command queues' limits and the job state's reset and progress exports.
+#include <windows.h>
+
+#include <string>
+
+#include "host/job_state.h"
+#include "printer/printer_state.h"
+#include "rovane.h"
+#include "sequencer/command_queue.h"
+#include "setup/recorders.h"
+#include "support/module_world.h"
+#include "world/operator.h"
+
+namespace {
+
+TEST(CommandQueue, HoldsOneHundredSixtyAndRefusesTheNextWithTheLockHeld) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.op().on_message_box("Fatal GLOBAL Queue overflow!").answer(IDOK).after(5 * sim::kSecond);
+    sim::Micros other_got_lock_at = 0;
+    world.spawn("host", [&] {
+        for (int i = 0; i < QUEUE_ENTRIES; ++i) Queue_Cmd("PICKUP", NULL, 0);
+        EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES);
+        EXPECT_EQ(g_fJobAborted, 0);
+        // Another thread wants the lock while the overflow box is up.
+        CreateThread(NULL, 0, [](LPVOID p) -> DWORD {
+            Sleep(1000);
+            EnterCriticalSection(&g_csModule);
+            *static_cast<sim::Micros*>(p) = sim::kernel().now();
+            LeaveCriticalSection(&g_csModule);
+            return 0;
+        }, &other_got_lock_at, 0, NULL);
+        Queue_Cmd("_MOVE:", "G", 0);
+        EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES) << "the 161st command is not stored";
+        EXPECT_EQ(g_fJobAborted, 1);
+        Sleep(100);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_GE(other_got_lock_at, 5 * sim::kSecond) << "the box is shown while the module lock is held";
+    const auto log = sim_test::log_texts(world);
+    EXPECT_EQ(sim_test::count_lines(log, "FATAL GLOBAL QUEUE OVERFLOW"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "Queue_Cmd: PICKUP   (g_bCmdIndex=160)"), 2);
+    EXPECT_NE(world.transcript_text().find("msgbox shown caption=\"ROVANE\" flags=0x1030"), std::string::npos);
+}
+
+TEST(CommandQueue, EntriesAreBuiltFromPrefixSuffixAndLetterWithinNineCharacters) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.op().on_message_box("Fatal PRN Command overflow!").answer(IDOK);
+    world.spawn("host", [] {
+        Queue_Cmd("_MOVE:", "G", 0);
+        Queue_Cmd(NULL, NULL, 'A');
+        Queue_Cmd("DONE:", NULL, '3');
+        Queue_Cmd("_MOVE:", NULL, '4');
+        PRN_Queue("PRINT:", NULL, '0');
+        PRN_Queue("12345678", NULL, 0);
+        EXPECT_EQ(g_fJobAborted, 0);
+        PRN_Queue("123456789", NULL, 0);  // the letter's place is counted: ten
+        EXPECT_EQ(g_fJobAborted, 1);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_STREQ(g_szGlobalQueue[0], "_MOVE:G");
+    EXPECT_STREQ(g_szGlobalQueue[1], "A");
+    EXPECT_STREQ(g_szGlobalQueue[2], "DONE:3");
+    EXPECT_STREQ(g_szGlobalQueue[3], "_MOVE:4");
+    EXPECT_EQ(g_bCmdIndex, 4);
+    EXPECT_STREQ(g_szPrinterQueue[0], "PRINT:0");
+    EXPECT_STREQ(g_szPrinterQueue[1], "12345678");
+    EXPECT_EQ(g_bPRN_Index, 2);
+    const auto log = sim_test::log_texts(world);
+    EXPECT_EQ(sim_test::count_lines(log, "Queue_Cmd: _MOVE:G   (g_bCmdIndex=1)"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "PRN_Queue: PRINT:0   (g_bPRN_Index=1)"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "FATAL PRN COMMAND OVERFLOW"), 1);
+}
+
+TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.spawn("host", [] {
+        WritePrivateProfileStringA("PORTS", "Record-Print", "-1", g_szSettingsPath);
+        g_fJobAborted = 1;
+        g_bCmdIndex = 7;
+        g_fPIP = 1;
+        g_dwPrintJobNumber = 9;
+        g_bInputBinIndex = 2;
+        g_fLaminator = TRUE;
+        InitGlobals();
+        EXPECT_EQ(g_fJobAborted, 0);
+        EXPECT_EQ(g_bCmdIndex, 0);
+        EXPECT_EQ(g_fPIP, 0);
+        EXPECT_EQ(g_dwPrintJobNumber, 1u);
+        EXPECT_EQ(g_bInputBinIndex, 2) << "the bin in use is kept";
+        EXPECT_FALSE(g_fRecordPrint) << "-1 counts as off";
+        EXPECT_TRUE(g_fMinimizePrintDlg) << "absent: on";
+        EXPECT_EQ(g_dwBinCount, 3u);
+        EXPECT_EQ(std::string(g_szInputBins, 3), "425");
+        EXPECT_EQ(std::string(g_szOutputBins, 3), "342");
+        g_fLaminator = FALSE;
+        InitGlobals();
+        EXPECT_EQ(g_dwBinCount, 4u);
+        EXPECT_EQ(std::string(g_szInputBins, 4), "4251");
+        EXPECT_EQ(std::string(g_szOutputBins, 4), "3425");
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** PIP is set to FALSE (InitGlobals)"), 2);
+}
+
+TEST(JobState, CheckMoveDiscReportsDoneInProgressAbortedAndUnknown) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.spawn("host", [] {
+        ClearRecorders();
+        const int row = AddRecorder(7, 0, 4, 1, 'E', "VIRTUAL DVD-R");
+        ASSERT_EQ(row, 0);
+        EXPECT_EQ(Rovane_CheckMoveDisc(99), 0u) << "unknown recorder";
+        g_Recorders[row].dwMoveState = MOVE_STATE_POSTED;
+        g_fSendQueueRunning = 1;
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 2u);
+        g_fSendQueueRunning = 0;
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u) << "nothing can finish the move any more";
+        g_hMessageDlg = reinterpret_cast<HWND>(1);
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 2u) << "the status message is still open";
+        g_hMessageDlg = NULL;
+        g_Recorders[row].dwMoveState = MOVE_STATE_DONE;
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 1u) << "done, even with the send thread gone";
+        g_fJobAborted = 1;
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const auto log = sim_test::log_texts(world);
+    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc() Nothing more to do. Aborting."), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc:  g_fJobAborted=TRUE.  Aborting."), 1);
+}
+
+TEST(JobState, CheckPrintingAndTheObsoleteAccumulator) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.op().on_message_box("obsolete").answer(IDOK);
+    world.spawn("host", [] {
+        EXPECT_EQ(Rovane_CheckPrinting(0), 0u) << "the module was never started";
+        EXPECT_EQ(Rovane_CheckAccumulator(0), 0u);
+        g_fInitialized = TRUE;
+        EXPECT_EQ(Rovane_CheckPrinting(0), 1u);
+        g_fPIP = 1;
+        EXPECT_EQ(Rovane_CheckPrinting(0), 2u);
+        g_fJobAborted = 1;
+        EXPECT_EQ(Rovane_CheckPrinting(0), 4u);
+    });
+    sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const std::string t = world.transcript_text();
+    EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckPrinting obsolete!!!!!\""), std::string::npos) << t;
+    EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckAccumulator obsolete!!!!!\""), std::string::npos) << t;
+    EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** CheckPrinting returning ABORT"), 1);
+}
+
+}  // namespace
