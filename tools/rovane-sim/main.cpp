@@ -25,6 +25,8 @@ void print_help() {
         "           Prints the transcript, then the virtual and wall times and the transcript hash.\n"
         "  status   Opens the robot's port through the module, asks the virtual robot for its\n"
         "           version and status, and prints key=value lines and the log file's path.\n"
+        "  play     Hands commands to the module's command queues and lets the send thread play\n"
+        "           them to the virtual robot; prints what the robot received and where the discs are.\n"
         "\n"
         "Run 'rovane-sim COMMAND --help' for the flags of a command.\n");
 }
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "demo") return rovane_tool::demo_command(args);
     if (command == "status") return rovane_tool::status_command(args);
+    if (command == "play") return rovane_tool::play_command(args);
     std::fprintf(stderr, "rovane-sim: unknown command '%s' (try --help)\n", command.c_str());
     return 1;
 }

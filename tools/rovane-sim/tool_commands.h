@@ -9,6 +9,7 @@ namespace rovane_tool {
 
 int demo_command(const std::vector<std::string>& args);
 int status_command(const std::vector<std::string>& args);
+int play_command(const std::vector<std::string>& args);
 
 // A flag parser for "--name value" and "--name" flags. Unknown flags and bad values are usage
 // errors, reported on stderr.
