@@ -39,9 +39,13 @@ bool split(const std::string& path, std::vector<std::string>* names) {
     return true;
 }
 
-void mark_deleted(Registry::Key* key) {
+// A removed key keeps the full path it had as its name and forgets its parent: the parent may be
+// freed while a handle still holds the key.
+void mark_deleted(Registry::Key* key, const std::string& path) {
     key->deleted = true;
-    for (auto& [name, sub] : key->subkeys) mark_deleted(sub.get());
+    for (auto& [name, sub] : key->subkeys) mark_deleted(sub.get(), path + "\\" + sub->name);
+    key->name = path;
+    key->parent = nullptr;
 }
 
 const char* type_text(DWORD type) {
@@ -145,8 +149,10 @@ void Registry::set_binary(HKEY hive, const std::string& key, const std::string& 
 bool Registry::remove_key(HKEY hive, const std::string& key) {
     std::shared_ptr<Key> k = find(hive_root(hive), key);
     if (!k || !k->parent) return false;  // a hive itself cannot be removed
-    mark_deleted(k.get());
-    k->parent->subkeys.erase(lower(k->name));
+    Key* parent = k->parent;
+    const std::string leaf = lower(k->name);
+    mark_deleted(k.get(), key_path(k.get()));
+    parent->subkeys.erase(leaf);
     return true;
 }
 
