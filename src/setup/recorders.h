@@ -55,6 +55,7 @@ int IsRecorderPosition(char cPosition);
 // The row mapped to a recorder position "A".."D", or -1 for any other letter.
 int RecorderRowAt(char cPosition);
 // Gives a row a position: drive index, position text, selected, and " (X:)" after the label.
+// A position of 0 selects and labels the row without a position (the single-recorder unit).
 void AssignPosition(int nRow, char cPosition, const char* pszLabel);
 
 // Serial numbers: through the host's disc SDK, then through the storage query.
