@@ -1,0 +1,90 @@
+// Post-command verification: once the robot reports idle without error after a command, check
+// that the command had its effect — a move ended where it was sent, a pick-up left a disc in the
+// picker, a drop-off left it empty — and confirm it, ask for the same command again, or move the
+// queue back so that the move and the pick are repeated.
+#include <string.h>
+
+#include "foundation/debug_log.h"
+#include "host/job_state.h"
+#include "robot/serial_port.h"
+#include "sequencer/send_thread.h"
+#include "setup/module_context.h"
+#include "setup/recorders.h"
+#include "setup/tray_control.h"
+
+#define AFTER_RECORDER_TRAY_CLOSED 1000  // ms of quiet after a recorder's tray closed
+
+// A recorder may be given a second chance once per confirmed pick-up (robot error recovery
+// clears it when it has retried one).
+BOOL g_fRecorderRetry = TRUE;
+
+int CompareCommand8(const BYTE* pbFirst, const BYTE* pbSecond) {
+    for (int i = 0; i < 8; ++i)
+        if (pbFirst[i] != pbSecond[i]) return 1;
+    return 0;
+}
+
+// A disc was taken from or put into the recorder at the arm's position: close its tray. A tray
+// that held a disc for the arm is now empty; otherwise the disc just put in is now inside, and
+// the recorder remembers which input bin it came from and where it goes back to.
+static void CloseRecorderAfterPick(void) {
+    EnterCriticalSection(&g_csModule);
+    const int nRow = RecorderRowAt(g_bCurrentPosition);
+    if (nRow >= 0 && nRow < (int)g_wRecorderRows && nRow < MAX_RECORDERS) {
+        if (g_Recorders[nRow].bTrayState == TRAY_STATE_OPEN_WITH_DISC) {
+            OpenCloseTray(1, (DWORD)nRow, TRAY_STATE_CLOSED_EMPTY);
+        } else {
+            OpenCloseTray(1, (DWORD)nRow, TRAY_STATE_CLOSED_WITH_DISC);
+            const BYTE bBin = g_bInputBinIndex < 4 ? g_bInputBinIndex : 0;
+            g_szPosition[nRow].bSourceBin = (BYTE)g_szInputBins[bBin];
+            g_szPosition[nRow].bReturnBin = (BYTE)g_szOutputBins[bBin];
+        }
+    } else {
+        DebugLogF("ERROR: No recorder at position %c - its tray is not closed", g_bCurrentPosition);
+    }
+    LeaveCriticalSection(&g_csModule);
+    Sleep(AFTER_RECORDER_TRAY_CLOSED);
+}
+
+int POSTCommandProcess(RoboStatus status, BYTE* pbCursor) {
+    DebugLog("-->POSTCommandProcess()");
+    int nResend = 0;
+
+    if (strcmp(g_bLastCommandSent, "_PICK") == 0) {
+        if (g_bPickDirection == 'U') {
+            if (status.bPicker == 'X') {
+                DebugLog("#!#$#%^ Pick UP requested-verified but we have NO disc!! Go back to _MOVE:");
+                RewindCursor(pbCursor, 2);
+                DebugLog("PostCommandProcessReturning");
+                return 0;
+            }
+            DebugLog("Disc PICKED UP successfully");
+            g_fRecorderRetry = TRUE;
+        } else {
+            if (g_bPickDirection == 'D' && status.bPicker == 'O') {
+                DebugLog("#!#$#%^ Drop OFF requested-verified but we still have a disc!! Go back to _MOVE:");
+                RewindCursor(pbCursor, 2);
+                DebugLog("PostCommandProcessReturning");
+                return 0;
+            }
+            DebugLog("Disc DROPPED OFF successfully");
+        }
+        DebugLogF("RoboStatus.bCurrentPosition=%c  g_bCurrentPosition=%c", status.bCurrentPosition,
+                  g_bCurrentPosition ? g_bCurrentPosition : ' ');
+        if (IsRecorderPosition(g_bCurrentPosition)) CloseRecorderAfterPick();
+    } else if (strncmp(g_bLastCommandSent, "_MOVE:", 6) == 0 && g_bLastCommandSent[6] != '\0') {
+        const char cWanted = g_bLastCommandSent[6];
+        if (status.bCurrentPosition == (BYTE)cWanted) {
+            g_bCurrentPosition = cWanted;
+            DebugLogF(" MOVETO:%c Successful.", cWanted);
+        } else {
+            nResend = 1;
+            DebugLogF(" #@! RESEND=TRUE: g_bLastCommandSent=%s  RoboStatus.bCurrentPosition=%c", g_bLastCommandSent,
+                      status.bCurrentPosition);
+        }
+    }
+    // Anything else ("_TRAY", "_PTI", "_PTO") is not verified.
+
+    DebugLog("PostCommandProcessReturning");
+    return nResend;
+}

@@ -1,0 +1,260 @@
+// Pre-command processing: turns the queue vocabulary into what goes to the robot, performs the
+// local commands (recorder bookkeeping, transfers of waiting discs, recorder trays) and checks
+// that a pick or a drop makes sense before it is sent, moving the queue's read cursor back when
+// it does not.
+#include <stdio.h>
+#include <string.h>
+
+#include "foundation/debug_log.h"
+#include "host/job_state.h"
+#include "printer/printer_state.h"
+#include "printer/printer_tray.h"
+#include "resources/resource.h"
+#include "sequencer/command_queue.h"
+#include "sequencer/send_thread.h"
+#include "setup/module_context.h"
+#include "setup/recorders.h"
+#include "setup/tray_control.h"
+
+#define PICKUP_TRAY_SETTLE 7500   // ms after a recorder tray moved before the arm picks there
+#define REOPEN_TRAY_SETTLE 10500  // ms after a tray closed on a disc before it is opened again
+
+// The recorder row at a position "A".."D", or -1 when the letter is no recorder position or the
+// drive index points outside the recorder table.
+static int MappedRecorderRow(char cPosition) {
+    if (!IsRecorderPosition(cPosition)) return -1;
+    const int nRow = RecorderRowAt(cPosition);
+    if (nRow < 0 || nRow >= (int)g_wRecorderRows || nRow >= MAX_RECORDERS) return -1;
+    return nRow;
+}
+
+// "_MOVE:A" to "_MOVE:D": the recorder letter, else 0.
+static char RecorderMoveLetter(const char* pszCommand) {
+    if (strncmp(pszCommand, "_MOVE:", 6) != 0) return 0;
+    const char c = pszCommand[6];
+    if (c >= 'A' && c <= 'D' && pszCommand[7] == '\0') return c;
+    return 0;
+}
+
+// "DONE:" carries the recorder's row. Requests write it as the character "0" plus the row, which
+// is a decimal digit for rows 0 to 9; a longer decimal number is read as one too. A row from 10
+// on arrives as the single character "0" + row (":" for 10 and so on); it is accepted as such
+// rather than dropped, so that every row of the table can be marked done. Returns the row, or -1.
+static int DoneRow(const char* pszRest) {
+    const size_t cch = strlen(pszRest);
+    if (cch == 0) return -1;
+    int nRow = 0;
+    if (cch == 1) {
+        nRow = (BYTE)pszRest[0] - (BYTE)'0';
+    } else {
+        for (size_t i = 0; i < cch; ++i) {
+            if (pszRest[i] < '0' || pszRest[i] > '9') return -1;
+            nRow = nRow * 10 + (pszRest[i] - '0');
+            if (nRow >= MAX_RECORDERS) return -1;
+        }
+    }
+    if (nRow < 0 || nRow >= (int)g_wRecorderRows || nRow >= MAX_RECORDERS) return -1;
+    return nRow;
+}
+
+// Appends the moves that carry the discs waiting in print slots P down to 1 from their return
+// bin back to their source bin, where the next print picks them up, then pulls the printer tray
+// in. Slot 0 holds the disc printed now.
+static void TransferWaitingDiscs(void) {
+    EnterCriticalSection(&g_csModule);
+    BYTE bPending = g_bPendingPrints;
+    LeaveCriticalSection(&g_csModule);
+    if (bPending > MAX_PRINT_SLOTS - 1) {
+        DebugLogF("WARNING: XFER: %hu prints pending, only %d slots can wait", (unsigned short)bPending,
+                  MAX_PRINT_SLOTS - 1);
+        bPending = MAX_PRINT_SLOTS - 1;
+    }
+    for (int nSlot = bPending; nSlot >= 1; --nSlot) {
+        const char szReturn[2] = {(char)g_PrintSlots[nSlot].bReturnBin, '\0'};
+        const char szSource[2] = {(char)g_PrintSlots[nSlot].bSourceBin, '\0'};
+        // A slot without its bins would turn into a bare "_MOVE:", which means the input bin:
+        // refuse it rather than carry some other disc around.
+        if (szReturn[0] == '\0' || szSource[0] == '\0') {
+            DebugLogF("ERROR: XFER: print slot %d has no bins - its disc is not moved", nSlot);
+            continue;
+        }
+        Queue_Cmd("_MOVE:", szReturn, 0);
+        Queue_Cmd("PICKUP", NULL, 0);
+        Queue_Cmd("_MOVE:", szSource, 0);
+        Queue_Cmd("DROPOFF", NULL, 0);
+    }
+    PRN_Queue("_TRAYIN", NULL, 0);
+}
+
+// The drop-off found the picker empty and the operator asked to try again: back to the nearest
+// earlier "PICKUP" of the same queue and one further, so that its "_MOVE:" is taken next.
+// Returns 0 when the queue holds no such pick-up.
+static int RewindToPickup(BYTE* pbCursor, int nQueue) {
+    int nFound = -1;
+    EnterCriticalSection(&g_csModule);
+    char(*pQueue)[QUEUE_ENTRY_SIZE] = nQueue == QUEUE_PRINTER ? g_szPrinterQueue : g_szGlobalQueue;
+    // *pbCursor is past the "DROPOFF" itself; look before it.
+    for (int i = (int)*pbCursor - 2; i >= 0; --i) {
+        if (strcmp(pQueue[i], "PICKUP") == 0) {
+            nFound = i;
+            break;
+        }
+    }
+    LeaveCriticalSection(&g_csModule);
+    if (nFound < 0) return 0;
+    *pbCursor = (BYTE)nFound;
+    RewindCursor(pbCursor, 1);
+    return 1;
+}
+
+static void ReplaceCommand(char* pszCommand, const char* pszNew) {
+    snprintf(pszCommand, COMMAND_BUFFER_SIZE, "%s", pszNew);
+}
+
+static void AppendLetter(char* pszCommand, char cLetter) {
+    const size_t cch = strlen(pszCommand);
+    if (cch + 1 < COMMAND_BUFFER_SIZE) {
+        pszCommand[cch] = cLetter;
+        pszCommand[cch + 1] = '\0';
+    }
+}
+
+static void LogPositions(const RoboStatus* pStatus) {
+    DebugLogF("RoboPosition=%c  CurrentPosition=%c", pStatus->bCurrentPosition,
+              g_bCurrentPosition ? g_bCurrentPosition : ' ');
+}
+
+int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int nQueue) {
+    DebugLog("-->PreCommandProcess()");
+    int nResult = PREPARED_FOR_ROBOT;
+
+    // The request is complete for this recorder.
+    if (strncmp(pszCommand, "DONE:", 5) == 0) {
+        const int nRow = DoneRow(pszCommand + 5);
+        if (nRow < 0) {
+            DebugLogF("ERROR: %s names no recorder of the table - ignored", pszCommand);
+        } else {
+            EnterCriticalSection(&g_csModule);
+            g_Recorders[nRow].dwMoveState = MOVE_STATE_DONE;
+            LeaveCriticalSection(&g_csModule);
+        }
+        return PREPARED_NOTHING_TO_SEND;
+    }
+
+    if (strcmp(pszCommand, "XFER:") == 0) {
+        TransferWaitingDiscs();
+        return PREPARED_NOTHING_TO_SEND;
+    }
+
+    // The output bin, or the input bin, in use now.
+    const BYTE bBin = g_bInputBinIndex < 4 ? g_bInputBinIndex : 0;
+    if (strcmp(pszCommand, "_MOVE:O") == 0) {
+        pszCommand[6] = g_szOutputBins[bBin];
+    } else if (strcmp(pszCommand, "_MOVE:") == 0) {
+        AppendLetter(pszCommand, g_szInputBins[bBin]);
+    }
+
+    // A recorder letter alone opens that recorder's tray ahead of a load.
+    if (pszCommand[0] >= 'A' && pszCommand[0] <= 'D' && pszCommand[1] == '\0') {
+        const int nRow = MappedRecorderRow(pszCommand[0]);
+        if (nRow < 0)
+            DebugLogF("ERROR: No recorder at position %c - its tray is not opened", pszCommand[0]);
+        else
+            OpenCloseTray(0, (DWORD)nRow, TRAY_STATE_OPEN_EMPTY);
+        return PREPARED_NOTHING_TO_SEND;
+    }
+
+    // A recorder that closed its tray on a disc opens it again, once the tray has settled, so
+    // that the arm can take the disc.
+    const char cRecorderMove = RecorderMoveLetter(pszCommand);
+    if (cRecorderMove) {
+        const int nRow = MappedRecorderRow(cRecorderMove);
+        if (nRow >= 0 && g_Recorders[nRow].bTrayState == TRAY_STATE_CLOSED_WITH_DISC) {
+            WaitSinceTrayMove((DWORD)nRow, REOPEN_TRAY_SETTLE);
+            OpenCloseTray(0, (DWORD)nRow, TRAY_STATE_OPEN_WITH_DISC);
+        }
+    }
+
+    if (strcmp(pszCommand, "PICKUP") == 0) {
+        if (pStatus->bPicker == 'O') {
+            const int nAnswer =
+                ShowStringMessage(NULL, IDS_ALREADY_HOLDING_DISC, IDS_TITLE, MB_ICONEXCLAMATION | MB_RETRYCANCEL);
+            if (nAnswer == IDRETRY) {
+                RewindCursor(pbCursor, 1);
+            } else {
+                EnterCriticalSection(&g_csModule);
+                g_fJobAborted = 1;
+                LeaveCriticalSection(&g_csModule);
+            }
+            DebugLog("#$?% Trying to pick up a disc and already have a disc!!");
+            nResult = PREPARED_NOTHING_TO_SEND;
+        } else if (pStatus->bCurrentPosition != (BYTE)g_bCurrentPosition) {
+            RewindCursor(pbCursor, 2);
+            DebugLog("!!!Trying to pick up disc but IN WRONG POSITION - go back to MOVE command");
+            LogPositions(pStatus);
+            nResult = PREPARED_NOTHING_TO_SEND;
+        } else {
+            ReplaceCommand(pszCommand, "_PICK");
+            g_bPickDirection = 'U';
+        }
+        // The arm reaches into a recorder only once its tray has stopped moving.
+        const int nRow = MappedRecorderRow((char)pStatus->bCurrentPosition);
+        if (nRow >= 0) WaitSinceTrayMove((DWORD)nRow, PICKUP_TRAY_SETTLE);
+    } else if (strcmp(pszCommand, "DROPOFF") == 0) {
+        if (pStatus->bPicker == 'X') {
+            DebugLog("!!!Dropping off disc but do NOT have - must have lost -- go back");
+            const int nAnswer =
+                ShowStringMessage(NULL, IDS_DISC_LOST, IDS_TITLE, MB_ICONEXCLAMATION | MB_RETRYCANCEL);
+            if (nAnswer == IDRETRY) {
+                if (!RewindToPickup(pbCursor, nQueue)) {
+                    // Requests always pick a disc up before they drop one; a queue that does not
+                    // has nothing to repeat. Going on would report a move as done that never
+                    // happened, so the job stops here.
+                    DebugLog("ERROR: No earlier PICKUP to go back to - aborting the job");
+                    EnterCriticalSection(&g_csModule);
+                    g_fJobAborted = 1;
+                    LeaveCriticalSection(&g_csModule);
+                }
+            } else {
+                EnterCriticalSection(&g_csModule);
+                g_fJobAborted = 1;
+                LeaveCriticalSection(&g_csModule);
+            }
+            return PREPARED_NOTHING_TO_SEND;
+        }
+        if (pStatus->bCurrentPosition == (BYTE)g_bCurrentPosition) {
+            ReplaceCommand(pszCommand, "_PICK");
+            g_bPickDirection = 'D';
+        } else {
+            RewindCursor(pbCursor, 2);
+            DebugLog("!!!Trying to drop disc but IN WRONG POSITION - go back to MOVE command");
+            LogPositions(pStatus);
+            nResult = PREPARED_NOTHING_TO_SEND;
+        }
+    }
+
+    // The printer tray is pulled in before the arm moves to a recorder, so that it cannot be hit.
+    if (cRecorderMove) MovePrinterTray(TRAY_IN, pStatus);
+
+    if (strcmp(pszCommand, "_PICK") == 0) {
+        // At the printer the tray must be out to take or receive a disc, unless a print is in
+        // the printer (then the printer itself puts the tray out when it is done).
+        if (pStatus->bCurrentPosition == (BYTE)g_szPrinterPosition[0] && !g_fSpooling)
+            MovePrinterTray(TRAY_OUT, pStatus);
+        return nResult;
+    }
+
+    if (strcmp(pszCommand, "_TRAYIN") == 0) {
+        if (pStatus->bPrinterTray != 'O') return PREPARED_NOTHING_TO_SEND;
+        ReplaceCommand(pszCommand, "_TRAY");
+        return nResult;
+    }
+    if (strcmp(pszCommand, "_TRAYOUT") == 0) {
+        if (pStatus->bPrinterTray == 'O') return PREPARED_NOTHING_TO_SEND;
+        ReplaceCommand(pszCommand, "_TRAY");
+        return nResult;
+    }
+
+    // Anything else ("_MOVE:" with its letter, "_PTI", "_PTO") goes out unchanged.
+    return nResult;
+}
