@@ -2,12 +2,25 @@
 
 namespace sim {
 
-namespace {
 bool refuse(std::string* why, const char* text) {
     if (why) *why = text;
     return false;
 }
-}  // namespace
+
+std::optional<Disc> take_single(std::optional<Disc>& slot, std::string* why) {
+    if (!slot) {
+        refuse(why, "tray empty");
+        return std::nullopt;
+    }
+    std::optional<Disc> d = slot;
+    slot.reset();
+    return d;
+}
+
+std::vector<Disc> single_as_list(const std::optional<Disc>& slot) {
+    if (slot) return {*slot};
+    return {};
+}
 
 bool AbsentHolder::can_accept(std::string* why) const {
     if (why) *why = why_;
@@ -51,19 +64,10 @@ std::optional<Disc> SimpleRecorderTray::take(std::string* why) {
         refuse(why, "tray closed");
         return std::nullopt;
     }
-    if (!disc_) {
-        refuse(why, "tray empty");
-        return std::nullopt;
-    }
-    std::optional<Disc> d = disc_;
-    disc_.reset();
-    return d;
+    return take_single(disc_, why);
 }
 
-std::vector<Disc> SimpleRecorderTray::discs() const {
-    if (disc_) return {*disc_};
-    return {};
-}
+std::vector<Disc> SimpleRecorderTray::discs() const { return single_as_list(disc_); }
 
 bool AbsentPrinter::can_accept(std::string* why) const { return refuse(why, "no printer"); }
 

@@ -47,6 +47,14 @@ public:
     virtual std::vector<Disc> discs() const = 0;
 };
 
+// For holders: stores `text` in `why` when given; returns false, so that `return refuse(...)`
+// ends a can_accept().
+bool refuse(std::string* why, const char* text);
+// For holders of one disc: takes it out of `slot`, or says "tray empty".
+std::optional<Disc> take_single(std::optional<Disc>& slot, std::string* why);
+// For holders of one disc: the disc as a list for the world's accounting.
+std::vector<Disc> single_as_list(const std::optional<Disc>& slot);
+
 // A place where nothing is: every disc dropped there falls (an absent laminator, for instance).
 class AbsentHolder : public DiscHolder {
 public:

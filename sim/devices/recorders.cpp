@@ -40,11 +40,6 @@ std::string bytes_text(const BYTE* p, size_t n) {
 
 char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
-bool refuse(std::string* why, const char* text) {
-    if (why) *why = text;
-    return false;
-}
-
 // One feature descriptor of a GET CONFIGURATION reply.
 void add_feature(std::vector<BYTE>& out, WORD code, bool persistent, bool current, const std::vector<BYTE>& data) {
     out.push_back(static_cast<BYTE>(code >> 8));
@@ -151,19 +146,10 @@ std::optional<Disc> RecorderDevice::take(std::string* why) {
         refuse(why, "tray closed");
         return std::nullopt;
     }
-    if (!disc_) {
-        refuse(why, "tray empty");
-        return std::nullopt;
-    }
-    std::optional<Disc> d = disc_;
-    disc_.reset();
-    return d;
+    return take_single(disc_, why);
 }
 
-std::vector<Disc> RecorderDevice::discs() const {
-    if (disc_) return {*disc_};
-    return {};
-}
+std::vector<Disc> RecorderDevice::discs() const { return single_as_list(disc_); }
 
 std::optional<std::vector<BYTE>> RecorderDevice::configuration_reply(int request_type, WORD starting_feature) const {
     if (!config_.sdk_serial && config_.missing_serial == MissingSerial::CommandFails &&

@@ -14,17 +14,12 @@
 #include <utility>
 
 #include "kernel/handles.h"
+#include "kernel/text.h"
 #include "world/world.h"
 
 namespace sim {
 
 namespace {
-
-std::string lower(const std::string& s) {
-    std::string r = s;
-    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return r;
-}
 
 std::string narrow(const WCHAR* w) {
     std::string s;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "kernel/text.h"
 #include "world/world.h"
 
 namespace sim {
@@ -22,12 +23,6 @@ struct Vfs::Node {
 };
 
 namespace {
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 bool wants_read(DWORD access) {
     return (access & (GENERIC_READ | GENERIC_ALL | 0x0001 /* FILE_READ_DATA */)) != 0;

@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "kernel/text.h"
 #include "win32/files.h"
 #include "world/world.h"
 
 namespace {
 
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
+using sim::lower;
 
 bool same_name(const std::string& a, const std::string& b) { return lower(a) == lower(b); }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "kernel/text.h"
 #include "world/world.h"
 
 namespace sim {
@@ -12,12 +13,6 @@ namespace sim {
 namespace {
 
 constexpr LSTATUS kErrorKeyDeleted = 1018;  // ERROR_KEY_DELETED
-
-std::string lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 // Splits a key path into names. A trailing backslash is tolerated; an empty name anywhere else
 // makes the path invalid (false).

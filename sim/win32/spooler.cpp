@@ -7,17 +7,12 @@
 #include <cstring>
 
 #include "kernel/handles.h"
+#include "kernel/text.h"
 #include "world/world.h"
 
 namespace sim {
 
 namespace {
-
-std::string lower(const std::string& s) {
-    std::string r = s;
-    for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return r;
-}
 
 std::string quoted(const std::string& s) { return "\"" + Transcript::escape(s) + "\""; }
 

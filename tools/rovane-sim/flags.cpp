@@ -2,8 +2,15 @@
 #include <cstdlib>
 
 #include "tool_commands.h"
+#include "win32/files.h"
+#include "win32/registry.h"
 
 namespace rovane_tool {
+
+void install_data_folder(sim::World& world) {
+    world.files().mkdir(kDataFolder);
+    world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", kDataFolder);
+}
 
 bool Flags::take(const std::string& name) {
     for (size_t i = 0; i < args_.size(); ++i)

@@ -29,7 +29,6 @@ namespace rovane_tool {
 
 namespace {
 
-constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
 constexpr int kStatusDialog = 117;
 constexpr int kAbortJobButton = 1178;
 
@@ -147,8 +146,7 @@ int play_command(const std::vector<std::string>& all_args) {
     sim::WorldConfig cfg;
     cfg.seed = seed;
     sim::World world(cfg);
-    world.files().mkdir(kDataFolder);
-    world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", kDataFolder);
+    install_data_folder(world);
 
     sim::RobotConfig rc;
     rc.mispick_probability = mispick;

@@ -21,7 +21,6 @@ namespace rovane_tool {
 
 namespace {
 
-constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
 
 void print_status_help() {
     std::printf(
@@ -91,8 +90,7 @@ int status_command(const std::vector<std::string>& args) {
     sim::WorldConfig cfg;
     cfg.seed = seed;
     sim::World world(cfg);
-    world.files().mkdir(kDataFolder);
-    world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", kDataFolder);
+    install_data_folder(world);
 
     sim::RobotConfig rc;
     if (!firmware.empty()) rc.firmware = firmware;

@@ -5,11 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "world/world.h"
+
 namespace rovane_tool {
 
 int demo_command(const std::vector<std::string>& args);
 int status_command(const std::vector<std::string>& args);
 int play_command(const std::vector<std::string>& args);
+
+// The data folder the module finds through the registry, as the host's installation leaves it.
+constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
+// Creates the data folder in a fresh world and registers it for the disc-recording host.
+void install_data_folder(sim::World& world);
 
 // A flag parser for "--name value" and "--name" flags. Unknown flags and bad values are usage
 // errors, reported on stderr.
