@@ -1,5 +1,6 @@
 // rovane-sim play: a service tool that hands commands straight to the module's command queues and
 // lets the send thread play them to the virtual robot, as a job would.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -57,6 +58,9 @@ void print_play_help() {
         "                          robot's Pause and Pick buttons together, and let the message close\n"
         "                          itself); REFILL (put 25 discs into the input bin the arm is at,\n"
         "                          press Pick)\n"
+        "  --repeat N              play the commands N times over (default 1), the send thread\n"
+        "                          starting anew each time, as the requests of a long job would\n"
+        "  --timing                print the virtual and the wall time on stderr\n"
         "  --transcript            also print the transcript, with virtual times\n"
         "\n"
         "  Exit 0 when the queues drained without an abort, 2 when the job was aborted, 3 when the\n"
@@ -90,7 +94,7 @@ int play_command(const std::vector<std::string>& all_args) {
         } else if (a.rfind("--", 0) == 0) {
             flag_args.push_back(a);
             const bool takes_value = a == "--seed" || a == "--mispick" || a == "--empty-bin" || a == "--tray-fail" ||
-                                     a == "--answer";
+                                     a == "--answer" || a == "--repeat";
             if (takes_value && i + 1 < all_args.size()) flag_args.push_back(all_args[++i]);
         } else {
             (to_printer ? printer_cmds : global_cmds).push_back(a);
@@ -101,9 +105,11 @@ int play_command(const std::vector<std::string>& all_args) {
         print_play_help();
         return 0;
     }
-    uint64_t seed = 1, tray_fail = 0;
+    uint64_t seed = 1, tray_fail = 0, repeat = 1;
     double mispick = 0;
     flags.take_u64("--seed", &seed);
+    flags.take_u64("--repeat", &repeat);
+    const bool show_timing = flags.take("--timing");
     flags.take_double("--mispick", &mispick);
     flags.take_u64("--tray-fail", &tray_fail);
     const bool show_transcript = flags.take("--transcript");
@@ -128,6 +134,10 @@ int play_command(const std::vector<std::string>& all_args) {
         answers.push_back(a);
     }
     if (!flags.done("play")) return 1;
+    if (repeat < 1 || repeat > 10000) {
+        std::fprintf(stderr, "rovane-sim play: --repeat takes 1 to 10000\n");
+        return 1;
+    }
     if (tray_fail > 1000) {
         std::fprintf(stderr, "rovane-sim play: --tray-fail takes 0 to 1000\n");
         return 1;
@@ -203,20 +213,23 @@ int play_command(const std::vector<std::string>& all_args) {
         GetRoboVersion(1500, &model);
         InitGlobals();
         g_bInputBinIndex = 0;
-        for (const auto& c : global_cmds) Queue_Cmd(c.c_str(), NULL, 0);
-        for (const auto& c : printer_cmds) PRN_Queue(c.c_str(), NULL, 0);
-        for (int row = 0; row < 4; ++row) g_Recorders[row].dwMoveState = MOVE_STATE_POSTED;
-        StartSendThread();
         started = true;
-        // The send thread ends by itself once the queues are used up or the job was aborted.
-        for (;;) {
-            Sleep(300);
-            EnterCriticalSection(&g_csModule);
-            const bool running = g_fSendQueueRunning || !g_fSendThreadDone;
-            LeaveCriticalSection(&g_csModule);
-            if (!running) break;
+        for (uint64_t round = 0; round < repeat && !g_fJobAborted; ++round) {
+            for (const auto& c : global_cmds) Queue_Cmd(c.c_str(), NULL, 0);
+            for (const auto& c : printer_cmds) PRN_Queue(c.c_str(), NULL, 0);
+            for (int row = 0; row < 4; ++row) g_Recorders[row].dwMoveState = MOVE_STATE_POSTED;
+            StartSendThread();
+            // The send thread ends by itself once the queues are used up or the job was aborted.
+            for (;;) {
+                Sleep(300);
+                EnterCriticalSection(&g_csModule);
+                const bool running = g_fSendQueueRunning || !g_fSendThreadDone;
+                LeaveCriticalSection(&g_csModule);
+                if (!running) break;
+            }
         }
     });
+    const auto wall_start = std::chrono::steady_clock::now();
     sim::RunResult result = world.run([host] { return host->state == sim::ThreadState::Finished; });
     // The robot may still be working through commands it buffered (the abort sequence sends its
     // last ones while the arm travels): let it finish, within a minute of virtual time.
@@ -225,6 +238,9 @@ int play_command(const std::vector<std::string>& all_args) {
            world.kernel().now() < settle_limit)
         result = world.run_until_time(world.kernel().now() + 100 * sim::kMs);
 
+    if (show_timing)
+        std::fprintf(stderr, "virtual time %s, wall time %.3f s\n", world.kernel().time_text().c_str(),
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count());
     if (show_transcript) std::fputs(world.transcript_text().c_str(), stdout);
     for (const auto& c : robot->received_commands()) {
         if (c.kind == sim::ReceivedCommand::Kind::Command && (c.text == "_SI" || c.text == "_SV")) continue;
