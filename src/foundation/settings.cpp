@@ -31,8 +31,11 @@ int LookupDataPath(const char* pszKeyword, char* pszOut) {
 // that would not fit in the 245-character buffers falls back to the bare file name: a cut path
 // would name some other file.
 static void JoinModulePath(char* pszOut, const char* pszFolder, const char* pszFile) {
-    if (strlen(pszFolder) + strlen(pszFile) > MAX_MODULE_PATH) pszFolder = "";
-    snprintf(pszOut, MAX_MODULE_PATH + 1, "%s%s", pszFolder, pszFile);
+    size_t cchFolder = strlen(pszFolder);
+    const size_t cchFile = strlen(pszFile);
+    if (cchFolder + cchFile > MAX_MODULE_PATH) cchFolder = 0;
+    memcpy(pszOut, pszFolder, cchFolder);
+    memcpy(pszOut + cchFolder, pszFile, cchFile + 1);
 }
 
 void SetModulePaths(const char* pszKeyword) {
