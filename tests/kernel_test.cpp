@@ -153,7 +153,8 @@ TEST(Kernel, CriticalSectionIsRecursiveForItsOwnerAndBlocksOthers) {
 }
 
 TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
-    sim::World world(sim_test::config(5));
+    const sim::WorldConfig cfg = sim_test::config(5);
+    sim::World world(cfg);
     static CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
     static int steps = 0;
@@ -185,13 +186,14 @@ TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
     EXPECT_FALSE(other_got_lock);
     EXPECT_NE(r.report.find("'host'"), std::string::npos) << r.report;
     EXPECT_NE(r.report.find("EnterCriticalSection"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("seed 5"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("seed " + std::to_string(cfg.seed)), std::string::npos) << r.report;
     EXPECT_EQ(steps, 11);
     CloseHandle(victim);
 }
 
 TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
-    sim::World world(sim_test::config(42));
+    const sim::WorldConfig cfg = sim_test::config(42);
+    sim::World world(cfg);
     static CRITICAL_SECTION first, second;
     InitializeCriticalSection(&first);
     InitializeCriticalSection(&second);
@@ -211,7 +213,7 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
     EXPECT_NE(r.report.find("thread 'beta'"), std::string::npos) << r.report;
     EXPECT_NE(r.report.find("held by thread 'beta'"), std::string::npos) << r.report;
     EXPECT_NE(r.report.find("t=0.100000s"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("seed 42"), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("seed " + std::to_string(cfg.seed)), std::string::npos) << r.report;
 }
 
 TEST(Kernel, BudgetStopsARunThatNeverEnds) {

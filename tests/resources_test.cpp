@@ -1,10 +1,10 @@
-// The module's resources: LoadStringA over the string table, the dialog templates, and the
-// agreement between what the simulated world reads and what the resource compiler puts into
-// Rovane.dll from the same files.
+// The module's resources: LoadStringA over the string table, and the agreement between what the
+// simulated world reads and what the resource compiler puts into Rovane.dll from the same files.
 #include <windows.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,129 +30,50 @@ std::vector<sim::DialogTemplate> test_dialogs() {
     return list;
 }
 
-// Runs body on a simulated thread of a world with the module loaded.
-template <class F>
-void in_world(F body) {
-    sim::World world(sim_test::config());
-    world.load_module();
-    world.spawn("host", [&] { body(world); });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
-}
-
 // ---------------------------------------------------------------------------------------------
 // LoadStringA.
 
-TEST(LoadString, CopiesTextsExactlyWithLineFeedsQuotesAndTrailingBlanks) {
-    in_world([](sim::World& world) {
+TEST(LoadString, CopiesTruncatesLendsAPointerAndKnowsOnlyTheModulesIds) {
+    sim::World world(sim_test::config());
+    world.load_module();
+    world.spawn("host", [&] {
         HINSTANCE module = world.module_instance();
         char buf[600];
         EXPECT_EQ(LoadStringA(module, 101, buf, sizeof buf), 28);
-        EXPECT_STREQ(buf, "Recorder at Host:%d ID:%d   ");
+        EXPECT_STREQ(buf, "Recorder at Host:%d ID:%d   ") << "trailing blanks kept";
         EXPECT_EQ(LoadStringA(module, 105, buf, sizeof buf), 64);
-        EXPECT_STREQ(buf, "The input bin is empty.\nAdd more discs and push the Pick button.");
+        EXPECT_STREQ(buf, "The input bin is empty.\nAdd more discs and push the Pick button.") << "a line feed";
         LoadStringA(module, 155, buf, sizeof buf);
-        EXPECT_NE(std::strstr(buf, "press the \"Laminate\" button,"), nullptr) << buf;
-        LoadStringA(module, 118, buf, sizeof buf);
-        EXPECT_STREQ(buf, "Optical Disc Duplicator");
-        LoadStringA(module, 144, buf, sizeof buf);
-        EXPECT_EQ(std::strncmp(buf, "Do you want the Duplicator to begin picking from the Initial input bin?", 71), 0)
-            << buf;
-        LoadStringA(module, 163, buf, sizeof buf);
-        EXPECT_NE(std::strstr(buf, "Do you want to pick from all 4 input bins?"), nullptr) << buf;
-    });
-}
+        EXPECT_NE(std::strstr(buf, "press the \"Laminate\" button,"), nullptr) << "quotes: " << buf;
 
-TEST(LoadString, TruncatesToTheBufferAndCountsWhatItCopied) {
-    in_world([](sim::World& world) {
-        HINSTANCE module = world.module_instance();
-        char buf[32];
         std::memset(buf, 'x', sizeof buf);
-        EXPECT_EQ(LoadStringA(module, 118, buf, 10), 9);
+        EXPECT_EQ(LoadStringA(module, 118, buf, 10), 9) << "truncated to the buffer, counting what it copied";
         EXPECT_STREQ(buf, "Optical D");
-        EXPECT_EQ(buf[10], 'x');  // nothing written past the buffer
+        EXPECT_EQ(buf[10], 'x') << "nothing written past the buffer";
         EXPECT_EQ(LoadStringA(module, 118, buf, 1), 0);
         EXPECT_STREQ(buf, "");
-        EXPECT_EQ(LoadStringA(module, 118, buf, 24), 23);  // exactly fits with its terminator
-        EXPECT_STREQ(buf, "Optical Disc Duplicator");
-    });
-}
+        EXPECT_EQ(LoadStringA(module, 118, buf, 24), 23) << "exactly fits with its terminator";
 
-TEST(LoadString, ZeroLengthBufferReceivesAPointerToTheText) {
-    in_world([](sim::World& world) {
         const char* text = nullptr;
-        const int n = LoadStringA(world.module_instance(), 140, reinterpret_cast<LPSTR>(&text), 0);
-        EXPECT_EQ(n, 37);
-        ASSERT_NE(text, nullptr);
+        const int n = LoadStringA(module, 140, reinterpret_cast<LPSTR>(&text), 0);
+        ASSERT_EQ(n, 37) << "a zero-length buffer receives a pointer to the text";
         EXPECT_EQ(std::string(text, static_cast<size_t>(n)), "Waiting for the printing to finish...");
-    });
-}
 
-TEST(LoadString, MissingIdsAndOtherInstancesHaveNoStrings) {
-    in_world([](sim::World& world) {
-        char buf[64] = "unchanged";
-        SetLastError(0);
-        EXPECT_EQ(LoadStringA(world.module_instance(), 104, buf, sizeof buf), 0);  // an id the module never uses
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-        SetLastError(0);
-        EXPECT_EQ(LoadStringA(reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x00400000)), 118, buf, sizeof buf), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-        SetLastError(0);
-        EXPECT_EQ(LoadStringA(NULL, 118, buf, sizeof buf), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-    });
-}
-
-TEST(StringTable, HoldsEveryIdTheModuleShowsAndNoOther) {
-    sim::World world(sim_test::config());
-    std::vector<UINT> ids;
-    for (const auto& s : world.resources().strings()) ids.push_back(s.first);
-    std::vector<UINT> expected;
-    for (UINT id = 101; id <= 167; ++id) {
+        // Every id from 101 to 167 but the unused ones has a text; nothing else has.
         const UINT unused[] = {104, 112, 131, 132, 137, 145, 146};
-        if (std::find(std::begin(unused), std::end(unused), id) == std::end(unused)) expected.push_back(id);
-    }
-    EXPECT_EQ(ids, expected);
-    for (const auto& s : world.resources().strings()) EXPECT_FALSE(s.second.empty()) << s.first;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Templates.
-
-TEST(DialogTemplates, MacrosBuildTemplatesWithKindsFlagsAndStyles) {
-    const std::vector<sim::DialogTemplate> list = test_dialogs();
-    ASSERT_EQ(list.size(), 2u);
-    const sim::DialogTemplate& d = list[1];
-    EXPECT_EQ(d.id, 902);
-    EXPECT_EQ(d.caption, "Controls \"All\" Kinds");
-    EXPECT_EQ(d.x, 20);
-    EXPECT_EQ(d.cy, 150);
-    ASSERT_EQ(d.items.size(), 17u);
-    const sim::DialogItem* hidden = d.item(1105);
-    ASSERT_NE(hidden, nullptr);
-    EXPECT_EQ(hidden->kind, sim::ControlKind::CheckBox);
-    EXPECT_TRUE(hidden->hidden());
-    EXPECT_FALSE(hidden->disabled());
-    EXPECT_EQ(hidden->style() & 0x10000000u, 0u);  // no WS_VISIBLE
-    EXPECT_EQ(hidden->style() & 0xFu, 0x3u);       // BS_AUTOCHECKBOX
-    const sim::DialogItem* both = d.item(1192);
-    ASSERT_NE(both, nullptr);
-    EXPECT_TRUE(both->hidden() && both->disabled());
-    EXPECT_EQ(both->window_class(), "Static");
-    EXPECT_EQ(d.item(1096)->window_class(), "msctls_updown32");
-    EXPECT_EQ(d.item(1096)->kind, sim::ControlKind::UpDown);
-    EXPECT_EQ(d.item(1107)->text, "Line one\nLine \\two\\");
-    EXPECT_EQ(d.items[0].id, IDC_STATIC);
-    EXPECT_NE(d.item(1127)->style() & 0x00020000u, 0u);  // ROVANE_GROUP: WS_GROUP
-    EXPECT_EQ(d.item(1128)->style() & 0x00020000u, 0u);
-}
-
-TEST(DialogTemplates, OnlyTheModuleInstanceHasThem) {
-    sim::World world(sim_test::config());
-    for (const sim::DialogTemplate& d : test_dialogs()) world.resources().add_dialog(d);
-    EXPECT_NE(world.resources().dialog(world.module_instance(), 901), nullptr);
-    EXPECT_EQ(world.resources().dialog(reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x00400000)), 901), nullptr);
-    EXPECT_EQ(world.resources().dialog(world.module_instance(), 903), nullptr);
+        for (UINT id = 100; id <= 168; ++id) {
+            const bool known =
+                id >= 101 && id <= 167 && std::find(std::begin(unused), std::end(unused), id) == std::end(unused);
+            SetLastError(0);
+            EXPECT_EQ(LoadStringA(module, id, buf, sizeof buf) > 0, known) << "string " << id;
+            if (!known) EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND)) << id;
+        }
+        EXPECT_EQ(LoadStringA(reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x00400000)), 118, buf, sizeof buf), 0)
+            << "another instance has no strings";
+        EXPECT_EQ(LoadStringA(NULL, 118, buf, sizeof buf), 0);
+    });
+    const sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -164,101 +85,129 @@ std::string source_root() {
     return here;
 }
 
-bool have_windres() { return std::system("command -v i686-w64-mingw32-windres >/dev/null 2>&1") == 0; }
-
-std::string temp_dir() {
-    char pattern[] = "/tmp/rovane_rc_XXXXXX";
-    const char* d = mkdtemp(pattern);
-    return d ? d : "";
-}
-
-std::vector<uint8_t> read_all(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-// Compiles an .rc file; returns the .res bytes (empty on failure, with the tool's output).
-std::vector<uint8_t> windres(const std::string& dir, const std::string& rc, std::string* output) {
-    const std::string root = source_root();
-    const std::string res = dir + "/out.res", log = dir + "/windres.log";
-    const std::string cmd = "i686-w64-mingw32-windres -I '" + root + "/src/resources' -I '" + root +
-                            "/tests/support' '" + rc + "' -O res -o '" + res + "' >'" + log + "' 2>&1";
-    const int rc_status = std::system(cmd.c_str());
-    std::ifstream f(log);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    *output = cmd + "\n" + ss.str();
-    return rc_status == 0 ? read_all(res) : std::vector<uint8_t>();
-}
-
-// A reader of the compiled resource file: a sequence of entries, each a header (sizes, type,
-// name, language ...) followed by its data, both aligned to 4 bytes.
-struct ResEntry {
-    uint32_t type = 0;  // ordinal (RT_STRING 6, RT_DIALOG 5)
-    uint32_t name = 0;  // ordinal
-    std::vector<uint8_t> data;
-};
-
+// A reader of little-endian resource data.
 struct Reader {
     const std::vector<uint8_t>& b;
-    size_t p;
+    size_t p = 0;
     bool ok = true;
     uint16_t u16() {
         if (p + 2 > b.size()) {
             ok = false;
             return 0;
         }
-        const uint16_t v = static_cast<uint16_t>(b[p] | (b[p + 1] << 8));
         p += 2;
-        return v;
+        return static_cast<uint16_t>(b[p - 2] | (b[p - 1] << 8));
     }
-    uint32_t u32() {
-        const uint32_t lo = u16();
-        return lo | (static_cast<uint32_t>(u16()) << 16);
-    }
-    int16_t s16() { return static_cast<int16_t>(u16()); }
+    uint32_t u32() { return u16() | (static_cast<uint32_t>(u16()) << 16); }
+    int s16() { return static_cast<int16_t>(u16()); }
     // Wide text up to its NUL, as 8-bit characters (the resources are plain ASCII).
     std::string wide() {
         std::string s;
-        for (uint16_t c = u16(); ok && c; c = u16()) {
-            if (c > 0x7f) ok = false;
-            s += static_cast<char>(c);
-        }
+        for (uint16_t c = u16(); ok && c; c = u16()) s += static_cast<char>(c);
         return s;
     }
-    // A name or ordinal: 0xFFFF then the ordinal, else text. Ordinals come back as "#n".
+    // A name or ordinal: 0xFFFF then the ordinal ("#n"), else text.
     std::string sz_or_ord() {
-        if (p + 2 <= b.size() && b[p] == 0xff && b[p + 1] == 0xff) {
-            u16();
-            return "#" + std::to_string(u16());
-        }
-        return wide();
+        if (p + 2 > b.size() || b[p] != 0xff || b[p + 1] != 0xff) return wide();
+        p += 2;
+        return "#" + std::to_string(u16());
     }
-    void align4(size_t base = 0) { p = base + ((p - base + 3) & ~size_t(3)); }
+    void align4() { p = (p + 3) & ~size_t(3); }
 };
 
-std::vector<ResEntry> parse_res(const std::vector<uint8_t>& bytes, std::string* error) {
-    std::vector<ResEntry> out;
-    Reader r{bytes, 0};
+// One line for the dialog and one for each control: what the compiler and the simulated world
+// must agree on.
+std::string describe(uint32_t id, std::string cls, const std::string& text, uint32_t style, int x, int y, int cx,
+                     int cy) {
+    for (char& c : cls) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    char line[96];
+    std::snprintf(line, sizeof line, " id 0x%x style 0x%08x at %d,%d size %dx%d ", id, style, x, y, cx, cy);
+    return cls + line + "\"" + text + "\"\n";
+}
+
+std::string describe(const sim::DialogTemplate& t) {
+    std::string out = describe(static_cast<uint32_t>(t.id), "dialog", t.caption, t.style(), t.x, t.y, t.cx, t.cy);
+    for (const sim::DialogItem& i : t.items)
+        out += describe(static_cast<uint32_t>(i.id), i.window_class(), i.text, i.style(), i.x, i.y, i.cx, i.cy);
+    return out;
+}
+
+// The extended dialog template layout.
+std::string parse_dialog(uint32_t id, const std::vector<uint8_t>& data) {
+    Reader r{data};
+    EXPECT_EQ(r.u16(), 1) << "version";
+    EXPECT_EQ(r.u16(), 0xFFFF) << "an extended template";
+    r.p += 8;  // help id, extended style
+    const uint32_t style = r.u32();
+    const uint16_t count = r.u16();
+    const int x = r.s16(), y = r.s16(), cx = r.s16(), cy = r.s16();
+    r.sz_or_ord();  // menu
+    r.sz_or_ord();  // class
+    std::string out = describe(id, "dialog", r.wide(), style, x, y, cx, cy);
+    if (style & 0x40) {  // DS_SETFONT: size, weight, italic + charset, face
+        r.p += 6;
+        r.wide();
+    }
+    static const std::map<std::string, std::string> classes = {{"#128", "button"},  {"#129", "edit"},
+                                                               {"#130", "static"},  {"#131", "listbox"},
+                                                               {"#132", "scrollbar"}, {"#133", "combobox"}};
+    for (uint16_t i = 0; i < count && r.ok; ++i) {
+        r.align4();
+        r.p += 8;  // help id, extended style
+        const uint32_t item_style = r.u32();
+        const int ix = r.s16(), iy = r.s16(), icx = r.s16(), icy = r.s16();
+        const uint32_t item_id = r.u32();
+        const std::string cls = r.sz_or_ord(), text = r.sz_or_ord();
+        r.p += r.u16();  // creation data
+        out += describe(item_id, classes.count(cls) ? classes.at(cls) : cls, text, item_style, ix, iy, icx, icy);
+    }
+    EXPECT_TRUE(r.ok) << "a truncated dialog";
+    return out;
+}
+
+struct Compiled {
+    std::map<UINT, std::string> strings;
+    std::map<int, std::string> dialogs;  // described
+};
+
+// Compiles an .rc file with windres and reads the string tables and dialogs of the .res file:
+// a sequence of entries, each a header (sizes, type, name ...) followed by its data, both
+// aligned to 4 bytes.
+Compiled compile(const std::string& rc, const std::string& dir) {
+    const std::string root = source_root(), res = dir + "/out.res", log = dir + "/windres.log";
+    const std::string cmd = "i686-w64-mingw32-windres -I '" + root + "/src/resources' -I '" + root +
+                            "/tests/support' '" + rc + "' -O res -o '" + res + "' >'" + log + "' 2>&1";
+    Compiled out;
+    if (std::system(cmd.c_str()) != 0) {
+        std::stringstream ss;
+        ss << std::ifstream(log).rdbuf();
+        ADD_FAILURE() << cmd << "\n" << ss.str();
+        return out;
+    }
+    std::ifstream f(res, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    Reader r{bytes};
     while (r.p + 8 <= bytes.size()) {
         const size_t start = r.p;
         const uint32_t data_size = r.u32(), header_size = r.u32();
         const std::string type = r.sz_or_ord(), name = r.sz_or_ord();
         if (!r.ok || start + header_size + data_size > bytes.size()) {
-            *error = "truncated resource at offset " + std::to_string(start);
+            ADD_FAILURE() << "truncated resource at offset " << start;
             return out;
         }
-        if (data_size > 0) {
-            if (type[0] != '#' || name[0] != '#') {
-                *error = "named resource " + type + "/" + name;
-                return out;
+        const std::vector<uint8_t> data(bytes.begin() + static_cast<long>(start + header_size),
+                                        bytes.begin() + static_cast<long>(start + header_size + data_size));
+        if (data_size > 0 && type == "#6") {  // a string block n: ids (n-1)*16 .. (n-1)*16+15, counted texts
+            Reader s{data};
+            for (UINT i = 0; i < 16; ++i) {
+                std::string text;
+                for (uint16_t n = s.u16(); n > 0; --n) text += static_cast<char>(s.u16());
+                if (!text.empty()) out.strings[(std::stoul(name.substr(1)) - 1) * 16 + i] = text;
             }
-            ResEntry e;
-            e.type = static_cast<uint32_t>(std::stoul(type.substr(1)));
-            e.name = static_cast<uint32_t>(std::stoul(name.substr(1)));
-            const auto* d = bytes.data() + start + header_size;
-            e.data.assign(d, d + data_size);
-            out.push_back(e);
+            EXPECT_TRUE(s.ok) << "string block " << name;
+        } else if (data_size > 0 && type == "#5") {
+            const uint32_t id = static_cast<uint32_t>(std::stoul(name.substr(1)));
+            out.dialogs[static_cast<int>(id)] = parse_dialog(id, data);
         }
         r.p = start + header_size + data_size;
         r.align4();
@@ -266,190 +215,45 @@ std::vector<ResEntry> parse_res(const std::vector<uint8_t>& bytes, std::string* 
     return out;
 }
 
-// String table blocks: block n holds ids (n-1)*16 to (n-1)*16+15, each a counted wide text.
-std::map<UINT, std::string> strings_of(const std::vector<ResEntry>& res) {
-    std::map<UINT, std::string> out;
-    for (const ResEntry& e : res) {
-        if (e.type != 6) continue;
-        Reader r{e.data, 0};
-        for (UINT i = 0; i < 16; ++i) {
-            const uint16_t n = r.u16();
-            std::string s;
-            for (uint16_t k = 0; k < n; ++k) s += static_cast<char>(r.u16());
-            if (n) out[(e.name - 1) * 16 + i] = s;
-        }
-        EXPECT_TRUE(r.ok) << "string block " << e.name;
-    }
-    return out;
-}
+TEST(ResourceCompiler, ModuleAndTestResourcesMatchTheSimulatedOnesByteForByte) {
+    if (std::system("command -v i686-w64-mingw32-windres >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "i686-w64-mingw32-windres is not installed";
+    char pattern[] = "/tmp/rovane_rc_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
 
-struct CompiledItem {
-    uint32_t style = 0, id = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;
-    std::string cls, text;
-};
-struct CompiledDialog {
-    uint32_t style = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;
-    std::string caption;
-    std::vector<CompiledItem> items;
-};
-
-// The extended dialog template layout.
-std::map<int, CompiledDialog> dialogs_of(const std::vector<ResEntry>& res) {
-    std::map<int, CompiledDialog> out;
-    for (const ResEntry& e : res) {
-        if (e.type != 5) continue;
-        Reader r{e.data, 0};
-        CompiledDialog d;
-        EXPECT_EQ(r.u16(), 1);       // version
-        EXPECT_EQ(r.u16(), 0xFFFF);  // extended template
-        r.u32();                     // help id
-        r.u32();                     // extended style
-        d.style = r.u32();
-        const uint16_t count = r.u16();
-        d.x = r.s16();
-        d.y = r.s16();
-        d.cx = r.s16();
-        d.cy = r.s16();
-        r.sz_or_ord();  // menu
-        r.sz_or_ord();  // class
-        d.caption = r.wide();
-        if (d.style & 0x40) {  // DS_SETFONT: size, weight, italic + charset, face
-            r.u16();
-            r.u16();
-            r.u16();
-            r.wide();
-        }
-        for (uint16_t i = 0; i < count && r.ok; ++i) {
-            r.align4();
-            CompiledItem it;
-            r.u32();  // help id
-            r.u32();  // extended style
-            it.style = r.u32();
-            it.x = r.s16();
-            it.y = r.s16();
-            it.cx = r.s16();
-            it.cy = r.s16();
-            it.id = r.u32();
-            it.cls = r.sz_or_ord();
-            it.text = r.sz_or_ord();
-            const uint16_t extra = r.u16();
-            r.p += extra;
-            static const std::map<std::string, std::string> ordinals = {
-                {"#128", "button"}, {"#129", "edit"}, {"#130", "static"}, {"#131", "listbox"},
-                {"#132", "scrollbar"}, {"#133", "combobox"}};
-            for (char& c : it.cls) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (ordinals.count(it.cls)) it.cls = ordinals.at(it.cls);
-            d.items.push_back(it);
-        }
-        EXPECT_TRUE(r.ok) << "dialog " << e.name;
-        out[static_cast<int>(e.name)] = d;
-    }
-    return out;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-void expect_same_dialog(const sim::DialogTemplate& t, const CompiledDialog& c) {
-    SCOPED_TRACE("dialog " + std::to_string(t.id));
-    EXPECT_EQ(c.caption, t.caption);
-    EXPECT_EQ(c.style, t.style());
-    EXPECT_EQ(c.x, t.x);
-    EXPECT_EQ(c.y, t.y);
-    EXPECT_EQ(c.cx, t.cx);
-    EXPECT_EQ(c.cy, t.cy);
-    ASSERT_EQ(c.items.size(), t.items.size());
-    for (size_t i = 0; i < t.items.size(); ++i) {
-        const sim::DialogItem& a = t.items[i];
-        const CompiledItem& b = c.items[i];
-        SCOPED_TRACE("control " + std::to_string(i) + " id " + std::to_string(a.id));
-        EXPECT_EQ(b.id, static_cast<uint32_t>(a.id));
-        EXPECT_EQ(b.cls, lower(a.window_class()));
-        EXPECT_EQ(b.text, a.text);
-        char styles[64];
-        std::snprintf(styles, sizeof styles, "compiled 0x%08x, simulated 0x%08x", b.style, a.style());
-        EXPECT_EQ(b.style, a.style()) << styles;
-        EXPECT_EQ(b.x, a.x);
-        EXPECT_EQ(b.y, a.y);
-        EXPECT_EQ(b.cx, a.cx);
-        EXPECT_EQ(b.cy, a.cy);
-    }
-}
-
-TEST(ResourceCompiler, ModuleStringsAndDialogsMatchTheSimulatedOnes) {
-    if (!have_windres()) GTEST_SKIP() << "i686-w64-mingw32-windres is not installed";
-    const std::string dir = temp_dir();
-    ASSERT_FALSE(dir.empty());
-    std::string output;
-    const std::vector<uint8_t> bytes = windres(dir, source_root() + "/src/resources/rovane.rc", &output);
-    ASSERT_FALSE(bytes.empty()) << output;
-    std::string error;
-    const std::vector<ResEntry> res = parse_res(bytes, &error);
-    ASSERT_TRUE(error.empty()) << error;
-
+    // The module's own script: every string and every dialog.
+    const Compiled module = compile(source_root() + "/src/resources/rovane.rc", dir);
     sim::World world(sim_test::config());
-    const std::map<UINT, std::string> compiled = strings_of(res);
-    const std::map<UINT, std::string>& simulated = world.resources().strings();
-    EXPECT_EQ(compiled.size(), simulated.size());
-    for (const auto& [id, text] : simulated) {
-        auto it = compiled.find(id);
-        ASSERT_NE(it, compiled.end()) << "string " << id << " missing from the compiled table";
-        EXPECT_EQ(it->second, text) << "string " << id;
-    }
-    for (const auto& [id, text] : compiled) EXPECT_TRUE(simulated.count(id)) << "string " << id << " only compiled";
-    // The tricky ones, byte for byte.
-    EXPECT_EQ(compiled.at(101), "Recorder at Host:%d ID:%d   ");
-    EXPECT_EQ(compiled.at(105), "The input bin is empty.\nAdd more discs and push the Pick button.");
-    EXPECT_NE(compiled.at(155).find("press the \"Laminate\" button"), std::string::npos);
+    EXPECT_EQ(module.strings, world.resources().strings()) << "the compiled and the simulated string tables";
+    EXPECT_EQ(module.strings.at(101), "Recorder at Host:%d ID:%d   ");
+    EXPECT_EQ(module.strings.at(105), "The input bin is empty.\nAdd more discs and push the Pick button.");
+    EXPECT_NE(module.strings.at(155).find("press the \"Laminate\" button"), std::string::npos);
+    EXPECT_EQ(module.dialogs.size(), world.resources().dialogs().size());
+    for (const auto& [id, t] : world.resources().dialogs())
+        EXPECT_EQ(module.dialogs.count(id) ? module.dialogs.at(id) : "missing", describe(t)) << "dialog " << id;
 
-    const std::map<int, CompiledDialog> dialogs = dialogs_of(res);
-    EXPECT_EQ(dialogs.size(), world.resources().dialogs().size());
-    for (const auto& [id, t] : world.resources().dialogs()) {
-        auto it = dialogs.find(id);
-        ASSERT_NE(it, dialogs.end()) << "dialog " << id << " missing from the compiled resources";
-        expect_same_dialog(t, it->second);
-    }
-    std::system(("rm -rf '" + dir + "'").c_str());
-}
-
-TEST(ResourceCompiler, TestTemplatesCompileToTheSameControls) {
-    if (!have_windres()) GTEST_SKIP() << "i686-w64-mingw32-windres is not installed";
-    const std::string dir = temp_dir();
-    ASSERT_FALSE(dir.empty());
-    // The module's resource script with the test templates in place of its own.
+    // The same script with the test templates, which hold every kind of control line, in place
+    // of the module's dialogs.
     const std::string rc = dir + "/test.rc";
-    {
-        std::ofstream f(rc);
-        f << "#define ROVANE_DIALOGS_INC \"test_dialogs.inc\"\n#include \"" << source_root()
-          << "/src/resources/rovane.rc\"\n";
-    }
-    std::string output;
-    const std::vector<uint8_t> bytes = windres(dir, rc, &output);
-    ASSERT_FALSE(bytes.empty()) << output;
-    std::string error;
-    const std::vector<ResEntry> res = parse_res(bytes, &error);
-    ASSERT_TRUE(error.empty()) << error;
-    const std::map<int, CompiledDialog> dialogs = dialogs_of(res);
+    std::ofstream(rc) << "#define ROVANE_DIALOGS_INC \"test_dialogs.inc\"\n#include \"" << source_root()
+                      << "/src/resources/rovane.rc\"\n";
+    const Compiled tests = compile(rc, dir);
     const std::vector<sim::DialogTemplate> templates = test_dialogs();
-    ASSERT_EQ(dialogs.size(), templates.size());
-    for (const sim::DialogTemplate& t : templates) {
-        auto it = dialogs.find(t.id);
-        ASSERT_NE(it, dialogs.end()) << "dialog " << t.id;
-        expect_same_dialog(t, it->second);
-    }
-    // Spot checks against the resource format itself, not only against the simulated side.
-    const CompiledDialog& d = dialogs.at(902);
-    EXPECT_EQ(d.caption, "Controls \"All\" Kinds");
-    EXPECT_EQ(d.items[3].id, 1105u);
-    EXPECT_EQ(d.items[3].style & 0x10000000u, 0u);  // hidden: no WS_VISIBLE
-    EXPECT_EQ(d.items[4].style & 0x18000000u, 0x18000000u);  // disabled, visible
-    EXPECT_EQ(d.items[0].id, 0xFFFFFFFFu);  // IDC_STATIC
-    EXPECT_EQ(d.items[7].cls, "msctls_updown32");
-    EXPECT_EQ(d.items[14].text, "Line one\nLine \\two\\");
+    ASSERT_EQ(tests.dialogs.size(), templates.size());
+    for (const sim::DialogTemplate& t : templates)
+        EXPECT_EQ(tests.dialogs.count(t.id) ? tests.dialogs.at(t.id) : "missing", describe(t)) << "dialog " << t.id;
+    // Spot checks of values both sides agree on, against the resource format itself.
+    const std::string& d = tests.dialogs.at(902);
+    for (const char* line : {"dialog id 0x386 style 0x", "\"Controls \"All\" Kinds\"\n",
+                             "static id 0xffffffff",                  // IDC_STATIC
+                             "button id 0x451 style 0x40010003",      // 1105 hidden: no WS_VISIBLE
+                             "button id 0x445 style 0x58010003",      // 1093 disabled, visible
+                             "msctls_updown32 id 0x448",
+                             "button id 0x467 style 0x50020009",      // 1127 ROVANE_GROUP: WS_GROUP
+                             "button id 0x468 style 0x50000009",      // 1128 without
+                             "\"Line one\nLine \\two\\\"\n"})
+        EXPECT_NE(d.find(line), std::string::npos) << line << " in\n" << d;
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
