@@ -1,16 +1,7 @@
 // A world set up for a job: the virtual robot on COM1 (behind a cable that can lose commands),
-// the host's engine with four recorders wired into the robot's positions A to D, and the module as
-// start-up and job begin leave it: port open, recorder table of four rows mapped A-D with every
-// tray closed, job state reset, first input bin.
-//
-//   sim_test::JobWorld w;
-//   w.host([&] {
-//       w.start_module();
-//       Queue_Cmd("_MOVE:", NULL, 0); ...
-//       StartSendThread();
-//       sim_test::wait_for_send_thread();
-//   });
-//   ASSERT_TRUE(w.run().ok());
+// four recorders wired into the robot's positions A to D, and, after start_module() on the host
+// thread, the module as start-up and job begin leave it: port open, recorders A-D in rows 0-3
+// with every tray closed, job state reset, first input bin.
 #pragma once
 
 #include <windows.h>
@@ -39,16 +30,14 @@
 
 namespace sim_test {
 
-// A serial cable that loses the next n occurrences of one command on the way to the device, as
-// line noise would: none of its bytes arrive. Everything else passes unchanged.
+using Commands = std::vector<std::string>;
+
+// A serial cable that loses the next n occurrences of one command, as line noise would: none of
+// its bytes arrive. Everything else passes unchanged.
 class LossyCable : public sim::SerialDevice {
 public:
     explicit LossyCable(std::shared_ptr<sim::SerialDevice> device) : device_(std::move(device)) {}
-
-    void lose(const std::string& command, int times) {
-        command_ = command;
-        times_ = times;
-    }
+    void lose(const std::string& command, int times) { command_ = command, times_ = times; }
     int lost() const { return lost_; }
 
     void attached(sim::SerialLine& line) override { device_->attached(line); }
@@ -56,47 +45,34 @@ public:
     void on_close() override { device_->on_close(); }
     uint32_t baud_rate() const override { return device_->baud_rate(); }
     void on_byte(uint8_t byte) override {
-        if (times_ <= 0 || command_.empty()) {
-            device_->on_byte(byte);
-            return;
-        }
         held_ += static_cast<char>(byte);
-        if (command_.compare(0, held_.size(), held_) == 0) {
-            if (held_.size() == command_.size()) {  // the whole command: lost
-                held_.clear();
-                --times_;
-                ++lost_;
-            }
+        if (times_ > 0 && command_.compare(0, held_.size(), held_) == 0) {
+            if (held_ == command_) held_.clear(), --times_, ++lost_;
             return;
         }
-        // Not this command after all: pass on what was held, except a last byte that may start it.
-        std::string pass = held_;
-        held_.clear();
-        if (pass.back() == command_[0]) {
-            held_ = pass.substr(pass.size() - 1);
-            pass.pop_back();
-        }
+        std::string pass;  // not this command after all; its first byte may follow
+        pass.swap(held_);
+        if (times_ > 0 && pass.size() > 1 && pass.back() == command_[0]) held_ = pass.back(), pass.pop_back();
         for (char c : pass) device_->on_byte(static_cast<uint8_t>(c));
     }
 
 private:
     std::shared_ptr<sim::SerialDevice> device_;
-    std::string command_;
-    std::string held_;
-    int times_ = 0;
-    int lost_ = 0;
+    std::string command_, held_;
+    int times_ = 0, lost_ = 0;
 };
 
-inline bool send_thread_running() {
-    EnterCriticalSection(&g_csModule);
-    const bool running = g_fSendQueueRunning != 0 || g_fSendThreadDone != 1;
-    LeaveCriticalSection(&g_csModule);
-    return running;
-}
+inline sim::Micros now() { return sim::kernel().now(); }
 
 // On a simulated thread: returns once the send thread has ended.
 inline void wait_for_send_thread() {
-    while (send_thread_running()) Sleep(100);
+    for (;;) {
+        EnterCriticalSection(&g_csModule);
+        const bool running = g_fSendQueueRunning != 0 || g_fSendThreadDone != 1;
+        LeaveCriticalSection(&g_csModule);
+        if (!running) return;
+        Sleep(100);
+    }
 }
 
 inline bool job_aborted() {
@@ -110,6 +86,14 @@ inline void abort_job_from_host() {
     EnterCriticalSection(&g_csModule);
     g_fJobAborted = 1;
     LeaveCriticalSection(&g_csModule);
+}
+
+// The queue entries that carry one disc from `from` (NULL: the input bin in use) to `to`.
+inline void queue_fetch(const char* from, const char* to) {
+    Queue_Cmd("_MOVE:", from, 0);
+    Queue_Cmd("PICKUP", NULL, 0);
+    Queue_Cmd("_MOVE:", to, 0);
+    Queue_Cmd("DROPOFF", NULL, 0);
 }
 
 struct JobWorld {
@@ -134,9 +118,9 @@ struct JobWorld {
         }
     }
 
-    // A printer on the robot's auxiliary cable (its tray in), and chosen as the module's printer.
-    void connect_printer(sim::Micros tray_move_time = 2 * sim::kSecond) {
-        printer = std::make_shared<sim::SimplePrinter>(tray_move_time);
+    // A printer on the robot's auxiliary cable (its tray in), chosen as the module's printer.
+    void connect_printer() {
+        printer = std::make_shared<sim::SimplePrinter>(2 * sim::kSecond);
         robot->connect_printer(printer);
         g_fPrinterSelected = TRUE;
         snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", "Kestrel DiscPrint 100");
@@ -148,16 +132,23 @@ struct JobWorld {
         WORD model = 0;
         ASSERT_EQ(GetRoboVersion(1500, &model), 1);
         ASSERT_EQ(g_bRecorderCount, 4);
-        static const char* const labels[4] = {"Duplicator RIGHT-TOP", "Duplicator LEFT-TOP", "Duplicator RIGHT-BOTTOM",
-                                               "Duplicator LEFT-BOTTOM"};
         for (int i = 0; i < 4; ++i) {
             const sim::RecorderConfig& c = drive[i]->config();
             ASSERT_EQ(AddRecorder(c.unit, c.spare, c.host_adapter, c.target, c.letter, c.name.c_str()), i);
-            AssignPosition(i, static_cast<char>('A' + i), labels[i]);
+            AssignPosition(i, static_cast<char>('A' + i), ("Duplicator " + std::to_string(i + 1)).c_str());
             g_Recorders[i].bTrayState = TRAY_STATE_CLOSED_EMPTY;
         }
         InitGlobals();
         g_bInputBinIndex = 0;
+    }
+
+    // On the host thread: a disc waiting inside drive A with its tray closed, as a recording
+    // leaves it.
+    void recorded_disc_in_a() {
+        drive[0]->set_tray_now(true);
+        ASSERT_NE(robot->place_new_disc('A'), 0u);
+        drive[0]->set_tray_now(false);
+        g_Recorders[0].bTrayState = TRAY_STATE_CLOSED_WITH_DISC;
     }
 
     // On a simulated thread: returns once the robot has finished its motions, those it buffered
@@ -166,16 +157,16 @@ struct JobWorld {
         while (robot->busy() || !robot->buffered_commands().empty()) Sleep(100);
     }
 
-    // Runs fn as the host's thread.
     void host(std::function<void()> fn) { world.spawn("host", std::move(fn)); }
-    sim::RunResult run() { return world.run(); }
-
+    ::testing::AssertionResult ran() {
+        const sim::RunResult r = world.run();
+        return r.ok() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << r.report;
+    }
     std::vector<std::string> log() { return log_texts(world); }
-    std::vector<std::string> second_log() { return log_texts(world, std::string(g_szLogPath) + "2"); }
 
     // The commands the robot received, in order, without the status and version queries.
-    std::vector<std::string> robot_commands() const {
-        std::vector<std::string> out;
+    Commands robot_commands() const {
+        Commands out;
         for (const sim::ReceivedCommand& c : robot->received_commands())
             if (c.kind == sim::ReceivedCommand::Kind::Command && c.text != "_SI" && c.text != "_SV") out.push_back(c.text);
         return out;
@@ -187,7 +178,7 @@ struct JobWorld {
         return 0;
     }
 
-    // Virtual times of the module's tray calls for one unit (1 to 4): open (direction 1) or close.
+    // Virtual times of the module's tray calls for one unit (1 to 4): open or close.
     std::vector<sim::Micros> tray_calls(LONG unit, bool open) {
         const std::string prefix = "DQ_OpenCloseTray(0, " + std::to_string(unit) + ", " + (open ? "1" : "2") + ")";
         std::vector<sim::Micros> out;
@@ -196,7 +187,6 @@ struct JobWorld {
         return out;
     }
 
-    // Status message dialogs shown during the run.
     int status_dialogs_shown() {
         int n = 0;
         for (const sim::TranscriptEntry& e : world.kernel().transcript().of_kind("window"))
@@ -205,22 +195,10 @@ struct JobWorld {
     }
 };
 
-// Runs `action` on the scheduler as soon as `condition` holds, looking every `every` of virtual
-// time (for faults that must strike between two steps of the module, e.g. right after a pick).
-inline void when(std::function<bool()> condition, std::function<void()> action, sim::Micros every = sim::kMs) {
-    sim::kernel().after(every, [condition, action, every] {
-        if (condition())
-            action();
-        else
-            when(condition, action, every);
-    });
-}
-
-// Index of the first line equal to text at or after `from`, or -1.
-inline int find_line(const std::vector<std::string>& lines, const std::string& text, size_t from = 0) {
-    for (size_t i = from; i < lines.size(); ++i)
-        if (lines[i] == text) return static_cast<int>(i);
-    return -1;
+// Runs `action` on the scheduler as soon as `condition` holds, looking every millisecond of
+// virtual time (for faults that must strike between two steps of the module).
+inline void when(std::function<bool()> condition, std::function<void()> action) {
+    sim::kernel().after(sim::kMs, [condition, action] { condition() ? action() : when(condition, action); });
 }
 
 }  // namespace sim_test
