@@ -15,13 +15,7 @@
 
 namespace {
 
-// Runs body as a simulated thread of the world and requires the run to finish cleanly.
-template <class F>
-void run_in(sim::World& world, F body) {
-    world.spawn("test", body);
-    const sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
-}
+using sim_test::run_in;
 
 HANDLE open_log(const char* path, DWORD share = 0, DWORD access = GENERIC_WRITE, DWORD how = OPEN_ALWAYS) {
     return CreateFileA(path, access, share, nullptr, how, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -13,12 +13,7 @@
 
 namespace {
 
-template <class F>
-void run_in(sim::World& world, F body) {
-    world.spawn("test", body);
-    const sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
-}
+using sim_test::run_in;
 
 // A device model that keeps what the spooler hands it and answers printer-data reads from a
 // table of values.

@@ -28,4 +28,12 @@ inline sim::WorldConfig config(uint64_t fallback_seed = 1) {
     return c;
 }
 
+// Runs body as a simulated thread of the world and requires the run to finish cleanly.
+template <class F>
+void run_in(sim::World& world, F body) {
+    world.spawn("test", body);
+    const sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+}
+
 }  // namespace sim_test
