@@ -291,12 +291,7 @@ Window* UiState::dialog_item(Window* d, int id) const {
 }
 
 void UiState::post(Window* w, UINT msg, WPARAM wp, LPARAM lp) {
-    Message m;
-    m.type = Message::Type::Posted;
-    m.hwnd = w->hwnd;
-    m.msg = msg;
-    m.wp = wp;
-    m.lp = lp;
+    Message m = Message::to(Message::Type::Posted, w->hwnd, msg, wp, lp);
     queue(w->thread_id).posted.push_back(std::move(m));
     poke(w->thread_id);
 }
@@ -315,12 +310,7 @@ LRESULT UiState::send(Window* w, UINT msg, WPARAM wp, LPARAM lp) {
     }
     auto reply = std::make_shared<SendRecord>();
     reply->sender_id = me;
-    Message m;
-    m.type = Message::Type::Sent;
-    m.hwnd = w->hwnd;
-    m.msg = msg;
-    m.wp = wp;
-    m.lp = lp;
+    Message m = Message::to(Message::Type::Sent, w->hwnd, msg, wp, lp);
     m.reply = reply;
     queue(w->thread_id).sent.push_back(std::move(m));
     poke(w->thread_id);
@@ -331,12 +321,7 @@ LRESULT UiState::send(Window* w, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void UiState::notify(Window* w, UINT msg, WPARAM wp, LPARAM lp) {
-    Message m;
-    m.type = Message::Type::Notify;
-    m.hwnd = w->hwnd;
-    m.msg = msg;
-    m.wp = wp;
-    m.lp = lp;
+    Message m = Message::to(Message::Type::Notify, w->hwnd, msg, wp, lp);
     queue(w->thread_id).sent.push_back(std::move(m));
     poke(w->thread_id);
 }

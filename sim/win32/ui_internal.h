@@ -74,6 +74,16 @@ struct Message {
     LPARAM lp = 0;
     std::shared_ptr<SendRecord> reply;  // Sent
     std::function<void()> input;        // Input
+
+    static Message to(Type type, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+        Message m;
+        m.type = type;
+        m.hwnd = hwnd;
+        m.msg = msg;
+        m.wp = wp;
+        m.lp = lp;
+        return m;
+    }
 };
 
 // The messages waiting for one thread.
