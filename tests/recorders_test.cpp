@@ -187,7 +187,8 @@ TEST(RecorderSerial, SdkReadsFeature0108UpToABlankAndLeadingBlanksOrNoHandleFall
             {'G', 1, cut.c_str(), "cut to the table's field"},
             {'H', 0, "", "a number beginning with a blank is none"},
             {'K', 0, "", "a drive that does not answer"},
-            {'M', 1, "ABCD1234", "a number filling its descriptor ends where the next feature begins"},
+            {'M', 1, "ABCD1234\x01\x0B\x03\x04",
+             "a number filling its descriptor runs on into the next feature, up to a NUL or blank"},
             {'N', 1, "NOLEN77", "a descriptor length of 0: up to the NUL"},
         };
         for (const auto& c : cases) {
@@ -351,16 +352,16 @@ TEST(RecorderSerial, HostEngineDrivesGiveTheirSerialsAndAreMappedByThem) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
     sim::HostEngine engine(world);
-    engine.add_recorder(sim::RecorderConfig::external(1, 'E', "KR4A0011"));
+    engine.add_recorder(sim::RecorderConfig::external(1, 'E', "KR4A011"));
     engine.add_recorder(sim::RecorderConfig::external(2, 'F', "  KR4B0022"));  // both paths
-    sim::RecorderConfig failing = sim::RecorderConfig::external(3, 'G', "KR4C0033");
+    sim::RecorderConfig failing = sim::RecorderConfig::external(3, 'G', "KR4C033");
     failing.sdk_serial.reset();  // the drive refuses the command: the storage query
     failing.missing_serial = sim::MissingSerial::CommandFails;
     engine.add_recorder(failing);
-    engine.add_recorder(sim::RecorderConfig::external(4, 'H', "KR4D0044"));
+    engine.add_recorder(sim::RecorderConfig::external(4, 'H', "KR4D044"));
     int mapped = -1;
     world.spawn("host", [&] {
-        set_stored_serials("KR4A0011", "  KR4B0022", "KR4C0033", "KR4D0044");
+        set_stored_serials("KR4A011", "  KR4B0022", "KR4C033", "KR4D044");
         ClearRecorders();
         for (const auto& r : engine.recorders()) {
             const sim::RecorderConfig& c = r->config();
@@ -369,11 +370,11 @@ TEST(RecorderSerial, HostEngineDrivesGiveTheirSerialsAndAreMappedByThem) {
         mapped = MapFourDrivesAutomatically();
     });
     run_ok(world);
-    EXPECT_STREQ(g_Recorders[0].szSerial, "KR4A0011") << "the SDK's blank padding is not part of it";
+    EXPECT_STREQ(g_Recorders[0].szSerial, "KR4A011") << "the SDK's blank padding is not part of it";
     EXPECT_EQ(world.components().volume_opens('E') + world.components().volume_opens('H'), 0u)
         << "the engine's SDK took the command as sent and answered: no storage query";
     EXPECT_STREQ(g_Recorders[1].szSerial, "  KR4B0022");
-    EXPECT_STREQ(g_Recorders[2].szSerial, "KR4C0033");
+    EXPECT_STREQ(g_Recorders[2].szSerial, "KR4C033");
     EXPECT_EQ(engine.open_sdk_handles(), 0u);
     EXPECT_EQ(engine.get_handle_calls(), 4u);
     // B was stored unquoted, so the profile format read it back trimmed and the drive whose

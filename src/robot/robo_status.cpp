@@ -7,6 +7,7 @@
 #include "robot/serial_port.h"
 
 BYTE g_bRecorderCount = 0;
+BYTE g_bApprovedDvdR = 0;
 WORD g_wModelType = 0;
 char g_szFirmware[FIRMWARE_TEXT_SIZE] = "";
 
@@ -57,6 +58,16 @@ static BYTE QixDrives(char c) {
     }
 }
 
+// The number of DVD-R drives the unit is approved for, from the same character.
+static BYTE ApprovedDvdRDrives(char c) {
+    switch (c) {
+        case 'C': case 'F': return 2;
+        case 'D': return 4;
+        case 'E': return 1;
+        default: return 0;
+    }
+}
+
 int GetRoboVersion(DWORD dwTimeout, WORD* pwModelType) {
     char szReply[VERSION_BUFFER_SIZE + 1];
     DWORD cbReply = 0;
@@ -79,11 +90,8 @@ int GetRoboVersion(DWORD dwTimeout, WORD* pwModelType) {
         szReply[cbReply] = '\0';
         if (cbReply < 7 || szReply[cbReply - 2] != '\r' || szReply[cbReply - 1] != '\n') continue;
 
-        // The line is logged without its CR LF, so that it stays one line of the log.
-        char szLogged[VERSION_BUFFER_SIZE + 1];
-        memcpy(szLogged, szReply, cbReply - 2);
-        szLogged[cbReply - 2] = '\0';
-        DebugLog(szLogged);
+        // The received text is logged as it came, its CR LF included.
+        DebugLog(szReply);
 
         const char* pszIon = strstr(szReply + dwSearchFrom, "ION:");
         if (pszIon == NULL) continue;
@@ -96,6 +104,7 @@ int GetRoboVersion(DWORD dwTimeout, WORD* pwModelType) {
         if (c1 == 'N' || c2 == 'N' || c1 == 'Q' || c2 == 'Q') {
             wModel = 0;
             snprintf(g_szFirmware, sizeof g_szFirmware, "%s", szReply + dwAt);
+            g_bApprovedDvdR = ApprovedDvdRDrives(cDrives);
             const BYTE bDrives = OlderModelDrives(cDrives);
             if (bDrives) g_bRecorderCount = bDrives;
             // An older model does not count as answering: keep listening until the time-out.
@@ -103,6 +112,7 @@ int GetRoboVersion(DWORD dwTimeout, WORD* pwModelType) {
             wModel = 1;
             snprintf(g_szFirmware, sizeof g_szFirmware, "%s", szReply + dwAt);
             g_bRecorderCount = QixDrives(cDrives);
+            g_bApprovedDvdR = ApprovedDvdRDrives(cDrives);
             nResult = 1;
             break;
         }

@@ -20,6 +20,7 @@ typedef struct RoboStatus {
 #define VERSION_BUFFER_SIZE 80
 
 extern BYTE g_bRecorderCount;               // recorders the robot carries; 0 until known
+extern BYTE g_bApprovedDvdR;                // DVD-R drives the unit is approved for
 extern WORD g_wModelType;                   // 0 older models, 1 the Zorvik QIX
 extern char g_szFirmware[FIRMWARE_TEXT_SIZE];
 

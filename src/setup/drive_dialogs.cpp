@@ -192,16 +192,9 @@ static const int g_anFourDriveColumns[4] = {IDC_DRIVE_RIGHT_BOTTOM_FIRST, IDC_DR
                                             IDC_DRIVE_RIGHT_TOP_FIRST, IDC_DRIVE_LEFT_TOP_FIRST};
 static const char g_acFourDrivePositions[4] = {'C', 'D', 'A', 'B'};
 
-// The serial number goes to the position's key. The profile format drops blanks around a value
-// and strips one pair of enclosing quotes when it is read, so a number with blanks at either end
-// (the storage query keeps them) or starting with a quote is written quoted: it then reads back
-// exactly as it is and still matches at the next start-up.
+// The serial number goes to the position's key exactly as it is.
 static void WriteDriveSerial(const char* pszKey, const char* pszSerial) {
-    const size_t cch = strlen(pszSerial);
-    const int fQuote = pszSerial[0] == ' ' || pszSerial[cch - 1] == ' ' || pszSerial[0] == '"' || pszSerial[0] == '\'';
-    char szValue[RECORDER_SERIAL_SIZE + 2];
-    snprintf(szValue, sizeof szValue, fQuote ? "\"%s\"" : "%s", pszSerial);
-    WritePrivateProfileStringA(SETTINGS_SECTION, pszKey, szValue, g_szSettingsPath);
+    WritePrivateProfileStringA(SETTINGS_SECTION, pszKey, pszSerial, g_szSettingsPath);
 }
 
 static void AcceptFourDrives(HWND hDlg) {

@@ -53,16 +53,10 @@ int ReadSerialThroughSdk(char cLetter, char* pszSerial) {
     pszSerial[0] = '\0';
     if (abResponse[8] != FEATURE_LOGICAL_UNIT_SERIAL_HI || abResponse[9] != FEATURE_LOGICAL_UNIT_SERIAL_LO) return 0;
 
-    // The serial number runs to the first NUL or blank of the reply; a number longer than the
-    // table's field is cut to it. The reply holds every feature from 0x0108 on, so a number that
-    // fills its descriptor exactly (no blank padding) is followed by the next feature's code:
-    // the descriptor's additional length (byte 11) ends it there. A reply that leaves that
-    // length 0 is read up to the NUL or blank alone.
-    int nEnd = SDK_RESPONSE_SIZE;
-    if (abResponse[11] != 0 && SDK_SERIAL_OFFSET + (int)abResponse[11] < nEnd)
-        nEnd = SDK_SERIAL_OFFSET + (int)abResponse[11];
+    // The serial number runs from byte 12 to the first NUL or blank of the 100-byte reply; a
+    // number longer than the table's field is cut to it.
     int cch = 0;
-    for (int i = SDK_SERIAL_OFFSET; i < nEnd && cch < RECORDER_SERIAL_SIZE - 1; ++i) {
+    for (int i = SDK_SERIAL_OFFSET; i < SDK_RESPONSE_SIZE && cch < RECORDER_SERIAL_SIZE - 1; ++i) {
         const char c = (char)abResponse[i];
         if (c == '\0' || c == ' ') break;
         pszSerial[cch++] = c;
