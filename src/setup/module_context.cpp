@@ -14,7 +14,9 @@ CRITICAL_SECTION g_csModule;
 char g_szSettingsPath[MAX_MODULE_PATH + 1] = "";
 char g_szLogPath[MAX_MODULE_PATH + 1] = "";
 char g_szPortName[8] = "COM1";
-char g_szLaminatorName[32] = "";
+// Start-up sets it again; it has its value from load on so that the laminator can be reached
+// before start-up too (the services dialogs).
+char g_szLaminatorName[32] = "Disc Laminator";
 volatile LONG g_fShutdown = 0;
 
 volatile LONG g_fSendThreadDone = 1;
