@@ -57,9 +57,6 @@ static void RetryRecorder(const char* pszLog, RoboStatus* pStatus, BOOL* pfVerif
     g_fRecorderRetry = FALSE;
     RewindCursor(pbCursor, 1);
     *pfVerify = FALSE;
-    // The send thread goes on in this pass and checks the pick-up against this record, which is
-    // 15 s old by now: read it afresh so that an arm moved meanwhile is noticed.
-    GetSystemStatus(pStatus);
 }
 
 int RoboErrorCheck(RoboStatus* pStatus, BOOL* pfVerify, BYTE* pbCursor) {

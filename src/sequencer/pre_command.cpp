@@ -7,6 +7,7 @@
 
 #include "foundation/debug_log.h"
 #include "host/job_state.h"
+#include "printer/laminator_channel.h"
 #include "printer/printer_state.h"
 #include "printer/printer_tray.h"
 #include "resources/resource.h"
@@ -105,6 +106,12 @@ static int RewindToPickup(BYTE* pbCursor, int nQueue) {
     *pbCursor = (BYTE)nFound;
     RewindCursor(pbCursor, 1);
     return 1;
+}
+
+// The queue vocabulary of printing and laminating.
+static int IsPrinterOrLaminatorStep(const char* pszCommand) {
+    return strncmp(pszCommand, "PRINT:", 6) == 0 || strncmp(pszCommand, "LAM:", 4) == 0 ||
+           strncmp(pszCommand, "WAITL:", 6) == 0 || strcmp(pszCommand, "WAIT:") == 0;
 }
 
 static void ReplaceCommand(char* pszCommand, const char* pszNew) {
@@ -253,6 +260,20 @@ int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int
         if (pStatus->bPrinterTray == 'O') return PREPARED_NOTHING_TO_SEND;
         ReplaceCommand(pszCommand, "_TRAY");
         return nResult;
+    }
+
+    // The laminator's tray: its 8-byte command goes to the laminator instead of the robot.
+    if (strcmp(pszCommand, "_LAMIN") == 0 || strcmp(pszCommand, "_LAMOUT") == 0) {
+        const BYTE* pbLamCommand = pszCommand[4] == 'I' ? LamTrayInCMD : LamTrayOutCMD;
+        memcpy(pszCommand, pbLamCommand, LAM_COMMAND_SIZE);
+        return PREPARED_FOR_LAMINATOR;
+    }
+
+    // Printing and laminating steps are the printer's and the laminator's: none of them is a
+    // robot command, so none is ever written to the robot as it stands.
+    if (IsPrinterOrLaminatorStep(pszCommand)) {
+        DebugLogF("ERROR: \"%s\" is not carried out by this module - nothing sent", pszCommand);
+        return PREPARED_NOTHING_TO_SEND;
     }
 
     // Anything else ("_MOVE:" with its letter, "_PTI", "_PTO") goes out unchanged.

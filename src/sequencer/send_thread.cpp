@@ -10,6 +10,7 @@
 
 #include "foundation/debug_log.h"
 #include "host/job_state.h"
+#include "printer/laminator_channel.h"
 #include "robot/serial_port.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/error_recovery.h"
@@ -27,8 +28,9 @@ char g_bPickDirection = 0;
 
 void RewindCursor(BYTE* pbCursor, BYTE bSteps) {
     if (pbCursor == NULL) return;
-    // A rewind never goes before the start of the queue.
-    *pbCursor = *pbCursor > bSteps ? (BYTE)(*pbCursor - bSteps) : 0;
+    // The cursor is 8-bit: a rewind before the start of the queue wraps round to the top, where
+    // the cursor lies beyond every entry and the queue counts as used up.
+    *pbCursor = (BYTE)(*pbCursor - bSteps);
 }
 
 void WaitSinceTrayMove(DWORD dwRow, DWORD dwMilliseconds) {
@@ -169,6 +171,8 @@ DWORD WINAPI SendQueueThread(LPVOID lpParameter) {
             if (nPrepared == PREPARED_FOR_ROBOT) {
                 PortWrite(szCommand, TRUE);
                 DebugLogF(">>Sent CMD = %s", szCommand);
+            } else if (nPrepared == PREPARED_FOR_LAMINATOR) {
+                SendLaminatorCMD((const BYTE*)szCommand, LAM_COMMAND_SIZE, TRUE);
             }
         }
 

@@ -35,7 +35,7 @@ int POSTCommandProcess(RoboStatus status, BYTE* pbCursor);
 void WaitSinceTrayMove(DWORD dwRow, DWORD dwMilliseconds);
 // 0 when the two 8-byte commands are equal, 1 when they differ.
 int CompareCommand8(const BYTE* pbFirst, const BYTE* pbSecond);
-// Moves a queue's read cursor back by bSteps entries, never before the queue's start.
+// Moves a queue's read cursor back by bSteps entries; before the queue's start it wraps round.
 void RewindCursor(BYTE* pbCursor, BYTE bSteps);
 // Keeps the handle of a worker thread just started (WORKER_SEND, WORKER_CLOSER ...) for shutdown;
 // the previous handle of that kind is closed when its thread has already returned.

@@ -42,6 +42,14 @@ set -e
 grep -qx 'place G 1' <<<"$out" || fail "abort with a disc: not at G: $out"
 grep -q 'place lost\|place picker' <<<"$out" && fail "abort with a disc: disc not rejected: $out"
 
+# A pick-up the arm is not placed for rewinds its read cursor past the start of the queue: the
+# 8-bit cursor wraps, the queue counts as used up and the thread ends, having sent nothing.
+out="$(timeout 60 "$tool" play PICKUP)" || fail "lone pick-up: exit $?"
+[ "$(grep -vc '^place\|^aborted' <<<"$out")" = 0 ] || fail "lone pick-up: robot commands: $out"
+# Printing and laminating steps are never written to the robot as they stand.
+out="$(timeout 60 "$tool" play PRINT:1 WAIT: LAM:0 WAITL:)" || fail "printer steps: exit $?"
+[ "$(grep -vc '^place\|^aborted' <<<"$out")" = 0 ] || fail "printer steps reached the robot: $out"
+
 "$tool" play --bogus A > /dev/null 2>&1 && fail "unknown flag accepted"
 "$tool" play --answer nonsense A > /dev/null 2>&1 && fail "bad --answer accepted"
 echo "play checks passed"
