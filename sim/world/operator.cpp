@@ -105,7 +105,9 @@ void Operator::examine(HWND hwnd) {
             return;
         }
     }
-    if (info->kind == WindowKind::MessageBox && default_answer_ == DefaultAnswer::FirstButton)
+    if (info->kind != WindowKind::MessageBox) return;
+    if (default_answer_ == DefaultAnswer::FirstButton ||
+        (default_answer_ == DefaultAnswer::OkOnly && message_box_buttons(info->flags) == std::vector<int>{IDOK}))
         schedule(hwnd, nullptr, think_time_);
 }
 

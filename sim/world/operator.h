@@ -72,6 +72,7 @@ public:
     enum class DefaultAnswer {
         None,         // a message box no rule matches stays open
         FirstButton,  // ... is answered with its first button (OK, Abort, Yes or Retry)
+        OkOnly,       // ... is answered when OK is its only button (a notice); others stay open
     };
 
     explicit Operator(World& world);

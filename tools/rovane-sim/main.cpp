@@ -25,6 +25,9 @@ void print_help() {
         "           Prints the transcript, then the virtual and wall times and the transcript hash.\n"
         "  status   Opens the robot's port through the module, asks the virtual robot for its\n"
         "           version and status, and prints key=value lines and the log file's path.\n"
+        "  host     Runs a host application's script of export calls (Rovane_Init, Rovane_End,\n"
+        "           Rovane_Options ...) against the module in a world with a whole autoloader;\n"
+        "           prints each call's result and the windows the operator answered.\n"
         "  play     Hands commands to the module's command queues and lets the send thread play\n"
         "           them to the virtual robot; prints what the robot received and where the discs are.\n"
         "\n"
@@ -43,6 +46,7 @@ int main(int argc, char** argv) {
     if (command == "demo") return rovane_tool::demo_command(args);
     if (command == "status") return rovane_tool::status_command(args);
     if (command == "play") return rovane_tool::play_command(args);
+    if (command == "host") return rovane_tool::host_command(args);
     std::fprintf(stderr, "rovane-sim: unknown command '%s' (try --help)\n", command.c_str());
     return 1;
 }

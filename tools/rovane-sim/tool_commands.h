@@ -12,6 +12,7 @@ namespace rovane_tool {
 int demo_command(const std::vector<std::string>& args);
 int status_command(const std::vector<std::string>& args);
 int play_command(const std::vector<std::string>& args);
+int host_command(const std::vector<std::string>& args);
 
 // The data folder the module finds through the registry, as the host's installation leaves it.
 constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";

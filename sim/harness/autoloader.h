@@ -1,0 +1,112 @@
+// The shared harness: a simulated world with a whole autoloader in it, as a host's machine has
+// it — the robot on its serial port, the host engine's recorders in the robot's positions, the
+// disc printer on the robot's auxiliary cable and in the spooler beside ordinary printers, the
+// laminator behind the spooler printer "Disc Laminator", the label application's automation
+// server, and the data folder with the module's settings file. Tools and tests start the module
+// through it, and check the run's invariants with it at the end.
+//
+//   sim::AutoloaderConfig c;  c.seed = 7;  c.disc_printer = "Pellan IV";
+//   sim::Autoloader machine(c);
+//   machine.world.spawn("host", [&] { ... Rovane_Init(..., machine.recorder_list().c_str(), ...) ... });
+//   machine.world.run();
+//   std::string broken = machine.check_invariants();
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devices/discs.h"
+#include "devices/label_app.h"
+#include "devices/laminator.h"
+#include "devices/recorders.h"
+#include "devices/robot.h"
+#include "world/world.h"
+
+namespace sim {
+
+struct AutoloaderConfig {
+    uint64_t seed = 1;
+    // Recorders the host lists, wired into positions A, B, C, D in that order: 1, 2 or 4. The
+    // robot's drive code follows (4: "A", 2 and 1: "B") unless `drive_code` says otherwise.
+    int drives = 4;
+    std::optional<char> drive_code;
+    RobotConfig robot;               // identity, timings and faults of the robot
+    std::string port = "COM1";       // where the robot's cable is
+    bool robot_off = false;          // switched off: it answers nothing
+    // The disc printer on the robot's auxiliary cable, listed in the spooler under this name on
+    // `disc_printer_port` ("" = no disc printer: the cable is empty).
+    std::string disc_printer;
+    std::string disc_printer_port = "LPT1:";
+    Micros printer_tray_time = 2 * kSecond;
+    // An office laser printer and a printer on "FILE:" listed as well.
+    bool office_printers = true;
+    bool laminator = false;          // "Disc Laminator" in the spooler, its tray at position "E"
+    LaminatorConfig laminator_config;
+    bool label_app = true;           // the label application is installed
+    bool register_data_folder = true;
+    // The settings file as the last session left it: the four recorders' serial numbers (a
+    // four-drive unit then maps without a dialog), and these keys of section "PORTS".
+    bool stored_serials = true;
+    std::vector<std::pair<std::string, std::string>> settings;
+    // Rows of recorder names the host lists instead of the default model (e.g. "Pioneer DVD-RW
+    // DVR-112D"), by position.
+    std::vector<std::string> recorder_names;
+    // A window nobody answers stops the run after this long.
+    Micros unanswered_window_limit = 10 * kMinute;
+};
+
+// Names of the world's ordinary printers.
+constexpr const char* kOfficePrinter = "Kestrel Office Laser 4200";
+constexpr const char* kFilePrinter = "Document Writer";
+constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
+
+class Autoloader {
+public:
+    explicit Autoloader(const AutoloaderConfig& config);
+    ~Autoloader();
+    Autoloader(const Autoloader&) = delete;
+    Autoloader& operator=(const Autoloader&) = delete;
+
+    const AutoloaderConfig& config() const { return config_; }
+
+private:
+    AutoloaderConfig config_;  // first: the world is made from it
+
+public:
+    World world;
+    std::shared_ptr<Robot> robot;
+    std::unique_ptr<HostEngine> engine;
+    std::vector<std::shared_ptr<RecorderDevice>> drives;  // at A, B, C, D
+    std::shared_ptr<SimplePrinter> printer;               // null without a disc printer
+    std::shared_ptr<Laminator> laminator;                 // null without a laminator
+    std::shared_ptr<LabelApp> label_app;                  // null when not installed
+
+    // The host's recorder list text, as Rovane_Init receives it.
+    std::string recorder_list() const { return engine->recorder_list(); }
+    // The settings file's path, and one of its keys as the file now holds it ("" when absent).
+    std::string settings_path() const;
+    std::string setting(const std::string& key);
+    // The module's log as written so far, without timestamps.
+    std::vector<std::string> log_texts();
+
+    // On a simulated thread: the host application's main window (created once).
+    HWND host_window();
+
+    // After the host is done: lets the module's threads end by themselves (a dialog closing, a
+    // worker finishing its pass), for at most `limit` of virtual time.
+    RunResult settle(Micros limit = kMinute);
+
+    // "place <name> <count>" lines for every place that holds discs.
+    std::vector<std::string> places() const;
+    // What must hold at the end of every run: no disc lost, none duplicated or vanished; with
+    // `module_ended`, no thread of the module still running (call settle() first). Empty when all holds, else what
+    // broke (one line each).
+    std::string check_invariants(bool module_ended);
+
+private:
+    HWND host_window_ = nullptr;
+};
+
+}  // namespace sim

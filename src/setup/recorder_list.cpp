@@ -1,0 +1,101 @@
+// Reading the host's recorder list. Each line is "unit,spare,host,target,letter,name" ended by
+// CR LF; the whole text ends with a NUL. A host may pass further lines behind an embedded NUL, so
+// a last line without its line feed makes the module look once more past that NUL.
+#include "setup/recorder_list.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "foundation/debug_log.h"
+#include "setup/module_context.h"
+#include "setup/recorders.h"
+
+#define IDS_INVALID_DRIVE_STRING 152
+#define RECORDER_LINE_NAME_SIZE 256  // the name as the line gives it, before the table cuts it
+
+// The host's text copied up to its first NUL (at most RECORDER_LIST_MAX bytes), so that the
+// module never writes into the host's read-only text.
+static char g_szListCopy[RECORDER_LIST_MAX + 1];
+
+// Extends the copy past its terminating NUL with the host's bytes up to the next NUL. The host's
+// text is never read further than RECORDER_LIST_MAX bytes from its start, so a text that really
+// ends at its NUL costs at most that look past it. Returns the new length.
+static size_t ExtendPastNul(const char* pszList, size_t cchCopied) {
+    if (cchCopied >= RECORDER_LIST_MAX) return cchCopied;
+    g_szListCopy[cchCopied] = ' ';
+    size_t cch = cchCopied + 1;
+    while (cch < RECORDER_LIST_MAX && pszList[cch] != '\0') {
+        g_szListCopy[cch] = pszList[cch];
+        ++cch;
+    }
+    g_szListCopy[cch] = '\0';
+    return cch;
+}
+
+// One line: 1 with the fields read, 0 when the line does not hold six fields.
+static int ParseRecorderLine(const char* pszLine, LONG* plUnit, LONG* plSpare, LONG* plHost, LONG* plTarget,
+                             char* pcLetter, char* pszName) {
+    int nUnit = 0, nSpare = 0, nHost = 0, nTarget = 0;
+    pszName[0] = '\0';
+    // The name runs to the carriage return (a line without one runs on into the next line); it is
+    // bounded here and cut to the table's field when the row is added.
+    const int nFields = sscanf(pszLine, "%d,%d,%d,%d,%c,%255[^\r]", &nUnit, &nSpare, &nHost, &nTarget, pcLetter, pszName);
+    if (nFields < 5) return 0;
+    *plUnit = nUnit;
+    *plSpare = nSpare;
+    *plHost = nHost;
+    *plTarget = nTarget;
+    return 1;
+}
+
+int ReadRecorderList(const char* pszList) {
+    ClearRecorders();
+    if (pszList == NULL || pszList[0] == '\0') return 0;
+
+    size_t cchCopy = 0;
+    while (cchCopy < RECORDER_LIST_MAX && pszList[cchCopy] != '\0') {
+        g_szListCopy[cchCopy] = pszList[cchCopy];
+        ++cchCopy;
+    }
+    g_szListCopy[cchCopy] = '\0';
+
+    size_t nAt = 0;
+    int nLine = 0;
+    while (g_szListCopy[nAt] != '\0' && g_wRecorderRows < MAX_RECORDERS) {
+        const char* pszLine = g_szListCopy + nAt;
+        const char* pszLineFeed = strchr(pszLine, '\n');
+        if (pszLineFeed == NULL) {
+            DebugLogF("Unit %i, Couldn't find linefeed", nLine);
+            const char* pszNul = pszList + cchCopy;
+            DebugLogF("Unit %i, strchr for null returned %p", nLine, (const void*)pszNul);
+            DebugLogF("Unit %i, Replacing Null with space", nLine);
+            cchCopy = ExtendPastNul(pszList, cchCopy);
+            DebugLog(g_szListCopy);
+            pszLineFeed = strchr(pszLine, '\n');
+            if (pszLineFeed == NULL) {
+                ShowStringMessage(g_hOwnerWnd, IDS_INVALID_DRIVE_STRING, IDS_TITLE, MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
+                return RECORDER_LIST_INVALID;
+            }
+        }
+
+        LONG lUnit = 0, lSpare = 0, lHost = 0, lTarget = 0;
+        char cLetter = ' ';
+        char szName[RECORDER_LINE_NAME_SIZE];
+        if (ParseRecorderLine(pszLine, &lUnit, &lSpare, &lHost, &lTarget, &cLetter, szName)) {
+            const int nRow = AddRecorder(lUnit, lSpare, lHost, lTarget, cLetter, szName);
+            if (nRow >= 0) ReadRecorderSerial(nRow);
+        } else {
+            // A line that is not a recorder is passed over; the host learns of the recorders read.
+            char szShown[64];
+            const size_t cchShown = (size_t)(pszLineFeed - pszLine) < sizeof szShown - 1
+                                        ? (size_t)(pszLineFeed - pszLine)
+                                        : sizeof szShown - 1;
+            memcpy(szShown, pszLine, cchShown);
+            szShown[cchShown] = '\0';
+            DebugLogF("ERROR: Unit %i, not a recorder line: \"%s\"", nLine, szShown);
+        }
+        nAt = (size_t)(pszLineFeed - g_szListCopy) + 1;
+        ++nLine;
+    }
+    return (int)g_wRecorderRows;
+}

@@ -1,0 +1,95 @@
+// A whole autoloader for the tests of the exports (the shared harness), with the host's side:
+// Rovane_Init as a host calls it, and the message boxes the operator saw.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "harness/autoloader.h"
+#include "kernel/transcript.h"
+#include "rovane.h"
+#include "support/sim_test.h"
+#include "win32/ui.h"
+#include "world/operator.h"
+
+namespace sim_test {
+
+inline sim::AutoloaderConfig autoloader(uint64_t fallback_seed = 1) {
+    sim::AutoloaderConfig c;
+    c.seed = seed(fallback_seed);
+    return c;
+}
+
+// What one Rovane_Init returned.
+struct InitResult {
+    LONG result = -1;
+    std::vector<std::string> lines;  // the selected-recorder lines, without CR LF
+    std::string product;
+    BYTE error = 0xFF;
+};
+
+// On the host's thread: Rovane_Init with the world's recorder list (or `list`), followed in the
+// host's buffer by a second NUL and room, as a host's buffer has.
+inline InitResult init(sim::Autoloader& m, const char* host = "VeltoDVD", const std::string* list = nullptr) {
+    const std::string text_in = list ? *list : m.recorder_list();
+    std::vector<char> text(text_in.begin(), text_in.end());
+    text.resize(text.size() + 8192, '\0');
+    char selected[ROVANE_RECORDER_TEXT_SIZE] = {};
+    char product[ROVANE_PRODUCT_NAME_SIZE] = {};
+    InitResult r;
+    r.result = Rovane_Init(m.engine->engine_handle(), m.host_window(), host, "", text.data(), selected, &r.error, product);
+    std::string all = selected;
+    for (size_t at = 0, end; (end = all.find("\r\n", at)) != std::string::npos; at = end + 2)
+        r.lines.push_back(all.substr(at, end - at));
+    r.product = product;
+    return r;
+}
+
+// The message boxes shown so far, as the transcript has them: caption, flags and text.
+inline std::vector<std::string> boxes(sim::Autoloader& m) {
+    std::vector<std::string> out;
+    for (const sim::TranscriptEntry& e : m.world.kernel().transcript().of_kind("window"))
+        if (e.text.rfind("msgbox shown ", 0) == 0) out.push_back(e.text.substr(13));
+    return out;
+}
+inline std::string box(const std::string& caption, UINT flags, const std::string& text) {
+    char f[16];
+    std::snprintf(f, sizeof f, "0x%x", flags);
+    return "caption=\"" + sim::Transcript::escape(caption) + "\" flags=" + f + " text=\"" + sim::Transcript::escape(text) +
+           "\"";
+}
+
+// Commands the robot received, without the status queries.
+inline std::vector<std::string> robot_commands(sim::Autoloader& m) {
+    std::vector<std::string> out;
+    for (const sim::ReceivedCommand& c : m.robot->received_commands())
+        if (c.kind == sim::ReceivedCommand::Kind::Command && c.text != "_SI") out.push_back(c.text);
+    return out;
+}
+
+inline int count(const std::vector<std::string>& v, const std::string& s) {
+    int n = 0;
+    for (const auto& x : v) n += x == s;
+    return n;
+}
+
+// The laminator message of a printer dialog in a world without one, answered with Cancel, and
+// the printer dialog confirmed as it opens.
+inline void answer_printer_choice(sim::Autoloader& m) {
+    m.world.op().on_message_box("Unable to communicate with the laminator").answer(IDCANCEL);
+    m.world.op().on_dialog(122).click(IDOK);
+}
+
+// Runs the host's body and requires a clean run.
+template <class F>
+void run_host(sim::Autoloader& m, F body) {
+    m.world.load_module();
+    m.world.spawn("host", body);
+    const sim::RunResult r = m.world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+}
+
+}  // namespace sim_test

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# rovane-sim host, end to end: a host script starts the module on a four-drive unit whose
+# recorders are known from the settings file and ends it twice; the port refusal with Retry and the
+# options dialog; the print-only host; a script error; the same seed printing the same lines.
+set -euo pipefail
+tool="$1"
+fail() { echo "FAILED: $*"; exit 1; }
+dir="$(mktemp -d)"
+trap 'rm -rf "$dir"' EXIT
+
+cat > "$dir/start.txt" <<'SCRIPT'
+# The stored printer answers on the robot's cable: no question at all.
+init VeltoDVD
+end
+end
+SCRIPT
+out="$("$tool" host "$dir/start.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --wire)" || fail "start: exit $?"
+grep -qx '[0-9]* init "VeltoDVD" -> 4' <<<"$out" || fail "start: result: $out"
+[ "$(grep -c '^    recorder "[1-4],1,Duplicator .* (.:),16"$' <<<"$out")" = 4 ] || fail "start: recorder lines: $out"
+grep -qx '    product "DuplicatorQIX" error=0' <<<"$out" || fail "start: product: $out"
+[ "$(grep -c '^[0-9]* end -> 1$' <<<"$out")" = 2 ] || fail "start: end results: $out"
+[ "$(grep -c ' _RESET$' <<<"$out")" = 1 ] || fail "start: the robot must get one _RESET: $out"
+grep -q 'msgbox' <<<"$out" && fail "start: no message expected: $out"
+[ "$out" = "$("$tool" host "$dir/start.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --wire)" ] \
+  || fail "same seed, other output"
+
+cat > "$dir/port.txt" <<'SCRIPT'
+answer "Port not found=OK"
+answer "Problem opening serial port=RETRY"
+answer "Unable to communicate with the laminator=CANCEL"
+dialog 119 select 1080 COM2; click 1
+dialog 122 click 1
+init VeltoDVD
+SCRIPT
+out="$("$tool" host "$dir/port.txt" --port COM2)" || fail "port: exit $?"
+grep -qx '[0-9]* init "VeltoDVD" -> 4' <<<"$out" || fail "port: result: $out"
+grep -q 'buttons=IDRETRY|IDCANCEL text="Problem opening serial port. Click Retry to select another port."' <<<"$out" \
+  || fail "port: message 134: $out"
+grep -q 'dialog 119 shown caption="Duplicator Options/Services"' <<<"$out" || fail "port: options dialog: $out"
+
+cat > "$dir/quessa.txt" <<'SCRIPT'
+answer "Unable to communicate with the laminator=CANCEL"
+dialog 122 click 1
+init Quessa
+SCRIPT
+out="$("$tool" host "$dir/quessa.txt")" || fail "quessa: exit $?"
+grep -qx '[0-9]* init "Quessa" -> 99' <<<"$out" || fail "quessa: result: $out"
+grep -q '^    recorder' <<<"$out" && fail "quessa: recorder lines: $out"
+
+# Every refusal start-up can meet, as the user sees it: script lines, world flags, the message's
+# flags and text, and the result.
+printer_answers='answer "Unable to communicate with the laminator=CANCEL"
+dialog 122 click 1'
+row() {  # name, script, flags (one string), expected message (flags and start of text), result
+  local name="$1" script="$2" flags="$3" message="$4" result="$5"
+  printf '%s\n%s\n' "$printer_answers" "$script" > "$dir/$name.txt"
+  # shellcheck disable=SC2086
+  out="$(eval "\"$tool\" host \"$dir/$name.txt\" $flags")" || fail "$name: exit $?: $out"
+  grep -qF -- "$message" <<<"$out" || fail "$name: message '$message' not shown: $out"
+  grep -qx "[0-9]* init \"VeltoDVD\" -> $result" <<<"$out" || fail "$name: result: $out"
+}
+row empty-list 'init VeltoDVD ""' '' 'flags=0x40 buttons=IDOK text="No CD Recorders have been found.' 0
+row no-line-feed 'init VeltoDVD "1,0,4,0,E,KESTREL DVD-RW"' '' \
+  'flags=0x1030 buttons=IDOK text="Invalid Drive String.  Reboot and try again"' 0
+row port-cancel 'answer "Port not found=OK"
+answer "Problem opening serial port=CANCEL"
+init VeltoDVD' '--port COM3' 'flags=0x45 buttons=IDRETRY|IDCANCEL text="Problem opening serial port.' 0
+row no-response 'answer "No response=CANCEL"
+init VeltoDVD' '--robot-off' 'flags=0x45 buttons=IDRETRY|IDCANCEL text="No response.\nMake sure' 0
+row older-model 'answer "No response=CANCEL"
+init VeltoDVD' '--model N' 'text="No response.' 0
+row no-recorders 'init VeltoDVD' '--drive-code X' \
+  'flags=0x40 buttons=IDOK text="The AutoloaderQIX is not configured for any recording drives."' 0
+row no-external 'init VeltoDVD "1,0,1,0,E,INTERNAL DVD\r\n"' '' \
+  'flags=0x10000 buttons=IDOK text="No external drives were found on your system' 0
+row dialog-cancelled 'dialog 121 click 1002
+init VeltoDVD' '--no-stored-serials' 'dialog 121 closed result=0' 0
+row dvd-r 'init VeltoDVD' '--name "Pioneer DVD-RW DVR-112D" --name "Pioneer DVD-RW DVR-112D"' \
+  'caption="ROVANE" flags=0x1030 buttons=IDOK text="This Duplicator is approved for 0 DVD-R drives.\nYou selected 2 DVD-R drives."' 0
+row no-label-app 'init VeltoDVD' '--no-label-app' \
+  'flags=0x10000 buttons=IDOK text="The SureThing program could not be located.' 4
+
+echo "bogus call" > "$dir/bad.txt"
+"$tool" host "$dir/bad.txt" > /dev/null 2>&1 && fail "an unknown call was accepted"
+"$tool" host "$dir/start.txt" --drives 3 > /dev/null 2>&1 && fail "--drives 3 accepted"
+echo "host checks passed"
