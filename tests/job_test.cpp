@@ -1,0 +1,251 @@
+// Jobs through the exports on a whole simulated autoloader: a recording host's job of loads,
+// recordings, unloads and rejects; the reject positions filling up; the move requests' own rules
+// (no-error mode, one send thread, unsupported actions); and the job bracket (nested and
+// concurrent jobs, a robot that is not ready, a disc left on the picker).
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "harness/recording_host.h"
+#include "host/job_state.h"
+#include "resources/resource.h"
+#include "robot/robo_status.h"
+#include "sequencer/command_queue.h"
+#include "sequencer/send_thread.h"
+#include "setup/module_context.h"
+#include "setup/recorders.h"
+#include "support/host_world.h"
+#include "win32/files.h"
+
+namespace {
+
+using sim_test::box;
+using sim_test::boxes;
+using sim_test::count;
+using sim_test::init;
+
+bool logged(sim::Autoloader& m, const std::string& line) { return count(m.log_texts(), line) > 0; }
+
+// On the host thread: polls a recorder's move as a host does until it reports 1 or 4.
+DWORD wait_move(LONG unit) {
+    DWORD state;
+    while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(unit))) == ROVANE_IN_PROGRESS) Sleep(500);
+    return state;
+}
+
+TEST(Job, RecordingHostJobPutsEveryDiscInAnOutputBinOrOnAReject) {
+    sim::Autoloader m(sim_test::autoloader(3));
+    sim::install_default_operator(m);
+    sim::RecordingHostConfig hc;
+    hc.discs = 12;
+    hc.record_time = 2 * sim::kMinute;
+    hc.fail_rate = 0.25;
+    sim::RecordingHost host(m, hc);
+    m.world.load_module();
+    host.start();
+    sim::RunResult r = m.world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const sim::RecordingHostResult& res = host.result();
+    EXPECT_EQ(res.init_result, 4);
+    EXPECT_EQ(res.begin_result, ROVANE_JOB_OK);
+    EXPECT_FALSE(res.job_aborted);
+    EXPECT_EQ(res.loads_posted, 12);
+    EXPECT_EQ(res.unloads_posted + res.rejects_posted, 12);
+    EXPECT_GT(res.rejects_posted, 0) << "seed 3 fails some recordings";
+    EXPECT_EQ(res.moves_done, 24);
+    EXPECT_EQ(res.moves_unfinished, 0);
+    EXPECT_EQ(m.robot->count_at("3"), static_cast<size_t>(res.unloads_posted)) << "all from the first input bin";
+    EXPECT_EQ(m.robot->count_at("G"), static_cast<size_t>(res.rejects_posted));
+    EXPECT_EQ(m.robot->count_at("4"), 25u - 12u);
+    EXPECT_EQ(m.check_invariants(true), "");
+}
+
+// The reject positions: 25 discs on "G", the next 25 on "H", then the operator is asked; Retry
+// (after emptying them) starts again at "G". The requests are queued only: no disc moves.
+TEST(Job, RejectPositionsFillUpAndAskRetryOrCancel) {
+    sim::Autoloader m(sim_test::autoloader());
+    sim_test::answer_printer_choice(m);
+    m.world.op().on_message_box("reject positions are full").answer(IDRETRY).times(1);
+    m.world.op().on_message_box("reject positions are full").answer(IDCANCEL);
+    std::vector<std::string> targets;
+    DWORD after_cancel = 0;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 60, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
+        // Hold the send thread off: the requests only fill the queue here.
+        g_fSendQueueRunning = 1;
+        for (int i = 0; i < 51; ++i) {
+            const BYTE before = g_bCmdIndex;
+            Rovane_PostMoveDisc(1, ROVANE_MOVE_REJECT, 0, 0);
+            targets.push_back(g_bCmdIndex > before + 2 ? g_szGlobalQueue[before + 2] : "");
+            g_bCmdIndex = 0;
+        }
+        EXPECT_EQ(g_bRejectCount, 1) << "Retry empties both, the 51st goes to G";
+        EXPECT_EQ(g_bReject2Count, 0);
+        g_bRejectCount = 25, g_bReject2Count = 25;
+        Rovane_PostMoveDisc(1, ROVANE_MOVE_REJECT, 0, 0);
+        after_cancel = Rovane_CheckMoveDisc(1);
+        g_fSendQueueRunning = 0;
+        Rovane_JobBeginsOrEnds(0, 60, ROVANE_JOB_ABORT);
+    });
+    ASSERT_EQ(targets.size(), 51u);
+    EXPECT_EQ(count(targets, "_MOVE:G"), 26);
+    EXPECT_EQ(count(targets, "_MOVE:H"), 25);
+    EXPECT_EQ(targets[24], "_MOVE:G");
+    EXPECT_EQ(targets[25], "_MOVE:H");
+    EXPECT_EQ(targets[50], "_MOVE:G");
+    EXPECT_EQ(count(boxes(m), box("VeltoDVD", MB_RETRYCANCEL,
+                                  "The reject positions are full.\nClick Retry after clearing or Cancel to abort job.")),
+              2);
+    EXPECT_EQ(after_cancel, ROVANE_ABORTED) << "Cancel aborts the job";
+}
+
+// The requests' own rules: no-error mode lasts until the next request; a second request while the
+// thread runs starts no second thread; an unsupported action says so and its poll reports 4; an
+// unknown unit is refused.
+TEST(Job, MoveRequestsKeepOneSendThreadAndTheirModes) {
+    sim::Autoloader m(sim_test::autoloader());
+    sim_test::answer_printer_choice(m);
+    m.world.op().on_message_box("is not supported").answer(IDOK);
+    LONG unknown = -1;
+    LONG no_error_after_101 = -1, no_error_after_next = -1;
+    DWORD loaded = 0, unloaded = 0, unsupported = 0;
+    int threads_for_loads = 0;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 2, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
+        unknown = Rovane_PostMoveDisc(77, ROVANE_MOVE_LOAD, 0, 0);
+        Rovane_PostMoveDisc(1, 101, 0, 0);
+        no_error_after_101 = g_fNoErrorMode;
+        Rovane_PostMoveDisc(2, ROVANE_MOVE_LOAD, 0, 0);
+        no_error_after_next = g_fNoErrorMode;
+        loaded = wait_move(1) == ROVANE_DONE && wait_move(2) == ROVANE_DONE;
+        threads_for_loads = count(m.log_texts(), "-->SendQueueThread() called");
+        Rovane_PostMoveDisc(1, ROVANE_MOVE_UNLOAD, 0, 0);
+        unloaded = wait_move(1);
+        Rovane_PostMoveDisc(2, 500, 0, 0);
+        unsupported = wait_move(2);
+        Rovane_JobBeginsOrEnds(0, 2, ROVANE_JOB_END);
+    });
+    EXPECT_EQ(unknown, 0);
+    EXPECT_EQ(no_error_after_101, 1);
+    EXPECT_EQ(no_error_after_next, 0);
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(unloaded, ROVANE_DONE);
+    EXPECT_EQ(unsupported, ROVANE_ABORTED) << "nothing can finish it";
+    EXPECT_EQ(count(boxes(m), box("VeltoDVD", MB_OK, "PostMoveDisc 500 is not supported!")), 1);
+    EXPECT_TRUE(logged(m, "CheckMoveDisc() Nothing more to do. Aborting."));
+    EXPECT_EQ(threads_for_loads, 1) << "the second load joined the thread the first one started";
+    EXPECT_EQ(m.robot->count_at("3"), 1u);
+    EXPECT_EQ(m.robot->count_at("B"), 1u) << "the second disc stays in its recorder";
+}
+
+// The job bracket: nested begins and one end keep the robot as it is, the second end resets it; a
+// begin within 5 s of the last end continues the job (no question, reject counts kept); a later
+// one asks about the initial bin.
+TEST(Job, NestedAndConcurrentJobsResetTheRobotOnceAndKeepTheirCounts) {
+    sim::Autoloader m(sim_test::autoloader());
+    sim_test::answer_printer_choice(m);
+    m.world.op().on_message_box("Initial input bin").answer(IDNO);
+    size_t resets_after_first_end = 0, resets_after_second_end = 0;
+    BYTE rejects_concurrent = 0, rejects_later = 0, bin_later = 0;
+    sim_test::run_host(m, [&] {
+        init(m);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        resets_after_first_end = count(sim_test::robot_commands(m), "_RESET");
+        g_bRejectCount = 7;
+        g_bInputBinIndex = 2;
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        resets_after_second_end = count(sim_test::robot_commands(m), "_RESET");
+        Sleep(4000);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        rejects_concurrent = g_bRejectCount;
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        Sleep(6000);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        rejects_later = g_bRejectCount;
+        bin_later = g_bInputBinIndex;
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+    });
+    EXPECT_EQ(resets_after_first_end, 0u);
+    EXPECT_EQ(resets_after_second_end, 1u);
+    EXPECT_EQ(rejects_concurrent, 7) << "a begin 4 s after the end continues the job";
+    EXPECT_EQ(rejects_later, 0);
+    EXPECT_EQ(bin_later, 2) << "No keeps the bin used last";
+    EXPECT_EQ(count(m.log_texts(), "ConcurrentJob = TRUE"), 2);
+    const std::string initial_bin = box("Optical Disc Duplicator", MB_YESNO | MB_ICONINFORMATION,
+                                        "Do you want the Duplicator to begin picking from the Initial input bin?\nChoose "
+                                        "No to keep picking from the input bin used last.");
+    EXPECT_EQ(count(boxes(m), initial_bin), 1) << "asked only by the begin that does not continue a job";
+}
+
+// A robot not ready at a begin: an error shows 135 at once; a silent robot shows 130 only after
+// just over 10 s; a disc left on the picker is dropped before the first move.
+TEST(Job, BeginWaitsForARobotThatIsNotReadyAndClearsThePicker) {
+    sim::Autoloader m(sim_test::autoloader());
+    sim_test::answer_printer_choice(m);
+    sim::Micros error_asked_after = 0, silence_asked_after = 0, t0 = 0;
+    m.world.op().on_message_box("reports an error").then([&] {
+        error_asked_after = sim::kernel().now() - t0;
+        m.robot->press_pause_and_pick();
+    }).answer(IDRETRY);
+    m.world.op().on_message_box("No response").then([&] {
+        silence_asked_after = sim::kernel().now() - t0;
+        m.robot->power_on();
+    }).answer(IDRETRY);
+    m.world.op().on_dialog(IDD_OPTIONS).click(IDCANCEL);
+    LONG first = 0, second = 0;
+    DWORD loaded = 0;
+    size_t on_picker = 0;
+    std::vector<std::string> after_begin;
+    sim_test::run_host(m, [&] {
+        init(m);
+        // A first job unloads to output bin 3, where a reset brings the arm home.
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        Rovane_PostMoveDisc(1, ROVANE_MOVE_LOAD, 0, 0);
+        wait_move(1);
+        Rovane_PostMoveDisc(1, ROVANE_MOVE_UNLOAD, 0, 0);
+        wait_move(1);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        Sleep(8000);
+        // Someone picks that disc up at the robot's buttons and leaves it there, with an error.
+        for (char c : std::string("_PICK")) m.robot->on_byte(static_cast<uint8_t>(c));
+        Sleep(5000);
+        on_picker = m.robot->count_at("picker");
+        m.robot->raise_error('F', "left over");
+
+        t0 = sim::kernel().now();
+        first = Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+
+        m.robot->power_off();
+        Sleep(6000);
+        t0 = sim::kernel().now();
+        second = Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        after_begin = sim_test::robot_commands(m);
+        Rovane_PostMoveDisc(2, ROVANE_MOVE_LOAD, 0, 0);
+        loaded = wait_move(2);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+    });
+    ASSERT_EQ(on_picker, 1u);
+    EXPECT_EQ(first, ROVANE_JOB_OK);
+    EXPECT_LT(error_asked_after, 2 * sim::kSecond) << "an error is asked about at once";
+    EXPECT_EQ(second, ROVANE_JOB_OK);
+    EXPECT_GT(silence_asked_after, 10 * sim::kSecond) << "a silent robot gets its grace";
+    EXPECT_LT(silence_asked_after, 13 * sim::kSecond);
+    EXPECT_TRUE(logged(m, "Disc left on picker - we must queue command to reject"));
+    EXPECT_EQ(loaded, ROVANE_DONE);
+    std::vector<std::string> job = sim_test::robot_commands(m);
+    job.erase(job.begin(), job.begin() + static_cast<long>(after_begin.size()));
+    ASSERT_GE(job.size(), 2u);
+    EXPECT_EQ(job[0], "_PICK") << "the disc on the picker is dropped where the arm is, before the first move";
+    EXPECT_EQ(job[1], "_MOVE:4");
+    EXPECT_EQ(m.robot->count_at("picker"), 0u);
+    EXPECT_EQ(m.robot->count_at("3"), 1u);
+    EXPECT_EQ(m.check_invariants(true), "");
+}
+
+}  // namespace
