@@ -107,6 +107,9 @@ HRESULT LabelApp::log(int method, std::vector<std::string> args, HRESULT result)
     call.result = result;
     if (has_kernel()) kernel().record("label-app", "method " + call.text() + (result == S_OK ? "" : " -> E_FAIL"));
     calls_.push_back(std::move(call));
+    ++calls_received_;
+    if (config_.calls_kept)
+        while (calls_.size() > config_.calls_kept) calls_.pop_front();
     return result;
 }
 
@@ -155,6 +158,9 @@ HRESULT LabelApp::print(BSTR file, BSTR printer, BSTR driver, BSTR port) {
                                                      (p.file_found ? "" : " (design file not found)")
                                                : "nothing printed: " + p.why);
     prints_.push_back(std::move(p));
+    ++prints_asked_;
+    if (config_.prints_kept)
+        while (prints_.size() > config_.prints_kept) prints_.pop_front();
     return hr;
 }
 

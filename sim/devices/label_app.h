@@ -26,6 +26,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ struct LabelAppConfig {
     // Print only designs that exist in the world's files (otherwise the file is only looked at
     // and the print record says whether it was found).
     bool require_file = false;
+    // Calls and prints held in calls() and prints() (0 = all): a printing job makes several calls
+    // per disc, and only the recent ones are held.
+    size_t calls_kept = 500;
+    size_t prints_kept = 100;
 };
 
 // One call of a method, as the server received it.
@@ -77,15 +82,19 @@ public:
     ComObject* object() const { return object_; }
 
     // --- what the application was told ----------------------------------------------------------
-    const std::vector<LabelAppCall>& calls() const { return calls_; }
-    // The method indexes called, in order.
+    // The calls received, oldest first: the most recent `calls_kept`.
+    const std::deque<LabelAppCall>& calls() const { return calls_; }
+    uint32_t calls_received() const { return calls_received_; }  // every one, held or not
+    // The method indexes of the calls held, in order.
     std::vector<int> call_sequence() const;
     const std::string& owner() const { return owner_; }
     uint32_t opened() const { return opened_; }
     LONG setup_value_14() const { return setup14_; }
     LONG setup_value_16() const { return setup16_; }
     LONG job_number() const { return job_number_; }
-    const std::vector<LabelAppPrint>& prints() const { return prints_; }
+    // The prints asked for, oldest first: the most recent `prints_kept`.
+    const std::deque<LabelAppPrint>& prints() const { return prints_; }
+    uint32_t prints_asked() const { return prints_asked_; }  // every one, held or not
 
     // --- the methods (called through the method table) ------------------------------------------
     HRESULT set_owner(BSTR owner);
@@ -100,13 +109,15 @@ private:
 
     LabelAppConfig config_;
     ComObject* object_ = nullptr;
-    std::vector<LabelAppCall> calls_;
+    std::deque<LabelAppCall> calls_;
+    uint32_t calls_received_ = 0;
     std::string owner_;
     uint32_t opened_ = 0;
     LONG setup14_ = -1;
     LONG setup16_ = -1;
     LONG job_number_ = 0;
-    std::vector<LabelAppPrint> prints_;
+    std::deque<LabelAppPrint> prints_;
+    uint32_t prints_asked_ = 0;
 };
 
 // A BSTR (or any wide text) as UTF-8; a null BSTR is the empty text.

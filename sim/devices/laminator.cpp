@@ -227,7 +227,7 @@ void Laminator::on_document(const SpoolDocument& doc) {
     auto refuse_command = [&](const std::string& why) {
         log.note = why;
         note(head + " refused: " + why);
-        commands_.push_back(log);
+        log_command(log);
     };
     if (silent_reads_ != 0) return refuse_command("laminator silent, document lost");
     const std::vector<uint8_t>& b = doc.bytes;
@@ -249,7 +249,14 @@ void Laminator::on_document(const SpoolDocument& doc) {
     }
     execute(code, log);
     note(head + ": " + log.note);
-    commands_.push_back(log);
+    log_command(log);
+}
+
+void Laminator::log_command(LaminatorCommand log) {
+    commands_.push_back(std::move(log));
+    ++commands_received_;
+    if (config_.commands_kept)
+        while (commands_.size() > config_.commands_kept) commands_.pop_front();
 }
 
 void Laminator::execute(uint8_t code, LaminatorCommand& log) {

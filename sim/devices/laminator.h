@@ -59,6 +59,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -116,6 +117,9 @@ struct LaminatorConfig {
     std::string driver = "Disc Laminator";     // the spooler printer's driver name
     double corrupt_probability = 0;            // per status read: a seeded corruption (any kind)
     uint64_t rng_salt = 0x4C414D494E41ULL;
+    // Command documents held in the log of commands() (0 = all): a laminating job sends a few
+    // per disc, and only the recent ones are held.
+    size_t commands_kept = 500;
 };
 
 // How a silent laminator fails a status request.
@@ -186,11 +190,13 @@ public:
     std::vector<uint8_t> status_record() const;
 
     // --- what happened --------------------------------------------------------------------------
-    const std::vector<LaminatorCommand>& commands() const { return commands_; }
+    // The command documents received, oldest first: the most recent `commands_kept`.
+    const std::deque<LaminatorCommand>& commands() const { return commands_; }
+    uint32_t commands_received() const { return commands_received_; }  // every one, held or not
     uint32_t status_reads() const { return status_reads_; }     // reads of "MARLUNE"
     uint32_t status_requests() const { return status_requests_; }  // accepted writes of "MARLUNE"
     uint32_t laminations() const { return laminations_; }      // discs laminated
-    // The codes of the executed commands, in order.
+    // The codes of the executed commands held in commands(), in order.
     std::vector<uint8_t> executed_codes() const;
 
     // --- world controls -------------------------------------------------------------------------
@@ -217,6 +223,7 @@ private:
 
     void note(const std::string& text) const;
     void execute(uint8_t code, LaminatorCommand& log);
+    void log_command(LaminatorCommand log);
     void start_heater();
     void move_tray(bool out, Phase phase, std::function<void()> done);
     void after(Micros delay, std::function<void()> fn);
@@ -249,7 +256,8 @@ private:
     int failing_laminations_ = 0;
     uint8_t lamination_error_ = kLamErrDiskJam;
 
-    std::vector<LaminatorCommand> commands_;
+    std::deque<LaminatorCommand> commands_;
+    uint32_t commands_received_ = 0;
     uint32_t status_reads_ = 0;
     uint32_t status_requests_ = 0;
     uint32_t laminations_ = 0;

@@ -169,8 +169,7 @@ void Robot::parse(uint8_t byte) {
     const Micros now = kernel().now();
     if (!parse_buffer_.empty() && now - last_byte_at_ > config_.partial_command_timeout) {
         note("partial command \"" + Transcript::escape(parse_buffer_) + "\" dropped after silence");
-        received_.push_back(
-            ReceivedCommand{last_byte_at_ + config_.partial_command_timeout, parse_buffer_, ReceivedCommand::Kind::Partial});
+        log_received(last_byte_at_ + config_.partial_command_timeout, parse_buffer_, ReceivedCommand::Kind::Partial);
         parse_buffer_.clear();
     }
     last_byte_at_ = now;
@@ -198,14 +197,14 @@ void Robot::parse(uint8_t byte) {
             return;
         }
         const std::string command = "_MOVE:" + std::string(1, c);
-        received_.push_back(ReceivedCommand{now, command, ReceivedCommand::Kind::Command});
+        log_received(now, command, ReceivedCommand::Kind::Command);
         motion_command(command);
         return;
     }
     if (is_whole_command(parse_buffer_)) {
         const std::string command = parse_buffer_;
         parse_buffer_.clear();
-        received_.push_back(ReceivedCommand{now, command, ReceivedCommand::Kind::Command});
+        log_received(now, command, ReceivedCommand::Kind::Command);
         execute(command);
         return;
     }
@@ -222,8 +221,28 @@ void Robot::parse(uint8_t byte) {
 }
 
 void Robot::invalid_command(const std::string& bytes) {
-    received_.push_back(ReceivedCommand{kernel().now(), bytes, ReceivedCommand::Kind::Invalid});
+    log_received(kernel().now(), bytes, ReceivedCommand::Kind::Invalid);
     set_error('D', "invalid command \"" + Transcript::escape(bytes) + "\"");
+}
+
+void Robot::log_received(Micros time, const std::string& text, ReceivedCommand::Kind kind) {
+    received_.push_back(ReceivedCommand{time, text, kind, received_seq_++});
+    const ReceivedCommand& c = received_.back();
+    // By index: a listener may add another one; one removed meanwhile is only emptied.
+    for (size_t i = 0; i < received_listeners_.size(); ++i)
+        if (received_listeners_[i].second) received_listeners_[i].second(c);
+    if (config_.received_retained)
+        while (received_.size() > config_.received_retained) received_.pop_front();
+}
+
+int Robot::on_received(std::function<void(const ReceivedCommand&)> fn) {
+    received_listeners_.emplace_back(next_received_listener_, std::move(fn));
+    return next_received_listener_++;
+}
+
+void Robot::remove_received_listener(int id) {
+    for (auto& l : received_listeners_)
+        if (l.first == id) l.second = nullptr;
 }
 
 void Robot::execute(const std::string& command) {
@@ -435,15 +454,26 @@ void Robot::command_tray(const std::string& command) {
 // Motions
 
 void Robot::start(Activity activity, Micros duration, std::function<void()> done) {
-    activity_ = activity;
+    set_activity(activity);
     const uint64_t serial = ++activity_serial_;
     later(duration, [this, serial, done = std::move(done)] {
         if (serial != activity_serial_ || !powered_) return;
-        activity_ = Activity::None;
+        set_activity(Activity::None);
         done();
         run_buffered();
         end_of_activity();
     });
+}
+
+void Robot::set_activity(Activity activity) {
+    const Micros now = kernel().now();
+    if (activity_ == Activity::None && activity != Activity::None) busy_since_ = now;
+    if (activity_ != Activity::None && activity == Activity::None) busy_total_ += now - busy_since_;
+    activity_ = activity;
+}
+
+Micros Robot::busy_time() const {
+    return busy_total_ + (activity_ != Activity::None ? kernel().now() - busy_since_ : 0);
 }
 
 void Robot::end_of_activity() {
@@ -454,7 +484,7 @@ void Robot::begin_pick_or_drop() {
     if (is_printer_letter(position_) && printer_->tray_moving()) {
         // The arm waits above the printer until its tray stops.
         if (activity_ != Activity::WaitingPrinter) note("waiting for the printer tray");
-        activity_ = Activity::WaitingPrinter;
+        set_activity(Activity::WaitingPrinter);
         const uint64_t serial = ++activity_serial_;
         later(100 * kMs, [this, serial] {
             if (serial != activity_serial_ || !powered_) return;
@@ -594,7 +624,7 @@ void Robot::power_off() {
     powered_ = false;
     ++power_serial_;
     ++activity_serial_;
-    activity_ = Activity::None;
+    set_activity(Activity::None);
     parse_buffer_.clear();
     resync_ = false;
     buffer_.clear();
@@ -732,22 +762,33 @@ std::optional<Disc> Robot::disc(DiscId id) const {
 }
 
 std::string Robot::check_conservation() const {
-    std::map<DiscId, std::vector<std::string>> seen;
-    for (const char* p : kPlaces)
-        for (DiscId id : discs_at(p)) seen[id].push_back(p);
+    // One (disc, place) pair per sighting, sorted: a long job has seen thousands of discs, and
+    // this stays a few bytes each.
+    std::vector<std::pair<DiscId, uint8_t>> seen;
+    const size_t place_count = sizeof kPlaces / sizeof kPlaces[0];
+    for (size_t p = 0; p < place_count; ++p)
+        for (DiscId id : discs_at(kPlaces[p])) seen.emplace_back(id, static_cast<uint8_t>(p));
+    std::sort(seen.begin(), seen.end());
     std::ostringstream problems;
+    size_t i = 0;
     for (DiscId id = 1; id < next_id_; ++id) {
-        auto it = seen.find(id);
-        if (it == seen.end()) {
+        while (i < seen.size() && seen[i].first < id) ++i;
+        size_t end = i;
+        while (end < seen.size() && seen[end].first == id) ++end;
+        if (end == i) {
             problems << "disc " << id << " is nowhere; ";
-        } else if (it->second.size() > 1) {
-            problems << "disc " << id << " is in " << it->second.size() << " places:";
-            for (const std::string& p : it->second) problems << ' ' << p;
+        } else if (end - i > 1) {
+            problems << "disc " << id << " is in " << end - i << " places:";
+            for (size_t k = i; k < end; ++k) problems << ' ' << kPlaces[seen[k].second];
             problems << "; ";
         }
+        i = end;
     }
-    for (const auto& kv : seen)
-        if (kv.first == 0 || kv.first >= next_id_) problems << "disc " << kv.first << " was never created; ";
+    for (size_t k = 0; k < seen.size(); ++k) {
+        const DiscId id = seen[k].first;
+        if ((id == 0 || id >= next_id_) && (k == 0 || seen[k - 1].first != id))
+            problems << "disc " << id << " was never created; ";
+    }
     return problems.str();
 }
 

@@ -96,7 +96,10 @@
 // Apart from the transcript, the robot keeps a log of everything its parser made of the bytes it
 // received (`received_commands()`): each complete command with the virtual time its last byte
 // arrived — status and version queries included, whether the command then ran, was buffered or
-// was ignored — each invalid byte sequence, and each partial command dropped after silence.
+// was ignored — each invalid byte sequence, and each partial command dropped after silence. The
+// status queries alone come three times a second for as long as a job runs, so the log holds only
+// the most recent `received_retained` entries; every entry has a sequence number, the total is
+// counted, and listeners (`on_received`) see each entry as it is made.
 #pragma once
 
 #include <array>
@@ -172,6 +175,10 @@ struct RobotConfig {
     double mispick_probability = 0;      // per pick where a disc is: "F"
     RobotLineFaults line;
     uint64_t rng_salt = 0x524F424F54ULL;
+
+    // Entries of the log of received commands held in memory (0 = all of them): a few minutes
+    // of a job, status queries included.
+    size_t received_retained = 5000;
 };
 
 // One entry of the robot's log of received commands.
@@ -184,6 +191,7 @@ struct ReceivedCommand {
     Micros time = 0;    // when the last byte arrived (a partial command: when it was dropped)
     std::string text;   // the bytes as received
     Kind kind = Kind::Command;
+    uint64_t seq = 0;   // its place in the whole log: 0 for the first entry the robot made
     // "<virtual ms> <command>", e.g. "12503 _MOVE:G"; "7 invalid \"q\"";
     // "1040 partial \"_PI\" dropped". Bytes outside 0x20..0x7e are escaped.
     std::string line() const;
@@ -213,12 +221,22 @@ public:
     bool powered() const { return powered_; }
     bool paused() const { return paused_; }
     bool busy() const { return activity_ != Activity::None; }
+    // Virtual time the arm has spent busy so far (moving, picking, dropping, resetting, waiting
+    // above the printer), the motion now in progress included.
+    Micros busy_time() const;
     std::string status_frame() const;   // the 11 bytes "_SI" would answer now
     std::string version_line() const;   // the line "_SV" answers
     // Motion commands waiting for the current motion to end, oldest first.
     const std::deque<std::string>& buffered_commands() const { return buffer_; }
-    // Everything the parser made of the received bytes, in order (see the header comment).
-    const std::vector<ReceivedCommand>& received_commands() const { return received_; }
+    // What the parser made of the received bytes, in order (see the header comment): the most
+    // recent entries, at most `received_retained` of them.
+    const std::deque<ReceivedCommand>& received_commands() const { return received_; }
+    // Entries made so far, held or not: the sequence number the next one gets.
+    uint64_t received_count() const { return received_seq_; }
+    // Calls `fn` with every entry from now on, as it is made; returns an id for
+    // remove_received_listener().
+    int on_received(std::function<void(const ReceivedCommand&)> fn);
+    void remove_received_listener(int id);
 
     // --- where the discs are -------------------------------------------------------------------
     // Places: "1".."5", "A".."D", "S" (also "I"), "E", "G", "H", "picker", "lost", "removed".
@@ -284,6 +302,7 @@ private:
     // Parser.
     void parse(uint8_t byte);
     void invalid_command(const std::string& bytes);
+    void log_received(Micros time, const std::string& text, ReceivedCommand::Kind kind);
     void execute(const std::string& command);
     // Commands.
     const char* motion_refused(const std::string& command) const;
@@ -301,6 +320,7 @@ private:
     void finish_pick();
     void finish_drop();
     void end_of_activity();
+    void set_activity(Activity activity);   // keeps the busy-time account
     void set_error(char code, const std::string& why);
     // Replies.
     void reply(bool status_frame);
@@ -320,6 +340,8 @@ private:
 
     bool powered_ = true;
     Activity activity_ = Activity::None;
+    Micros busy_total_ = 0;          // busy time of the motions that have ended
+    Micros busy_since_ = 0;          // when the motion in progress began
     uint64_t activity_serial_ = 0;   // a finished or cancelled activity's events do nothing
     uint64_t power_serial_ = 0;      // replies scheduled before a power cut are not sent
     char position_;
@@ -329,7 +351,10 @@ private:
     std::optional<Disc> picker_;
 
     std::deque<std::string> buffer_;          // motion commands waiting while busy
-    std::vector<ReceivedCommand> received_;
+    std::deque<ReceivedCommand> received_;
+    uint64_t received_seq_ = 0;
+    std::vector<std::pair<int, std::function<void(const ReceivedCommand&)>>> received_listeners_;
+    int next_received_listener_ = 1;
     std::string parse_buffer_;
     bool resync_ = false;
     Micros last_byte_at_ = 0;

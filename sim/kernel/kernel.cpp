@@ -66,14 +66,31 @@ SimThread* Kernel::spawn(const std::string& name, std::function<void()> body) {
     t->state = ThreadState::Runnable;
     SimThread* raw = t.get();
     threads_.push_back(std::move(t));
+    threads_by_id_[raw->id] = raw;
+    ++threads_created_;
     runnable_.push_back(raw);
     return raw;
 }
 
 SimThread* Kernel::find_thread(uint32_t id) const {
-    for (const auto& t : threads_)
-        if (t->id == id) return t.get();
-    return nullptr;
+    const auto it = threads_by_id_.find(id);
+    return it == threads_by_id_.end() ? nullptr : it->second;
+}
+
+void Kernel::thread_handle_closed(SimThread* t) {
+    if (t->handles > 0) --t->handles;
+    reclaim_if_done(t);
+}
+
+void Kernel::reclaim_if_done(SimThread* t) {
+    // Only a thread that returned: a terminated one may still sit in a wait list (a critical
+    // section's, a serial port's), and its stack stays mapped (see terminate()).
+    if (!t->reclaimable || t->state != ThreadState::Finished || t->handles > 0 || t == current_) return;
+    threads_by_id_.erase(t->id);
+    // Its body (and what that holds) and its stack are gone; timers it left behind look it up by
+    // id and find nothing.
+    const auto it = std::find_if(threads_.begin(), threads_.end(), [t](const auto& p) { return p.get() == t; });
+    if (it != threads_.end()) threads_.erase(it);
 }
 
 void Kernel::make_runnable(SimThread* t) {
@@ -103,6 +120,8 @@ void Kernel::run_thread(SimThread* t) {
         // Its stack is no longer needed; nothing on it is alive any more.
         fiber_destroy(t->fiber);
         t->fiber = nullptr;
+        t->body = nullptr;
+        reclaim_if_done(t);
     }
 }
 
@@ -151,8 +170,10 @@ bool Kernel::block(const std::string& call, const Micros* deadline) {
     if (deadline) {
         t->has_deadline = true;
         t->wake_at = *deadline;
-        at(*deadline, [this, t, serial] {
-            if (t->state == ThreadState::Blocked && t->block_serial == serial) {
+        // By id: the thread may be woken early, return and be let go before this time comes.
+        at(*deadline, [this, id = t->id, serial] {
+            SimThread* t = find_thread(id);
+            if (t && t->state == ThreadState::Blocked && t->block_serial == serial) {
                 t->timed_out = true;
                 make_runnable(t);
             }
@@ -234,6 +255,18 @@ std::string Kernel::thread_report() const {
     return out;
 }
 
+std::string Kernel::recent_events() const {
+    // Newest last; the entries that hold a report themselves ("fail", "deadlock") are left out.
+    const auto& entries = transcript_.entries();
+    std::vector<const TranscriptEntry*> tail;
+    for (auto it = entries.rbegin(); it != entries.rend() && tail.size() < kReportedEvents; ++it)
+        if (it->kind != "fail" && it->kind != "deadlock") tail.push_back(&*it);
+    if (tail.empty()) return "";
+    std::string out = "  last events of the transcript:\n";
+    for (auto it = tail.rbegin(); it != tail.rend(); ++it) out += "    " + Transcript::format(**it) + "\n";
+    return out;
+}
+
 bool Kernel::any_thread_alive() const {
     return std::any_of(threads_.begin(), threads_.end(), [](const auto& t) {
         return t->state != ThreadState::Finished && t->state != ThreadState::Terminated;
@@ -252,7 +285,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
         if (failed_) {
             result.outcome = Outcome::Failed;
             result.report = "run stopped at " + time_text() + " (seed " + std::to_string(config_.seed) +
-                            "): " + fail_report_ + "\n" + thread_report();
+                            "): " + fail_report_ + "\n" + thread_report() + recent_events();
             break;
         }
         if (until && until()) break;
@@ -282,7 +315,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
                 now_ = config_.budget;
                 result.outcome = Outcome::Budget;
                 result.report = "virtual-time budget used up at " + time_text() + " (seed " +
-                                std::to_string(config_.seed) + ")\n" + thread_report();
+                                std::to_string(config_.seed) + ")\n" + thread_report() + recent_events();
                 break;
             }
             now_ = next;
@@ -293,6 +326,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
             result.report = "deadlock at " + time_text() + " (seed " + std::to_string(config_.seed) +
                             "): no thread can run and nothing is scheduled\n" + thread_report();
             record("deadlock", result.report);
+            result.report += recent_events();
         } else if (time_limit_ != ~Micros(0)) {
             now_ = std::max(now_, time_limit_);
         }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <queue>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel/rng.h"
@@ -32,7 +33,9 @@ struct Fiber;
 
 enum class ThreadState { Runnable, Running, Blocked, Finished, Terminated };
 
-// One simulated thread. Owned by the kernel; pointers stay valid until the kernel is destroyed.
+// One simulated thread. Owned by the kernel; pointers stay valid until the kernel is destroyed,
+// except for a reclaimable thread's once it has finished and its last handle is closed (see
+// `reclaimable`): hold such a thread by its id, or through a handle.
 struct SimThread {
     uint32_t id = 0;            // the thread id GetCurrentThreadId returns
     std::string name;           // for transcripts and reports
@@ -45,6 +48,11 @@ struct SimThread {
     uint32_t last_error = 0;    // GetLastError
     uint32_t exit_code = 259;   // STILL_ACTIVE until the thread ends
     void* win32_handle = nullptr;  // the HANDLE CreateThread gave out, if any
+    // Set for the threads the module creates (CreateThread): once such a thread has returned and
+    // no handle refers to it any more, the kernel lets its record go, so that the threads of a
+    // long job do not pile up. The threads the world spawns (the host's) stay to the end.
+    bool reclaimable = false;
+    int handles = 0;            // open handles that refer to it
     std::function<void()> body;
     Fiber* fiber = nullptr;
     unsigned spin_guard = 0;    // time queries without time passing (see Kernel::note_time_query)
@@ -103,7 +111,13 @@ public:
     SimThread* current() const { return current_; }
     bool in_thread() const { return current_ != nullptr; }
     SimThread* find_thread(uint32_t id) const;
+    // The threads not yet let go (see SimThread::reclaimable), in the order they were created.
     const std::vector<std::unique_ptr<SimThread>>& threads() const { return threads_; }
+    // Threads created so far, including those whose records were let go.
+    uint64_t threads_created() const { return threads_created_; }
+    // A handle to the thread was opened or closed: its record stays while any handle is open.
+    void thread_handle_opened(SimThread* t) { ++t->handles; }
+    void thread_handle_closed(SimThread* t);
 
     // A point where another runnable thread may be chosen (seeded). Cheap when alone.
     void yield_point();
@@ -142,6 +156,10 @@ public:
 
     // A description of every unfinished thread and what it waits in.
     std::string thread_report() const;
+    // The most recent transcript entries, as the end of a deadlock, budget or failure report
+    // (the transcript may no longer hold the run's beginning, and need not be printed in full).
+    std::string recent_events() const;
+    static constexpr size_t kReportedEvents = 20;
     std::string time_text() const;  // "t=12.345678s"
 
     // Records an outside event in the transcript under the current thread's name.
@@ -159,6 +177,7 @@ private:
     void run_thread(SimThread* t);
     void make_runnable(SimThread* t);
     bool any_thread_alive() const;
+    void reclaim_if_done(SimThread* t);
     bool step(const std::function<bool()>& until, RunResult& result, Micros time_limit, bool use_limit);
     static void fiber_entry();
 
@@ -167,6 +186,8 @@ private:
     Transcript transcript_;
     Micros now_ = 0;
     std::vector<std::unique_ptr<SimThread>> threads_;
+    std::unordered_map<uint32_t, SimThread*> threads_by_id_;
+    uint64_t threads_created_ = 0;
     std::vector<SimThread*> runnable_;
     SimThread* current_ = nullptr;
     std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;

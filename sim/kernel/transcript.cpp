@@ -1,17 +1,71 @@
 #include "kernel/transcript.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sim {
 
+namespace {
+
+constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
+
+uint64_t fold(uint64_t h, const TranscriptEntry& e) {
+    const std::string line = Transcript::format(e) + "\n";
+    for (unsigned char c : line) {
+        h ^= c;
+        h *= kFnvPrime;
+    }
+    return h;
+}
+
+}  // namespace
+
+Transcript::~Transcript() { stop_streaming(); }
+
 void Transcript::add(uint64_t time_us, const std::string& thread, const std::string& kind, const std::string& text) {
-    entries_.push_back(TranscriptEntry{time_us, thread, kind, text});
+    entries_.push_back(TranscriptEntry{time_us, thread, kind, text, next_seq_++});
+    const TranscriptEntry& e = entries_.back();
+    if (stream_) {
+        const std::string line = format(e) + "\n";
+        std::fwrite(line.data(), 1, line.size(), stream_);
+    }
+    // By index: a listener may subscribe another one (which sees the next entry on), and one
+    // that is unsubscribed meanwhile is only emptied until the round is over.
+    ++notifying_;
+    for (size_t i = 0; i < listeners_.size(); ++i)
+        if (listeners_[i].second) listeners_[i].second(e);
+    if (--notifying_ == 0) drop_emptied_listeners();
+    trim();
+}
+
+void Transcript::trim() {
+    if (retained_ == 0) return;
+    while (entries_.size() > retained_) {
+        hash_let_go_ = fold(hash_let_go_, entries_.front());
+        entries_.pop_front();
+        ++let_go_;
+    }
+}
+
+void Transcript::set_retained(size_t limit) {
+    retained_ = limit;
+    trim();
 }
 
 std::vector<TranscriptEntry> Transcript::of_kind(const std::string& kind_prefix) const {
     std::vector<TranscriptEntry> out;
     for (const auto& e : entries_)
         if (e.kind.compare(0, kind_prefix.size(), kind_prefix) == 0) out.push_back(e);
+    return out;
+}
+
+std::vector<TranscriptEntry> Transcript::since(uint64_t from, uint64_t* missed) const {
+    const uint64_t first = first_held();
+    if (missed) *missed = from < first ? first - from : 0;
+    std::vector<TranscriptEntry> out;
+    if (from >= next_seq_) return out;
+    const size_t start = from <= first ? 0 : static_cast<size_t>(from - first);
+    out.assign(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end());
     return out;
 }
 
@@ -32,15 +86,63 @@ std::string Transcript::text() const {
 }
 
 uint64_t Transcript::hash() const {
-    uint64_t h = 0xcbf29ce484222325ULL;
+    uint64_t h = hash_let_go_;
+    for (const auto& e : entries_) h = fold(h, e);
+    return h;
+}
+
+void Transcript::clear() {
+    entries_.clear();
+    let_go_ = 0;
+    hash_let_go_ = 0xcbf29ce484222325ULL;
+}
+
+int Transcript::subscribe(Listener fn) {
+    if (!fn) return 0;
+    listeners_.emplace_back(next_listener_, std::move(fn));
+    return next_listener_++;
+}
+
+void Transcript::unsubscribe(int id) {
+    for (auto& l : listeners_)
+        if (l.first == id) l.second = nullptr;
+    if (notifying_ == 0) drop_emptied_listeners();
+}
+
+void Transcript::drop_emptied_listeners() {
+    listeners_.erase(std::remove_if(listeners_.begin(), listeners_.end(),
+                                    [](const std::pair<int, Listener>& l) { return !l.second; }),
+                     listeners_.end());
+}
+
+bool Transcript::stream_to(const std::string& path) {
+    stop_streaming();
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) return false;
+    stream_to(f);
+    own_stream_ = true;
+    return true;
+}
+
+void Transcript::stream_to(std::FILE* out) {
+    stop_streaming();
+    stream_ = out;
+    own_stream_ = false;
+    if (!stream_) return;
     for (const auto& e : entries_) {
         const std::string line = format(e) + "\n";
-        for (unsigned char c : line) {
-            h ^= c;
-            h *= 0x100000001b3ULL;
-        }
+        std::fwrite(line.data(), 1, line.size(), stream_);
     }
-    return h;
+}
+
+void Transcript::stop_streaming() {
+    if (!stream_) return;
+    if (own_stream_)
+        std::fclose(stream_);
+    else
+        std::fflush(stream_);
+    stream_ = nullptr;
+    own_stream_ = false;
 }
 
 std::string Transcript::escape(const void* data, size_t n) {

@@ -506,7 +506,11 @@ extern "C" BOOL WINAPI EndDocPrinter(HANDLE hPrinter) {
     // Keep the printer alive while its model runs: the model may reconfigure the spooler.
     std::shared_ptr<Printer> keep = ph->printer;
     if (keep->config.model) keep->config.model->on_document(doc);
+    ++keep->documents_finished;
+    keep->bytes_finished += doc.bytes.size();
     keep->documents.push_back(std::move(doc));
+    if (keep->documents_kept)
+        while (keep->documents.size() > keep->documents_kept) keep->documents.pop_front();
     return TRUE;
 }
 

@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -82,7 +83,12 @@ struct PrinterConfig {
 
 struct Printer {
     PrinterConfig config;
-    std::vector<SpoolDocument> documents;  // finished documents, in order
+    // Finished documents, oldest first: the most recent `documents_kept` of them (0 = all). A
+    // print job sends a whole print file per disc; only the recent ones are held.
+    std::deque<SpoolDocument> documents;
+    size_t documents_kept = 16;
+    uint32_t documents_finished = 0;       // every finished document, held or not
+    uint64_t bytes_finished = 0;           // their bytes
     uint32_t opens = 0;                    // successful OpenPrinterA calls
     uint32_t open_handles = 0;             // handles not yet closed
     uint32_t jobs_in_progress = 0;         // documents started and not yet ended (cJobs)

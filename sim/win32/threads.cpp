@@ -13,9 +13,13 @@ namespace {
 using sim::kernel;
 using sim::SimThread;
 
-// The object behind a thread HANDLE.
+// The object behind a thread HANDLE. While it exists the kernel keeps the thread's record, so
+// that GetExitCodeThread still reads a thread that has long returned.
 struct ThreadObject : sim::KernelObject {
     SimThread* thread = nullptr;
+    ~ThreadObject() override {
+        if (thread && sim::has_kernel()) kernel().thread_handle_closed(thread);
+    }
     const char* type_name() const override { return "thread"; }
 };
 
@@ -70,7 +74,9 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         kernel().record("thread", "thread " + t->name + " returned " + std::to_string(rc));
         kernel().exit_current(rc);
     };
+    t->reclaimable = true;
     object->thread = t;
+    kernel().thread_handle_opened(t);
     HANDLE h = sim::world().handles().add(object);
     t->win32_handle = h;
     if (lpThreadId) *lpThreadId = t->id;

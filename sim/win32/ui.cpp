@@ -386,6 +386,25 @@ void UiState::destroy(Window* w) {
     }
     shown.erase(std::remove(shown.begin(), shown.end(), w->hwnd), shown.end());
     if (w->announced) world.op().window_closed(w->hwnd);
+    dead.insert(dead.end(), gone.begin(), gone.end());
+    prune_dead();
+}
+
+void UiState::prune_dead() {
+    while (dead.size() > kDeadWindowsKept) {
+        windows.erase(reinterpret_cast<uintptr_t>(dead.front()));
+        dead.pop_front();
+    }
+    // A thread that has ended never pumps again; its queue goes once nothing waits in it.
+    for (auto it = queues.begin(); it != queues.end();) {
+        const SimThread* t = world.kernel().find_thread(it->first);
+        const bool ended = !t || t->state == ThreadState::Finished || t->state == ThreadState::Terminated;
+        const ThreadQueue& q = it->second;
+        if (ended && !q.in_wait && q.sent.empty() && q.posted.empty() && q.input.empty())
+            it = queues.erase(it);
+        else
+            ++it;
+    }
 }
 
 WindowInfo UiState::info(const Window* w) const {

@@ -98,7 +98,12 @@ struct UiState {
     explicit UiState(World& w);
 
     World& world;
-    std::map<uintptr_t, std::unique_ptr<Window>> windows;  // destroyed ones stay, marked dead
+    // Destroyed windows stay a while, marked dead (code that destroyed one may still look at
+    // it); the oldest dead ones are let go once more than kDeadWindowsKept have piled up. HWND
+    // values are never reused, so a handle to a window let go stays invalid all the same.
+    std::map<uintptr_t, std::unique_ptr<Window>> windows;
+    std::deque<HWND> dead;  // oldest first
+    static constexpr size_t kDeadWindowsKept = 64;
     std::map<uint32_t, ThreadQueue> queues;
     std::vector<HWND> shown;  // open boxes and dialogs, in the order shown
     uintptr_t next_hwnd = 0x000200A4;
@@ -129,6 +134,9 @@ struct UiState {
     void set_owner_disabled(Window* w, Window* owner);
     void restore_owner(Window* w);
     void destroy(Window* w);
+    // Lets go the oldest dead windows beyond kDeadWindowsKept, and the empty message queues of
+    // threads that have ended.
+    void prune_dead();
     WindowInfo info(const Window* w) const;
     BOOL show(Window* w, int cmd);
 
