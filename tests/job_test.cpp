@@ -9,6 +9,7 @@
 
 #include "harness/recording_host.h"
 #include "host/job_state.h"
+#include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "sequencer/command_queue.h"
@@ -246,6 +247,37 @@ TEST(Job, BeginWaitsForARobotThatIsNotReadyAndClearsThePicker) {
     EXPECT_EQ(m.robot->count_at("picker"), 0u);
     EXPECT_EQ(m.robot->count_at("3"), 1u);
     EXPECT_EQ(m.check_invariants(true), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A laminator installed but silent while it is not in use: its tray may stand where the fourth
+// input bin is, so a job that does not continue another asks; No leaves three bins.
+TEST(Job, SilentLaminatorNotInUseOffersThreeBins) {
+    sim::AutoloaderConfig c = sim_test::autoloader();
+    c.laminator = true;
+    sim::Autoloader m(c);
+    m.laminator->go_silent();
+    sim_test::answer_printer_choice(m);
+    m.world.op().on_message_box("all 4 input bins").answer(IDNO);
+    DWORD bins = 0;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(g_fLaminator, FALSE) << "the printer dialog left the laminator unticked";
+        ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
+        bins = g_dwBinCount;
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);  // within 5 s: continues, asks nothing
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+    });
+    EXPECT_EQ(bins, 3u);
+    EXPECT_TRUE(logged(m, "User selected to use only 3 bins"));
+    EXPECT_EQ(count(boxes(m), box("Optical Disc Duplicator", MB_YESNO | MB_ICONINFORMATION,
+                                  "The Disc Laminator is installed but does not answer.\nIts tray takes the place of the "
+                                  "fourth input bin.\n\nDo you want to pick from all 4 input bins?")),
+              1);
 }
 
 }  // namespace

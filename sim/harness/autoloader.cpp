@@ -1,8 +1,10 @@
 #include "harness/autoloader.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "kernel/transcript.h"
+#include "rovane.h"
 #include "win32/files.h"
 #include "win32/registry.h"
 #include "win32/serial.h"
@@ -108,24 +110,55 @@ std::string Autoloader::setting(const std::string& key) {
     return "";
 }
 
-std::vector<std::string> Autoloader::log_texts() {
+std::vector<std::string> module_log_lines(World& world, const std::string& path) {
     std::vector<std::string> out;
     std::string log;
-    world.files().read_file(std::string(kDataFolder) + "Rovane_QIX.dbg", &log);
+    world.files().read_file(path, &log);
     size_t start = 0;
     while (start < log.size()) {
         size_t end = log.find("\r\n", start);
         if (end == std::string::npos) end = log.size();
         const std::string line = log.substr(start, end - start);
-        out.push_back(line.size() >= 20 ? line.substr(20) : line);
+        out.push_back(line.size() >= 20 ? line.substr(20) : line);  // "MM/DD hh:mm:ss:mmm  "
         start = end + 2;
     }
     return out;
 }
 
+std::vector<std::string> Autoloader::log_texts() {
+    return module_log_lines(world, std::string(kDataFolder) + "Rovane_QIX.dbg");
+}
+
+InitOutcome Autoloader::init_module(const std::string& host_name, const std::string* list) {
+    const std::string text_in = list ? *list : recorder_list();
+    std::vector<char> text(text_in.begin(), text_in.end());
+    text.resize(text.size() + 8192, '\0');
+    char selected[ROVANE_RECORDER_TEXT_SIZE] = {};
+    char product[ROVANE_PRODUCT_NAME_SIZE] = {};
+    InitOutcome r;
+    r.result = Rovane_Init(engine->engine_handle(), host_window(), host_name.c_str(), "", text.data(), selected, &r.error,
+                           product);
+    const std::string all = selected;
+    for (size_t at = 0, end; (end = all.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        r.lines.push_back(all.substr(at, end - at));
+        r.units.push_back(std::strtol(r.lines.back().c_str(), nullptr, 10));
+    }
+    r.product = product;
+    return r;
+}
+
 HWND Autoloader::host_window() {
     if (!host_window_) host_window_ = world.ui().create_host_window("Disc Recording Host");
     return host_window_;
+}
+
+size_t Autoloader::take_away(char place) {
+    const size_t n = robot->empty(place);
+    if (n) {
+        taken_[place] += n;
+        world.kernel().record("operator", "takes " + std::to_string(n) + " discs off " + std::string(1, place));
+    }
+    return n;
 }
 
 RunResult Autoloader::settle(Micros limit) {

@@ -12,6 +12,7 @@
 //   std::string broken = machine.check_invariants();
 #pragma once
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,18 @@ constexpr const char* kOfficePrinter = "Kestrel Office Laser 4200";
 constexpr const char* kFilePrinter = "Document Writer";
 constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
 
+// What one Rovane_Init handed the host.
+struct InitOutcome {
+    LONG result = -1;
+    std::vector<std::string> lines;  // the selected-recorder lines, without their CR LF
+    std::vector<LONG> units;         // the unit number of each line
+    std::string product;
+    BYTE error = 0xFF;
+};
+
+// The module's log file as written so far, one text a line without its timestamp.
+std::vector<std::string> module_log_lines(World& world, const std::string& path);
+
 class Autoloader {
 public:
     explicit Autoloader(const AutoloaderConfig& config);
@@ -93,6 +106,15 @@ public:
 
     // On a simulated thread: the host application's main window (created once).
     HWND host_window();
+    // On the host's thread: Rovane_Init as a host calls it, with the engine's handle, the host's
+    // window and the world's recorder list (or `list`). The text sits in a host buffer that goes
+    // on behind its NUL, as a host's does.
+    InitOutcome init_module(const std::string& host_name = "VeltoDVD", const std::string* list = nullptr);
+
+    // The operator lifts every disc off a stack or reject position; the discs leave the machine
+    // and are counted here by place.
+    size_t take_away(char place);
+    const std::map<char, size_t>& taken_by_operator() const { return taken_; }
 
     // After the host is done: lets the module's threads end by themselves (a dialog closing, a
     // worker finishing its pass), for at most `limit` of virtual time.
@@ -107,6 +129,7 @@ public:
 
 private:
     HWND host_window_ = nullptr;
+    std::map<char, size_t> taken_;
 };
 
 }  // namespace sim

@@ -16,15 +16,6 @@ namespace {
 
 constexpr uint64_t kHostRngSalt = 0x484F5354ULL;  // the host's own draws, apart from the robot's
 
-// The units of the selected-recorder text: one "unit,1,description,flags" line each.
-std::vector<LONG> selected_units(const char* text) {
-    std::vector<LONG> units;
-    const std::string all = text;
-    for (size_t at = 0, end; (end = all.find("\r\n", at)) != std::string::npos; at = end + 2)
-        units.push_back(std::strtol(all.c_str() + at, nullptr, 10));
-    return units;
-}
-
 }  // namespace
 
 RecordingHost::RecordingHost(Autoloader& machine, const RecordingHostConfig& config)
@@ -95,15 +86,9 @@ void RecordingHost::poll_round() {
 
 void RecordingHost::run() {
     result_.started = kernel().now();
-    const std::string list = machine_.recorder_list();
-    std::vector<char> text(list.begin(), list.end());
-    text.resize(text.size() + 8192, '\0');  // the host's buffer goes on behind the text's NUL
-    char selected[ROVANE_RECORDER_TEXT_SIZE] = {};
-    char product[ROVANE_PRODUCT_NAME_SIZE] = {};
-    BYTE error = 0;
-    result_.init_result = Rovane_Init(machine_.engine->engine_handle(), machine_.host_window(),
-                                      config_.host_name.c_str(), "", text.data(), selected, &error, product);
-    for (LONG unit : selected_units(selected)) {
+    const InitOutcome init = machine_.init_module(config_.host_name);
+    result_.init_result = init.result;
+    for (LONG unit : init.units) {
         Recorder r;
         r.unit = unit;
         recorders_.push_back(r);
@@ -154,7 +139,12 @@ void install_default_operator(Autoloader& machine) {
 
     // The status message: what the person does at the machine, after which the message closes
     // by itself once the robot works again.
-    op.on_dialog(IDD_ROBOT_MESSAGE).containing("input bin is empty").named("refill the input bin").then([robot] {
+    // Every input bin is empty by now (the module moves on by itself until the last): the
+    // output stacks hold finished discs only. They are taken away before they fill up, and the
+    // bin the arm waits at is refilled.
+    Autoloader* m = &machine;
+    op.on_dialog(IDD_ROBOT_MESSAGE).containing("input bin is empty").named("refill the input bin").then([m, robot] {
+        for (char output : {'3', '4', '2', '5'}) m->take_away(output);
         const char bin = robot->position();
         if (std::strchr("1245", bin)) robot->refill(bin, 25);
         robot->press_pick();
@@ -168,10 +158,13 @@ void install_default_operator(Autoloader& machine) {
     op.on_dialog(IDD_ROBOT_MESSAGE).named("read the status message");
 
     // Questions.
-    op.on_message_box("reject position").named("empty the reject positions").answer(IDRETRY).then([robot] {
-        robot->empty('G');
-        robot->empty('H');
+    op.on_message_box("reject position").named("empty the reject positions").answer(IDRETRY).then([m] {
+        m->take_away('G');
+        m->take_away('H');
     });
+    // A robot that does not answer: a few tries, then the operator gives up.
+    op.on_message_box("No response").named("try the robot again").answer(IDRETRY).times(3);
+    op.on_message_box("No response").named("give up on the robot").answer(IDCANCEL);
     op.on_message_box("Unable to communicate with the laminator")
         .named(laminator ? "retry the laminator" : "no laminator here")
         .answer(laminator ? IDRETRY : IDCANCEL);

@@ -23,29 +23,10 @@ inline sim::AutoloaderConfig autoloader(uint64_t fallback_seed = 1) {
     return c;
 }
 
-// What one Rovane_Init returned.
-struct InitResult {
-    LONG result = -1;
-    std::vector<std::string> lines;  // the selected-recorder lines, without CR LF
-    std::string product;
-    BYTE error = 0xFF;
-};
-
-// On the host's thread: Rovane_Init with the world's recorder list (or `list`), followed in the
-// host's buffer by a second NUL and room, as a host's buffer has.
+// On the host's thread: Rovane_Init as a host calls it (the harness's own call).
+using InitResult = sim::InitOutcome;
 inline InitResult init(sim::Autoloader& m, const char* host = "VeltoDVD", const std::string* list = nullptr) {
-    const std::string text_in = list ? *list : m.recorder_list();
-    std::vector<char> text(text_in.begin(), text_in.end());
-    text.resize(text.size() + 8192, '\0');
-    char selected[ROVANE_RECORDER_TEXT_SIZE] = {};
-    char product[ROVANE_PRODUCT_NAME_SIZE] = {};
-    InitResult r;
-    r.result = Rovane_Init(m.engine->engine_handle(), m.host_window(), host, "", text.data(), selected, &r.error, product);
-    std::string all = selected;
-    for (size_t at = 0, end; (end = all.find("\r\n", at)) != std::string::npos; at = end + 2)
-        r.lines.push_back(all.substr(at, end - at));
-    r.product = product;
-    return r;
+    return m.init_module(host, list);
 }
 
 // The message boxes shown so far, as the transcript has them: caption, flags and text.
@@ -83,13 +64,14 @@ inline void answer_printer_choice(sim::Autoloader& m) {
     m.world.op().on_dialog(122).click(IDOK);
 }
 
-// Runs the host's body and requires a clean run.
+// Runs the host's body and requires a clean run in which no disc was lost or duplicated.
 template <class F>
 void run_host(sim::Autoloader& m, F body) {
     m.world.load_module();
     m.world.spawn("host", body);
     const sim::RunResult r = m.world.run();
     ASSERT_TRUE(r.ok()) << r.report;
+    EXPECT_EQ(m.check_invariants(false), "");
 }
 
 }  // namespace sim_test

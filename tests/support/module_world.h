@@ -8,6 +8,7 @@
 #include "foundation/debug_log.h"
 #include "foundation/settings.h"
 #include "setup/module_context.h"
+#include "harness/autoloader.h"
 #include "support/sim_test.h"
 #include "win32/files.h"
 #include "win32/registry.h"
@@ -15,7 +16,7 @@
 
 namespace sim_test {
 
-constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
+using sim::kDataFolder;
 
 inline void prepare_module(sim::World& world, bool register_data_folder = true) {
     world.load_module();
@@ -35,17 +36,7 @@ inline std::string read_file(sim::World& world, const std::string& path) {
 
 // The log's lines without their timestamps.
 inline std::vector<std::string> log_texts(sim::World& world, const std::string& path = g_szLogPath) {
-    std::vector<std::string> out;
-    const std::string log = read_file(world, path);
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find("\r\n", start);
-        if (end == std::string::npos) end = log.size();
-        const std::string line = log.substr(start, end - start);
-        out.push_back(line.size() >= 20 ? line.substr(20) : line);
-        start = end + 2;
-    }
-    return out;
+    return sim::module_log_lines(world, path);
 }
 
 inline int count_lines(const std::vector<std::string>& lines, const std::string& text) {
