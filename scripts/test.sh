@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test:
+# Installs what the build needs (on Debian), builds everything and runs every test:
 #   - Rovane.dll for 32-bit Windows (i686, PE32) and for 64-bit Windows (x86-64, PE32+),
 #     checked for their format and their undecorated exports;
 #   - the Linux simulation build: the module, the simulated world, the tools and the tests,
 #     which CTest then runs (one test per process).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
 
 for preset in win32 win64; do
   cmake --preset "$preset" >/dev/null

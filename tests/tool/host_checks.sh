@@ -80,6 +80,36 @@ row dvd-r 'init VeltoDVD' '--name "Pioneer DVD-RW DVR-112D" --name "Pioneer DVD-
 row no-label-app 'init VeltoDVD' '--no-label-app' \
   'flags=0x10000 buttons=IDOK text="The SureThing program could not be located.' 4
 
+# A job through the script: load two recorders, unload one, reject the other.
+cat > "$dir/job.txt" <<'SCRIPT'
+answer "Unable to communicate with the laminator=CANCEL"
+dialog 122 click 1
+init VeltoDVD
+job begin 2
+move 1 100
+move 2 100
+wait 1
+wait 2
+move 1 200
+move 2 300
+wait 1
+wait 2
+job end 2
+end
+SCRIPT
+out="$("$tool" host "$dir/job.txt" --wire)" || fail "job: exit $?: $out"
+[ "$(grep -c '^[0-9]* wait [12] -> 1 after' <<<"$out")" = 4 ] || fail "job: waits: $out"
+grep -q ' _MOVE:G$' <<<"$out" || fail "job: no reject: $out"
+[ "$(grep -c ' _RESET$' <<<"$out")" = 2 ] || fail "job: one reset at the job's end, one at the module's: $out"
+# A move nobody follows to its end breaks the run's invariants.
+grep -v '^wait' "$dir/job.txt" > "$dir/unwaited.txt"
+set +e
+"$tool" host "$dir/unwaited.txt" > /dev/null 2> "$dir/err.txt"
+rc=$?
+set -e
+[ "$rc" = 4 ] || fail "unwaited moves: exit $rc"
+grep -q 'never seen to end with 1 or 4' "$dir/err.txt" || fail "unwaited moves: $(cat "$dir/err.txt")"
+
 echo "bogus call" > "$dir/bad.txt"
 "$tool" host "$dir/bad.txt" > /dev/null 2>&1 && fail "an unknown call was accepted"
 "$tool" host "$dir/start.txt" --drives 3 > /dev/null 2>&1 && fail "--drives 3 accepted"

@@ -1,4 +1,6 @@
 // rovane-sim demo: the world's demonstration scenario.
+#include <CLI/CLI.hpp>
+
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -8,25 +10,16 @@
 
 namespace rovane_tool {
 
-int demo_command(const std::vector<std::string>& args) {
-    Flags flags(args);
-    if (flags.take("--help")) {
-        std::printf(
-            "rovane-sim demo [--seed N] [--quiet]\n"
-            "  Runs the demonstration: a host thread takes a recursive critical section, asks the\n"
-            "  operator a question in a message box (answered Yes after 2 s), posts three commands\n"
-            "  to a dialog running on another thread and closes it with a SendMessage that waits\n"
-            "  for the dialog's handler; a worker thread appends ten lines to a file meanwhile.\n"
-            "  --seed N   the world's seed (default 1): the same seed prints the same transcript\n"
-            "  --quiet    print only the summary lines, not the transcript\n"
-            "  Exit 0 when the scenario ended as it should, 1 otherwise.\n");
-        return 0;
-    }
-    uint64_t seed = 1;
-    flags.take_u64("--seed", &seed);
-    const bool quiet = flags.take("--quiet");
-    if (!flags.done("demo")) return 1;
+namespace {
 
+struct DemoOptions {
+    uint64_t seed = 1;
+    bool quiet = false;
+};
+
+int run_demo(const DemoOptions& o) {
+    const uint64_t seed = o.seed;
+    const bool quiet = o.quiet;
     sim::WorldConfig cfg;
     cfg.seed = seed;
     sim::World world(cfg);
@@ -47,6 +40,26 @@ int demo_command(const std::vector<std::string>& args) {
     std::printf("transcript hash: %016" PRIx64 " (seed %" PRIu64 ")\n", world.transcript_hash(), seed);
     if (!result.ok()) std::printf("%s\n", result.report.c_str());
     return ok ? 0 : 1;
+}
+
+}  // namespace
+
+Command add_demo_command(CLI::App& tool) {
+    auto o = std::make_shared<DemoOptions>();
+    CLI::App* c = tool.add_subcommand("demo", "The world's demonstration: threads, a critical section, a message box, a dialog.");
+    c->footer(
+        "Runs the demonstration: a host thread takes a recursive critical section, asks the\n"
+        "operator a question in a message box (answered Yes after 2 s), posts three commands\n"
+        "to a dialog running on another thread and closes it with a SendMessage that waits\n"
+        "for the dialog's handler; a worker thread appends ten lines to a file meanwhile.\n"
+        "Prints the transcript, then the virtual and wall times and the transcript hash.\n"
+        "\n"
+        "Exit 0 when the scenario ended as it should, 1 otherwise.");
+    c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed prints the same transcript")
+        ->type_name("N")
+        ->check(whole_number());
+    c->add_flag("--quiet", o->quiet, "print only the summary lines, not the transcript");
+    return {c, [o] { return run_demo(*o); }};
 }
 
 }  // namespace rovane_tool

@@ -1,78 +1,243 @@
+// The flags several commands share: value checks, the operator's --answer rules and the flags
+// that describe the machine.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
+#include "devices/robot.h"
+#include "resources/resource.h"
 #include "tool_commands.h"
 #include "win32/files.h"
 #include "win32/registry.h"
+#include "win32/ui.h"
+#include "world/operator.h"
 
 namespace rovane_tool {
+
+int usage_error(const std::string& command, const std::string& text) {
+    std::fprintf(stderr, "rovane-sim %s: %s (try 'rovane-sim %s --help')\n", command.c_str(), text.c_str(),
+                 command.c_str());
+    return 1;
+}
 
 void install_data_folder(sim::World& world) {
     world.files().mkdir(kDataFolder);
     world.registry().set_string(HKEY_LOCAL_MACHINE, "Software\\Marlune\\VeltoDVD", "DataPath", kDataFolder);
 }
 
-bool Flags::take(const std::string& name) {
-    for (size_t i = 0; i < args_.size(); ++i)
-        if (!used_[i] && args_[i] == name) {
-            used_[i] = true;
-            return true;
-        }
-    return false;
-}
+// ---------------------------------------------------------------------------------------------
+// Value checks
 
-bool Flags::take(const std::string& name, std::string* value) {
-    for (size_t i = 0; i < args_.size(); ++i) {
-        if (used_[i] || args_[i] != name) continue;
-        used_[i] = true;
-        if (i + 1 >= args_.size()) {
-            failed_ = true;
-            error_ = name + " needs a value";
-            return false;
-        }
-        used_[i + 1] = true;
-        *value = args_[i + 1];
-        return true;
-    }
-    return false;
-}
+namespace {
 
-bool Flags::take_u64(const std::string& name, uint64_t* value) {
-    std::string text;
-    if (!take(name, &text)) return false;
+bool parse_whole(const std::string& text, uint64_t* value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
     char* end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || *end || text[0] == '-') {
-        failed_ = true;
-        error_ = name + " takes a whole number, not '" + text + "'";
-        return false;
-    }
-    *value = v;
-    return true;
+    *value = std::strtoull(text.c_str(), &end, 0);
+    return !*end;
 }
 
-bool Flags::take_double(const std::string& name, double* value) {
-    std::string text;
-    if (!take(name, &text)) return false;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end || v < 0 || v > 1) {
-        failed_ = true;
-        error_ = name + " takes a probability from 0 to 1, not '" + text + "'";
-        return false;
-    }
-    *value = v;
-    return true;
+}  // namespace
+
+CLI::Validator whole_number() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            uint64_t v = 0;
+            return parse_whole(text, &v) ? "" : "takes a whole number, not '" + text + "'";
+        },
+        "");
 }
 
-bool Flags::done(const char* command) {
-    for (size_t i = 0; i < args_.size() && !failed_; ++i)
-        if (!used_[i]) {
-            failed_ = true;
-            error_ = "unknown argument '" + args_[i] + "'";
+CLI::Validator whole_number(uint64_t low, uint64_t high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            uint64_t v = 0;
+            if (parse_whole(text, &v) && v >= low && v <= high) return "";
+            return "takes " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + text + "'";
+        },
+        "");
+}
+
+CLI::Validator probability() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (!text.empty() && !*end && v >= 0 && v <= 1) return "";
+            return "takes a probability from 0 to 1, not '" + text + "'";
+        },
+        "");
+}
+
+CLI::Validator input_bin() {
+    return CLI::Validator(
+        [](std::string& t) -> std::string {
+            return t.size() == 1 && std::strchr("1245", t[0]) ? "" : "takes an input bin: 4, 2, 5 or 1, not '" + t + "'";
+        },
+        "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The operator's answers
+
+const char* const kAnswerHelp =
+    "the operator's rule for a message box or the robot's status message whose text contains "
+    "PATTERN (repeatable, tried in order). BUTTON: OK, CANCEL, RETRY, YES, NO, ABORT, IGNORE for "
+    "message boxes; ABORTJOB (the status message's ABORT Job button); PAUSEPICK (press the robot's "
+    "Pause and Pick buttons together, and let the message close itself); REFILL (put 25 discs into "
+    "the input bin the arm is at, press Pick)";
+
+int message_box_button(const std::string& name) {
+    static const std::pair<const char*, int> kButtons[] = {{"OK", IDOK},   {"CANCEL", IDCANCEL}, {"RETRY", IDRETRY},
+                                                           {"YES", IDYES}, {"NO", IDNO},         {"ABORT", IDABORT},
+                                                           {"IGNORE", IDIGNORE}};
+    for (const auto& [n, id] : kButtons)
+        if (name == n) return id;
+    return 0;
+}
+
+namespace {
+
+bool is_robot_answer(const std::string& name) { return name == "ABORTJOB" || name == "PAUSEPICK" || name == "REFILL"; }
+
+// PATTERN=BUTTON: the last "=" separates them, so that a pattern may hold one.
+bool split_answer(const std::string& text, std::string* pattern, std::string* button) {
+    const size_t eq = text.rfind('=');
+    if (eq == std::string::npos || eq == 0) return false;
+    *pattern = text.substr(0, eq);
+    *button = text.substr(eq + 1);
+    return message_box_button(*button) || is_robot_answer(*button);
+}
+
+}  // namespace
+
+CLI::Validator answer_rule() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            std::string pattern, button;
+            return split_answer(text, &pattern, &button) ? "" : "takes PATTERN=BUTTON, not '" + text + "'";
+        },
+        "");
+}
+
+void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot, const std::vector<std::string>& rules) {
+    for (const std::string& text : rules) {
+        std::string pattern, button;
+        if (!split_answer(text, &pattern, &button)) continue;  // the flag's check refused it already
+        if (const int id = message_box_button(button)) {
+            world.op().on_message_box(pattern).answer(id).named("--answer " + text);
+            continue;
         }
-    if (failed_) std::fprintf(stderr, "rovane-sim %s: %s (try 'rovane-sim %s --help')\n", command, error_.c_str(), command);
-    return !failed_;
+        auto& rule = world.op().on_dialog(IDD_ROBOT_MESSAGE).containing(pattern).named("--answer " + text);
+        if (button == "ABORTJOB") {
+            rule.click(IDC_ABORT_JOB);
+        } else if (button == "PAUSEPICK") {
+            rule.then([robot] { robot->press_pause_and_pick(); });
+        } else {
+            rule.then([robot] {
+                const char bin = robot->position();
+                if (std::strchr("1245", bin)) robot->refill(bin, 25);
+                robot->press_pick();
+            });
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The machine
+
+void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
+    c->add_option("--drives", f->drives, "recorders the host has, in positions A.. (default 4)")
+        ->type_name("1|2|4")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string { return t == "1" || t == "2" || t == "4" ? "" : "takes 1, 2 or 4"; }, ""));
+    c->add_option("--drive-code", f->drive_code, "the robot's drive-count character (default A for 4 drives, B else)")
+        ->type_name("C")
+        ->check(CLI::Validator([](std::string& t) -> std::string { return t.size() == 1 ? "" : "takes one character"; }, ""));
+    c->add_option("--model", f->model, "the robot's model letters (default R, a QIX; N or Q older models)")
+        ->type_name("LETTERS");
+    c->add_option("--firmware", f->firmware, "the robot's firmware version (default 1.13)")->type_name("TEXT");
+    c->add_option("--port", f->port, "the port the robot is on (default COM1)")
+        ->type_name("COMn")
+        ->check(CLI::IsMember({"COM1", "COM2", "COM3", "COM4"}).description(""));
+    c->add_flag("--robot-off", f->robot_off, "the robot is switched off");
+    c->add_option("--noise", f->noise, "probability that a reply of the robot is damaged (default 0)")
+        ->type_name("P")
+        ->check(probability());
+    c->add_option("--printer", f->printer, "a disc printer of that name on the robot's auxiliary cable and in the spooler")
+        ->type_name("NAME");
+    c->add_option("--printer-port", f->printer_port, "the disc printer's spooler port (default LPT1:)")->type_name("P");
+    c->add_flag("--no-office-printers", f->no_office_printers, "no office printer and no printer on FILE:");
+    c->add_flag("--laminator", f->laminator, "the laminator \"Disc Laminator\" is installed");
+    c->add_option("--lam-firmware", f->lam_firmware, "the laminator's firmware text (default \"LAM 2.04\")")
+        ->type_name("TEXT");
+    c->add_flag("--lam-silent", f->lam_silent, "the laminator answers no status request");
+    c->add_option("--lam-corrupt", f->lam_corrupt, "the laminator's next N status records are corrupt")
+        ->type_name("N")
+        ->check(whole_number(0, 1000));
+    c->add_flag("--no-label-app", f->no_label_app, "the label application is not installed");
+    c->add_flag("--no-stored-serials", f->no_stored_serials, "the settings file does not know the recorders' places");
+    c->add_option("--setting", f->settings, "a key of the settings file as the last session left it (repeatable)")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                const size_t eq = t.find('=');
+                return eq != std::string::npos && eq > 0 ? "" : "takes KEY=VALUE, not '" + t + "'";
+            },
+            ""));
+    c->add_option("--name", f->names, "the host lists its recorders under this model name (repeatable, one per position)")
+        ->type_name("TEXT")
+        ->allow_extra_args(false);
+    if (!with_faults) return;
+    c->add_option("--mispick", f->mispick, "probability that a pick where a disc is fails (robot error F)")
+        ->type_name("P")
+        ->check(probability());
+    c->add_option("--empty-bin", f->empty_bins, "that input bin starts empty (repeatable)")
+        ->type_name("4|2|5|1")
+        ->allow_extra_args(false)
+        ->check(input_bin());
+    c->add_option("--tray-fail", f->tray_fail, "every recorder tray call fails N times before it works")
+        ->type_name("N")
+        ->check(whole_number(0, 1000));
+}
+
+sim::AutoloaderConfig machine_config(const MachineFlags& f, uint64_t seed) {
+    sim::AutoloaderConfig cfg;
+    cfg.seed = seed;
+    cfg.drives = static_cast<int>(f.drives);
+    if (!f.drive_code.empty()) cfg.drive_code = f.drive_code[0];
+    cfg.robot.model = f.model;
+    cfg.robot.firmware = f.firmware;
+    cfg.robot.line.damage_probability = f.noise;
+    cfg.robot.mispick_probability = f.mispick;
+    for (const std::string& bin : f.empty_bins) cfg.robot.initial_discs[bin[0]] = 0;
+    cfg.port = f.port;
+    cfg.robot_off = f.robot_off;
+    cfg.disc_printer = f.printer;
+    cfg.disc_printer_port = f.printer_port;
+    cfg.office_printers = !f.no_office_printers;
+    cfg.laminator = f.laminator;
+    cfg.laminator_config.firmware = f.lam_firmware;
+    cfg.label_app = !f.no_label_app;
+    cfg.stored_serials = !f.no_stored_serials;
+    for (const std::string& kv : f.settings) {
+        const size_t eq = kv.find('=');
+        cfg.settings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+    }
+    cfg.recorder_names = f.names;
+    return cfg;
+}
+
+void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
+    if (machine.laminator) {
+        if (f.lam_silent) machine.laminator->go_silent();
+        if (f.lam_corrupt) machine.laminator->corrupt_next(static_cast<int>(f.lam_corrupt), sim::LamCorruption::BadChecksum);
+    }
+    if (f.tray_fail)
+        for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));
 }
 
 }  // namespace rovane_tool

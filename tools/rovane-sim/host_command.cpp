@@ -30,6 +30,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -45,69 +46,6 @@
 namespace rovane_tool {
 
 namespace {
-
-void print_host_help() {
-    std::printf(
-        "rovane-sim host SCRIPT [flags]\n"
-        "  Runs a host application's script of export calls (SCRIPT a file, or - for standard input)\n"
-        "  against the module in a simulated world: a QIX robot on COM1 with its recorders (their\n"
-        "  serial numbers stored in the settings file), an office printer and a printer on FILE:,\n"
-        "  the label application installed. Prints one line per call,\n"
-        "      <virtual ms> <call> -> <result>\n"
-        "  followed by what the call returned in its buffers (init: each selected-recorder line and\n"
-        "  the product name; status: the status bytes), and the message boxes and dialogs that\n"
-        "  were shown and answered while it ran.\n"
-        "\n"
-        "  Message boxes with only an OK button are read and closed (after 1.5 s); every other box\n"
-        "  and every dialog needs an answer line, or the run stops after ten minutes with a report.\n"
-        "\n"
-        "  Script lines:\n"
-        "    # comment\n"
-        "    answer PATTERN=BUTTON [once]  answer message boxes whose text contains PATTERN with\n"
-        "                                  OK, CANCEL, RETRY, YES, NO, ABORT or IGNORE\n"
-        "    dialog ID ACTION[; ACTION]    answer the next showing of dialog ID: click CTRL,\n"
-        "                                  check CTRL, uncheck CTRL, select CTRL TEXT, close\n"
-        "    init HOST [LIST]              Rovane_Init; LIST is the recorder list (default: the\n"
-        "                                  world's), e.g. \"1,0,4,0,E,Pioneer DVD-RW DVR-112D\\r\\n\"\n"
-        "    end                           Rovane_End\n"
-        "    status                        Rovane_GetRoboStatus\n"
-        "    options                       Rovane_Options\n"
-        "    services KIND CODE            Rovane_Services\n"
-        "    job begin|end|abort N         Rovane_JobBeginsOrEnds (codes 1, 2, 3) for N discs\n"
-        "    move UNIT ACTION              Rovane_PostMoveDisc (100 load, 200 unload, 300 reject ...)\n"
-        "    wait UNIT                     Rovane_CheckMoveDisc every 500 ms until 1 or 4\n"
-        "    sleep MS                      the host waits\n"
-        "  Words with blanks go in double quotes; \\r \\n \\0 \\t \\\" \\\\ are escapes.\n"
-        "\n"
-        "  World flags:\n"
-        "    --seed N            the world's seed (default 1)\n"
-        "    --drives 1|2|4      recorders the host has, in positions A.. (default 4)\n"
-        "    --drive-code C      the robot's drive-count character (default A for 4 drives, B else)\n"
-        "    --model LETTERS     the robot's model letters (default R, a QIX; N or Q older models)\n"
-        "    --firmware TEXT     the robot's firmware version (default 1.13)\n"
-        "    --port COMn         the port the robot is on (default COM1)\n"
-        "    --robot-off         the robot is switched off\n"
-        "    --noise P           probability that a reply of the robot is damaged\n"
-        "    --printer NAME      a disc printer of that name on the robot's auxiliary cable and in\n"
-        "                        the spooler\n"
-        "    --printer-port P    its spooler port (default LPT1:)\n"
-        "    --no-office-printers  no office printer and no printer on FILE:\n"
-        "    --laminator         the laminator \"Disc Laminator\" is installed\n"
-        "    --lam-firmware TEXT its firmware text (default \"LAM 2.04\")\n"
-        "    --lam-silent        the laminator answers no status request\n"
-        "    --lam-corrupt N     its next N status records are corrupt\n"
-        "    --no-label-app      the label application is not installed\n"
-        "    --no-stored-serials the settings file does not know the recorders' places\n"
-        "    --setting KEY=VALUE a key of the settings file as the last session left it (repeatable)\n"
-        "    --name TEXT         the host lists its recorders under this model name (repeatable,\n"
-        "                        one per position)\n"
-        "    --wire              print the robot's commands (other than _SI) as they arrive\n"
-        "    --transcript        print the whole transcript at the end\n"
-        "\n"
-        "  Exit 0 when the script ran and the run's invariants hold; 1 on a usage or script error;\n"
-        "  3 when the world stopped (a window nobody answered, a deadlock, the time budget); 4 when an\n"
-        "  invariant broke (the seed that replays it is printed).\n");
-}
 
 // Splits a script line into words: blanks separate, double quotes group, backslash escapes.
 bool split_words(const std::string& line, std::vector<std::string>* words, std::string* error) {
@@ -146,14 +84,7 @@ bool split_words(const std::string& line, std::vector<std::string>* words, std::
     return true;
 }
 
-int button_id(const std::string& name) {
-    static const std::pair<const char*, int> kButtons[] = {{"OK", IDOK},   {"CANCEL", IDCANCEL}, {"RETRY", IDRETRY},
-                                                           {"YES", IDYES}, {"NO", IDNO},         {"ABORT", IDABORT},
-                                                           {"IGNORE", IDIGNORE}};
-    for (const auto& [n, id] : kButtons)
-        if (name == n) return id;
-    return 0;
-}
+int button_id(const std::string& name) { return message_box_button(name); }
 
 bool parse_int(const std::string& text, long* value) {
     char* end = nullptr;
@@ -283,28 +214,35 @@ bool check_step(const Step& s, std::string* error) {
 }
 
 // Collects the transcript's window events (and the wire, when asked) since the last call, as
-// indented lines printed under the call's own line.
+// indented lines printed under the call's own line. It follows the transcript and the robot's log
+// as they grow (both keep only their recent entries in memory) and keeps just the lines it prints.
 class EventPrinter {
 public:
-    EventPrinter(sim::Autoloader& machine, bool wire) : machine_(machine), wire_(wire) {}
+    EventPrinter(sim::Autoloader& machine, bool wire) : machine_(machine), wire_(wire) {
+        entry_listener_ = machine_.world.kernel().transcript().subscribe([this](const sim::TranscriptEntry& e) {
+            if (e.kind == "window" && (e.text.rfind("msgbox ", 0) == 0 || e.text.rfind("dialog ", 0) == 0))
+                windows_.push_back(Line{e.time_us, "    " + std::to_string(e.time_us / sim::kMs) + " " + with_buttons(e.text) + "\n"});
+        });
+        if (wire_)
+            command_listener_ = machine_.robot->on_received([this](const sim::ReceivedCommand& c) {
+                if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") return;
+                commands_.push_back(Line{c.time, "    " + c.line() + "\n"});
+            });
+    }
+    ~EventPrinter() {
+        machine_.world.kernel().transcript().unsubscribe(entry_listener_);
+        if (wire_) machine_.robot->remove_received_listener(command_listener_);
+    }
 
     std::string take() {
         std::string out;
-        const auto& entries = machine_.world.kernel().transcript().entries();
-        const auto& commands = machine_.robot->received_commands();
-        while (entry_ < entries.size() || (wire_ && command_ < commands.size())) {
-            const bool take_entry = entry_ < entries.size() && (!wire_ || command_ >= commands.size() ||
-                                                                entries[entry_].time_us <= commands[command_].time);
-            if (take_entry) {
-                const sim::TranscriptEntry& e = entries[entry_++];
-                if (e.kind == "window" && (e.text.rfind("msgbox ", 0) == 0 || e.text.rfind("dialog ", 0) == 0))
-                    out += "    " + std::to_string(e.time_us / sim::kMs) + " " + with_buttons(e.text) + "\n";
-            } else {
-                const sim::ReceivedCommand& c = commands[command_++];
-                if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") continue;
-                out += "    " + c.line() + "\n";
-            }
+        size_t w = 0, c = 0;
+        while (w < windows_.size() || c < commands_.size()) {
+            const bool take_window = w < windows_.size() && (c >= commands_.size() || windows_[w].time <= commands_[c].time);
+            out += take_window ? windows_[w++].text : commands_[c++].text;
         }
+        windows_.clear();
+        commands_.clear();
         return out;
     }
 
@@ -320,88 +258,25 @@ private:
         return text.substr(0, end) + " buttons=" + buttons + text.substr(end);
     }
 
+    struct Line {
+        sim::Micros time;
+        std::string text;
+    };
+
     sim::Autoloader& machine_;
     bool wire_;
-    size_t entry_ = 0, command_ = 0;
+    int entry_listener_ = 0, command_listener_ = 0;
+    std::vector<Line> windows_, commands_;
 };
 
 std::string quoted(const std::string& s) { return "\"" + sim::Transcript::escape(s) + "\""; }
 
 }  // namespace
 
-int host_command(const std::vector<std::string>& args) {
-    std::vector<std::string> flag_args;
-    std::string script_path;
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i].rfind("--", 0) == 0 || script_path.size()) {
-            flag_args.push_back(args[i]);
-        } else {
-            script_path = args[i];
-        }
-    }
-    Flags flags(flag_args);
-    if (flags.take("--help")) {
-        print_host_help();
-        return 0;
-    }
-    sim::AutoloaderConfig cfg;
-    uint64_t seed = 1, drives = 4, lam_corrupt = 0;
-    double noise = 0;
-    std::string value;
-    flags.take_u64("--seed", &seed);
-    flags.take_u64("--drives", &drives);
-    if (flags.take("--drive-code", &value)) {
-        if (value.size() != 1) {
-            std::fprintf(stderr, "rovane-sim host: --drive-code takes one character\n");
-            return 1;
-        }
-        cfg.drive_code = value[0];
-    }
-    if (flags.take("--model", &value)) cfg.robot.model = value;
-    if (flags.take("--firmware", &value)) cfg.robot.firmware = value;
-    if (flags.take("--port", &value)) cfg.port = value;
-    cfg.robot_off = flags.take("--robot-off");
-    flags.take_double("--noise", &noise);
-    flags.take("--printer", &cfg.disc_printer);
-    flags.take("--printer-port", &cfg.disc_printer_port);
-    cfg.office_printers = !flags.take("--no-office-printers");
-    cfg.laminator = flags.take("--laminator");
-    if (flags.take("--lam-firmware", &value)) cfg.laminator_config.firmware = value;
-    const bool lam_silent = flags.take("--lam-silent");
-    flags.take_u64("--lam-corrupt", &lam_corrupt);
-    cfg.label_app = !flags.take("--no-label-app");
-    cfg.stored_serials = !flags.take("--no-stored-serials");
-    while (flags.take("--setting", &value)) {
-        const size_t eq = value.find('=');
-        if (eq == std::string::npos || eq == 0) {
-            std::fprintf(stderr, "rovane-sim host: --setting takes KEY=VALUE, not '%s'\n", value.c_str());
-            return 1;
-        }
-        cfg.settings.emplace_back(value.substr(0, eq), value.substr(eq + 1));
-    }
-    while (flags.take("--name", &value)) cfg.recorder_names.push_back(value);
-    const bool wire = flags.take("--wire");
-    const bool show_transcript = flags.take("--transcript");
-    if (!flags.done("host")) return 1;
-    if (script_path.empty()) {
-        std::fprintf(stderr, "rovane-sim host: no script (a file, or - for standard input; try --help)\n");
-        return 1;
-    }
-    if (drives != 1 && drives != 2 && drives != 4) {
-        std::fprintf(stderr, "rovane-sim host: --drives takes 1, 2 or 4\n");
-        return 1;
-    }
-    if (cfg.port.size() != 4 || cfg.port.compare(0, 3, "COM") != 0 || cfg.port[3] < '1' || cfg.port[3] > '4') {
-        std::fprintf(stderr, "rovane-sim host: --port takes COM1 to COM4\n");
-        return 1;
-    }
-    if (lam_corrupt > 1000) {
-        std::fprintf(stderr, "rovane-sim host: --lam-corrupt takes 0 to 1000\n");
-        return 1;
-    }
-    cfg.seed = seed;
-    cfg.drives = static_cast<int>(drives);
-    cfg.robot.line.damage_probability = noise;
+int run_host(const HostOptions& o) {
+    const std::string& script_path = o.script_path;
+    const bool wire = o.wire, show_transcript = o.show_transcript;
+    const sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
 
     // --- the script ----------------------------------------------------------------------------
     std::ifstream file;
@@ -435,18 +310,19 @@ int host_command(const std::vector<std::string>& args) {
 
     // --- the world -----------------------------------------------------------------------------
     sim::Autoloader machine(cfg);
-    if (machine.laminator) {
-        if (lam_silent) machine.laminator->go_silent();
-        if (lam_corrupt) machine.laminator->corrupt_next(static_cast<int>(lam_corrupt), sim::LamCorruption::BadChecksum);
-    }
+    apply_machine_faults(o.machine, machine);
+    // The whole transcript is printed at the end: keep all of it, not only its recent part.
+    if (show_transcript) machine.world.kernel().transcript().set_retained(0);
     // A notice with only an OK button is read and closed; every question needs a rule.
     machine.world.op().set_default_answer(sim::Operator::DefaultAnswer::OkOnly);
     machine.world.load_module();
     EventPrinter events(machine, wire);
     bool ended = false;
+    // Moves posted and not yet seen to end with 1 or 4, by unit, with the time they were posted.
+    std::map<long, unsigned long long> unwaited_moves;
 
     sim::SimThread* host = machine.world.spawn("host", [&] {
-        const HWND owner = machine.host_window();
+        machine.host_window();  // the host application has its window before it loads the module
         for (const Step& s : steps) {
             const auto& w = s.words;
             const std::string& verb = w[0];
@@ -473,24 +349,11 @@ int host_command(const std::vector<std::string>& args) {
             }
             const auto now_ms = [] { return static_cast<unsigned long long>(sim::kernel().now() / sim::kMs); };
             if (verb == "init") {
-                // The host's text, followed by a second NUL and room: the module may look past an
-                // embedded NUL, and must find the host's buffer there.
-                const std::string list = w.size() == 3 ? w[2] : machine.recorder_list();
-                std::vector<char> text(list.begin(), list.end());
-                text.resize(std::max<size_t>(text.size() + 2, 8192), '\0');
-                char selected[ROVANE_RECORDER_TEXT_SIZE] = {};
-                char product[ROVANE_PRODUCT_NAME_SIZE] = {};
-                BYTE error_byte = 0xFF;
-                const LONG result = Rovane_Init(machine.engine->engine_handle(), owner, w[1].c_str(), "", text.data(),
-                                                selected, &error_byte, product);
-                std::printf("%llu init %s -> %ld\n", now_ms(), quoted(w[1]).c_str(), static_cast<long>(result));
-                std::istringstream lines(selected);
-                std::string l;
-                while (std::getline(lines, l)) {
-                    if (!l.empty() && l.back() == '\r') l.pop_back();
-                    std::printf("    recorder %s\n", quoted(l).c_str());
-                }
-                if (product[0]) std::printf("    product %s error=%u\n", quoted(product).c_str(), static_cast<unsigned>(error_byte));
+                const sim::InitOutcome r = w.size() == 3 ? machine.init_module(w[1], &w[2]) : machine.init_module(w[1]);
+                std::printf("%llu init %s -> %ld\n", now_ms(), quoted(w[1]).c_str(), static_cast<long>(r.result));
+                for (const std::string& l : r.lines) std::printf("    recorder %s\n", quoted(l).c_str());
+                if (!r.product.empty())
+                    std::printf("    product %s error=%u\n", quoted(r.product).c_str(), static_cast<unsigned>(r.error));
                 std::fputs(events.take().c_str(), stdout);
             } else if (verb == "end") {
                 char text[ROVANE_END_TEXT_SIZE + 1] = {};
@@ -524,6 +387,7 @@ int host_command(const std::vector<std::string>& args) {
                 parse_int(w[1], &unit);
                 parse_int(w[2], &action);
                 const LONG result = Rovane_PostMoveDisc(static_cast<DWORD>(unit), action, 0, 0);
+                if (result == 1) unwaited_moves[unit] = now_ms();
                 std::printf("%llu move %ld %ld -> %ld\n", now_ms(), unit, action, static_cast<long>(result));
                 std::fputs(events.take().c_str(), stdout);
             } else if (verb == "wait") {
@@ -535,6 +399,7 @@ int host_command(const std::vector<std::string>& args) {
                     ++polls;
                     Sleep(500);
                 }
+                if (state == ROVANE_DONE || state == ROVANE_ABORTED) unwaited_moves.erase(unit);
                 std::printf("%llu wait %ld -> %lu after %d polls\n", now_ms(), unit, static_cast<unsigned long>(state), polls);
                 std::fputs(events.take().c_str(), stdout);
             } else if (verb == "services") {
@@ -556,7 +421,10 @@ int host_command(const std::vector<std::string>& args) {
         std::fprintf(stderr, "rovane-sim host: the world stopped: %s\n", result.report.c_str());
         return 3;
     }
-    const std::string broken = machine.check_invariants(ended);
+    std::string broken = machine.check_invariants(ended);
+    for (const auto& [unit, posted] : unwaited_moves)
+        broken += "the move posted for unit " + std::to_string(unit) + " at " + std::to_string(posted) +
+                  " ms was never seen to end with 1 or 4 (add a wait line)\n";
     if (!broken.empty()) {
         std::fprintf(stderr, "rovane-sim host: invariants broken:\n%s", broken.c_str());
         return 4;

@@ -1,13 +1,18 @@
 // rovane-sim: the command-line face of the simulated world.
 //
+//   rovane-sim run    [--discs N] [--drives 1|2|4] [flags]   a recording host's whole job
 //   rovane-sim demo   [--seed N] [--quiet]
-//   rovane-sim status [--seed N] [flags]      (see --help)
+//   rovane-sim status [--seed N] [flags]
+//   rovane-sim host   SCRIPT [flags]
+//   rovane-sim play   [flags] COMMAND...
+//   rovane-sim COMMAND --help                               the flags of a command
 //
 // Each command builds one world in this process, runs it on the virtual clock and prints what
 // happened. The same seed and flags always print the same output.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,38 +20,71 @@
 
 namespace {
 
-void print_help() {
-    std::printf(
-        "rovane-sim: run the Rovane module in a simulated Windows world on a virtual clock.\n"
-        "\n"
-        "Commands:\n"
-        "  demo     The world's demonstration: three threads, a recursive critical section, a\n"
-        "           message box the operator answers, a dialog driven from another thread.\n"
-        "           Prints the transcript, then the virtual and wall times and the transcript hash.\n"
-        "  status   Opens the robot's port through the module, asks the virtual robot for its\n"
-        "           version and status, and prints key=value lines and the log file's path.\n"
-        "  host     Runs a host application's script of export calls (Rovane_Init, Rovane_End,\n"
-        "           Rovane_Options ...) against the module in a world with a whole autoloader;\n"
-        "           prints each call's result and the windows the operator answered.\n"
-        "  play     Hands commands to the module's command queues and lets the send thread play\n"
-        "           them to the virtual robot; prints what the robot received and where the discs are.\n"
-        "\n"
-        "Run 'rovane-sim COMMAND --help' for the flags of a command.\n");
+// Flag descriptions wrapped at word boundaries to fit beside the flag column of an 100-column
+// terminal (CLI11 prints them as they are, indenting each line it is given).
+std::string wrapped(const std::string& text, size_t width) {
+    std::string out, line;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(' ', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string word = text.substr(at, end - at);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    return out + line;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "help")) {
-        print_help();
+    CLI::App tool(
+        "rovane-sim: run the Rovane module in a simulated Windows world on a virtual clock.\n"
+        "Run 'rovane-sim COMMAND --help' for the flags of a command.",
+        "rovane-sim");
+    tool.require_subcommand(1, 1);
+    tool.get_formatter()->column_width(30);
+    tool.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
+    tool.get_formatter()->label("SUBCOMMAND", "COMMAND");
+
+    std::vector<rovane_tool::Command> commands = {
+        rovane_tool::add_run_command(tool),    rovane_tool::add_demo_command(tool), rovane_tool::add_status_command(tool),
+        rovane_tool::add_host_command(tool),   rovane_tool::add_play_command(tool),
+    };
+    for (CLI::App* command : tool.get_subcommands({}))
+        for (CLI::Option* option : command->get_options())
+            option->description(wrapped(option->get_description(), 68));
+    if (argc < 2 || std::string(argv[1]) == "help") {
+        std::fputs(tool.help().c_str(), stdout);
         return argc < 2 ? 1 : 0;
     }
-    const std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "demo") return rovane_tool::demo_command(args);
-    if (command == "status") return rovane_tool::status_command(args);
-    if (command == "play") return rovane_tool::play_command(args);
-    if (command == "host") return rovane_tool::host_command(args);
-    std::fprintf(stderr, "rovane-sim: unknown command '%s' (try --help)\n", command.c_str());
+    const bool known = std::any_of(commands.begin(), commands.end(),
+                                   [&](const rovane_tool::Command& c) { return c.app->get_name() == argv[1]; });
+    if (argv[1][0] != '-' && !known) {
+        std::fprintf(stderr, "rovane-sim: unknown command '%s' (try 'rovane-sim --help')\n", argv[1]);
+        return 1;
+    }
+    try {
+        tool.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return tool.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return tool.exit(e);
+    } catch (const CLI::ParseError& e) {
+        // Every usage error exits 1, named after the command it was found in.
+        std::string command;
+        for (const CLI::App* sub : tool.get_subcommands()) command = sub->get_name();
+        if (command.empty()) {
+            std::fprintf(stderr, "rovane-sim: %s (try 'rovane-sim --help')\n", e.what());
+            return 1;
+        }
+        return rovane_tool::usage_error(command, e.what());
+    }
+    for (const auto& c : commands)
+        if (c.app->parsed()) return c.run();
     return 1;
 }

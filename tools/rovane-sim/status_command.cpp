@@ -1,5 +1,7 @@
 // rovane-sim status: the module opens the robot's port, asks the version and the status, and
 // the tool prints what the module learned, one key=value a line.
+#include <CLI/CLI.hpp>
+
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -21,71 +23,27 @@ namespace rovane_tool {
 
 namespace {
 
-
-void print_status_help() {
-    std::printf(
-        "rovane-sim status [flags]\n"
-        "  Builds a world with a virtual QIX robot on the serial port, lets the module open the port,\n"
-        "  ask the robot's version (up to three times, as an operator pressing Retry would) and its\n"
-        "  status, and prints: state, error, printer, tray, position, aux, picker, model (1 for a\n"
-        "  Zorvik QIX, 0 otherwise), drives, firmware (escaped to one line), then log=PATH, the\n"
-        "  module's log file as written to the output folder.\n"
-        "\n"
-        "  --seed N          the world's seed (default 1); the same seed gives the same output and log\n"
-        "  --port COMn       the port the robot is on and the module opens (default COM1)\n"
-        "  --firmware TEXT   the robot's firmware version, as its version line tells it (default 1.13)\n"
-        "  --model LETTERS   the model letters after \"VERSION:\" (default R, a QIX; N or Q older models)\n"
-        "  --drive-code C    the drive-count character before CR LF (default A: four drives)\n"
-        "  --robot-off       the robot is switched off: it answers nothing\n"
-        "  --noise P         probability that a reply of the robot is damaged: garbage before it, a bad\n"
-        "                    checksum, a dropped byte, or no reply at all (default 0)\n"
-        "  --polls N         status queries, 300 ms apart, as a host watching the robot makes them\n"
-        "                    (default 10); the keys show the last answer; polling stops at the first\n"
-        "                    query the robot leaves unanswered after its three attempts\n"
-        "  --transcript      also print the wire transcript, with virtual times\n"
-        "  --out DIR         where the world's files are written (default rovane-sim-out)\n"
-        "\n"
-        "  Exit 0 when the robot answered the status query, 1 with a one-line reason when it did not\n"
-        "  or on a usage error.\n");
-}
-
-}  // namespace
-
-int status_command(const std::vector<std::string>& args) {
-    Flags flags(args);
-    if (flags.take("--help")) {
-        print_status_help();
-        return 0;
-    }
+struct StatusOptions {
     uint64_t seed = 1;
+    uint64_t polls = 10;
     double noise = 0;
     std::string port = "COM1", firmware, model, drive_code, out_dir = "rovane-sim-out";
-    uint64_t polls = 10;
-    flags.take_u64("--seed", &seed);
-    flags.take_u64("--polls", &polls);
-    flags.take("--port", &port);
-    flags.take("--firmware", &firmware);
-    flags.take("--model", &model);
-    flags.take("--drive-code", &drive_code);
-    const bool robot_off = flags.take("--robot-off");
-    flags.take_double("--noise", &noise);
-    const bool show_transcript = flags.take("--transcript");
-    flags.take("--out", &out_dir);
-    if (!flags.done("status")) return 1;
-    if (polls < 1 || polls > 100000) {
-        std::fprintf(stderr, "rovane-sim status: --polls takes 1 to 100000\n");
-        return 1;
-    }
+    bool robot_off = false;
+    bool show_transcript = false;
+};
+
+int run_status(const StatusOptions& o) {
+    const uint64_t seed = o.seed, polls = o.polls;
+    const double noise = o.noise;
+    const std::string &port = o.port, &firmware = o.firmware, &model = o.model, &drive_code = o.drive_code,
+                      &out_dir = o.out_dir;
+    const bool robot_off = o.robot_off, show_transcript = o.show_transcript;
     std::string port_name;
-    if (!sim::parse_port_name(port, &port_name) || port_name > "COM4") {
-        std::fprintf(stderr, "rovane-sim status: --port takes COM1 to COM4, not '%s'\n", port.c_str());
-        return 1;
-    }
+    if (!sim::parse_port_name(port, &port_name) || port_name > "COM4")
+        return usage_error("status", "--port takes COM1 to COM4, not '" + port + "'");
     if (drive_code.size() > 1 || firmware.find_first_of("\r\n") != std::string::npos ||
-        model.find_first_of("\r\n") != std::string::npos) {
-        std::fprintf(stderr, "rovane-sim status: --drive-code takes one character; texts must be one line\n");
-        return 1;
-    }
+        model.find_first_of("\r\n") != std::string::npos)
+        return usage_error("status", "--drive-code takes one character; texts must be one line");
 
     sim::WorldConfig cfg;
     cfg.seed = seed;
@@ -148,6 +106,47 @@ int status_command(const std::vector<std::string>& args) {
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+Command add_status_command(CLI::App& tool) {
+    auto o = std::make_shared<StatusOptions>();
+    CLI::App* c = tool.add_subcommand("status", "Asks the virtual robot for its version and status through the module.");
+    c->footer(
+        "Builds a world with a virtual QIX robot on the serial port, lets the module open the port,\n"
+        "ask the robot's version (up to three times, as an operator pressing Retry would) and its\n"
+        "status, and prints: state, error, printer, tray, position, aux, picker, model (1 for a\n"
+        "Zorvik QIX, 0 otherwise), drives, firmware (escaped to one line), then log=PATH, the\n"
+        "module's log file as written to the output folder.\n"
+        "\n"
+        "Exit 0 when the robot answered the status query, 1 with a one-line reason when it did not\n"
+        "or on a usage error.");
+    c->add_option("--seed", o->seed, "the world's seed (default 1); the same seed gives the same output and log")
+        ->type_name("N")
+        ->check(whole_number());
+    c->add_option("--port", o->port, "the port the robot is on and the module opens (default COM1)")->type_name("COMn");
+    c->add_option("--firmware", o->firmware, "the robot's firmware version, as its version line tells it (default 1.13)")
+        ->type_name("TEXT");
+    c->add_option("--model", o->model, "the model letters after \"VERSION:\" (default R, a QIX; N or Q older models)")
+        ->type_name("LETTERS");
+    c->add_option("--drive-code", o->drive_code, "the drive-count character before CR LF (default A: four drives)")
+        ->type_name("C");
+    c->add_flag("--robot-off", o->robot_off, "the robot is switched off: it answers nothing");
+    c->add_option("--noise", o->noise,
+                  "probability that a reply of the robot is damaged: garbage before it, a bad checksum, a dropped "
+                  "byte, or no reply at all (default 0)")
+        ->type_name("P")
+        ->check(probability());
+    c->add_option("--polls", o->polls,
+                  "status queries, 300 ms apart, as a host watching the robot makes them (default 10); the keys "
+                  "show the last answer; polling stops at the first query the robot leaves unanswered after its "
+                  "three attempts")
+        ->type_name("N")
+        ->check(whole_number(1, 100000));
+    c->add_flag("--transcript", o->show_transcript, "also print the wire transcript, with virtual times");
+    c->add_option("--out", o->out_dir, "where the world's files are written (default rovane-sim-out)")->type_name("DIR");
+    return {c, [o] { return run_status(*o); }};
 }
 
 }  // namespace rovane_tool

@@ -1,44 +1,111 @@
 // The commands of rovane-sim and the small helpers they share.
+//
+// Each command adds its subcommand to the tool's command line (CLI11): its flags, its --help,
+// and the function that runs it once the command line has been parsed. Checks that CLI11 cannot
+// express (a combination of flags, say) are made by that function and reported with
+// usage_error().
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "harness/autoloader.h"
 #include "world/world.h"
+
+namespace CLI {
+class App;
+class Validator;
+}  // namespace CLI
 
 namespace rovane_tool {
 
-int demo_command(const std::vector<std::string>& args);
-int status_command(const std::vector<std::string>& args);
-int play_command(const std::vector<std::string>& args);
-int host_command(const std::vector<std::string>& args);
+// One command: its subcommand and what runs it; run() returns the process's exit code.
+struct Command {
+    CLI::App* app = nullptr;
+    std::function<int()> run;
+};
+
+Command add_demo_command(CLI::App& tool);
+Command add_status_command(CLI::App& tool);
+Command add_play_command(CLI::App& tool);
+Command add_host_command(CLI::App& tool);
+Command add_run_command(CLI::App& tool);
+
+// "rovane-sim COMMAND: TEXT (try 'rovane-sim COMMAND --help')" on stderr; returns 1, the exit
+// code of every usage error.
+int usage_error(const std::string& command, const std::string& text);
 
 // The data folder the module finds through the registry, as the host's installation leaves it.
-constexpr const char* kDataFolder = "C:\\ProgramData\\Marlune\\";
+using sim::kDataFolder;
 // Creates the data folder in a fresh world and registers it for the disc-recording host.
 void install_data_folder(sim::World& world);
 
-// A flag parser for "--name value" and "--name" flags. Unknown flags and bad values are usage
-// errors, reported on stderr.
-class Flags {
-public:
-    explicit Flags(const std::vector<std::string>& args) : args_(args) {}
-    // Takes a boolean flag.
-    bool take(const std::string& name);
-    // Takes a flag with a value; false when absent.
-    bool take(const std::string& name, std::string* value);
-    bool take_u64(const std::string& name, uint64_t* value);
-    bool take_double(const std::string& name, double* value);
-    // True when every argument was taken and every value was good; else prints why.
-    bool done(const char* command);
-    bool failed() const { return failed_; }
+// --- value checks for flags ----------------------------------------------------------------------
+// A whole number of at least 0 (decimal, or 0x... hexadecimal).
+CLI::Validator whole_number();
+// A whole number from `low` to `high`.
+CLI::Validator whole_number(uint64_t low, uint64_t high);
+// A probability from 0 to 1.
+CLI::Validator probability();
+// An input bin: 4, 2, 5 or 1.
+CLI::Validator input_bin();
 
-private:
-    std::vector<std::string> args_;
-    std::vector<bool> used_ = std::vector<bool>(args_.size(), false);
-    bool failed_ = false;
-    std::string error_;
+// --- the operator's answers: --answer PATTERN=BUTTON ---------------------------------------------
+// BUTTON is a message box button (OK, CANCEL, RETRY, YES, NO, ABORT, IGNORE) for a message box
+// whose text contains PATTERN, or one of the robot message's answers: ABORTJOB (its ABORT Job
+// button), PAUSEPICK (the robot's Pause and Pick buttons together; the message closes itself),
+// REFILL (25 discs into the input bin the arm is at, then Pick).
+extern const char* const kAnswerHelp;
+CLI::Validator answer_rule();
+// Adds the rules, in the order given, to the world's operator.
+// IDOK, IDCANCEL ... for "OK", "CANCEL", "RETRY", "YES", "NO", "ABORT", "IGNORE"; 0 for anything else.
+int message_box_button(const std::string& name);
+void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot, const std::vector<std::string>& rules);
+
+// --- the machine: the world flags of host and run ------------------------------------------------
+struct MachineFlags {
+    uint64_t drives = 4;
+    std::string drive_code;        // "" = as the drive count says
+    std::string model = sim::RobotConfig().model;
+    std::string firmware = sim::RobotConfig().firmware;
+    std::string port = "COM1";
+    bool robot_off = false;
+    double noise = 0;
+    std::string printer;           // "" = no disc printer
+    std::string printer_port = "LPT1:";
+    bool no_office_printers = false;
+    bool laminator = false;
+    std::string lam_firmware = sim::LaminatorConfig().firmware;
+    bool lam_silent = false;
+    uint64_t lam_corrupt = 0;
+    bool no_label_app = false;
+    bool no_stored_serials = false;
+    std::vector<std::string> settings;   // KEY=VALUE
+    std::vector<std::string> names;      // recorder model names by position
+    // Faults of a long run (with_faults only).
+    double mispick = 0;
+    std::vector<std::string> empty_bins;
+    uint64_t tray_fail = 0;
 };
+// Adds the flags to a command; `with_faults` adds --mispick, --empty-bin and --tray-fail.
+void add_machine_flags(CLI::App* command, MachineFlags* flags, bool with_faults);
+// The machine the flags describe.
+sim::AutoloaderConfig machine_config(const MachineFlags& flags, uint64_t seed);
+// What is set on the machine's devices once they exist (laminator faults, failing tray calls).
+void apply_machine_faults(const MachineFlags& flags, sim::Autoloader& machine);
+
+// --- rovane-sim host ------------------------------------------------------------------------------
+// Its command line (host_flags.cpp) apart from its script interpreter (host_command.cpp).
+struct HostOptions {
+    uint64_t seed = 1;
+    std::string script_path;   // a file, or "-" for standard input
+    MachineFlags machine;
+    bool wire = false;
+    bool show_transcript = false;
+};
+int run_host(const HostOptions& options);
 
 }  // namespace rovane_tool

@@ -1,0 +1,320 @@
+// rovane-sim run: a recording host's whole job on the virtual autoloader. The host loads the
+// module, begins a job of N discs, keeps every recorder busy (load, record, unload or reject),
+// polls every move until it is over, ends the job and the module; a person stands at the machine
+// and does what a careful operator does. The tool prints what the job came to.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness/autoloader.h"
+#include "harness/recording_host.h"
+#include "kernel/kernel.h"
+#include "tool_commands.h"
+#include "world/operator.h"
+
+namespace rovane_tool {
+
+namespace {
+
+struct RunOptions {
+    uint64_t seed = 1;
+    uint64_t discs = 20;
+    double record_seconds = 240;
+    double fail_rate = 0;
+    MachineFlags machine;
+    std::vector<std::string> answers;
+    bool json = false;
+    bool wire = false;
+    std::string transcript_path;
+};
+
+// "1:02:03" for a virtual duration.
+std::string clock_text(sim::Micros t) {
+    const uint64_t s = t / sim::kSecond;
+    char text[32];
+    std::snprintf(text, sizeof text, "%" PRIu64 ":%02u:%02u", s / 3600, static_cast<unsigned>(s / 60 % 60),
+                  static_cast<unsigned>(s % 60));
+    return text;
+}
+
+double rounded(double v, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(v * scale) / scale;
+}
+
+// The progress bar on stderr: discs done of N, virtual time so far and an estimate of the rest
+// (from the pace so far). Redrawn at most four times a wall second, and once more at the end.
+class ProgressBar {
+public:
+    explicit ProgressBar(int discs) : discs_(discs) {}
+
+    void update(int done, sim::Micros elapsed, bool last) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!last && drawn_ && now - last_draw_ < std::chrono::milliseconds(250)) return;
+        last_draw_ = now;
+        drawn_ = true;
+        constexpr int kWidth = 30;
+        const int filled = discs_ ? std::min(kWidth, done * kWidth / discs_) : kWidth;
+        std::string bar(static_cast<size_t>(filled), '#');
+        bar.resize(kWidth, '.');
+        std::string left = "--:--:--";
+        if (done > 0 && done < discs_) left = clock_text(elapsed / static_cast<uint64_t>(done) * (discs_ - done));
+        if (done >= discs_) left = clock_text(0);
+        std::fprintf(stderr, "\r[%s] %d/%d discs  virtual %s  about %s left ", bar.c_str(), done, discs_,
+                     clock_text(elapsed).c_str(), left.c_str());
+        if (last) std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+private:
+    int discs_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point last_draw_;
+};
+
+// Where the job's discs ended up. A disc of the job is one that has been in a recorder; blank
+// discs still on the input stacks are not counted.
+struct DiscCount {
+    std::map<std::string, int> output_bins;   // recorded discs on stacks "1".."5", by stack
+    int in_output_bins = 0;
+    int at_g = 0, at_h = 0;
+    int removed = 0;         // taken off the reject positions by the operator
+    int lost = 0;
+    int left_in_machine = 0; // in a recorder, the picker, the printer or the laminator
+};
+
+DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& taken) {
+    DiscCount c;
+    // Finished discs the operator took off the output stacks still count as in the output bins.
+    for (const auto& [place, n] : taken)
+        if (std::strchr("12345", place)) {
+            c.output_bins[std::string(1, place)] += static_cast<int>(n);
+            c.in_output_bins += static_cast<int>(n);
+        }
+    for (const char* stack : {"1", "2", "3", "4", "5"})
+        for (sim::DiscId id : robot.discs_at(stack)) {
+            const auto disc = robot.disc(id);
+            if (disc && disc->recorded) {
+                ++c.output_bins[stack];
+                ++c.in_output_bins;
+            }
+        }
+    c.at_g = static_cast<int>(robot.count_at("G"));
+    c.at_h = static_cast<int>(robot.count_at("H"));
+    for (char reject : {'G', 'H'})
+        if (taken.count(reject)) c.removed += static_cast<int>(taken.at(reject));
+    c.lost = static_cast<int>(robot.lost().size());
+    for (const char* place : {"A", "B", "C", "D", "picker", "S", "E"})
+        c.left_in_machine += static_cast<int>(robot.count_at(place));
+    return c;
+}
+
+int run_job(const RunOptions& o) {
+    const int discs = static_cast<int>(o.discs);
+    sim::Autoloader machine(machine_config(o.machine, o.seed));
+    // The transcript goes to its file as it is written (the world holds only its recent part).
+    if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
+        return usage_error("run", "cannot write the transcript to '" + o.transcript_path + "'");
+    apply_machine_faults(o.machine, machine);
+    install_answers(machine.world, machine.robot, o.answers);
+    sim::install_default_operator(machine);
+    machine.world.load_module();
+
+    // The progress bar is drawn from the host's poll rounds; the wire is printed as the robot
+    // receives each command, on stderr with --json so that standard output holds the JSON alone.
+    const bool draw_bar = isatty(STDOUT_FILENO) && isatty(STDERR_FILENO);
+    ProgressBar bar(discs);
+    FILE* wire_out = o.json ? stderr : stdout;
+    const sim::RecordingHost* host_seen = nullptr;
+    if (o.wire)
+        machine.robot->on_received([&](const sim::ReceivedCommand& c) {
+            if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") return;
+            if (draw_bar) std::fputs("\r\033[K", stderr);  // the bar is drawn again below the line
+            std::fprintf(wire_out, "%s\n", c.line().c_str());
+        });
+
+    sim::RecordingHostConfig hc;
+    hc.discs = discs;
+    hc.record_time = static_cast<sim::Micros>(std::llround(o.record_seconds * 1e6));
+    hc.fail_rate = o.fail_rate;
+    hc.on_progress = [&] {
+        if (draw_bar && host_seen)
+            bar.update(host_seen->discs_finished(), sim::kernel().now() - host_seen->result().started, false);
+    };
+    sim::RecordingHost host(machine, hc);
+    host_seen = &host;
+
+    const auto wall_start = std::chrono::steady_clock::now();
+    sim::SimThread* host_thread = machine.world.spawn("host", [&host] { host.run(); });
+    sim::RunResult result = machine.world.run([host_thread] { return host_thread->state == sim::ThreadState::Finished; });
+    const sim::Micros busy = machine.robot->busy_time();
+    if (result.ok()) result = machine.settle();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    if (draw_bar) bar.update(host.discs_finished(), machine.world.kernel().now() - host.result().started, true);
+    machine.world.kernel().transcript().stop_streaming();
+
+    // --- what the job came to ----------------------------------------------------------------
+    const sim::RecordingHostResult& r = host.result();
+    const DiscCount count = count_discs(*machine.robot, machine.taken_by_operator());
+    const sim::Micros end = r.finished ? r.finished : machine.world.kernel().now();
+    const sim::Micros duration = end - r.started;
+    const double hours = static_cast<double>(duration) / sim::kHour;
+    const int rejected = count.at_g + count.at_h + count.removed;
+    const int finished = count.in_output_bins + rejected;
+    const double per_hour = hours > 0 ? finished / hours : 0;
+    const double busy_share = duration ? std::min(1.0, static_cast<double>(busy) / duration) : 0;
+    const double virtual_seconds = static_cast<double>(duration) / sim::kSecond;
+    const double ratio = wall > 0 ? virtual_seconds / wall : 0;
+
+    std::string broken;
+    if (result.ok()) {
+        broken = machine.check_invariants(r.ended);
+        // A job that ran to its end has every one of its discs in an output bin or rejected.
+        if (broken.empty() && !r.job_aborted && (finished != discs || count.left_in_machine))
+            broken = "not every disc is accounted for: " + std::to_string(count.in_output_bins) + " in output bins, " +
+                     std::to_string(rejected) + " rejected, " + std::to_string(count.left_in_machine) +
+                     " left in the machine of " + std::to_string(discs) + "\nseed " + std::to_string(o.seed) +
+                     " replays this run\n";
+    }
+    int exit_code = 0;
+    std::string outcome = "completed";
+    if (!result.ok()) {
+        exit_code = 3;
+        outcome = "world stopped";
+    } else if (!broken.empty()) {
+        exit_code = 4;
+        outcome = "invariant broken";
+    } else if (r.job_aborted) {
+        exit_code = 2;
+        outcome = "aborted";
+    }
+
+    if (o.json) {
+        nlohmann::ordered_json j;
+        j["outcome"] = outcome;
+        j["exit_code"] = exit_code;
+        j["seed"] = o.seed;
+        j["drives"] = o.machine.drives;
+        j["record_time_s"] = o.record_seconds;
+        j["fail_rate"] = o.fail_rate;
+        j["discs_requested"] = discs;
+        j["in_output_bins"] = count.in_output_bins;
+        j["output_bins"] = count.output_bins;
+        j["rejected"] = {{"G", count.at_g}, {"H", count.at_h}, {"emptied_by_operator", count.removed}};
+        j["lost"] = count.lost;
+        j["left_in_machine"] = count.left_in_machine;
+        j["operator_answers"] = machine.world.op().answers_given();
+        j["moves"] = {{"loads", r.loads_posted},     {"unloads", r.unloads_posted}, {"rejects", r.rejects_posted},
+                      {"done", r.moves_done},        {"aborted", r.moves_aborted},  {"unfinished", r.moves_unfinished}};
+        j["virtual_seconds"] = rounded(virtual_seconds, 3);
+        j["discs_per_hour"] = rounded(per_hour, 2);
+        j["arm_busy_share"] = rounded(busy_share, 4);
+        char hash[20];
+        std::snprintf(hash, sizeof hash, "%016" PRIx64, machine.world.transcript_hash());
+        j["transcript_hash"] = hash;
+        j["invariants_broken"] = broken;
+        if (!result.ok()) j["world_report"] = result.report;
+        j["wall_seconds"] = rounded(wall, 3);
+        j["wall_ratio"] = rounded(ratio, 1);
+        std::printf("%s\n", j.dump(2).c_str());
+    } else {
+        const char* headline = exit_code == 0   ? "job completed"
+                               : exit_code == 2 ? "job aborted"
+                               : exit_code == 3 ? "the world stopped"
+                                                : "an invariant broke";
+        std::printf("%s: %d discs, %d drives, %s recordings, fail rate %g, seed %" PRIu64 "\n", headline, discs,
+                    static_cast<int>(o.machine.drives), clock_text(hc.record_time).c_str(), o.fail_rate, o.seed);
+        std::string bins;
+        for (const auto& [stack, n] : count.output_bins) bins += (bins.empty() ? "" : ", ") + stack + ": " + std::to_string(n);
+        std::printf("  discs requested    %d\n", discs);
+        std::printf("  in output bins     %d%s\n", count.in_output_bins, bins.empty() ? "" : ("  (" + bins + ")").c_str());
+        std::printf("  rejected           %d  (G %d, H %d, emptied by the operator %d)\n", rejected, count.at_g,
+                    count.at_h, count.removed);
+        std::printf("  lost               %d\n", count.lost);
+        if (count.left_in_machine) std::printf("  left in machine    %d\n", count.left_in_machine);
+        std::printf("  operator answers   %zu\n", machine.world.op().answers_given());
+        std::printf("  virtual duration   %s\n", clock_text(duration).c_str());
+        std::printf("  discs per hour     %.1f\n", per_hour);
+        std::printf("  arm busy           %.1f %%\n", busy_share * 100);
+        std::printf("  wall time          %.3f s\n", wall);
+        std::printf("  virtual/wall       %.0fx\n", ratio);
+    }
+    std::fflush(stdout);
+
+    if (!result.ok())
+        std::fprintf(stderr, "rovane-sim run: the world stopped: %s\nseed %" PRIu64 " replays this run\n",
+                     result.report.c_str(), o.seed);
+    else if (!broken.empty())
+        std::fprintf(stderr, "rovane-sim run: invariants broken:\n%s", broken.c_str());
+    else
+        std::fprintf(stderr, "invariants hold: no disc lost or duplicated, no thread of the module left running; seed %" PRIu64
+                     " replays this run\n", o.seed);
+    return exit_code;
+}
+
+}  // namespace
+
+Command add_run_command(CLI::App& tool) {
+    auto o = std::make_shared<RunOptions>();
+    CLI::App* c = tool.add_subcommand("run", "A recording host's whole job on the virtual autoloader, with a summary.");
+    c->footer(
+        "Builds a world with a whole autoloader — a QIX on COM1, its recorders in positions A.., 25\n"
+        "blank discs in each input bin 4, 2, 5 and 1 — and a recording host that loads the module\n"
+        "and runs a job of N discs through its exports: it keeps every recorder busy (load, record\n"
+        "for --record-time, unload, or reject when the recording failed), polls each move every\n"
+        "500 ms, ends the job and the module. A person at the machine refills an empty input bin\n"
+        "(taking the finished discs off the output stacks first), presses Pick after a failed pick,\n"
+        "empties full reject positions and answers Retry; the --answer rules come first.\n"
+        "\n"
+        "The module empties its command queue (160 entries) only when its send thread runs dry.\n"
+        "Recordings shorter than a round of loads (about a minute with four drives) keep it busy\n"
+        "for good, and the queue overflows: the module says so and aborts the job, as it would on a\n"
+        "real machine.\n"
+        "\n"
+        "On a terminal a progress bar on stderr shows the discs done, the virtual time and an\n"
+        "estimate of the virtual time left. The summary: discs requested, in output bins, rejected\n"
+        "(G, H), lost, operator answers, virtual duration, discs per hour, the share of the time\n"
+        "the arm was busy, the wall time and how much faster than real time the world ran. Then,\n"
+        "on stderr, the run's invariants and the seed that replays the run. A run stops after 48\n"
+        "hours of virtual time.\n"
+        "\n"
+        "Exit 0 when the job ended with every disc accounted for, 2 when it was aborted, 3 when the\n"
+        "world stopped (a window nobody answered, a deadlock, the time budget), 4 when an invariant\n"
+        "broke, 1 on a usage error.");
+    c->add_option("--discs", o->discs, "discs the job records (default 20)")->type_name("N")->check(whole_number(1, 10000));
+    c->add_option("--record-time", o->record_seconds, "how long a recording keeps a disc in its recorder (default 240)")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                char* end = nullptr;
+                const double v = std::strtod(t.c_str(), &end);
+                return !t.empty() && !*end && v >= 0 && v <= 86400 ? "" : "takes 0 to 86400 seconds, not '" + t + "'";
+            },
+            ""));
+    c->add_option("--fail-rate", o->fail_rate, "probability that a recording fails and its disc is rejected (default 0)")
+        ->type_name("P")
+        ->check(probability());
+    c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed runs the same job")
+        ->type_name("N")
+        ->check(whole_number());
+    add_machine_flags(c, &o->machine, true);
+    c->add_option("--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
+    c->add_flag("--json", o->json, "print the summary as one JSON object");
+    c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");
+    c->add_option("--transcript", o->transcript_path, "write the run's transcript to FILE")->type_name("FILE");
+    return {c, [o] { return run_job(*o); }};
+}
+
+}  // namespace rovane_tool
