@@ -6,6 +6,8 @@ set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
 commands=(A _MOVE: PICKUP _MOVE:A DROPOFF DONE:0)
+tmp_err="$(mktemp)"
+trap 'rm -f "$tmp_err"' EXIT
 
 out="$("$tool" play "${commands[@]}")" || fail "load: exit $?"
 [ "$(grep -v '^place\|^aborted' <<<"$out" | awk '{print $2}' | tr '\n' ' ')" = "_MOVE:4 _PICK _MOVE:A _PICK " ] \
@@ -49,6 +51,14 @@ out="$(timeout 60 "$tool" play PICKUP)" || fail "lone pick-up: exit $?"
 # Printing and laminating steps are never written to the robot as they stand.
 out="$(timeout 60 "$tool" play PRINT:1 WAIT: LAM:0 WAITL:)" || fail "printer steps: exit $?"
 [ "$(grep -vc '^place\|^aborted' <<<"$out")" = 0 ] || fail "printer steps reached the robot: $out"
+
+# A drop into a closed tray loses the disc: the run's invariants break, naming the seed.
+set +e
+"$tool" play _MOVE:4 _PICK _MOVE:A _PICK > /dev/null 2> "$tmp_err"
+rc=$?
+set -e
+[ "$rc" = 4 ] || fail "lost disc: exit $rc"
+grep -q 'lost at A: tray closed' "$tmp_err" && grep -q 'seed 1 replays this run' "$tmp_err" || fail "lost disc: $(cat "$tmp_err")"
 
 "$tool" play --bogus A > /dev/null 2>&1 && fail "unknown flag accepted"
 "$tool" play --answer nonsense A > /dev/null 2>&1 && fail "bad --answer accepted"

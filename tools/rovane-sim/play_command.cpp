@@ -126,18 +126,9 @@ int run_play(const PlayOptions& o) {
         for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, lines)) > 0;) std::fwrite(buffer, 1, n, stdout);
         std::fclose(lines);
     }
-    static const std::pair<const char*, const char*> places[] = {
-        {"1", "1"}, {"2", "2"}, {"3", "3"}, {"4", "4"}, {"5", "5"},          {"A", "A"},     {"B", "B"},
-        {"C", "C"}, {"D", "D"}, {"G", "G"}, {"H", "H"}, {"picker", "picker"}, {"printer", "S"}, {"laminator", "E"},
-        {"lost", "lost"}};
-    for (const auto& [name, place] : places) {
-        const size_t n = robot->count_at(place);
-        if (n) std::printf("place %s %zu\n", name, n);
-    }
+    for (const std::string& line : machine.places()) std::printf("%s\n", line.c_str());
     const bool aborted = g_fJobAborted != 0;
     std::printf("aborted=%d\n", aborted ? 1 : 0);
-    const std::string conservation = robot->check_conservation();
-    if (!conservation.empty()) std::fprintf(stderr, "rovane-sim play: disc accounting: %s\n", conservation.c_str());
     if (!result.ok()) {
         std::fprintf(stderr, "rovane-sim play: the world stopped: %s\n", result.report.c_str());
         return 3;
@@ -145,6 +136,13 @@ int run_play(const PlayOptions& o) {
     if (!started) {
         std::fprintf(stderr, "rovane-sim play: the module did not start (see its log)\n");
         return 3;
+    }
+    // Every disc must be somewhere: one the commands drop where nothing holds it is lost, and a
+    // lost disc breaks the run as it would a job.
+    const std::string broken = machine.check_invariants(false);
+    if (!broken.empty()) {
+        std::fprintf(stderr, "rovane-sim play: invariants broken:\n%s", broken.c_str());
+        return 4;
     }
     return aborted ? 2 : 0;
 }
@@ -167,7 +165,8 @@ Command add_play_command(CLI::App& tool) {
         "         loads a blank disc from the current input bin into the recorder at A.\n"
         "\n"
         "Exit 0 when the queues drained without an abort, 2 when the job was aborted, 3 when the\n"
-        "world stopped (a window nobody answered, a deadlock, the time budget), 1 on a usage error.");
+        "world stopped (a window nobody answered, a deadlock, the time budget), 4 when a disc was\n"
+        "lost or the disc accounting broke (the seed that replays it is printed), 1 on a usage error.");
     c->add_option("COMMAND", o->global_cmds, "commands for the global queue, in order")->type_name("");
     c->add_option("--printer-queue", o->printer_cmds, "the commands after it go to the printer queue")
         ->type_name("COMMAND")
