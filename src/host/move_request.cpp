@@ -125,12 +125,13 @@ static void PrepareRejectTray(int nRow) {
     }
 }
 
-static void QueueRecorderMoves(QueueFunction Queue, const MoveTarget* pTarget, const char* pszTo) {
-    Queue("_MOVE:", pTarget->szPosition, 0);
+// One disc carried from one position to another, then the request is done.
+static void QueueCarry(QueueFunction Queue, const char* pszFrom, const char* pszTo, char cDoneDigit) {
+    Queue("_MOVE:", pszFrom, 0);
     Queue("PICKUP", NULL, 0);
     Queue("_MOVE:", pszTo, 0);
     Queue("DROPOFF", NULL, 0);
-    Queue("DONE:", NULL, pTarget->cDoneDigit);
+    Queue("DONE:", NULL, cDoneDigit);
 }
 
 // Queues the action's sequence; returns its log name (NULL for none) and whether it sets the
@@ -153,14 +154,14 @@ static const char* QueueAction(LONG lAction, MoveTarget* pTarget, QueueFunction 
         case MOVE_UNLOAD:
         case MOVE_UNLOAD_NO_ERROR:
             ResolveReturnBin(pTarget);
-            QueueRecorderMoves(Queue_Cmd, pTarget, pTarget->szReturnBin);
+            QueueCarry(Queue_Cmd, pTarget->szPosition, pTarget->szReturnBin, pTarget->cDoneDigit);
             *pfNoError = lAction == MOVE_UNLOAD_NO_ERROR;
             return lAction == MOVE_UNLOAD ? "Unload" : "Unload (no error)";
         case MOVE_REJECT:
         case MOVE_REJECT_NO_ERROR: {
             PrepareRejectTray(pTarget->nRow);
             char szReject[2];
-            if (ChooseRejectPosition(szReject)) QueueRecorderMoves(Either, pTarget, szReject);
+            if (ChooseRejectPosition(szReject)) QueueCarry(Either, pTarget->szPosition, szReject, pTarget->cDoneDigit);
             *pfNoError = lAction == MOVE_REJECT_NO_ERROR;
             return lAction == MOVE_REJECT ? "Reject" : "Reject (no error)";
         }
@@ -214,11 +215,7 @@ static const char* QueueAction(LONG lAction, MoveTarget* pTarget, QueueFunction 
         }
         case MOVE_PRINTER_TO_OUTPUT: {
             const char szOutput[2] = {g_bOutputPosition, '\0'};
-            Queue_Cmd("_MOVE:", szPrinter, 0);
-            Queue_Cmd("PICKUP", NULL, 0);
-            Queue_Cmd("_MOVE:", szOutput, 0);
-            Queue_Cmd("DROPOFF", NULL, 0);
-            Queue_Cmd("DONE:", NULL, pTarget->cDoneDigit);
+            QueueCarry(Queue_Cmd, szPrinter, szOutput, pTarget->cDoneDigit);
             return NULL;
         }
         case MOVE_INPUT_TO_PRINTER:
