@@ -14,4 +14,11 @@ fi
 for name in $(sed -n '/^EXPORTS/,$p' "$root/src/host/rovane.def" | grep -v '^EXPORTS' | grep -v '^;' | awk '{print $1}'); do
   grep -qw "$name" <<<"$exports" || { echo "$dll: export $name missing"; exit 1; }
 done
+# Resources: the version information and, from the one resource source, the string table and
+# the dialogs (their texts are stored as UTF-16).
+texts="$(strings -el "$dll")"
+for text in "2.3.3 (for Fenwit)" "Optical Disc Duplicator" "Duplicator Options/Services" "Select a Printer..." \
+            "Invalid Drive String.  Reboot and try again"; do
+  grep -qF "$text" <<<"$texts" || { echo "$dll: resource text \"$text\" missing"; exit 1; }
+done
 echo "$dll: $format, exports: $(grep -cE '^\s*\[ *[0-9]+\]' <<<"$exports" || true)"

@@ -4,6 +4,10 @@
 #ifndef ROVANE_RESOURCE_H
 #define ROVANE_RESOURCE_H
 
+// The module's version, as the log, the About box and the DLL's version information show it.
+#define ROVANE_VERSION_TEXT "2.3.3 (for Fenwit)"
+#define ROVANE_VERSION_NUMBERS 2, 3, 3, 0
+
 // ---------------------------------------------------------------------------------------------
 // String table (texts in strings.inc).
 #define IDS_RECORDER_ROW 101             // "Recorder at Host:%d ID:%d   " + vendor/model

@@ -6,8 +6,7 @@
 
 #include <windows.h>
 
-// The module's version, as the log and the About box show it.
-#define ROVANE_VERSION_TEXT "2.3.3 (for Fenwit)"
+#include "resources/resource.h"  // ROVANE_VERSION_TEXT
 
 #define MAX_HOST_TITLE 255
 #define MAX_MODULE_PATH 245
