@@ -89,7 +89,8 @@ TEST(Startup, RecorderListRefusalsAndLimits) {
     m.world.op().on_message_box("").answer(IDOK);
     m.world.op().on_dialog(IDD_CHOOSE_FOUR_DRIVES).click(IDC_DRIVES_CANCEL);
     InitResult empty, no_line_feed, embedded, twenty, dvd_r;
-    int embedded_rows = 0, twenty_rows = 0;
+    int embedded_rows = 0, twenty_rows = 0, overflow_rows = 0;
+    std::string overflow_name;
     sim_test::run_host(m, [&] {
         const std::string nothing;
         empty = init(m, "VeltoDVD", &nothing);
@@ -110,6 +111,11 @@ TEST(Startup, RecorderListRefusalsAndLimits) {
         twenty = init(m, "VeltoDVD", &lines);
         twenty_rows = g_wRecorderRows;
 
+        const std::string overflow = "99999999999999999999,0,4,0,E,X\r\n2,0,4,1,F,Y, with a comma\r\n";
+        init(m, "VeltoDVD", &overflow);
+        overflow_rows = g_wRecorderRows;
+        overflow_name = g_Recorders[0].szName;
+
         dvd_r = init(m);  // the world's own list: two of its drives are DVD-R drives
     });
     const std::vector<std::string> shown = boxes(m);
@@ -128,6 +134,9 @@ TEST(Startup, RecorderListRefusalsAndLimits) {
 
     EXPECT_EQ(embedded_rows, 3) << "the line behind the embedded NUL is read";
     EXPECT_EQ(twenty_rows, 17) << "the table holds 17 recorders; the rest are ignored";
+    EXPECT_EQ(overflow_rows, 1) << "a unit number beyond 32 bits makes its line unreadable, not another number";
+    EXPECT_TRUE(logged(m, "ERROR: Unit 0, not a recorder line: \"99999999999999999999,0,4,0,E,X\r\""));
+    EXPECT_EQ(overflow_name, "Y, with a comma") << "the name runs to the carriage return";
     EXPECT_EQ(embedded.result, 0) << "three of the four stored drives: the four-drive dialog, cancelled";
     EXPECT_EQ(twenty.result, 4) << "the first four rows are the stored drives";
 

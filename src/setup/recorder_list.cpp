@@ -3,7 +3,10 @@
 // a last line without its line feed makes the module look once more past that NUL.
 #include "setup/recorder_list.h"
 
+#include <errno.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "foundation/debug_log.h"
@@ -32,19 +35,40 @@ static size_t ExtendPastNul(const char* pszList, size_t cchCopied) {
     return cch;
 }
 
-// One line: 1 with the fields read, 0 when the line does not hold six fields.
+// One decimal field and the comma after it, as "%d," reads it (leading blanks skipped, a sign
+// allowed). A number beyond the 32-bit range makes the line unreadable rather than wrapping.
+static int ReadNumberField(const char** ppsz, LONG* plValue) {
+    const char* psz = *ppsz;
+    while (*psz == ' ' || *psz == '\t') ++psz;
+    char* pszEnd = NULL;
+    errno = 0;
+    const long lValue = strtol(psz, &pszEnd, 10);
+    if (pszEnd == psz || errno == ERANGE || lValue < INT_MIN || lValue > INT_MAX || *pszEnd != ',') return 0;
+    *plValue = (LONG)lValue;
+    *ppsz = pszEnd + 1;
+    return 1;
+}
+
+// One line: "unit,spare,host,target,letter,name". 1 with the fields read, 0 when the line does
+// not hold them. The name runs to the carriage return (a line without one runs on into the next
+// line); it is bounded here and cut to the table's field when the row is added.
 static int ParseRecorderLine(const char* pszLine, LONG* plUnit, LONG* plSpare, LONG* plHost, LONG* plTarget,
                              char* pcLetter, char* pszName) {
-    int nUnit = 0, nSpare = 0, nHost = 0, nTarget = 0;
+    const char* psz = pszLine;
     pszName[0] = '\0';
-    // The name runs to the carriage return (a line without one runs on into the next line); it is
-    // bounded here and cut to the table's field when the row is added.
-    const int nFields = sscanf(pszLine, "%d,%d,%d,%d,%c,%255[^\r]", &nUnit, &nSpare, &nHost, &nTarget, pcLetter, pszName);
-    if (nFields < 5) return 0;
-    *plUnit = nUnit;
-    *plSpare = nSpare;
-    *plHost = nHost;
-    *plTarget = nTarget;
+    if (!ReadNumberField(&psz, plUnit) || !ReadNumberField(&psz, plSpare) || !ReadNumberField(&psz, plHost) ||
+        !ReadNumberField(&psz, plTarget))
+        return 0;
+    if (*psz == '\0') return 0;
+    *pcLetter = *psz++;
+    if (*psz != ',') return 0;
+    ++psz;
+    size_t cch = 0;
+    while (psz[cch] != '\0' && psz[cch] != '\r' && cch < RECORDER_LINE_NAME_SIZE - 1) {
+        pszName[cch] = psz[cch];
+        ++cch;
+    }
+    pszName[cch] = '\0';
     return 1;
 }
 
