@@ -281,3 +281,42 @@ TEST(Job, SilentLaminatorNotInUseOffersThreeBins) {
 }
 
 }  // namespace
+
+namespace {
+
+// The printer moves as the queue receives them: a "Tessik 6" takes its tray in with "_PTI" (and
+// the log says so), any other printer with "_TRAYIN"; 410 opens the recorder's tray first.
+TEST(Job, PrinterMovesQueueTheirSequencesWithThePrinterTrayStep) {
+    sim::Autoloader m(sim_test::autoloader());
+    sim_test::answer_printer_choice(m);
+    std::vector<std::vector<std::string>> queued;
+    sim_test::run_host(m, [&] {
+        init(m);
+        Rovane_JobBeginsOrEnds(0, 3, ROVANE_JOB_BEGIN);
+        g_fSendQueueRunning = 1;  // the requests only fill the queue here
+        g_szPosition[0].bReturnBin = '3';
+        const struct {
+            const char* printer;
+            LONG action;
+        } requests[] = {{"Tessik 6 Disc", 400}, {"Pellan IV", 400}, {"Tessik 6 Disc", 410}, {"Pellan IV", 1000}};
+        for (const auto& r : requests) {
+            std::snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", r.printer);
+            Rovane_PostMoveDisc(1, r.action, 0, 0);
+            queued.emplace_back();
+            for (BYTE i = 0; i < g_bCmdIndex; ++i) queued.back().push_back(g_szGlobalQueue[i]);
+            g_bCmdIndex = 0;
+        }
+        g_fSendQueueRunning = 0;
+        Rovane_JobBeginsOrEnds(0, 3, ROVANE_JOB_ABORT);
+    });
+    using Q = std::vector<std::string>;
+    ASSERT_EQ(queued.size(), 4u);
+    EXPECT_EQ(queued[0], Q({"_MOVE:A", "PICKUP", "_TRAYOUT", "_MOVE:S", "DROPOFF", "_PTI", "DONE:0"}));
+    EXPECT_EQ(queued[1], Q({"_MOVE:A", "PICKUP", "_TRAYOUT", "_MOVE:S", "DROPOFF", "_TRAYIN", "DONE:0"}));
+    EXPECT_EQ(queued[2], Q({"A", "_TRAYOUT", "_MOVE:S", "PICKUP", "_PTI", "_MOVE:A", "DROPOFF", "DONE:0"}));
+    EXPECT_EQ(queued[3], Q({"_MOVE:", "PICKUP", "_TRAYOUT", "_MOVE:S", "DROPOFF", "_TRAYIN", "DONE:0"}));
+    EXPECT_EQ(count(m.log_texts(), "Queueing z6 Move Printer tray and wait"), 2);
+    EXPECT_EQ(g_bOutputPosition, '3') << "the recorder's return bin is where the printed disc goes";
+}
+
+}  // namespace

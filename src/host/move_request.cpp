@@ -134,6 +134,18 @@ static void QueueCarry(QueueFunction Queue, const char* pszFrom, const char* psz
     Queue("DONE:", NULL, cDoneDigit);
 }
 
+// One disc carried onto the printer's tray (from pszFrom, NULL: the input bin in use), the tray
+// taken in again, then the request is done.
+static void QueueToPrinter(const char* pszFrom, const char* pszPrinter, char cDoneDigit) {
+    Queue_Cmd("_MOVE:", pszFrom, 0);
+    Queue_Cmd("PICKUP", NULL, 0);
+    Queue_Cmd("_TRAYOUT", NULL, 0);
+    Queue_Cmd("_MOVE:", pszPrinter, 0);
+    Queue_Cmd("DROPOFF", NULL, 0);
+    Queue_Cmd(TrayInStep(), NULL, 0);
+    Queue_Cmd("DONE:", NULL, cDoneDigit);
+}
+
 // Queues the action's sequence; returns its log name (NULL for none) and whether it sets the
 // no-error mode.
 static const char* QueueAction(LONG lAction, MoveTarget* pTarget, QueueFunction Either, LONG* pfNoError) {
@@ -168,13 +180,7 @@ static const char* QueueAction(LONG lAction, MoveTarget* pTarget, QueueFunction 
         case MOVE_RECORDER_TO_PRINTER:
             ResolveReturnBin(pTarget);
             g_bOutputPosition = pTarget->szReturnBin[0];
-            Queue_Cmd("_MOVE:", pTarget->szPosition, 0);
-            Queue_Cmd("PICKUP", NULL, 0);
-            Queue_Cmd("_TRAYOUT", NULL, 0);
-            Queue_Cmd("_MOVE:", szPrinter, 0);
-            Queue_Cmd("DROPOFF", NULL, 0);
-            Queue_Cmd(TrayInStep(), NULL, 0);
-            Queue_Cmd("DONE:", NULL, pTarget->cDoneDigit);
+            QueueToPrinter(pTarget->szPosition, szPrinter, pTarget->cDoneDigit);
             return "Unload";
         case MOVE_PRINTER_TO_RECORDER:
             ResolveReturnBin(pTarget);
@@ -220,13 +226,7 @@ static const char* QueueAction(LONG lAction, MoveTarget* pTarget, QueueFunction 
         }
         case MOVE_INPUT_TO_PRINTER:
         case MOVE_INPUT_TO_PRINTER_2:
-            Queue_Cmd("_MOVE:", NULL, 0);
-            Queue_Cmd("PICKUP", NULL, 0);
-            Queue_Cmd("_TRAYOUT", NULL, 0);
-            Queue_Cmd("_MOVE:", szPrinter, 0);
-            Queue_Cmd("DROPOFF", NULL, 0);
-            Queue_Cmd(TrayInStep(), NULL, 0);
-            Queue_Cmd("DONE:", NULL, pTarget->cDoneDigit);
+            QueueToPrinter(NULL, szPrinter, pTarget->cDoneDigit);
             return NULL;
         default:
             // Not an action of the module: nothing is queued, and the host's poll reports 4 once
