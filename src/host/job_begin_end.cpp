@@ -89,14 +89,6 @@ static int WaitForRobotReady(DWORD dwStart, RoboStatus* pStatus) {
     }
 }
 
-static void LoadThreeBinTables(void) {
-    EnterCriticalSection(&g_csModule);
-    g_szInputBins[0] = '4', g_szInputBins[1] = '2', g_szInputBins[2] = '5';
-    g_szOutputBins[0] = '3', g_szOutputBins[1] = '4', g_szOutputBins[2] = '2';
-    g_dwBinCount = 3;
-    LeaveCriticalSection(&g_csModule);
-}
-
 // The laminator and the bins. 0 when the laminator is in use but cannot be reached.
 static int CheckLaminatorAndBins(BOOL fConcurrentJob) {
     LamStatus lam;
@@ -128,7 +120,7 @@ static int CheckLaminatorAndBins(BOOL fConcurrentJob) {
     if (!fConcurrentJob &&
         ShowStringMessage(g_hOwnerWnd, IDS_USE_ALL_FOUR_BINS, IDS_TITLE, MB_YESNO | MB_ICONINFORMATION) == IDNO) {
         DebugLog("User selected to use only 3 bins");
-        LoadThreeBinTables();
+        LoadBinTables(TRUE);
     }
     return 1;
 }

@@ -36,6 +36,22 @@ HWND g_hPrintingDlg = NULL;
 HWND g_hLaminatingDlg = NULL;
 PrintSlot g_PrintSlots[MAX_PRINT_SLOTS];
 
+void LoadBinTables(BOOL fThreeBins) {
+    EnterCriticalSection(&g_csModule);
+    if (fThreeBins) {
+        // The laminator stands where input bin "1" would be: three bins only. The fourth
+        // letters stay as they are, unused.
+        memcpy(g_szInputBins, "425", 3);
+        memcpy(g_szOutputBins, "342", 3);
+        g_dwBinCount = 3;
+    } else {
+        memcpy(g_szInputBins, "4251", 4);
+        memcpy(g_szOutputBins, "3425", 4);
+        g_dwBinCount = 4;
+    }
+    LeaveCriticalSection(&g_csModule);
+}
+
 void InitGlobals(void) {
     DebugLog("Init variables");
     EnterCriticalSection(&g_csModule);
@@ -56,17 +72,7 @@ void InitGlobals(void) {
     // as a ticked box.
     g_fRecordPrint = (int)GetPrivateProfileIntA(SETTINGS_SECTION, KEY_RECORD_PRINT, 1, g_szSettingsPath) > 0;
     g_fMinimizePrintDlg = (int)GetPrivateProfileIntA(SETTINGS_SECTION, KEY_MINIMIZE_PRINTDLG, 1, g_szSettingsPath) > 0;
-    if (g_fLaminator) {
-        // The laminator stands where input bin "1" would be: three bins only. The fourth
-        // letters stay as they are, unused.
-        memcpy(g_szInputBins, "425", 3);
-        memcpy(g_szOutputBins, "342", 3);
-        g_dwBinCount = 3;
-    } else {
-        memcpy(g_szInputBins, "4251", 4);
-        memcpy(g_szOutputBins, "3425", 4);
-        g_dwBinCount = 4;
-    }
+    LoadBinTables(g_fLaminator);
     g_fLaminateOnly = 0;
     LeaveCriticalSection(&g_csModule);
 }

@@ -42,6 +42,9 @@ extern HWND g_hPrintingDlg;
 extern HWND g_hLaminatingDlg;
 extern PrintSlot g_PrintSlots[MAX_PRINT_SLOTS];
 
+// The bin tables: three bins ("425" / "342") where the laminator stands on the place of input
+// bin "1", else four ("4251" / "3425"). Takes the module lock.
+void LoadBinTables(BOOL fThreeBins);
 // Resets the job state at a job begin (and for the multiple-disc test).
 void InitGlobals(void);
 

@@ -191,15 +191,18 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
     c->add_option("--name", f->names, "the host lists its recorders under this model name (repeatable, one per position)")
         ->type_name("TEXT")
         ->allow_extra_args(false);
-    if (!with_faults) return;
-    c->add_option("--mispick", f->mispick, "probability that a pick where a disc is fails (robot error F)")
+    if (with_faults) add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
+}
+
+void add_fault_flags(CLI::App* c, double* mispick, std::vector<std::string>* empty_bins, uint64_t* tray_fail) {
+    c->add_option("--mispick", *mispick, "probability that a pick where a disc is fails (robot error F)")
         ->type_name("P")
         ->check(probability());
-    c->add_option("--empty-bin", f->empty_bins, "that input bin starts empty (repeatable)")
+    c->add_option("--empty-bin", *empty_bins, "that input bin starts empty (repeatable)")
         ->type_name("4|2|5|1")
         ->allow_extra_args(false)
         ->check(input_bin());
-    c->add_option("--tray-fail", f->tray_fail, "every recorder tray call fails N times before it works")
+    c->add_option("--tray-fail", *tray_fail, "every recorder tray call fails N times before it works")
         ->type_name("N")
         ->check(whole_number(0, 1000));
 }

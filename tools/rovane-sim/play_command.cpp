@@ -172,16 +172,7 @@ Command add_play_command(CLI::App& tool) {
         ->type_name("COMMAND")
         ->expected(0, CLI::detail::expected_max_vector_size);
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
-    c->add_option("--mispick", o->mispick, "probability that a pick where a disc is fails (robot error F)")
-        ->type_name("P")
-        ->check(probability());
-    c->add_option("--empty-bin", o->empty_bins, "that input bin starts empty (repeatable)")
-        ->type_name("4|2|5|1")
-        ->allow_extra_args(false)
-        ->check(input_bin());
-    c->add_option("--tray-fail", o->tray_fail, "every recorder tray call fails N times before it works")
-        ->type_name("N")
-        ->check(whole_number(0, 1000));
+    add_fault_flags(c, &o->mispick, &o->empty_bins, &o->tray_fail);
     c->add_option("--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
     c->add_option("--repeat", o->repeat,
                   "play the commands N times over (default 1), the send thread starting anew each time, as the "

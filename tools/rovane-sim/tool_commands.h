@@ -92,6 +92,8 @@ struct MachineFlags {
 };
 // Adds the flags to a command; `with_faults` adds --mispick, --empty-bin and --tray-fail.
 void add_machine_flags(CLI::App* command, MachineFlags* flags, bool with_faults);
+// --mispick, --empty-bin and --tray-fail alone.
+void add_fault_flags(CLI::App* command, double* mispick, std::vector<std::string>* empty_bins, uint64_t* tray_fail);
 // The machine the flags describe.
 sim::AutoloaderConfig machine_config(const MachineFlags& flags, uint64_t seed);
 // What is set on the machine's devices once they exist (laminator faults, failing tray calls).
