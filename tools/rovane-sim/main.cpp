@@ -5,10 +5,12 @@
 //   rovane-sim status [--seed N] [flags]
 //   rovane-sim host   SCRIPT [flags]
 //   rovane-sim play   [flags] COMMAND...
+//   rovane-sim serve  --pty PATH [--share DIR] [flags]       the robot, in real time, on a terminal
 //   rovane-sim COMMAND --help                               the flags of a command
 //
 // Each command builds one world in this process, runs it on the virtual clock and prints what
-// happened. The same seed and flags always print the same output.
+// happened. The same seed and flags always print the same output; serve alone runs its world in
+// real time, for a program outside it, and prints what that program made it do.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
 
     std::vector<rovane_tool::Command> commands = {
         rovane_tool::add_run_command(tool),    rovane_tool::add_demo_command(tool), rovane_tool::add_status_command(tool),
-        rovane_tool::add_host_command(tool),   rovane_tool::add_play_command(tool),
+        rovane_tool::add_host_command(tool),   rovane_tool::add_play_command(tool), rovane_tool::add_serve_command(tool),
     };
     for (CLI::App* command : tool.get_subcommands({}))
         for (CLI::Option* option : command->get_options())

@@ -1,0 +1,481 @@
+// rovane-sim serve: the virtual autoloader in real time on a pseudo-terminal.
+//
+// The machine is the one `host` builds (the robot on its serial port, the host engine's recorders
+// at A, B, C, D, the printer and the laminator the flags ask for), but no module is loaded in the
+// world: the program at the other end of the pseudo-terminal is the module. One simulated thread,
+// "line", carries the bytes between the pseudo-terminal and the world's serial port and keeps the
+// virtual clock level with the wall clock, so that a move that takes 2.5 s in the world takes
+// 2.5 s for the program on the other end.
+//
+// With a shared folder the host engine's stand-in libraries on the Windows side learn the
+// recorders from it (recorders.txt, units.txt) and ask for tray movements through it (trays.txt,
+// one "UNIT open" or "UNIT close" line per accepted call), which the line thread carries out on
+// the world's recorders as the lines appear.
+#include <CLI/CLI.hpp>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness/autoloader.h"
+#include "kernel/transcript.h"
+#include "tool_commands.h"
+#include "win32/serial.h"
+
+namespace rovane_tool {
+
+namespace {
+
+const char* const kServeHelp =
+    "Runs the virtual autoloader in real time on a pseudo-terminal: PATH becomes a symbolic link\n"
+    "to the terminal's device, and a program that opens a serial port there talks to the\n"
+    "simulated robot (under Wine: map COM1 to PATH). The machine is the one 'host' uses, with\n"
+    "the same flags; no module runs in the world, the program on the terminal is the module.\n"
+    "The world's clock keeps pace with the wall clock: the robot's moves take their real time.\n"
+    "\n"
+    "With --share DIR the recording engine's stand-in libraries and serve share that folder:\n"
+    "serve writes recorders.txt (the host's recorder list) and units.txt (one line per\n"
+    "recorder: UNIT LETTER POSITION SERIAL, then 'end'), empties trays.txt and follows it,\n"
+    "moving a recorder's tray for each line 'UNIT open' or 'UNIT close' appended to it.\n"
+    "\n"
+    "Prints, as they happen:\n"
+    "    <ms> <command>                 each robot command but the status query _SI\n"
+    "    <ms> tray UNIT open|close      each tray line carried out\n"
+    "    <ms> tray UNIT refused: WHY    a tray line that could not be\n"
+    "and at the end (SIGTERM, SIGINT, SIGHUP or --seconds) 'place NAME COUNT' for every place\n"
+    "that holds discs.\n"
+    "\n"
+    "Exit 0 when every disc is accounted for; 1 on a usage error or when PATH exists and is\n"
+    "not a symbolic link; 3 when the terminal or the world failed; 4 when a disc was lost or\n"
+    "duplicated (the broken invariants on standard error).";
+
+struct ServeOptions {
+    std::string pty_path;
+    std::string share;     // "" = no shared folder
+    uint64_t seconds = 0;  // 0 = until a signal
+    uint64_t seed = 1;
+    MachineFlags machine;
+};
+
+// Set by SIGTERM, SIGINT and SIGHUP; the line thread ends its loop when it sees it.
+volatile sig_atomic_t g_stop = 0;
+extern "C" void on_stop_signal(int) { g_stop = 1; }
+
+std::string errno_text() { return std::strerror(errno); }
+
+// The pseudo-terminal: its master side for serve, its slave side for the client, reached through
+// a symbolic link. serve keeps a slave descriptor of its own open for as long as it runs, so that
+// a client closing and reopening the port never hangs the master up.
+class Pty {
+public:
+    ~Pty() {
+        if (linked_) {
+            // Only the link this run made: another serve may have replaced it meanwhile.
+            char target[256] = {};
+            const ssize_t n = readlink(link_.c_str(), target, sizeof target - 1);
+            if (n > 0 && slave_name_ == std::string(target, static_cast<size_t>(n))) unlink(link_.c_str());
+        }
+        if (slave_ >= 0) close(slave_);
+        if (master_ >= 0) close(master_);
+    }
+
+    bool open(std::string* error) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            *error = "cannot create a pseudo-terminal: " + errno_text();
+            return false;
+        }
+        const char* name = ptsname(master_);
+        if (!name) {
+            *error = "cannot name the pseudo-terminal: " + errno_text();
+            return false;
+        }
+        slave_name_ = name;
+        slave_ = ::open(name, O_RDWR | O_NOCTTY);
+        if (slave_ < 0) {
+            *error = "cannot open " + slave_name_ + ": " + errno_text();
+            return false;
+        }
+        termios raw{};
+        if (tcgetattr(slave_, &raw) != 0) {
+            *error = "cannot read the terminal settings of " + slave_name_ + ": " + errno_text();
+            return false;
+        }
+        cfmakeraw(&raw);
+        if (tcsetattr(slave_, TCSANOW, &raw) != 0) {
+            *error = "cannot put " + slave_name_ + " in raw mode: " + errno_text();
+            return false;
+        }
+        const int flags = fcntl(master_, F_GETFL);
+        if (flags < 0 || fcntl(master_, F_SETFL, flags | O_NONBLOCK) != 0) {
+            *error = "cannot make the pseudo-terminal non-blocking: " + errno_text();
+            return false;
+        }
+        return true;
+    }
+
+    // Makes `path` a symbolic link to the slave device, replacing a link that is there.
+    bool link(const std::string& path, std::string* error) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                *error = path + " exists and is not a symbolic link";
+                return false;
+            }
+            if (unlink(path.c_str()) != 0) {
+                *error = "cannot remove the old link " + path + ": " + errno_text();
+                return false;
+            }
+        }
+        if (symlink(slave_name_.c_str(), path.c_str()) != 0) {
+            *error = "cannot make " + path + " a link to " + slave_name_ + ": " + errno_text();
+            return false;
+        }
+        link_ = path;
+        linked_ = true;
+        return true;
+    }
+
+    const std::string& slave_name() const { return slave_name_; }
+
+    // What the client has written, without waiting (empty when nothing came).
+    std::string take_input() {
+        std::string out;
+        char buffer[512];
+        for (;;) {
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n > 0) {
+                out.append(buffer, static_cast<size_t>(n));
+                if (out.size() >= 4096) break;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            break;  // EAGAIN: nothing more now
+        }
+        return out;
+    }
+
+    // Hands the robot's bytes to the client. What the terminal cannot take now waits for the next
+    // call; beyond a serial driver's receive buffer (4096 bytes) bytes are lost, as on a port
+    // nobody reads.
+    void send(const std::string& bytes) {
+        const size_t room = kBuffer > pending_.size() ? kBuffer - pending_.size() : 0;
+        pending_.append(bytes, 0, std::min(room, bytes.size()));
+        while (!pending_.empty()) {
+            const ssize_t n = write(master_, pending_.data(), pending_.size());
+            if (n > 0) {
+                pending_.erase(0, static_cast<size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            break;  // EAGAIN: the terminal is full for now
+        }
+    }
+
+private:
+    static constexpr size_t kBuffer = 4096;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slave_name_;
+    std::string link_;
+    bool linked_ = false;
+    std::string pending_;
+};
+
+// Writes a whole file under a temporary name, then renames it into place, so that a reader sees
+// either no file or all of it.
+bool write_file_whole(const std::string& path, const std::string& text, std::string* error) {
+    const std::string temporary = path + ".tmp";
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
+        *error = "cannot write " + temporary + ": " + errno_text();
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (std::fclose(f) != 0 || !written) {
+        *error = "cannot write " + temporary + ": " + errno_text();
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        *error = "cannot rename " + temporary + " to " + path + ": " + errno_text();
+        return false;
+    }
+    return true;
+}
+
+// units.txt: "UNIT LETTER POSITION SERIAL" per recorder (its GET CONFIGURATION serial, "-"
+// without one), positions A, B, C, D in wiring order, then "end".
+std::string units_text(const sim::Autoloader& machine) {
+    std::string text;
+    for (size_t i = 0; i < machine.drives.size(); ++i) {
+        const sim::RecorderConfig& c = machine.drives[i]->config();
+        text += std::to_string(c.unit) + " " + std::string(1, c.letter) + " " + std::string(1, static_cast<char>('A' + i)) +
+                " " + (c.sdk_serial && !c.sdk_serial->empty() ? *c.sdk_serial : std::string("-")) + "\n";
+    }
+    return text + "end\n";
+}
+
+// Follows trays.txt from its start: the complete lines (ending in LF) appended since the last
+// look. A file that shrank or was replaced is followed again from its start.
+class TrayFile {
+public:
+    explicit TrayFile(std::string path) : path_(std::move(path)) {}
+    ~TrayFile() {
+        if (fd_ >= 0) close(fd_);
+    }
+
+    std::vector<std::string> new_lines() {
+        std::vector<std::string> lines;
+        struct stat now {};
+        if (stat(path_.c_str(), &now) != 0) return lines;  // gone for now: wait for it
+        if (fd_ < 0 || now.st_ino != inode_ || now.st_dev != device_) {
+            if (fd_ >= 0) close(fd_);
+            fd_ = ::open(path_.c_str(), O_RDONLY);
+            if (fd_ < 0) return lines;
+            inode_ = now.st_ino;
+            device_ = now.st_dev;
+            offset_ = 0;
+            partial_.clear();
+        }
+        if (now.st_size < offset_) {
+            offset_ = 0;
+            partial_.clear();
+        }
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = pread(fd_, buffer, sizeof buffer, offset_);
+            if (n <= 0) break;
+            offset_ += n;
+            partial_.append(buffer, static_cast<size_t>(n));
+        }
+        size_t at = 0;
+        for (size_t end; (end = partial_.find('\n', at)) != std::string::npos; at = end + 1)
+            lines.push_back(partial_.substr(at, end - at));
+        partial_.erase(0, at);
+        return lines;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    ino_t inode_ = 0;
+    dev_t device_ = 0;
+    off_t offset_ = 0;
+    std::string partial_;
+};
+
+// Carries out one line of trays.txt on the world's recorders; returns what serve prints for it
+// (without the time).
+std::string act_on_tray_line(sim::Autoloader& machine, std::string line) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> words;
+    for (size_t at = 0; at < line.size();) {
+        const size_t start = line.find_first_not_of(" \t", at);
+        if (start == std::string::npos) break;
+        const size_t end = std::min(line.find_first_of(" \t", start), line.size());
+        words.push_back(line.substr(start, end - start));
+        at = end;
+    }
+    if (words.size() != 2 || (words[1] != "open" && words[1] != "close"))
+        return "tray \"" + sim::Transcript::escape(line) + "\" refused: not \"UNIT open\" or \"UNIT close\"";
+    const std::string& unit_text = words[0];
+    char* end = nullptr;
+    errno = 0;
+    const long unit = std::strtol(unit_text.c_str(), &end, 10);
+    if (*end || errno || unit < 0 || unit > 0x7FFFFFFF)
+        return "tray " + sim::Transcript::escape(unit_text) + " refused: not a unit number";
+    const std::shared_ptr<sim::RecorderDevice> recorder = machine.engine->recorder(static_cast<LONG>(unit));
+    if (!recorder) return "tray " + unit_text + " refused: no such unit";
+    const bool open = words[1] == "open";
+    const std::string how = recorder->move_tray(open);
+    machine.world.kernel().record("recorder", "trays.txt: unit " + unit_text + " " + words[1] + ": " + how);
+    return "tray " + unit_text + " " + words[1];
+}
+
+void print_line(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+int run_serve(const ServeOptions& o) {
+    const char* const name = "rovane-sim serve";
+    const sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+
+    // A path that is something else than a link is refused before anything is made.
+    struct stat st {};
+    if (lstat(o.pty_path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "%s: %s exists and is not a symbolic link; not replacing it\n", name, o.pty_path.c_str());
+        return 1;
+    }
+    if (!o.share.empty()) {
+        if (stat(o.share.c_str(), &st) != 0 && mkdir(o.share.c_str(), 0777) != 0) {
+            std::fprintf(stderr, "%s: cannot create the shared folder %s: %s\n", name, o.share.c_str(), errno_text().c_str());
+            return 1;
+        }
+        if (stat(o.share.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            std::fprintf(stderr, "%s: %s is not a folder\n", name, o.share.c_str());
+            return 1;
+        }
+    }
+
+    sim::Autoloader machine(cfg);
+    apply_machine_faults(o.machine, machine);
+
+    std::string error;
+    if (!o.share.empty()) {
+        const std::string dir = o.share + "/";
+        FILE* trays = std::fopen((dir + "trays.txt").c_str(), "wb");
+        if (!trays) {
+            std::fprintf(stderr, "%s: cannot create %strays.txt: %s\n", name, dir.c_str(), errno_text().c_str());
+            return 1;
+        }
+        std::fclose(trays);
+        if (!write_file_whole(dir + "recorders.txt", machine.recorder_list(), &error) ||
+            !write_file_whole(dir + "units.txt", units_text(machine), &error)) {
+            std::fprintf(stderr, "%s: %s\n", name, error.c_str());
+            return 1;
+        }
+    }
+
+    Pty pty;
+    if (!pty.open(&error)) {
+        std::fprintf(stderr, "%s: %s\n", name, error.c_str());
+        return 3;
+    }
+    if (!pty.link(o.pty_path, &error)) {
+        std::fprintf(stderr, "%s: %s\n", name, error.c_str());
+        return 1;
+    }
+
+    struct sigaction stop {};
+    stop.sa_handler = on_stop_signal;
+    sigemptyset(&stop.sa_mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::fprintf(stderr, "%s: the robot on %s -> %s; %s; seed %llu\n", name, o.pty_path.c_str(), pty.slave_name().c_str(),
+                 o.share.empty() ? "no shared folder" : ("shared folder " + o.share).c_str(),
+                 static_cast<unsigned long long>(o.seed));
+
+    const int wire = machine.robot->on_received([](const sim::ReceivedCommand& c) {
+        if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") return;
+        print_line("    " + c.line() + "\n");
+    });
+
+    std::unique_ptr<TrayFile> trays;
+    if (!o.share.empty()) trays = std::make_unique<TrayFile>(o.share + "/trays.txt");
+    std::string line_failure, line_note;
+
+    machine.world.spawn("line", [&] {
+        sim::Kernel& k = machine.world.kernel();
+        const std::string port_name = "\\\\.\\" + cfg.port;
+        HANDLE port = CreateFileA(port_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (port == INVALID_HANDLE_VALUE) {
+            line_failure = "cannot open " + cfg.port + " in the world (error " + std::to_string(GetLastError()) + ")";
+            return;
+        }
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        GetCommState(port, &dcb);
+        dcb.BaudRate = machine.robot->baud_rate();
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = MAXDWORD;  // ReadFile returns at once with what has come
+        if (!SetCommState(port, &dcb) || !SetCommTimeouts(port, &timeouts)) {
+            line_failure = "cannot set up " + cfg.port + " in the world (error " + std::to_string(GetLastError()) + ")";
+            CloseHandle(port);
+            return;
+        }
+
+        const sim::Micros virtual_start = k.now();
+        const auto wall_start = std::chrono::steady_clock::now();
+        // The world's time budget ends a run with a report: serve stops a minute before it.
+        const sim::Micros last = k.config().budget - sim::kMinute;
+        while (!g_stop) {
+            const sim::Micros served = k.now() - virtual_start;
+            if (o.seconds && served >= o.seconds * sim::kSecond) break;
+            if (k.now() >= last) {
+                line_note = "the world's time budget is used up";
+                break;
+            }
+
+            const std::string in = pty.take_input();
+            if (!in.empty()) {
+                DWORD written = 0;
+                WriteFile(port, in.data(), static_cast<DWORD>(in.size()), &written, nullptr);
+            }
+            char out[512];
+            DWORD got = 0;
+            if (!ReadFile(port, out, sizeof out, &got, nullptr)) got = 0;
+            pty.send(std::string(out, got));  // also what the terminal could not take before
+            if (trays)
+                for (const std::string& t : trays->new_lines())
+                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + act_on_tray_line(machine, t) + "\n");
+
+            Sleep(2);
+            // Keep pace: virtual time ahead of the wall clock waits for it.
+            const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                                     wall_start).count();
+            const sim::Micros ahead_of = k.now() - virtual_start;
+            if (wall >= 0 && ahead_of > static_cast<sim::Micros>(wall)) {
+                const sim::Micros wait = ahead_of - static_cast<sim::Micros>(wall);
+                timespec ts{static_cast<time_t>(wait / sim::kSecond), static_cast<long>(wait % sim::kSecond) * 1000};
+                nanosleep(&ts, nullptr);  // a signal cuts it short; the loop then ends
+            }
+        }
+        CloseHandle(port);
+    });
+    const sim::RunResult result = machine.world.run();
+    machine.robot->remove_received_listener(wire);
+
+    if (!line_note.empty()) std::fprintf(stderr, "%s: %s\n", name, line_note.c_str());
+    if (!line_failure.empty() || !result.ok()) {
+        std::fprintf(stderr, "%s: the world stopped: %s\n", name,
+                     line_failure.empty() ? result.report.c_str() : line_failure.c_str());
+        return 3;
+    }
+    for (const std::string& p : machine.places()) std::printf("%s\n", p.c_str());
+    std::fflush(stdout);
+    const std::string broken = machine.check_invariants(false);
+    if (!broken.empty()) {
+        std::fprintf(stderr, "%s: invariants broken:\n%s", name, broken.c_str());
+        return 4;
+    }
+    return 0;
+}
+
+}  // namespace
+
+Command add_serve_command(CLI::App& tool) {
+    auto o = std::make_shared<ServeOptions>();
+    CLI::App* c = tool.add_subcommand("serve", "Runs the virtual autoloader in real time on a pseudo-terminal.");
+    c->footer(kServeHelp);
+    c->add_option("--pty", o->pty_path, "the symbolic link to the pseudo-terminal the robot answers on")
+        ->required()
+        ->type_name("PATH");
+    c->add_option("--share", o->share, "the folder shared with the recording engine's stand-in libraries (default none)")
+        ->type_name("DIR");
+    c->add_option("--seconds", o->seconds, "end after N seconds (default: at SIGTERM or SIGINT)")
+        ->type_name("N")
+        ->check(whole_number(1, 47 * 3600));
+    c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
+    add_machine_flags(c, &o->machine, false);
+    return {c, [o] { return run_serve(*o); }};
+}
+
+}  // namespace rovane_tool
