@@ -1,0 +1,709 @@
+/*
+ * The operator: a thread that looks every 50 ms for the windows of this process that the module
+ * shows (message boxes and its own dialogs, both of the dialog class "#32770") and answers them by
+ * the script's rules, as the simulated operator does with the same rules:
+ *
+ * - A message box is answered by the first "answer" rule whose pattern its text contains (a
+ *   "once" rule answers one box); a box without a rule whose only button is OK is closed with OK.
+ * - A dialog of the module is recognised by its template in the module's resources (every
+ *   addressed control of the template is there). The "dialog" rules for its template are used in
+ *   script order, each for one showing; when the dialog's texts change (an action of ours or of
+ *   the module), it is looked at again and may take the next rule, as the simulated operator does.
+ * - Every answer comes after 1.5 s of thought; dialog actions follow each other 100 ms apart.
+ * - A window still open 120 s after it appeared or was last answered, with no answer on its way,
+ *   ends the program with exit code 3; so does a rule that cannot be carried out.
+ *
+ * What was shown and answered is kept as event lines, printed under the next call's line.
+ */
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "host.h"
+
+#define POLL_MS 50
+#define THINK_MS 1500
+#define ACTION_GAP_MS 100
+#define UNANSWERED_LIMIT_MS 120000ULL
+#define MESSAGE_TIMEOUT_MS 2000 /* an action's message */
+#define LOOK_TIMEOUT_MS 200     /* a look at a list's choice */
+#define MAX_WATCHED 64
+#define TEXT_MAX 4096
+
+/* The message box's text control: 0xFFFF as on Windows and in today's Wine; 100 in older Wine. */
+#define MSGBOX_TEXT_ID 0xFFFF
+#define MSGBOX_TEXT_ID_OLD 100
+#define ID_TRYAGAIN 10
+#define ID_CONTINUE 11
+
+/* ---------------------------------------------------------------------------------------------
+ * Small helpers
+ */
+
+/* The window's text as the module set it, without sending the window a message. */
+static size_t WindowText(HWND hWnd, char* pszText, size_t cchText) {
+    WCHAR wsz[TEXT_MAX];
+    char sz[3 * TEXT_MAX];
+    const int cwch = InternalGetWindowText(hWnd, wsz, TEXT_MAX);
+    int cch = cwch > 0 ? WideCharToMultiByte(CP_ACP, 0, wsz, cwch, sz, (int)sizeof sz, NULL, NULL) : 0;
+    if (cch < 0) cch = 0;
+    if ((size_t)cch >= cchText) cch = (int)cchText - 1;
+    memcpy(pszText, sz, (size_t)cch);
+    pszText[cch] = '\0';
+    return (size_t)cch;
+}
+
+/* "IDOK", "IDRETRY", ... or the number. */
+static const char* ButtonName(int nId, char* pszBuffer) {
+    static const char* const kNames[] = {NULL,       "IDOK", "IDCANCEL", "IDABORT",   "IDRETRY",   "IDIGNORE",
+                                         "IDYES",    "IDNO", NULL,       NULL,        "IDTRYAGAIN", "IDCONTINUE"};
+    if (nId > 0 && nId < (int)(sizeof kNames / sizeof kNames[0]) && kNames[nId] != NULL) return kNames[nId];
+    sprintf(pszBuffer, "%d", nId);
+    return pszBuffer;
+}
+
+/* A message the window's thread answers within uTimeoutMs; *pfAnswered says whether it did. */
+static LRESULT SendWithin(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, UINT uTimeoutMs, int* pfAnswered) {
+    DWORD_PTR dwResult = 0;
+    const LRESULT lOk =
+        SendMessageTimeoutA(hWnd, uMsg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, uTimeoutMs, &dwResult);
+    if (pfAnswered != NULL) *pfAnswered = lOk != 0;
+    return (LRESULT)dwResult;
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * Rules and events (shared with the script's thread)
+ */
+
+typedef struct AnswerRule {
+    Text pattern;
+    int nButton;
+    int nUsesLeft; /* -1: every box */
+} AnswerRule;
+
+typedef struct DialogRule {
+    int nDialog;
+    DialogAction* pActions;
+    int cActions;
+    int nUsesLeft;
+} DialogRule;
+
+static CRITICAL_SECTION g_csState;
+static AnswerRule* g_pAnswers;
+static int g_cAnswers;
+static DialogRule* g_pDialogRules;
+static int g_cDialogRules;
+static char* g_pEvents;
+static size_t g_cbEvents, g_cbEventsMax;
+
+void AutomationAddAnswer(const Text* pattern, int nButton, int fOnce) {
+    EnterCriticalSection(&g_csState);
+    g_pAnswers = (AnswerRule*)HostGrow(g_pAnswers, (g_cAnswers + 1) * sizeof *g_pAnswers);
+    AnswerRule* r = &g_pAnswers[g_cAnswers++];
+    r->pattern.p = CopyBytes(pattern->p, pattern->cb);
+    r->pattern.cb = pattern->cb;
+    r->nButton = nButton;
+    r->nUsesLeft = fOnce ? 1 : -1;
+    LeaveCriticalSection(&g_csState);
+}
+
+void AutomationAddDialog(int nDialog, DialogAction* pActions, int cActions) {
+    EnterCriticalSection(&g_csState);
+    g_pDialogRules = (DialogRule*)HostGrow(g_pDialogRules, (g_cDialogRules + 1) * sizeof *g_pDialogRules);
+    DialogRule* r = &g_pDialogRules[g_cDialogRules++];
+    r->nDialog = nDialog;
+    r->pActions = pActions;
+    r->cActions = cActions;
+    r->nUsesLeft = 1;
+    LeaveCriticalSection(&g_csState);
+}
+
+/* Adds "    <ms> <text>" to the events. */
+static void AddEvent(const char* pszFormat, ...) {
+    char szLine[5 * TEXT_MAX + 1024]; /* an escaped text and caption */
+    const int cchPrefix = snprintf(szLine, sizeof szLine, "    %llu ", HostMs());
+    va_list args;
+    va_start(args, pszFormat);
+    int cch = vsnprintf(szLine + cchPrefix, sizeof szLine - cchPrefix - 1, pszFormat, args);
+    va_end(args);
+    if (cch < 0) cch = 0;
+    size_t cb = (size_t)cchPrefix + (size_t)cch;
+    if (cb > sizeof szLine - 2) cb = sizeof szLine - 2;
+    szLine[cb++] = '\n';
+    EnterCriticalSection(&g_csState);
+    if (g_cbEvents + cb > g_cbEventsMax) {
+        g_cbEventsMax = 2 * (g_cbEvents + cb);
+        g_pEvents = (char*)HostGrow(g_pEvents, g_cbEventsMax);
+    }
+    memcpy(g_pEvents + g_cbEvents, szLine, cb);
+    g_cbEvents += cb;
+    LeaveCriticalSection(&g_csState);
+}
+
+void AutomationPrintEvents(void) {
+    EnterCriticalSection(&g_csState);
+    if (g_cbEvents > 0) fwrite(g_pEvents, 1, g_cbEvents, stdout);
+    g_cbEvents = 0;
+    LeaveCriticalSection(&g_csState);
+}
+
+/* Ends the program: a window nobody answers, or a rule that cannot be carried out. */
+static void Fail(const char* pszFormat, ...) {
+    HostOutputLock();
+    AutomationPrintEvents();
+    fflush(stdout);
+    fputs("rovane-host: ", stderr);
+    va_list args;
+    va_start(args, pszFormat);
+    vfprintf(stderr, pszFormat, args);
+    va_end(args);
+    fputc('\n', stderr);
+    fflush(stderr);
+    ExitProcess(3);
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * The module's dialog templates: each template's addressed control ids
+ */
+
+typedef struct Template {
+    int nId;
+    int cControls;
+    DWORD adwControls[256];
+} Template;
+
+static Template* g_pTemplates;
+static int g_cTemplates;
+
+/* Past a menu, class or title field (0, 0xFFFF + ordinal, or a NUL-terminated string). */
+static const BYTE* SkipField(const BYTE* p, const BYTE* pEnd) {
+    WORD w;
+    if (p + 2 > pEnd) return NULL;
+    memcpy(&w, p, 2);
+    if (w == 0x0000) return p + 2;
+    if (w == 0xFFFF) return p + 4 <= pEnd ? p + 4 : NULL;
+    for (; p + 2 <= pEnd; p += 2) {
+        memcpy(&w, p, 2);
+        if (w == 0) return p + 2;
+    }
+    return NULL;
+}
+
+static const BYTE* AlignDword(const BYTE* pBase, const BYTE* p) {
+    return pBase + (((size_t)(p - pBase) + 3) & ~(size_t)3);
+}
+
+/* Parses a DLGTEMPLATE or DLGTEMPLATEEX into t. 0 when it is not one. */
+static int ParseTemplate(const BYTE* pBase, DWORD cb, Template* t) {
+    const BYTE* pEnd = pBase + cb;
+    const BYTE* p = pBase;
+    WORD wVersion = 0, wSignature = 0, cItems = 0;
+    DWORD dwStyle = 0;
+    if (cb < 26) return 0;
+    memcpy(&wVersion, p, 2);
+    memcpy(&wSignature, p + 2, 2);
+    const int fEx = wVersion == 1 && wSignature == 0xFFFF;
+    if (fEx) {
+        memcpy(&dwStyle, p + 12, 4);
+        memcpy(&cItems, p + 16, 2);
+        p += 26;
+    } else {
+        memcpy(&dwStyle, p, 4);
+        memcpy(&cItems, p + 8, 2);
+        p += 18;
+    }
+    for (int i = 0; i < 3 && p != NULL; ++i) p = SkipField(p, pEnd); /* menu, class, title */
+    if (p == NULL) return 0;
+    if (dwStyle & DS_SETFONT) {
+        WORD wPoints = 0;
+        if (p + 2 > pEnd) return 0;
+        memcpy(&wPoints, p, 2);
+        p += 2;
+        if (wPoints != 0x7FFF) {
+            if (fEx) p += 4; /* weight, italic, character set */
+            if (p > pEnd || (p = SkipField(p, pEnd)) == NULL) return 0;
+        }
+    }
+    t->cControls = 0;
+    for (WORD i = 0; i < cItems; ++i) {
+        DWORD dwId = 0;
+        p = AlignDword(pBase, p);
+        if (fEx) {
+            if (p + 24 > pEnd) return 0;
+            memcpy(&dwId, p + 20, 4);
+            p += 24;
+        } else {
+            WORD wId = 0;
+            if (p + 18 > pEnd) return 0;
+            memcpy(&wId, p + 16, 2);
+            dwId = wId;
+            p += 18;
+        }
+        p = SkipField(p, pEnd); /* class */
+        if (p != NULL) p = SkipField(p, pEnd); /* title */
+        if (p == NULL || p + 2 > pEnd) return 0;
+        WORD cbExtra = 0;
+        memcpy(&cbExtra, p, 2);
+        p += 2 + cbExtra;
+        const int fStatic = dwId == 0xFFFF || dwId == 0xFFFFFFFFUL;
+        if (!fStatic && t->cControls < (int)(sizeof t->adwControls / sizeof t->adwControls[0]))
+            t->adwControls[t->cControls++] = dwId;
+    }
+    return 1;
+}
+
+static BOOL CALLBACK AddTemplate(HMODULE hModule, LPCSTR pszType, LPSTR pszName, LONG_PTR lParam) {
+    (void)pszType;
+    (void)lParam;
+    if (!IS_INTRESOURCE(pszName)) return TRUE;
+    HRSRC hInfo = FindResourceA(hModule, pszName, (LPCSTR)RT_DIALOG);
+    HGLOBAL hData = hInfo != NULL ? LoadResource(hModule, hInfo) : NULL;
+    const BYTE* pData = hData != NULL ? (const BYTE*)LockResource(hData) : NULL;
+    if (pData == NULL) return TRUE;
+    g_pTemplates = (Template*)HostGrow(g_pTemplates, (g_cTemplates + 1) * sizeof *g_pTemplates);
+    Template* t = &g_pTemplates[g_cTemplates];
+    t->nId = (int)(ULONG_PTR)pszName;
+    if (ParseTemplate(pData, SizeofResource(hModule, hInfo), t)) ++g_cTemplates;
+    return TRUE;
+}
+
+/* The template the dialog is made from: the one with the most addressed controls, all present. */
+static int DialogTemplateId(HWND hDlg) {
+    int nBest = 0, cBest = -1;
+    for (int i = 0; i < g_cTemplates; ++i) {
+        const Template* t = &g_pTemplates[i];
+        int fAll = 1;
+        for (int c = 0; c < t->cControls && fAll; ++c) fAll = GetDlgItem(hDlg, (int)t->adwControls[c]) != NULL;
+        if (fAll && t->cControls > cBest) {
+            nBest = t->nId;
+            cBest = t->cControls;
+        }
+    }
+    return nBest;
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * The windows being watched
+ */
+
+typedef enum WindowKind { WINDOW_OTHER, WINDOW_MESSAGE_BOX, WINDOW_DIALOG } WindowKind;
+
+typedef struct Watched {
+    HWND hWnd;
+    WindowKind kind;
+    int fPresent;                    /* seen in this look */
+    unsigned long long msShown, msAttention;
+    /* The answer on its way. */
+    int fPending;
+    unsigned long long msDue;
+    int nRule;                       /* rule index, -1 the default answer */
+    /* Message boxes. */
+    char szCaption[512];
+    char szText[TEXT_MAX];
+    size_t cbText;
+    int anButtons[9], anButtonControls[9], cButtons;
+    /* Dialogs. */
+    int nDialog;
+    DWORD dwTexts;                   /* hash of its texts, to notice a change */
+} Watched;
+
+static Watched g_aWatched[MAX_WATCHED];
+static int g_cWatched;
+
+/* Buttons as the message box offers them, in the order of its flags' combination. */
+static void ReadButtons(Watched* w) {
+    static const int kOrder[] = {IDOK, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE, IDCANCEL, ID_TRYAGAIN, ID_CONTINUE};
+    w->cButtons = 0;
+    for (size_t i = 0; i < sizeof kOrder / sizeof kOrder[0]; ++i) {
+        HWND hButton = GetDlgItem(w->hWnd, kOrder[i]);
+        if (hButton != NULL && IsWindowVisible(hButton)) {
+            w->anButtons[w->cButtons] = kOrder[i];
+            w->anButtonControls[w->cButtons++] = kOrder[i];
+        }
+    }
+    /* An OK box whose one button carries the id of Cancel (as some Windows versions make it)
+     * still answers OK. */
+    if (w->cButtons == 1 && w->anButtons[0] == IDCANCEL) w->anButtons[0] = IDOK;
+}
+
+static DWORD HashBytes(DWORD h, const void* p, size_t cb) {
+    const BYTE* b = (const BYTE*)p;
+    for (size_t i = 0; i < cb; ++i) h = (h ^ b[i]) * 16777619UL;
+    return h;
+}
+
+/* A hash of the dialog's caption, its controls' texts and its lists' choices. *pfRead is 0 when
+ * the dialog did not answer in time (the hash then says nothing). */
+static DWORD DialogTexts(HWND hDlg, int* pfRead) {
+    char szText[TEXT_MAX];
+    DWORD h = 2166136261UL;
+    size_t cb = WindowText(hDlg, szText, sizeof szText);
+    h = HashBytes(h, szText, cb + 1);
+    *pfRead = 1;
+    for (HWND hChild = GetWindow(hDlg, GW_CHILD); hChild != NULL; hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+        cb = WindowText(hChild, szText, sizeof szText);
+        h = HashBytes(h, szText, cb + 1);
+        char szClass[32];
+        GetClassNameA(hChild, szClass, sizeof szClass);
+        const UINT uGetSelection = lstrcmpiA(szClass, "ComboBox") == 0  ? CB_GETCURSEL
+                                   : lstrcmpiA(szClass, "ListBox") == 0 ? LB_GETCURSEL
+                                                                        : 0;
+        if (uGetSelection != 0) {
+            int fAnswered = 0;
+            const LRESULT lSelection = SendWithin(hChild, uGetSelection, 0, 0, LOOK_TIMEOUT_MS, &fAnswered);
+            if (!fAnswered) *pfRead = 0;
+            h = HashBytes(h, &lSelection, sizeof lSelection);
+        }
+    }
+    return h;
+}
+
+/* Describes the window for a report. */
+static void Describe(const Watched* w, char* pszOut, size_t cchOut) {
+    char szCaption[4 * sizeof w->szCaption], szText[4 * TEXT_MAX + 1];
+    if (w->kind == WINDOW_MESSAGE_BOX) {
+        snprintf(pszOut, cchOut, "message box caption=\"%s\" text=\"%s\"",
+                 EscapeText(w->szCaption, strlen(w->szCaption), szCaption), EscapeText(w->szText, w->cbText, szText));
+    } else {
+        char szRaw[sizeof w->szCaption];
+        const size_t cb = WindowText(w->hWnd, szRaw, sizeof szRaw);
+        snprintf(pszOut, cchOut, "dialog %d caption=\"%s\"", w->nDialog, EscapeText(szRaw, cb, szCaption));
+    }
+}
+
+/* Is the window a message box or a dialog of the module? Fills in what the operator reads. */
+static void Classify(Watched* w) {
+    w->kind = WINDOW_OTHER;
+    if ((HMODULE)GetWindowLongPtrA(w->hWnd, GWLP_HINSTANCE) == g_hRovane) {
+        w->nDialog = DialogTemplateId(w->hWnd);
+        if (w->nDialog != 0) w->kind = WINDOW_DIALOG;
+        return;
+    }
+    HWND hText = GetDlgItem(w->hWnd, MSGBOX_TEXT_ID);
+    if (hText == NULL) hText = GetDlgItem(w->hWnd, MSGBOX_TEXT_ID_OLD);
+    ReadButtons(w);
+    if (hText == NULL || w->cButtons == 0) {
+        /* Not a message box: a dialog of the module made with another instance handle? */
+        w->nDialog = DialogTemplateId(w->hWnd);
+        if (w->nDialog != 0) w->kind = WINDOW_DIALOG;
+        return;
+    }
+    w->kind = WINDOW_MESSAGE_BOX;
+    WindowText(w->hWnd, w->szCaption, sizeof w->szCaption);
+    w->cbText = WindowText(hText, w->szText, sizeof w->szText);
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * Choosing an answer
+ */
+
+static int Contains(const char* pText, size_t cbText, const Text* pattern) {
+    if (pattern->cb > cbText) return 0;
+    for (size_t i = 0; i + pattern->cb <= cbText; ++i)
+        if (memcmp(pText + i, pattern->p, pattern->cb) == 0) return 1;
+    return 0;
+}
+
+static void Schedule(Watched* w, int nRule) {
+    w->fPending = 1;
+    w->nRule = nRule;
+    w->msDue = HostMs() + THINK_MS;
+}
+
+/* Looks at a window without an answer on its way: a rule, or the default answer, or nothing. */
+static void Examine(Watched* w) {
+    EnterCriticalSection(&g_csState);
+    if (w->kind == WINDOW_MESSAGE_BOX) {
+        int nRule = -2;
+        for (int i = 0; i < g_cAnswers && nRule == -2; ++i) {
+            AnswerRule* r = &g_pAnswers[i];
+            if (r->nUsesLeft != 0 && Contains(w->szText, w->cbText, &r->pattern)) {
+                if (r->nUsesLeft > 0) --r->nUsesLeft;
+                nRule = i;
+            }
+        }
+        if (nRule == -2 && w->cButtons == 1 && w->anButtons[0] == IDOK) nRule = -1; /* a notice */
+        if (nRule != -2) Schedule(w, nRule);
+    } else if (w->kind == WINDOW_DIALOG) {
+        for (int i = 0; i < g_cDialogRules; ++i) {
+            DialogRule* r = &g_pDialogRules[i];
+            if (r->nUsesLeft != 0 && r->nDialog == w->nDialog) {
+                if (r->nUsesLeft > 0) --r->nUsesLeft;
+                Schedule(w, i);
+                break;
+            }
+        }
+    }
+    LeaveCriticalSection(&g_csState);
+}
+
+/* The window went before its answer: the rule is there for the next one. */
+static void CallOff(Watched* w) {
+    if (!w->fPending || w->nRule < 0) return;
+    EnterCriticalSection(&g_csState);
+    if (w->kind == WINDOW_MESSAGE_BOX) {
+        if (g_pAnswers[w->nRule].nUsesLeft >= 0) ++g_pAnswers[w->nRule].nUsesLeft;
+    } else if (g_pDialogRules[w->nRule].nUsesLeft >= 0) {
+        ++g_pDialogRules[w->nRule].nUsesLeft;
+    }
+    LeaveCriticalSection(&g_csState);
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * Answering
+ */
+
+static void AnswerMessageBox(Watched* w) {
+    int nButton = IDOK;
+    if (w->nRule >= 0) {
+        EnterCriticalSection(&g_csState);
+        nButton = g_pAnswers[w->nRule].nButton;
+        LeaveCriticalSection(&g_csState);
+    }
+    char szName[16], szOffered[128] = "", szWhat[3 * TEXT_MAX];
+    int nControl = 0;
+    for (int i = 0; i < w->cButtons; ++i) {
+        if (w->anButtons[i] == nButton) nControl = w->anButtonControls[i];
+        if (i > 0) strcat(szOffered, ", ");
+        strcat(szOffered, ButtonName(w->anButtons[i], szName));
+    }
+    if (nControl == 0) {
+        Describe(w, szWhat, sizeof szWhat);
+        Fail("the rule answers %s to the %s, which offers %s", ButtonName(nButton, szName), szWhat, szOffered);
+    }
+    AddEvent("msgbox answered %s", ButtonName(nButton, szName));
+    PostMessageA(w->hWnd, WM_COMMAND, MAKEWPARAM(nControl, BN_CLICKED), (LPARAM)GetDlgItem(w->hWnd, nControl));
+}
+
+/* A button's click as the user's: check boxes and radio buttons change their check (the auto
+ * kinds do that themselves when clicked), then the dialog hears BN_CLICKED. */
+static void ClickButton(HWND hDlg, HWND hButton, int nControl) {
+    const LONG lType = GetWindowLongA(hButton, GWL_STYLE) & BS_TYPEMASK;
+    if (lType == BS_AUTOCHECKBOX || lType == BS_AUTO3STATE || lType == BS_AUTORADIOBUTTON) {
+        const LRESULT lCheck = SendWithin(hButton, BM_GETCHECK, 0, 0, MESSAGE_TIMEOUT_MS, NULL);
+        WPARAM wNext = BST_CHECKED;
+        if (lType == BS_AUTOCHECKBOX) wNext = lCheck == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+        if (lType == BS_AUTO3STATE)
+            wNext = lCheck == BST_UNCHECKED ? BST_CHECKED : lCheck == BST_CHECKED ? BST_INDETERMINATE : BST_UNCHECKED;
+        SendWithin(hButton, BM_SETCHECK, wNext, 0, MESSAGE_TIMEOUT_MS, NULL);
+    }
+    PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(nControl, BN_CLICKED), (LPARAM)hButton);
+}
+
+/* Finds the item whose text is exactly pszItem (CB_/LB_FINDSTRINGEXACT ignores case). */
+static LRESULT FindItem(HWND hList, int fCombo, const char* pszItem) {
+    const UINT uFind = fCombo ? CB_FINDSTRINGEXACT : LB_FINDSTRINGEXACT;
+    const UINT uLength = fCombo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN;
+    const UINT uText = fCombo ? CB_GETLBTEXT : LB_GETTEXT;
+    LRESULT lFirst = -1, lFrom = -1;
+    for (;;) {
+        int fAnswered = 0;
+        const LRESULT lAt = SendWithin(hList, uFind, (WPARAM)lFrom, (LPARAM)pszItem, MESSAGE_TIMEOUT_MS, &fAnswered);
+        if (!fAnswered || lAt < 0 || lAt == lFirst) return -1;
+        if (lFirst < 0) lFirst = lAt;
+        const LRESULT lLength = SendWithin(hList, uLength, (WPARAM)lAt, 0, MESSAGE_TIMEOUT_MS, NULL);
+        if (lLength >= 0 && lLength < TEXT_MAX) {
+            char szText[TEXT_MAX];
+            szText[0] = '\0';
+            SendWithin(hList, uText, (WPARAM)lAt, (LPARAM)szText, MESSAGE_TIMEOUT_MS, NULL);
+            szText[lLength] = '\0';
+            if (strcmp(szText, pszItem) == 0) return lAt;
+        }
+        lFrom = lAt;
+    }
+}
+
+/* One action on the dialog; what cannot be done ends the program, as the simulated operator
+ * stops the world. */
+static void PerformAction(Watched* w, const DialogAction* a) {
+    HWND hDlg = w->hWnd;
+    char szWhat[512];
+    if (!IsWindow(hDlg) || !IsWindowVisible(hDlg) || !IsWindowEnabled(hDlg)) return; /* gone or busy */
+    if (a->kind == ACTION_CLOSE) {
+        PostMessageA(hDlg, WM_CLOSE, 0, 0);
+        return;
+    }
+    HWND hControl = GetDlgItem(hDlg, a->nControl);
+    if (hControl == NULL) {
+        Describe(w, szWhat, sizeof szWhat);
+        Fail("the %s has no control %d", szWhat, a->nControl);
+    }
+    if (!IsWindowVisible(hControl) || !IsWindowEnabled(hControl)) return; /* as the user: nothing to do */
+    char szClass[32];
+    GetClassNameA(hControl, szClass, sizeof szClass);
+    const int fButton = lstrcmpiA(szClass, "Button") == 0;
+    const LONG lType = fButton ? GetWindowLongA(hControl, GWL_STYLE) & BS_TYPEMASK : -1;
+    const int fCheckable = lType == BS_CHECKBOX || lType == BS_AUTOCHECKBOX || lType == BS_3STATE ||
+                           lType == BS_AUTO3STATE || lType == BS_RADIOBUTTON || lType == BS_AUTORADIOBUTTON;
+    switch (a->kind) {
+        case ACTION_CLICK:
+            if (fButton) ClickButton(hDlg, hControl, a->nControl);
+            return;
+        case ACTION_CHECK:
+        case ACTION_UNCHECK: {
+            if (!fCheckable) {
+                Describe(w, szWhat, sizeof szWhat);
+                Fail("the %s: control %d is a %s, not a check box", szWhat, a->nControl, szClass);
+            }
+            const LRESULT lWant = a->kind == ACTION_CHECK ? BST_CHECKED : BST_UNCHECKED;
+            if (SendWithin(hControl, BM_GETCHECK, 0, 0, MESSAGE_TIMEOUT_MS, NULL) == lWant) return;
+            const int fRadio = lType == BS_RADIOBUTTON || lType == BS_AUTORADIOBUTTON;
+            if (fRadio && a->kind == ACTION_UNCHECK) return; /* cleared by choosing another */
+            ClickButton(hDlg, hControl, a->nControl);
+            return;
+        }
+        case ACTION_SELECT: {
+            const int fCombo = lstrcmpiA(szClass, "ComboBox") == 0;
+            if (!fCombo && lstrcmpiA(szClass, "ListBox") != 0) {
+                Describe(w, szWhat, sizeof szWhat);
+                Fail("the %s: control %d is a %s, not a list", szWhat, a->nControl, szClass);
+            }
+            const LRESULT lItem = FindItem(hControl, fCombo, a->text.p);
+            if (lItem < 0) {
+                char szItem[4 * TEXT_MAX + 1];
+                Describe(w, szWhat, sizeof szWhat);
+                Fail("the %s: list %d holds no item \"%s\"", szWhat, a->nControl,
+                     EscapeText(a->text.p, strlen(a->text.p) < TEXT_MAX ? strlen(a->text.p) : TEXT_MAX, szItem));
+            }
+            SendWithin(hControl, fCombo ? CB_SETCURSEL : LB_SETCURSEL, (WPARAM)lItem, 0, MESSAGE_TIMEOUT_MS, NULL);
+            PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(a->nControl, fCombo ? CBN_SELCHANGE : LBN_SELCHANGE),
+                         (LPARAM)hControl);
+            return;
+        }
+        case ACTION_CLOSE:
+            return;
+    }
+}
+
+static void AnswerDialog(Watched* w) {
+    EnterCriticalSection(&g_csState);
+    const DialogRule rule = g_pDialogRules[w->nRule];
+    LeaveCriticalSection(&g_csState);
+    for (int i = 0; i < rule.cActions; ++i) {
+        if (i > 0) Sleep(ACTION_GAP_MS);
+        PerformAction(w, &rule.pActions[i]);
+    }
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * The look every 50 ms
+ */
+
+typedef struct Found {
+    HWND ahWnd[MAX_WATCHED];
+    int c;
+} Found;
+
+static BOOL CALLBACK CollectWindow(HWND hWnd, LPARAM lParam) {
+    Found* f = (Found*)lParam;
+    DWORD dwProcess = 0;
+    char szClass[16];
+    GetWindowThreadProcessId(hWnd, &dwProcess);
+    if (dwProcess != GetCurrentProcessId() || !IsWindowVisible(hWnd)) return TRUE;
+    if (!GetClassNameA(hWnd, szClass, sizeof szClass) || strcmp(szClass, "#32770") != 0) return TRUE;
+    if (f->c < MAX_WATCHED) f->ahWnd[f->c++] = hWnd;
+    return TRUE;
+}
+
+static void Look(void) {
+    Found found;
+    found.c = 0;
+    EnumWindows(CollectWindow, (LPARAM)&found);
+    const unsigned long long msNow = HostMs();
+
+    /* Windows that went; windows that came. */
+    for (int i = 0; i < g_cWatched; ++i) g_aWatched[i].fPresent = 0;
+    for (int f = 0; f < found.c; ++f) {
+        int i = 0;
+        while (i < g_cWatched && g_aWatched[i].hWnd != found.ahWnd[f]) ++i;
+        if (i < g_cWatched) {
+            g_aWatched[i].fPresent = 1;
+            continue;
+        }
+        if (g_cWatched == MAX_WATCHED) continue;
+        Watched* w = &g_aWatched[g_cWatched++];
+        memset(w, 0, sizeof *w);
+        w->hWnd = found.ahWnd[f];
+        w->fPresent = 1;
+        w->msShown = w->msAttention = msNow;
+        Classify(w);
+        char szCaption[4 * sizeof w->szCaption], szText[4 * TEXT_MAX + 1];
+        if (w->kind == WINDOW_MESSAGE_BOX) {
+            char szButtons[128] = "", szName[16];
+            for (int b = 0; b < w->cButtons; ++b) {
+                if (b > 0) strcat(szButtons, "|");
+                strcat(szButtons, ButtonName(w->anButtons[b], szName));
+            }
+            AddEvent("msgbox shown caption=\"%s\" buttons=%s text=\"%s\"",
+                     EscapeText(w->szCaption, strlen(w->szCaption), szCaption), szButtons,
+                     EscapeText(w->szText, w->cbText, szText));
+            Examine(w);
+        } else if (w->kind == WINDOW_DIALOG) {
+            char szRaw[sizeof w->szCaption];
+            const size_t cb = WindowText(w->hWnd, szRaw, sizeof szRaw);
+            int fRead = 0;
+            w->dwTexts = DialogTexts(w->hWnd, &fRead);
+            AddEvent("dialog %d shown caption=\"%s\"%s", w->nDialog, EscapeText(szRaw, cb, szCaption),
+                     IsIconic(w->hWnd) ? " minimised" : "");
+            Examine(w);
+        }
+    }
+    for (int i = 0; i < g_cWatched;) {
+        if (g_aWatched[i].fPresent) {
+            ++i;
+            continue;
+        }
+        CallOff(&g_aWatched[i]);
+        g_aWatched[i] = g_aWatched[--g_cWatched];
+    }
+
+    /* Answers that are due; changed dialogs; windows nobody answers. */
+    for (int i = 0; i < g_cWatched; ++i) {
+        Watched* w = &g_aWatched[i];
+        if (w->kind == WINDOW_OTHER) continue;
+        if (w->fPending && HostMs() >= w->msDue) {
+            w->fPending = 0;
+            w->msAttention = HostMs();
+            if (w->kind == WINDOW_MESSAGE_BOX)
+                AnswerMessageBox(w);
+            else
+                AnswerDialog(w);
+            continue;
+        }
+        if (w->kind == WINDOW_DIALOG) {
+            int fRead = 0;
+            const DWORD dwTexts = DialogTexts(w->hWnd, &fRead);
+            if (fRead && dwTexts != w->dwTexts) {
+                w->dwTexts = dwTexts;
+                if (!w->fPending) Examine(w);
+            }
+        }
+        if (!w->fPending && HostMs() >= w->msAttention + UNANSWERED_LIMIT_MS) {
+            char szWhat[3 * TEXT_MAX];
+            Describe(w, szWhat, sizeof szWhat);
+            if (w->msAttention != w->msShown)
+                Fail("nobody answered the %s, shown at %llu ms, last answered at %llu ms, still open at %llu ms",
+                     szWhat, w->msShown, w->msAttention, HostMs());
+            Fail("nobody answered the %s, shown at %llu ms, still open at %llu ms", szWhat, w->msShown, HostMs());
+        }
+    }
+}
+
+static DWORD WINAPI OperatorThread(LPVOID lpParameter) {
+    (void)lpParameter;
+    for (;;) {
+        Sleep(POLL_MS);
+        Look();
+    }
+    return 0;
+}
+
+int AutomationStart(void) {
+    InitializeCriticalSection(&g_csState);
+    EnumResourceNamesA(g_hRovane, (LPCSTR)RT_DIALOG, AddTemplate, 0);
+    HANDLE hThread = CreateThread(NULL, 0, OperatorThread, NULL, 0, NULL);
+    if (hThread == NULL) return 0;
+    CloseHandle(hThread);
+    return 1;
+}

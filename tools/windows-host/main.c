@@ -1,0 +1,215 @@
+/*
+ * rovane-host SCRIPT [--dll PATH]: loads Rovane.dll (by default the one beside this program),
+ * opens the host's window, starts the operator and runs the script. See host.h.
+ *
+ * Exit 0 when the script ran; 1 on a usage or script error; 3 when a window stayed unanswered
+ * (automation.c).
+ */
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "host.h"
+
+RovaneExports g_Rovane;
+HMODULE g_hRovane;
+HWND g_hHostWindow;
+
+static DWORD g_dwStartTicks;
+static CRITICAL_SECTION g_csOutput;
+
+#define HOST_WINDOW_CLASS "RovaneHostWindow"
+#define HOST_WINDOW_TITLE "Disc Recording Host"
+
+/* ---------------------------------------------------------------------------------------------
+ * The clock, waiting, output
+ */
+
+unsigned long long HostMs(void) { return (unsigned long long)(DWORD)(GetTickCount() - g_dwStartTicks); }
+
+void HostSleep(DWORD dwMs) {
+    const DWORD dwStart = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed >= dwMs) return;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, dwMs - dwElapsed, QS_ALLINPUT);
+    }
+}
+
+void HostOutputLock(void) { EnterCriticalSection(&g_csOutput); }
+void HostOutputUnlock(void) { LeaveCriticalSection(&g_csOutput); }
+
+char* EscapeText(const char* s, size_t cb, char* out) {
+    char* o = out;
+    for (size_t i = 0; i < cb; ++i) {
+        const unsigned char c = (unsigned char)s[i];
+        switch (c) {
+            case '\r': *o++ = '\\'; *o++ = 'r'; break;
+            case '\n': *o++ = '\\'; *o++ = 'n'; break;
+            case '\t': *o++ = '\\'; *o++ = 't'; break;
+            case '\\': *o++ = '\\'; *o++ = '\\'; break;
+            default:
+                if (c >= 0x20 && c < 0x7f)
+                    *o++ = (char)c;
+                else
+                    o += sprintf(o, "\\x%02x", c);
+        }
+    }
+    *o = '\0';
+    return out;
+}
+
+void* HostGrow(void* p, size_t cb) {
+    void* q = realloc(p, cb);
+    if (q == NULL) {
+        fputs("rovane-host: out of memory\n", stderr);
+        ExitProcess(1);
+    }
+    return q;
+}
+
+char* CopyBytes(const char* p, size_t cb) {
+    char* q = (char*)HostGrow(NULL, cb + 1);
+    memcpy(q, p, cb);
+    q[cb] = '\0';
+    return q;
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * The module
+ */
+
+/* An export by name, through the plain function pointer every export type converts from. */
+static void (*ExportAddress(const char* pszName))(void) {
+    void (*pfn)(void) = (void (*)(void))GetProcAddress(g_hRovane, pszName);
+    if (pfn == NULL) fprintf(stderr, "rovane-host: the module has no export %s\n", pszName);
+    return pfn;
+}
+
+static int LoadRovane(const char* pszPath) {
+    char szPath[MAX_PATH];
+    if (pszPath == NULL) {
+        /* Beside this program. */
+        const DWORD cch = GetModuleFileNameA(NULL, szPath, sizeof szPath);
+        char* pSlash = cch > 0 && cch < sizeof szPath ? strrchr(szPath, '\\') : NULL;
+        if (pSlash == NULL || (size_t)(pSlash + 1 - szPath) + sizeof "Rovane.dll" > sizeof szPath) {
+            fputs("rovane-host: cannot tell where this program is; name the module with --dll\n", stderr);
+            return 0;
+        }
+        strcpy(pSlash + 1, "Rovane.dll");
+        pszPath = szPath;
+    }
+    g_hRovane = LoadLibraryA(pszPath);
+    if (g_hRovane == NULL) {
+        fprintf(stderr, "rovane-host: cannot load the module '%s' (error %lu)\n", pszPath,
+                (unsigned long)GetLastError());
+        return 0;
+    }
+    /* Every missing export is named before giving up. */
+    int fAll = 1;
+#define ROVANE_EXPORT(field, name) \
+    fAll &= (g_Rovane.field = (__typeof__(g_Rovane.field))ExportAddress(name)) != NULL
+    ROVANE_EXPORT(Init, "Rovane_Init");
+    ROVANE_EXPORT(End, "Rovane_End");
+    ROVANE_EXPORT(JobBeginsOrEnds, "Rovane_JobBeginsOrEnds");
+    ROVANE_EXPORT(PostMoveDisc, "Rovane_PostMoveDisc");
+    ROVANE_EXPORT(CheckMoveDisc, "Rovane_CheckMoveDisc");
+    ROVANE_EXPORT(Options, "Rovane_Options");
+    ROVANE_EXPORT(Services, "Rovane_Services");
+    ROVANE_EXPORT(GetRoboStatus, "Rovane_GetRoboStatus");
+#undef ROVANE_EXPORT
+    return fAll;
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * The host window: the owner of the module's windows, as a host application's main window is.
+ */
+
+static LRESULT CALLBACK HostWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg == WM_CLOSE) return 0; /* the script decides when the host ends */
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+static int CreateHostWindow(void) {
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = HostWindowProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    wc.lpszClassName = HOST_WINDOW_CLASS;
+    if (!RegisterClassA(&wc)) return 0;
+    g_hHostWindow = CreateWindowExA(0, HOST_WINDOW_CLASS, HOST_WINDOW_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                    CW_USEDEFAULT, 480, 320, NULL, NULL, wc.hInstance, NULL);
+    if (g_hHostWindow == NULL) return 0;
+    ShowWindow(g_hHostWindow, SW_SHOWMINNOACTIVE);
+    return 1;
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * The command line
+ */
+
+static int Usage(const char* pszWhy) {
+    if (pszWhy != NULL) fprintf(stderr, "rovane-host: %s\n", pszWhy);
+    fputs("usage: rovane-host SCRIPT [--dll PATH]\n"
+          "Runs a host application's script of export calls (SCRIPT a file, or - for standard input)\n"
+          "against Rovane.dll (default: the one beside this program), the same scripts as\n"
+          "'rovane-sim host' runs; message boxes and dialogs are answered by the script's rules.\n"
+          "An 'init HOST' line without a LIST reads %ROVANE_ENGINE_DIR%\\recorders.txt.\n"
+          "Exit 0 when the script ran; 1 on a usage or script error; 3 when a window stayed\n"
+          "unanswered for 120 s.\n",
+          stderr);
+    return 1;
+}
+
+int main(int argc, char** argv) {
+    g_dwStartTicks = GetTickCount();
+    InitializeCriticalSection(&g_csOutput);
+    /* Lines end in LF, as the simulated host's do. */
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+
+    const char* pszScript = NULL;
+    const char* pszDll = NULL;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--dll") == 0) {
+            if (i + 1 >= argc) return Usage("--dll needs a PATH");
+            pszDll = argv[++i];
+        } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+            Usage(NULL);
+            return 0;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            char szWhy[300];
+            snprintf(szWhy, sizeof szWhy, "unknown option '%s'", argv[i]);
+            return Usage(szWhy);
+        } else if (pszScript == NULL) {
+            pszScript = argv[i];
+        } else {
+            return Usage("one SCRIPT only");
+        }
+    }
+    if (pszScript == NULL) return Usage("SCRIPT is required");
+    if (!LoadScript(pszScript)) return 1;
+
+    /* The host has its window before it loads the module. */
+    if (!CreateHostWindow()) {
+        fprintf(stderr, "rovane-host: cannot create the host window (error %lu)\n", (unsigned long)GetLastError());
+        return 1;
+    }
+    if (!LoadRovane(pszDll)) return 1;
+    if (!AutomationStart()) {
+        fputs("rovane-host: cannot start the operator's thread\n", stderr);
+        return 1;
+    }
+    RunScript();
+    fflush(stdout);
+    return 0;
+}
