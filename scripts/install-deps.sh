@@ -2,9 +2,15 @@
 # Installs the Debian packages the build needs that are missing (nothing when all are there).
 #   scripts/install-deps.sh          everything: the Linux simulation, its tests and both DLLs
 #   scripts/install-deps.sh --sim    only what the simulation and its tools need
+#   scripts/install-deps.sh --wine   Wine (64-bit, and 32-bit from the i386 architecture) and Xvfb,
+#                                    for running the built DLLs under Windows semantics
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev)
-[ "${1:-}" = --sim ] || packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+case "${1:-}" in
+  --sim) ;;
+  --wine) packages=(wine64 wine32:i386 xvfb) ;;
+  *) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64) ;;
+esac
 need=()
 for pkg in "${packages[@]}"; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
@@ -14,5 +20,9 @@ echo "installing ${need[*]}" >&2
 sudo=()
 [ "$(id -u)" = 0 ] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine comes from Debian's i386 architecture.
+if [ "${1:-}" = --wine ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
 "${sudo[@]}" apt-get update -qq
 "${sudo[@]}" apt-get install -y -qq "${need[@]}" >/dev/null
