@@ -6,6 +6,7 @@
 
 #include "foundation/debug_log.h"
 #include "host/job_state.h"
+#include "host/move_request.h"
 #include "printer/printer_state.h"
 #include "rovane.h"
 #include "sequencer/command_queue.h"
@@ -48,9 +49,9 @@ static void SetNoErrorMode(LONG fOn) {
     LeaveCriticalSection(&g_csModule);
 }
 
-// The recorder's position text. The single-recorder unit gives its one recorder no position
-// text; its drive index for "A" points at it, so its requests go to "A".
-static void TargetPosition(int nRow, char* pszPosition) {
+// The single-recorder unit gives its one recorder no position text; its drive index for "A"
+// points at it, so its requests go to "A".
+void TargetPosition(int nRow, char* pszPosition) {
     pszPosition[0] = g_szPosition[nRow].szPosition[0];
     pszPosition[1] = '\0';
     if (pszPosition[0] == '\0') {
@@ -59,12 +60,9 @@ static void TargetPosition(int nRow, char* pszPosition) {
     }
 }
 
-// The output bin paired with the bin the recorder's disc came from. A recorder whose load was
-// never confirmed has none; its disc goes to the output bin of the input bin in use rather than
-// back onto a stack of blanks.
-static void ResolveReturnBin(MoveTarget* pTarget) {
-    const int nRow = pTarget->nRow;
-    char* pszBin = pTarget->szReturnBin;
+// A recorder whose load was never confirmed has no return bin; its disc goes to the output bin
+// of the input bin in use rather than back onto a stack of blanks.
+void RecorderReturnBin(int nRow, char* pszBin) {
     pszBin[0] = (char)g_szPosition[nRow].bReturnBin;
     pszBin[1] = '\0';
     if (pszBin[0] == '\0') {
@@ -74,8 +72,9 @@ static void ResolveReturnBin(MoveTarget* pTarget) {
     }
 }
 
-// The printer tray's way in after a disc was put on it.
-static const char* TrayInStep(void) {
+static void ResolveReturnBin(MoveTarget* pTarget) { RecorderReturnBin(pTarget->nRow, pTarget->szReturnBin); }
+
+const char* TrayInStep(void) {
     if (PrinterNameBegins(g_szPrinterName, MODEL_TESSIK_6)) {
         DebugLog("Queueing z6 Move Printer tray and wait");
         return "_PTI";

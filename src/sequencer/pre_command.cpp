@@ -1,13 +1,17 @@
 // Pre-command processing: turns the queue vocabulary into what goes to the robot, performs the
-// local commands (recorder bookkeeping, transfers of waiting discs, recorder trays) and checks
-// that a pick or a drop makes sense before it is sent, moving the queue's read cursor back when
-// it does not.
+// local commands (printing, waiting for prints, recorder bookkeeping, transfers of waiting discs,
+// recorder trays) and checks that a pick or a drop makes sense before it is sent, moving the
+// queue's read cursor back when it does not.
 #include <stdio.h>
 #include <string.h>
 
 #include "foundation/debug_log.h"
 #include "host/job_state.h"
+#include "printer/ink_levels.h"
 #include "printer/laminator_channel.h"
+#include "printer/print_file.h"
+#include "printer/print_wait.h"
+#include "printer/printer_select.h"
 #include "printer/printer_state.h"
 #include "printer/printer_tray.h"
 #include "resources/resource.h"
@@ -19,6 +23,7 @@
 
 #define PICKUP_TRAY_SETTLE 7500   // ms after a recorder tray moved before the arm picks there
 #define REOPEN_TRAY_SETTLE 10500  // ms after a tray closed on a disc before it is opened again
+#define PRINT_START_PAUSE 2000    // ms the send thread rests after starting a print
 
 // The recorder row at a position "A".."D", or -1 when the letter is no recorder position or the
 // drive index points outside the recorder table.
@@ -56,6 +61,66 @@ static int DoneRow(const char* pszRest) {
     }
     if (nRow < 0 || nRow >= (int)g_wRecorderRows || nRow >= MAX_RECORDERS) return -1;
     return nRow;
+}
+
+// The print slot a "PRINT:" digit names for the ink levels: "0" to "3"; any other character
+// (there are only four slots) reads slot 0.
+static int InkSlotOf(char cDigit) {
+    return cDigit >= '0' && cDigit < '0' + MAX_PRINT_SLOTS ? cDigit - '0' : 0;
+}
+
+// The print thread's argument: a character that stays valid for the thread's whole life, unlike
+// the command buffer, which the next pass rewrites. Every character that names none of the four
+// slots means the same to the thread (nothing to print), so one stands for all of them.
+static const char* StableSlotDigit(char cDigit) {
+    static const char s_szDigits[] = "0123";
+    static const char s_szNoSlot[] = "-";
+    return cDigit >= '0' && cDigit < '0' + MAX_PRINT_SLOTS ? &s_szDigits[cDigit - '0'] : s_szNoSlot;
+}
+
+// "PRINT:" + slot digit: the disc is on the printer's tray and the tray is in. Shows the printing
+// dialog with the ink levels and starts the print thread for the slot's file; nothing goes to the
+// robot.
+static void StartPrint(const char* pszCommand) {
+    const char cDigit = pszCommand[6];
+    DebugLog("**&&** PIP is set to TRUE (PreCommand)");
+    EnterCriticalSection(&g_csModule);
+    g_fPIP = 1;
+    LeaveCriticalSection(&g_csModule);
+    StartPrintingDialog();
+
+    char szFile[PRINT_FILE_NAME_SIZE];
+    EnterCriticalSection(&g_csModule);
+    memcpy(szFile, g_PrintSlots[InkSlotOf(cDigit)].szFileName, sizeof szFile);
+    LeaveCriticalSection(&g_csModule);
+    szFile[sizeof szFile - 1] = '\0';
+    // The Pellan IV and PRO answer their ink counters only on a parallel port.
+    if (PrinterNameBegins(g_szPrinterName, MODEL_PELLAN_IV) || PrinterNameBegins(g_szPrinterName, MODEL_PELLAN_PRO)) {
+        if (GetPRINTER2Info() && strstr(g_szPrinterPort, "LPT") != NULL)
+            UpdateInkLevels(g_szPrinterName, szFile);
+        else
+            DebugLog("** Corlin PRO/4 printer on USB, don't get ink levels");
+    } else {
+        UpdateInkLevels(g_szPrinterName, szFile);
+    }
+
+    HANDLE hThread = CreateThread(NULL, 0, SendPrintThread, (LPVOID)StableSlotDigit(cDigit), 0, NULL);
+    if (hThread != NULL) {
+        EnterCriticalSection(&g_csModule);
+        KeepWorkerHandle(WORKER_PRINT, hThread);
+        LeaveCriticalSection(&g_csModule);
+    } else {
+        // The wait that follows ends with its time-out question, as for any print that never came.
+        DebugLogF("ERROR: Unable to start the print thread. Error=%lu", (unsigned long)GetLastError());
+    }
+
+    EnterCriticalSection(&g_csModule);
+    if (g_bPendingPrints > 0)
+        --g_bPendingPrints;
+    else
+        DebugLog("WARNING: PRINT: with no print pending");
+    LeaveCriticalSection(&g_csModule);
+    Sleep(PRINT_START_PAUSE);
 }
 
 // Appends the moves that carry the discs waiting in print slots P down to 1 from their return
@@ -108,10 +173,9 @@ static int RewindToPickup(BYTE* pbCursor, int nQueue) {
     return 1;
 }
 
-// The queue vocabulary of printing and laminating.
-static int IsPrinterOrLaminatorStep(const char* pszCommand) {
-    return strncmp(pszCommand, "PRINT:", 6) == 0 || strncmp(pszCommand, "LAM:", 4) == 0 ||
-           strncmp(pszCommand, "WAITL:", 6) == 0 || strcmp(pszCommand, "WAIT:") == 0;
+// The queue vocabulary of laminating.
+static int IsLaminatorStep(const char* pszCommand) {
+    return strncmp(pszCommand, "LAM:", 4) == 0 || strncmp(pszCommand, "WAITL:", 6) == 0;
 }
 
 static void ReplaceCommand(char* pszCommand, const char* pszNew) {
@@ -134,6 +198,11 @@ static void LogPositions(const RoboStatus* pStatus) {
 int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int nQueue) {
     DebugLog("-->PreCommandProcess()");
     int nResult = PREPARED_FOR_ROBOT;
+
+    if (strncmp(pszCommand, "PRINT:", 6) == 0) {
+        StartPrint(pszCommand);
+        return PREPARED_NOTHING_TO_SEND;
+    }
 
     // The request is complete for this recorder.
     if (strncmp(pszCommand, "DONE:", 5) == 0) {
@@ -243,6 +312,12 @@ int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int
     // The printer tray is pulled in before the arm moves to a recorder, so that it cannot be hit.
     if (cRecorderMove) MovePrinterTray(TRAY_IN, pStatus);
 
+    // The arm waits beside the printer until the print is done.
+    if (strcmp(pszCommand, "WAIT:") == 0) {
+        WaitForPrinting(pStatus);
+        return PREPARED_NOTHING_TO_SEND;
+    }
+
     if (strcmp(pszCommand, "_PICK") == 0) {
         // At the printer the tray must be out to take or receive a disc, unless a print is in
         // the printer (then the printer itself puts the tray out when it is done).
@@ -269,9 +344,9 @@ int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int
         return PREPARED_FOR_LAMINATOR;
     }
 
-    // Printing and laminating steps are the printer's and the laminator's: none of them is a
-    // robot command, so none is ever written to the robot as it stands.
-    if (IsPrinterOrLaminatorStep(pszCommand)) {
+    // Laminating steps are the laminator's: none of them is a robot command, so none is ever
+    // written to the robot as it stands.
+    if (IsLaminatorStep(pszCommand)) {
         DebugLogF("ERROR: \"%s\" is not carried out by this module - nothing sent", pszCommand);
         return PREPARED_NOTHING_TO_SEND;
     }

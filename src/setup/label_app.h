@@ -22,6 +22,13 @@ void CreateLabelApp(void);
 // The calls the other operations make; each does nothing while g_fSureThing is clear. Results
 // are ignored: the module relies on none of them.
 void LabelAppOpen(void);
+// Before each print: the two set-up calls (14 with 0, 16 with 1), then the number of this print
+// within the job (24).
+void LabelAppPrepare(DWORD dwPrintJobNumber);
+// Prints the design on a printer (9). The texts go over as wide text in the system's code page:
+// file and printer cut to 249 characters, driver and port to 19.
+void LabelAppPrintDesign(const char* pszFile, const char* pszPrinter, const char* pszDriver, const char* pszPort);
+// LabelAppPrepare, then LabelAppPrintDesign.
 void LabelAppPrint(const char* pszFile, const char* pszPrinter, const char* pszDriver, const char* pszPort,
                    DWORD dwPrintJobNumber);
 

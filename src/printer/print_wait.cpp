@@ -1,0 +1,69 @@
+// WaitForPrinting: polls the robot once a second until the printer is idle with its tray out.
+// A printer error is shown in the status message on every pass; a printer that stays idle with
+// its tray in for a minute has the operator decide between putting the tray out and aborting.
+#include "printer/print_wait.h"
+
+#include "foundation/debug_log.h"
+#include "host/job_state.h"
+#include "printer/ink_levels.h"
+#include "printer/printer_tray.h"
+#include "resources/resource.h"
+#include "sequencer/error_recovery.h"
+#include "setup/module_context.h"
+
+#define PRINT_POLL_MS 1000
+#define PRINT_TIMEOUT_MS 60000
+
+void WaitForPrinting(RoboStatus* pStatus) {
+    DebugLog("->WaitForPrinting() started");
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        Sleep(PRINT_POLL_MS);
+        if (GetSystemStatus(pStatus) && pStatus->bRoboState == 'I') {
+            if (pStatus->bError == 'B') {
+                // Shown again on every pass: the status message replaces its text, and the
+                // operator's clearing of the error is what lets the wait go on.
+                DebugLog("ERROR: PRINTER_ERROR");
+                ShowRobotMessage(IDS_PRINTER_ERROR, TRUE);
+            } else if (pStatus->bError == '.' && pStatus->bPrinterState == 'I') {
+                if (pStatus->bPrinterTray == 'O') {
+                    EnterCriticalSection(&g_csModule);
+                    g_fSpooling = 0;
+                    DebugLog("**&&** PIP is set to FALSE (WaitForPrinting)");
+                    g_fPIP = 0;
+                    LeaveCriticalSection(&g_csModule);
+                    DebugLog("===COMPLETED PRINTING===");
+                    break;
+                }
+                // Only an idle printer without error uses up the minute; a busy one is waited for.
+                if (GetTickCount() - dwStart > PRINT_TIMEOUT_MS) {
+                    DebugLog("More than 60 seconds of waiting for printer - send Tray Out");
+                    const int nAnswer = MessageBoxA(NULL,
+                                                    "Wait for printing timed out.\nThe print may or may not have "
+                                                    "completed.\nClick 'Retry' to continue or 'Cancel' to Abort the job.",
+                                                    "Rovane", MB_RETRYCANCEL);
+                    if (nAnswer != IDRETRY) {
+                        EnterCriticalSection(&g_csModule);
+                        g_fJobAborted = 1;
+                        LeaveCriticalSection(&g_csModule);
+                        break;
+                    }
+                    MovePrinterTray(TRAY_OUT, pStatus);
+                    dwStart = GetTickCount();
+                }
+            }
+        }
+        EnterCriticalSection(&g_csModule);
+        const BOOL fAborted = g_fJobAborted ? TRUE : FALSE;
+        LeaveCriticalSection(&g_csModule);
+        if (fAborted) {
+            DebugLog("**&&** WaitForPrinting ABORT");
+            break;
+        }
+    }
+    ClosePrintingDialog();
+    EnterCriticalSection(&g_csModule);
+    ++g_dwPrintJobNumber;
+    LeaveCriticalSection(&g_csModule);
+    DebugLog("<-WaitForPrinting returning");
+}

@@ -1,0 +1,381 @@
+// Move-and-print requests and the printing steps of the send thread: the sequences the requests
+// queue (by pending prints, "Record-Print", last disc, laminator) and the requests they refuse;
+// the print thread's raw copy and label-application print; a recorded disc carried through the
+// printer on the robot's wire, with the host's printing poll and the print time-out question; and
+// a printer error during the wait.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "devices/label_app.h"
+#include "host/job_state.h"
+#include "printer/print_file.h"
+#include "printer/print_wait.h"
+#include "printer/printer_state.h"
+#include "resources/resource.h"
+#include "rovane.h"
+#include "sequencer/command_queue.h"
+#include "setup/label_app.h"
+#include "setup/module_context.h"
+#include "setup/recorders.h"
+#include "support/dialog_hands.h"
+#include "support/host_world.h"
+#include "support/job_world.h"
+#include "win32/spooler.h"
+
+namespace {
+
+using sim::kSecond;
+using sim_test::box;
+using sim_test::Commands;
+using sim_test::JobWorld;
+using sim_test::now;
+
+const char* const kPrinter = "Kestrel DiscPrint 100";  // JobWorld::connect_printer's printer
+
+// What one request queued, with the send thread held off.
+struct Queued {
+    LONG result = -1;
+    Commands global, printer;
+};
+
+Queued post(DWORD unit, LONG code, const char* file, DWORD disc) {
+    g_bCmdIndex = 0;
+    g_bPRN_Index = 0;
+    Queued q;
+    q.result = Rovane_PostMoveAndPrint(unit, code, 0, file, "", disc);
+    for (BYTE i = 0; i < g_bCmdIndex; ++i) q.global.push_back(g_szGlobalQueue[i]);
+    for (BYTE i = 0; i < g_bPRN_Index; ++i) q.printer.push_back(g_szPrinterQueue[i]);
+    return q;
+}
+
+std::vector<std::string> message_boxes(sim::World& world) {
+    std::vector<std::string> out;
+    for (const sim::TranscriptEntry& e : world.kernel().transcript().of_kind("window"))
+        if (e.text.rfind("msgbox shown ", 0) == 0) out.push_back(e.text.substr(13));
+    return out;
+}
+
+std::string file_bytes(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+}
+
+// Code 2000 with recorder A's disc from bin 4 (back to 3) and B's from bin 2 (back to 4): the
+// first print goes straight onto the printer; the second waits on its return bin and is carried
+// to its source bin by the first print's transfer; the job's last disc and "Record-Print" off
+// free the recorder only at the end.
+TEST(MoveAndPrint, RecordedDiscSequencesFollowPendingPrintsAndRecordPrint) {
+    JobWorld w;
+    w.connect_printer();
+    Queued first, second, last, no_record_print;
+    BYTE pending_after_two = 0;
+    PrintSlot slot1 = {};
+    DWORD move_state = 0;
+    w.host([&] {
+        w.start_module();
+        g_fSendQueueRunning = 1;  // the requests only fill the queues here
+        g_szPosition[0].bSourceBin = '4', g_szPosition[0].bReturnBin = '3';
+        g_szPosition[1].bSourceBin = '2', g_szPosition[1].bReturnBin = '4';
+        g_dwHowMany = 3;
+        g_fRecordPrint = TRUE;
+        first = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\one.prn", 1);
+        move_state = g_Recorders[0].dwMoveState;
+        second = post(2, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\two.prn", 2);
+        pending_after_two = g_bPendingPrints;
+        slot1 = g_PrintSlots[1];
+        g_bPendingPrints = 0;
+        last = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\three.prn", 3);
+        g_bPendingPrints = 0;
+        g_fRecordPrint = FALSE;
+        no_record_print = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\four.prn", 1);
+        g_fSendQueueRunning = 0;
+    });
+    ASSERT_TRUE(w.ran());
+    EXPECT_EQ(first.result, 1);
+    EXPECT_EQ(move_state, MOVE_STATE_POSTED);
+    EXPECT_EQ(first.global, Commands({"_MOVE:A", "PICKUP", "DONE:0", "_TRAYOUT", "_MOVE:S", "DROPOFF", "_TRAYIN"}));
+    EXPECT_EQ(first.printer,
+              Commands({"PRINT:0", "XFER:", "_MOVE:5", "WAIT:", "_MOVE:S", "PICKUP", "_MOVE:3", "DROPOFF"}));
+    EXPECT_EQ(second.global, Commands({"_MOVE:B", "PICKUP", "DONE:1", "_MOVE:4", "DROPOFF"}));
+    EXPECT_EQ(second.printer, Commands({"_TRAYOUT", "_MOVE:2", "PICKUP", "_MOVE:S", "DROPOFF", "_TRAYIN", "PRINT:1",
+                                        "_MOVE:5", "WAIT:", "_MOVE:S", "PICKUP", "_MOVE:4", "DROPOFF"}));
+    EXPECT_EQ(pending_after_two, 2);
+    EXPECT_STREQ(slot1.szFileName, "C:\\Jobs\\two.prn");
+    EXPECT_EQ(slot1.bReturnBin, '4');
+    EXPECT_EQ(slot1.bSourceBin, '2');
+    const Commands printed_to_3 = {"PRINT:0", "XFER:", "_MOVE:5", "WAIT:", "_MOVE:S", "PICKUP", "_MOVE:3", "DROPOFF",
+                                   "DONE:0"};
+    EXPECT_EQ(last.global, Commands({"_MOVE:A", "PICKUP", "_TRAYOUT", "_MOVE:S", "DROPOFF", "_TRAYIN"}));
+    EXPECT_EQ(last.printer, printed_to_3) << "the last disc frees its recorder only at the end";
+    EXPECT_EQ(no_record_print.global, last.global);
+    EXPECT_EQ(no_record_print.printer, printed_to_3);
+    EXPECT_EQ(sim_test::count_lines(w.log(), "LastDisc = TRUE"), 1);
+}
+
+// The other codes and the refusals: 1000 through the laminator, 3000 only takes a slot, 4000 with
+// and without the laminator, 5000 prints at once; a label design without the label application
+// (message 149, not for 4000), a fifth print and a name that does not fit a slot are refused.
+TEST(MoveAndPrint, OtherCodesAndRefusals) {
+    JobWorld w;
+    w.connect_printer();
+    w.world.op().on_message_box("").answer(IDOK);
+    Queued blank, only_slot, no_laminator, laminate, in_printer, fifth, too_long;
+    std::vector<LONG> std_results;
+    BYTE pending_after_3000 = 0, pending_after_refusals = 0;
+    std::string slot0_after_3000;
+    LONG pip_after_5000 = 0, laminate_only = 0;
+    w.host([&] {
+        w.start_module();
+        g_fSendQueueRunning = 1;
+        g_fLaminator = TRUE;
+        blank = post(0, ROVANE_PRINT_BLANK, "C:\\Jobs\\blank.prn", 0);
+        g_bPendingPrints = 0;
+        only_slot = post(0, 3000, "C:\\Jobs\\slot.prn", 0);
+        pending_after_3000 = g_bPendingPrints;
+        slot0_after_3000 = g_PrintSlots[0].szFileName;
+        laminate = post(0, ROVANE_LAMINATE_ONLY, "", 0);
+        laminate_only = g_fLaminateOnly;
+        g_fLaminator = FALSE;
+        no_laminator = post(0, ROVANE_LAMINATE_ONLY, "", 0);
+        g_bPendingPrints = 0;
+        in_printer = post(0, ROVANE_PRINT_IN_PRINTER, "C:\\Jobs\\x.prn", 0);
+        pip_after_5000 = g_fPIP;
+
+        // A label design in lower case while the label application is missing.
+        g_bPendingPrints = 0;
+        g_fSureThing = FALSE;
+        for (LONG code : {ROVANE_PRINT_BLANK, ROVANE_RECORD_AND_PRINT, ROVANE_PRINT_IN_PRINTER})
+            std_results.push_back(post(1, code, "C:\\Jobs\\label.std", 1).result);
+        g_fLaminator = TRUE;
+        std_results.push_back(post(1, ROVANE_LAMINATE_ONLY, "C:\\Jobs\\label.std", 1).result);
+
+        g_bPendingPrints = MAX_PRINT_SLOTS;
+        fifth = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\five.prn", 1);
+        g_bPendingPrints = 0;
+        too_long = post(1, ROVANE_RECORD_AND_PRINT, ("C:\\" + std::string(247, 'x')).c_str(), 1);
+        pending_after_refusals = g_bPendingPrints;
+        g_fSendQueueRunning = 0;
+    });
+    ASSERT_TRUE(w.ran());
+    const Commands laminator_block = {"_LAMOUT", "_MOVE:E", "DROPOFF", "LAM:0", "WAITL:", "_LAMOUT", "_MOVE:E", "PICKUP"};
+    Commands blank_printer = {"PRINT:0", "XFER:", "_MOVE:5", "WAIT:", "_MOVE:S", "PICKUP"};
+    blank_printer.insert(blank_printer.end(), laminator_block.begin(), laminator_block.end());
+    blank_printer.insert(blank_printer.end(), {"_MOVE:O", "DROPOFF"});
+    EXPECT_EQ(blank.result, 1);
+    EXPECT_EQ(blank.global, Commands({"_MOVE:", "PICKUP", "_TRAYOUT", "_MOVE:S", "DROPOFF", "_TRAYIN"}));
+    EXPECT_EQ(blank.printer, blank_printer);
+
+    EXPECT_EQ(only_slot.result, 1);
+    EXPECT_TRUE(only_slot.global.empty() && only_slot.printer.empty());
+    EXPECT_EQ(pending_after_3000, 1);
+    EXPECT_EQ(slot0_after_3000, "C:\\Jobs\\slot.prn");
+
+    EXPECT_EQ(laminate.result, 1);
+    EXPECT_EQ(laminate_only, 1);
+    EXPECT_EQ(laminate.global, Commands({"_MOVE:", "PICKUP"}));
+    Commands laminate_printer = laminator_block;
+    laminate_printer.insert(laminate_printer.end(), {"_MOVE:O", "DROPOFF"});
+    EXPECT_EQ(laminate.printer, laminate_printer);
+    EXPECT_EQ(no_laminator.result, 0);
+    EXPECT_TRUE(no_laminator.global.empty() && no_laminator.printer.empty());
+
+    EXPECT_EQ(in_printer.result, 1);
+    EXPECT_EQ(pip_after_5000, 1);
+    EXPECT_TRUE(in_printer.global.empty());
+    EXPECT_EQ(in_printer.printer, Commands({"PRINT:0", "WAIT:"}));
+
+    EXPECT_EQ(std_results, std::vector<LONG>({0, 0, 0, 1}));
+    EXPECT_EQ(fifth.result, 0);
+    EXPECT_TRUE(fifth.global.empty() && fifth.printer.empty());
+    EXPECT_EQ(too_long.result, 0);
+    EXPECT_EQ(pending_after_refusals, 0);
+
+    const std::string std_box = box("Optical Disc Duplicator", MB_SETFOREGROUND,
+                                     "Cannot print .STD file.\nMake sure SureThing version 3.12 (or higher) is installed.");
+    const std::string laminator_box = box("Error", MB_OK,
+                                          "The laminator is not selected.  Please click on the \"Robot Options\" button, "
+                                          "check \"Use Laminator\", and try again.");
+    EXPECT_EQ(message_boxes(w.world), std::vector<std::string>({laminator_box, std_box, std_box, std_box}));
+    EXPECT_EQ(sim_test::count_lines(w.log(), "**&&** PIP is set to TRUE (PMP Case 5000)"), 1);
+}
+
+// The print thread: a printer file goes into one raw document byte for byte (three blocks here);
+// an empty file and a digit naming no slot send nothing; a label design goes to the label
+// application with its set-up calls, the job number and the printer's driver and port.
+TEST(PrintJob, PrintThreadCopiesRawOrHandsTheDesignToTheLabelApp) {
+    JobWorld w;
+    sim::PrinterConfig pc;
+    pc.name = kPrinter;
+    pc.port = "USB001";
+    pc.driver = "Kestrel Disc Driver 2";
+    w.world.spooler().add_printer(pc);
+    w.world.files().mkdir("C:\\Jobs\\");
+    const std::string data = file_bytes(10000);
+    w.world.files().write_file("C:\\Jobs\\disc.prn", data);
+    w.world.files().write_file("C:\\Jobs\\empty.prn", "");
+    std::shared_ptr<sim::LabelApp> app = sim::install_label_app(w.world);
+    DWORD raw = 9, empty = 9, no_slot = 9, label = 9;
+    LONG spooling_after_raw = 0, done_after_raw = 0;
+    w.host([&] {
+        std::snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", kPrinter);
+        g_fPrinterSelected = TRUE;
+        std::strcpy(g_PrintSlots[2].szFileName, "C:\\Jobs\\disc.prn");
+        raw = SendPrintThread((LPVOID) "2");
+        spooling_after_raw = g_fSpooling;
+        done_after_raw = g_fPrintThreadDone;
+        g_fSpooling = 0;
+        std::strcpy(g_PrintSlots[0].szFileName, "C:\\Jobs\\empty.prn");
+        empty = SendPrintThread((LPVOID) "0");
+        no_slot = SendPrintThread((LPVOID) "5");
+
+        CreateLabelApp();
+        g_dwPrintJobNumber = 7;
+        std::strcpy(g_PrintSlots[1].szFileName, "C:\\Jobs\\Disc.Std");
+        label = SendPrintThread((LPVOID) "1");
+    });
+    ASSERT_TRUE(w.ran());
+    EXPECT_EQ(raw, 1u);
+    EXPECT_EQ(spooling_after_raw, 1) << "the print is the printer's until it puts the disc out";
+    EXPECT_EQ(done_after_raw, 1);
+    const sim::Printer* p = w.world.spooler().printer(kPrinter);
+    ASSERT_GE(p->documents.size(), 1u);
+    const sim::SpoolDocument& doc = p->documents[0];
+    EXPECT_EQ(std::string(doc.bytes.begin(), doc.bytes.end()), data);
+    EXPECT_EQ(doc.name, "C:\\Jobs\\disc.prn");
+    EXPECT_EQ(doc.datatype, "RAW");
+    EXPECT_EQ(doc.pages, 1u);
+    EXPECT_EQ(empty, 0u);
+    EXPECT_EQ(no_slot, 0u);
+    EXPECT_EQ(sim_test::count_lines(w.log(), "ERROR: INVALID_HANDLE_VALUE or no data"), 1);
+    EXPECT_EQ(sim_test::count_lines(w.log(), "(__PRINTING STARTED__)"), 4);
+    EXPECT_EQ(sim_test::count_lines(w.log(), "File=C:\\Jobs\\disc.prn   Size=10000"), 1);
+
+    EXPECT_EQ(label, 1u);
+    EXPECT_EQ(app->call_sequence(), std::vector<int>({28, 14, 16, 24, 9}));
+    ASSERT_EQ(app->prints().size(), 1u);
+    const sim::LabelAppPrint& print = app->prints()[0];
+    EXPECT_EQ(print.job_number, 7);
+    EXPECT_EQ(print.file, "C:\\Jobs\\Disc.Std");
+    EXPECT_EQ(print.printer, kPrinter);
+    EXPECT_EQ(print.driver, "Kestrel Disc Driver") << "cut to 19 characters";
+    EXPECT_EQ(print.port, "USB001");
+    EXPECT_EQ(g_fPrintThreadDone, 1);
+    EXPECT_EQ(w.world.spooler().open_handle_count(), 0u);
+}
+
+// A recorded disc through the printer: the wire carries the disc onto the tray, the tray in, the
+// arm to "5" to wait; the host's printing poll says 2 while the print is in process. This printer
+// never prints, so after a minute of an idle printer the operator is asked; Retry sends the tray
+// out, which ends the wait, and the disc goes to its return bin.
+TEST(PrintJob, RecordedDiscThroughThePrinterAsksAfterAMinuteAndRetryPutsTheTrayOut) {
+    JobWorld w(5);
+    w.connect_printer();
+    sim::PrinterConfig pc;
+    pc.name = kPrinter;
+    w.world.spooler().add_printer(pc);
+    w.world.files().mkdir("C:\\Jobs\\");
+    const std::string data = file_bytes(5000);
+    w.world.files().write_file("C:\\Jobs\\disc.prn", data);
+    std::vector<sim_test::SeenBox> seen;
+    sim_test::answer_boxes(w.world, seen, "Wait for printing timed out", IDRETRY);
+    LONG posted = 0;
+    DWORD moved = 0;
+    std::set<DWORD> printing_polls;
+    DWORD printing_after = 0, job_number = 0;
+    sim::Micros wait_started = 0;
+    w.host([&] {
+        w.start_module();
+        g_fInitialized = TRUE;
+        w.recorded_disc_in_a();
+        g_szPosition[0].bSourceBin = '4', g_szPosition[0].bReturnBin = '3';
+        g_dwHowMany = 1;
+        posted = Rovane_PostMoveAndPrint(1, ROVANE_RECORD_AND_PRINT, 0, "C:\\Jobs\\disc.prn", "", 1);
+        while ((moved = Rovane_CheckMoveDisc(1)) == ROVANE_IN_PROGRESS) {
+            printing_polls.insert(Rovane_CheckPrinting(0));
+            Sleep(500);
+        }
+        sim_test::wait_for_send_thread();
+        printing_after = Rovane_CheckPrinting(0);
+        job_number = g_dwPrintJobNumber;
+        wait_started = w.robot_command_time("_MOVE:5");
+    });
+    ASSERT_TRUE(w.ran());
+    EXPECT_EQ(posted, 1);
+    EXPECT_EQ(moved, ROVANE_DONE);
+    EXPECT_EQ(printing_polls, std::set<DWORD>({ROVANE_DONE, ROVANE_IN_PROGRESS}));
+    EXPECT_EQ(printing_after, ROVANE_DONE);
+    EXPECT_EQ(job_number, 2u);
+    // The transfer of the print (no disc waits) leaves the tray-in step behind the sequence.
+    EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:A", "_PICK", "_TRAY", "_MOVE:S", "_PICK", "_TRAY", "_MOVE:5", "_PTO",
+                                            "_MOVE:S", "_PICK", "_MOVE:3", "_PICK", "_TRAY"}));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "Rovane");
+    EXPECT_EQ(seen[0].flags, static_cast<UINT>(MB_RETRYCANCEL));
+    EXPECT_EQ(seen[0].text,
+              "Wait for printing timed out.\nThe print may or may not have completed.\nClick 'Retry' to continue or "
+              "'Cancel' to Abort the job.");
+    EXPECT_GT(seen[0].at, wait_started + 60 * kSecond);
+    EXPECT_LT(seen[0].at, wait_started + 65 * kSecond);
+    EXPECT_GT(w.robot_command_time("_PTO"), seen[0].at);
+    const sim::Printer* p = w.world.spooler().printer(kPrinter);
+    ASSERT_EQ(p->documents.size(), 1u);
+    EXPECT_EQ(std::string(p->documents[0].bytes.begin(), p->documents[0].bytes.end()), data);
+    EXPECT_EQ(w.robot->count_at("3"), 1u);
+    const std::vector<std::string> log = w.log();
+    EXPECT_EQ(sim_test::count_lines(log, "**&&** PIP is set to TRUE (PreCommand)"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "**&&** PIP is set to FALSE (WaitForPrinting)"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "More than 60 seconds of waiting for printer - send Tray Out"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "===COMPLETED PRINTING==="), 1);
+}
+
+// A printer error pending during the wait: message 106 on every pass, and no time-out question,
+// until the job is aborted from elsewhere; the wait still counts the print job number up.
+TEST(PrintJob, PrinterErrorShowsItsMessageEachPassUntilTheJobIsAborted) {
+    JobWorld w;
+    w.connect_printer();
+    std::string message;
+    DWORD job_number = 0;
+    LONG pip_after = 0;
+    sim::Micros waited = 0;
+    w.world.spawn("aborter", [] {
+        Sleep(75000);
+        sim_test::abort_job_from_host();
+    });
+    w.host([&] {
+        w.start_module();
+        g_fPIP = 1;
+        w.printer->raise_printer_error();
+        RoboStatus status;
+        const sim::Micros t0 = now();
+        WaitForPrinting(&status);
+        waited = now() - t0;
+        job_number = g_dwPrintJobNumber;
+        pip_after = g_fPIP;
+        const HWND dlg = w.world.ui().find_dialog(IDD_ROBOT_MESSAGE);
+        auto c = w.world.ui().control(dlg, IDC_MESSAGE_TEXT);
+        message = dlg && c ? c->text : "<none>";
+        EnterCriticalSection(&g_csModule);
+        g_fCloseMessage = 1;
+        LeaveCriticalSection(&g_csModule);
+        while (g_hMessageDlg != NULL) Sleep(100);
+    });
+    ASSERT_TRUE(w.ran());
+    EXPECT_GE(waited, 75 * kSecond);
+    EXPECT_LT(waited, 77 * kSecond);
+    const std::vector<std::string> log = w.log();
+    EXPECT_GE(sim_test::count_lines(log, "ERROR: PRINTER_ERROR"), 70) << "once a pass";
+    EXPECT_EQ(message, "There was a printer error.");
+    EXPECT_EQ(w.status_dialogs_shown(), 1) << "one dialog, its text replaced";
+    EXPECT_TRUE(message_boxes(w.world).empty()) << "no time-out question while the error is pending";
+    EXPECT_EQ(sim_test::count_lines(log, "**&&** WaitForPrinting ABORT"), 1);
+    EXPECT_EQ(job_number, 2u);
+    EXPECT_EQ(pip_after, 1) << "the print did not complete";
+}
+
+}  // namespace
