@@ -25,7 +25,7 @@ struct Disc {
     DiscId id = 0;
     // What has happened to the disc, set by the devices that do it.
     bool recorded = false;
-    bool printed = false;
+    uint32_t prints = 0;  // labels printed on it (one is right; the printer counts every one)
     bool laminated = false;
 };
 
@@ -174,7 +174,8 @@ public:
     void raise_printer_error() { if (error_hook_) error_hook_('B'); }
     Micros tray_move_time = 0;
 
-private:
+protected:
+    // For a printer built on this one (the disc printer): the tray's state and the disc on it.
     bool powered_ = true;
     bool tray_in_ = true;
     bool moving_ = false;

@@ -78,9 +78,12 @@ Autoloader::Autoloader(const AutoloaderConfig& config) : config_(config), world(
 
     if (config_.office_printers) world.spooler().add_printer(spooler_printer(kOfficePrinter, "IP_10.1.1.20"));
     if (!config_.disc_printer.empty()) {
-        printer = std::make_shared<SimplePrinter>(config_.printer_tray_time);
+        DiscPrinterConfig pc = config_.printer_config;
+        pc.name = config_.disc_printer;
+        pc.port = config_.disc_printer_port;
+        pc.tray_move_time = config_.printer_tray_time;
+        printer = install_disc_printer(world, pc);
         robot->connect_printer(printer);
-        world.spooler().add_printer(spooler_printer(config_.disc_printer, config_.disc_printer_port));
     }
     if (config_.office_printers) world.spooler().add_printer(spooler_printer(kFilePrinter, "FILE:"));
     if (config_.laminator) {
@@ -191,6 +194,9 @@ std::string Autoloader::check_invariants(bool module_ended) {
     if (!conservation.empty()) broken += "disc accounting: " + conservation + "\n";
     for (const LostDisc& l : robot->lost())
         broken += "disc " + std::to_string(l.disc.id) + " lost at " + std::string(1, l.place) + ": " + l.reason + "\n";
+    if (printer)
+        for (DiscId id : printer->printed_twice())
+            broken += "disc " + std::to_string(id) + " printed " + std::to_string(printer->print_count(id)) + " times\n";
     if (module_ended) {
         // The host's own threads are named "host"; every other simulated thread is the module's.
         for (const auto& t : world.kernel().threads())

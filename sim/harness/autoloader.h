@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "devices/disc_printer.h"
 #include "devices/discs.h"
 #include "devices/label_app.h"
 #include "devices/laminator.h"
@@ -36,11 +37,13 @@ struct AutoloaderConfig {
     RobotConfig robot;               // identity, timings and faults of the robot
     std::string port = "COM1";       // where the robot's cable is
     bool robot_off = false;          // switched off: it answers nothing
-    // The disc printer on the robot's auxiliary cable, listed in the spooler under this name on
-    // `disc_printer_port` ("" = no disc printer: the cable is empty).
+    // The disc printer on the robot's auxiliary cable and behind the spooler printer of this name
+    // on `disc_printer_port` ("" = no disc printer: the cable is empty). Its print time, ink and
+    // faults come from `printer_config` (whose name, port and tray time these fields replace).
     std::string disc_printer;
     std::string disc_printer_port = "LPT1:";
     Micros printer_tray_time = 2 * kSecond;
+    DiscPrinterConfig printer_config;
     // An office laser printer and a printer on "FILE:" listed as well.
     bool office_printers = true;
     bool laminator = false;          // "Disc Laminator" in the spooler, its tray at position "E"
@@ -92,7 +95,7 @@ public:
     std::shared_ptr<Robot> robot;
     std::unique_ptr<HostEngine> engine;
     std::vector<std::shared_ptr<RecorderDevice>> drives;  // at A, B, C, D
-    std::shared_ptr<SimplePrinter> printer;               // null without a disc printer
+    std::shared_ptr<DiscPrinter> printer;                 // null without a disc printer
     std::shared_ptr<Laminator> laminator;                 // null without a laminator
     std::shared_ptr<LabelApp> label_app;                  // null when not installed
 
@@ -122,7 +125,8 @@ public:
 
     // "place <name> <count>" lines for every place that holds discs.
     std::vector<std::string> places() const;
-    // What must hold at the end of every run: no disc lost, none duplicated or vanished; with
+    // What must hold at the end of every run: no disc lost, none duplicated or vanished, none
+    // printed twice; with
     // `module_ended`, no thread of the module still running (call settle() first). Empty when all holds, else what
     // broke (one line each).
     std::string check_invariants(bool module_ended);
