@@ -25,39 +25,107 @@ void RecordingHost::start() {
     machine_.world.spawn("host", [this] { run(); });
 }
 
+bool RecordingHost::watch_printing() {
+    if (batch_.size == 0) return true;
+    const Micros now = kernel().now();
+    const DWORD state = Rovane_CheckPrinting(0);
+    if (state == ROVANE_ABORTED) return false;
+    if (state == ROVANE_IN_PROGRESS && last_printing_ != ROVANE_IN_PROGRESS) {
+        ++batch_.started;
+        ++result_.prints_seen_starting;
+        batch_.open = false;
+    }
+    if (state != ROVANE_IN_PROGRESS && last_printing_ == ROVANE_IN_PROGRESS) {
+        ++batch_.finished;
+        ++result_.prints_seen_finishing;
+        if (batch_.finished >= batch_.size) batch_.all_finished_at = now;
+    }
+    last_printing_ = state;
+    if (batch_.open && batch_.first_reports_at_end && now - batch_.opened_at > config_.batch_join_window)
+        batch_.open = false;
+    if (batch_.finished >= batch_.size && batch_.reporting_at_end == 0 &&
+        now - batch_.all_finished_at >= config_.print_carry_time)
+        batch_ = Batch{};
+    return true;
+}
+
 bool RecordingHost::post(Recorder& r, LONG action) {
-    const LONG result = Rovane_PostMoveDisc(static_cast<DWORD>(r.unit), action, 0, 0);
+    LONG result = 0;
+    if (action == ROVANE_RECORD_AND_PRINT) {
+        result = Rovane_PostMoveAndPrint(static_cast<DWORD>(r.unit), action, 0, config_.print_file.c_str(), "",
+                                         r.disc_number);
+    } else {
+        result = Rovane_PostMoveDisc(static_cast<DWORD>(r.unit), action, 0, 0);
+    }
     if (result != 1) return false;
+    if (action == ROVANE_RECORD_AND_PRINT) {
+        ++result_.prints_posted;
+        r.reports_at_end = !config_.record_print || r.disc_number == static_cast<DWORD>(config_.discs);
+        if (batch_.size == 0) {
+            batch_ = Batch{};
+            batch_.open = true;
+            batch_.first_unit = r.unit;
+            batch_.first_reports_at_end = r.reports_at_end;
+            batch_.opened_at = kernel().now();
+            last_printing_ = ROVANE_DONE;
+            ++result_.print_batches;
+        } else {
+            ++result_.prints_joined;
+        }
+        ++batch_.size;
+        if (r.reports_at_end) ++batch_.reporting_at_end;
+    }
     if (action == ROVANE_MOVE_LOAD) ++result_.loads_posted;
     if (action == ROVANE_MOVE_UNLOAD) ++result_.unloads_posted;
     if (action == ROVANE_MOVE_REJECT) ++result_.rejects_posted;
-    r.phase = action == ROVANE_MOVE_LOAD ? Phase::Loading : Phase::Unloading;
+    r.phase = action == ROVANE_MOVE_LOAD ? Phase::Loading
+              : action == ROVANE_RECORD_AND_PRINT ? Phase::Printing
+                                                  : Phase::Unloading;
     return true;
 }
 
 void RecordingHost::poll_round() {
     const Micros now = kernel().now();
+    if (!watch_printing()) result_.job_aborted = true;
     for (Recorder& r : recorders_) {
         switch (r.phase) {
             case Phase::Idle:
                 if (result_.job_aborted || loads_left_ == 0) {
                     r.phase = Phase::Done;
-                } else if (post(r, ROVANE_MOVE_LOAD)) {
-                    --loads_left_;
+                } else if (batch_.reporting_at_end > 0) {
+                    // A print that reports only at the end is on its way: it has the arm to itself.
                 } else {
-                    r.phase = Phase::Done;
+                    r.disc_number = discs_loaded_ + 1;
+                    if (post(r, ROVANE_MOVE_LOAD)) {
+                        --loads_left_;
+                        ++discs_loaded_;
+                    } else {
+                        r.phase = Phase::Done;
+                    }
                 }
                 break;
             case Phase::Recording:
                 if (result_.job_aborted) {
                     r.phase = Phase::Done;
                 } else if (now >= r.recorded_at) {
+                    const bool print = !r.failed && !config_.print_file.empty();
+                    const bool at_end = !config_.record_print || r.disc_number == static_cast<DWORD>(config_.discs);
+                    if (batch_.reporting_at_end > 0 || (print && !may_post_print()) ||
+                        (print && at_end && (batch_.size > 0 || moves_in_flight() > 0))) {
+                        // A batch is in progress and closed: the disc waits in its recorder.
+                        if (!r.waiting_for_batch) ++result_.print_waits;
+                        r.waiting_for_batch = true;
+                        break;
+                    }
+                    r.waiting_for_batch = false;
                     if (auto drive = machine_.engine->recorder(r.unit)) drive->mark_recorded();
-                    if (!post(r, r.failed ? ROVANE_MOVE_REJECT : ROVANE_MOVE_UNLOAD)) r.phase = Phase::Done;
+                    const LONG action = r.failed ? ROVANE_MOVE_REJECT : print ? ROVANE_RECORD_AND_PRINT : ROVANE_MOVE_UNLOAD;
+                    if (!post(r, action)) r.phase = Phase::Done;
                 }
                 break;
             case Phase::Loading:
-            case Phase::Unloading: {
+            case Phase::Unloading:
+            case Phase::Printing: {
                 const DWORD state = Rovane_CheckMoveDisc(static_cast<DWORD>(r.unit));
                 if (state == ROVANE_IN_PROGRESS) break;
                 if (state == ROVANE_DONE) {
@@ -67,6 +135,10 @@ void RecordingHost::poll_round() {
                         r.recorded_at = now + config_.record_time;
                         r.failed = rng_.chance(config_.fail_rate);
                     } else {
+                        if (r.phase == Phase::Printing) {
+                            if (r.unit == batch_.first_unit) batch_.open = false;
+                            if (r.reports_at_end && batch_.reporting_at_end > 0) --batch_.reporting_at_end;
+                        }
                         ++result_.discs_finished;
                         r.phase = Phase::Idle;
                     }
@@ -95,7 +167,13 @@ void RecordingHost::run() {
     }
     result_.recorders = static_cast<int>(recorders_.size());
 
-    if (result_.init_result > 0 && !recorders_.empty()) {
+    bool can_run = result_.init_result > 0 && !recorders_.empty();
+    if (can_run && !config_.print_file.empty()) {
+        // The host checks its print file before the job, for the action it will ask for.
+        result_.valid_print = Rovane_CheckValidPrint(0, ROVANE_RECORD_AND_PRINT, 0, config_.print_file.c_str(), 0, 0);
+        can_run = result_.valid_print == 1;
+    }
+    if (can_run) {
         const DWORD discs = static_cast<DWORD>(config_.discs);
         result_.begin_result = Rovane_JobBeginsOrEnds(0, discs, ROVANE_JOB_BEGIN);
         if (result_.begin_result == ROVANE_JOB_OK) {
@@ -118,7 +196,8 @@ void RecordingHost::run() {
         result_.job_aborted = true;
     }
     for (const Recorder& r : recorders_)
-        if (r.phase == Phase::Loading || r.phase == Phase::Unloading) ++result_.moves_unfinished;
+        if (r.phase == Phase::Loading || r.phase == Phase::Unloading || r.phase == Phase::Printing)
+            ++result_.moves_unfinished;
 
     if (config_.end_module) {
         char end_text[ROVANE_END_TEXT_SIZE] = {};

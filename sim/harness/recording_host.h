@@ -8,6 +8,35 @@
 // code. Recording itself is the host's own business: the disc stays in the recorder for
 // `record_time`, and fails (is rejected instead of unloaded) with probability `fail_rate`, drawn
 // from the world's seed.
+//
+// A job that prints (`print_file` set) checks the file with Rovane_CheckValidPrint before it
+// begins, and sends every well recorded disc through the printer to its output bin with
+// Rovane_PostMoveAndPrint (code 2000, the disc's number in the order of loading) instead of
+// unloading it.
+//
+// The module's move-and-print sequences are safe only for requests posted in batches: the first
+// request of a batch carries its disc onto the printer's tray; the others, posted before that
+// first print starts, set their discs down on their return bins, and the first print's "XFER:"
+// brings each of them back to the printer in turn. A request posted after a batch's first print
+// has started would never be transferred, and one posted while a printed disc still sits in the
+// printer (or on the arm) would be carried first and dropped onto it. So the host:
+//   - starts a batch with a request when no batch is in progress;
+//   - gives a request that reports done only at its end ("Record-Print" off, or the job's last
+//     disc) the arm to itself: it is posted when no other move is on its way, alone in its batch,
+//     and nothing else is posted until it reports done. Its sequence would otherwise wait in the
+//     printer's queue behind moves posted later, which the module plays first, one of them
+//     possibly arriving while the arm carries its disc;
+//   - adds requests (four at most, the module's print slots) only while the batch is open: until
+//     Rovane_CheckPrinting first reports 2, until the first request's move reports done (with
+//     "Record-Print" on, the moment its disc left the recorder, well before its print), and, when
+//     the first request reports done only at the end of its journey ("Record-Print" off, or the
+//     job's last disc), for `batch_join_window` after posting it — the arm needs at least two
+//     moves after that before the print starts;
+//   - ends the batch when it has seen each of its prints finish (Rovane_CheckPrinting turning
+//     from 2 to 1 while it polls), every request that reports done only at the end has done so,
+//     and `print_carry_time` has passed since the last print finished (the arm's carry of the
+//     last printed disc to its output bin, which no export reports);
+// and keeps a recorded disc waiting in its recorder while it may not post its print.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +58,10 @@ struct RecordingHostConfig {
     Micros record_time = 4 * kMinute;   // how long a recording keeps a disc in its recorder
     double fail_rate = 0;               // probability that a recording fails: the disc is rejected
     Micros poll_interval = 500 * kMs;   // Rovane_CheckMoveDisc polls
+    std::string print_file;             // the print file of every disc ("" = the job does not print)
+    bool record_print = true;           // the settings' "Record-Print", as the module reads it
+    Micros batch_join_window = 2 * kSecond;
+    Micros print_carry_time = 30 * kSecond;
     bool end_module = true;             // Rovane_End when the job is over
     // Called on the host thread after every poll round (for progress displays).
     std::function<void()> on_progress;
@@ -42,6 +75,13 @@ struct RecordingHostResult {
     int loads_posted = 0;
     int unloads_posted = 0;       // action 200
     int rejects_posted = 0;       // action 300
+    LONG valid_print = -1;        // what Rovane_CheckValidPrint said of the print file
+    int prints_posted = 0;        // Rovane_PostMoveAndPrint code 2000
+    int prints_seen_starting = 0; // Rovane_CheckPrinting turning to 2
+    int prints_seen_finishing = 0;  // Rovane_CheckPrinting turning back to 1
+    int print_batches = 0;        // batches of move-and-print requests
+    int prints_joined = 0;        // requests posted into an open batch (their discs wait for "XFER:")
+    int print_waits = 0;          // recorded discs kept waiting in their recorder for a batch
     int moves_done = 0;           // polls that ended with 1
     int moves_aborted = 0;        // polls that ended with 4
     int moves_unfinished = 0;     // posted moves still at 2 when the host stopped following them
@@ -66,16 +106,39 @@ public:
     int discs_finished() const { return result_.discs_finished; }
 
 private:
-    enum class Phase { Idle, Loading, Recording, Unloading, Done };
+    enum class Phase { Idle, Loading, Recording, Unloading, Printing, Done };
     struct Recorder {
         LONG unit = 0;
         Phase phase = Phase::Idle;
         Micros recorded_at = 0;   // when the recording ends
         bool failed = false;      // the recording failed: reject
+        DWORD disc_number = 0;    // the disc's number in the job, in the order of loading
+        bool waiting_for_batch = false;
+        bool reports_at_end = false;  // its move-and-print request reports done at the end
+    };
+    // The batch of move-and-print requests in progress (size 0: none).
+    struct Batch {
+        int size = 0;
+        bool open = false;
+        LONG first_unit = 0;
+        bool first_reports_at_end = false;
+        Micros opened_at = 0;
+        int started = 0, finished = 0;
+        Micros all_finished_at = 0;
+        int reporting_at_end = 0;   // requests that report done at the end, not yet done
     };
 
     void poll_round();
     bool post(Recorder& r, LONG action);
+    // Follows Rovane_CheckPrinting and the batch's progress; false when it reported the job aborted.
+    bool watch_printing();
+    bool may_post_print() const { return batch_.size == 0 || (batch_.open && batch_.size < 4); }
+    int moves_in_flight() const {
+        int n = 0;
+        for (const Recorder& r : recorders_)
+            n += r.phase == Phase::Loading || r.phase == Phase::Unloading || r.phase == Phase::Printing;
+        return n;
+    }
 
     Autoloader& machine_;
     RecordingHostConfig config_;
@@ -83,6 +146,9 @@ private:
     Rng rng_;
     std::vector<Recorder> recorders_;
     int loads_left_ = 0;
+    DWORD discs_loaded_ = 0;
+    DWORD last_printing_ = 0;  // Rovane_CheckPrinting's last answer (0 before the first)
+    Batch batch_;
 };
 
 // The person at the machine, as a careful operator behaves when nobody has told them otherwise:

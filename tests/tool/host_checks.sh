@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # rovane-sim host, end to end: a host script starts the module on a four-drive unit whose
 # recorders are known from the settings file and ends it twice; the port refusal with Retry and the
-# options dialog; the print-only host; a script error; the same seed printing the same lines.
+# options dialog; the print-only host; print files checked and a disc printed; a script error; the
+# same seed printing the same lines.
 set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
@@ -109,6 +110,38 @@ rc=$?
 set -e
 [ "$rc" = 4 ] || fail "unwaited moves: exit $rc"
 grep -q 'never seen to end with 1 or 4' "$dir/err.txt" || fail "unwaited moves: $(cat "$dir/err.txt")"
+
+# Print files made by the script, checked and printed: a good file, a short one, a missing one
+# (acceptable only for record and print), then one disc recorded and printed.
+cat > "$dir/print.txt" <<'SCRIPT'
+printfile C:\\Labels\\a.prn pellan-iv
+printfile C:\\Labels\\bad.prn short
+answer "PRN file is invalid=OK"
+init VeltoDVD
+validprint 2000 C:\\Labels\\a.prn
+validprint 2000 C:\\Labels\\bad.prn
+validprint 2000 C:\\Labels\\missing.prn
+validprint 1000 C:\\Labels\\missing.prn
+job begin 1
+move 1 100
+wait 1
+moveprint 1 2000 1 C:\\Labels\\a.prn
+wait 1
+checkprinting
+job end 1
+end
+SCRIPT
+out="$("$tool" host "$dir/print.txt" --printer "Pellan IV" --setting "Printer=Pellan IV")" || fail "print: exit $?: $out"
+grep -qx '0 printfile "C:\\\\Labels\\\\a.prn" pellan-iv -> 4096' <<<"$out" || fail "print: printfile: $out"
+[ "$(grep -c '^[0-9]* validprint ' <<<"$out")" = 4 ] || fail "print: validprint lines: $out"
+grep -q 'validprint 2000 "C:\\\\Labels\\\\a.prn" -> 1$' <<<"$out" || fail "print: good file refused: $out"
+grep -q 'validprint 2000 "C:\\\\Labels\\\\bad.prn" -> 0$' <<<"$out" || fail "print: short file accepted: $out"
+grep -q 'text="The PRN file is invalid."' <<<"$out" || fail "print: no message 161: $out"
+grep -q 'validprint 2000 "C:\\\\Labels\\\\missing.prn" -> 1$' <<<"$out" \
+  && grep -q 'validprint 1000 "C:\\\\Labels\\\\missing.prn" -> 0$' <<<"$out" || fail "print: missing file: $out"
+grep -q '^[0-9]* moveprint 1 2000 1 "C:\\\\Labels\\\\a.prn" -> 1$' <<<"$out" || fail "print: moveprint: $out"
+[ "$(grep -c '^[0-9]* wait 1 -> 1 after' <<<"$out")" = 2 ] || fail "print: waits: $out"
+grep -qx '[0-9]* checkprinting -> 1' <<<"$out" || fail "print: checkprinting: $out"
 
 echo "bogus call" > "$dir/bad.txt"
 "$tool" host "$dir/bad.txt" > /dev/null 2>&1 && fail "an unknown call was accepted"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # rovane-sim run, end to end: a 20-disc job on four drives puts every disc into the output bins
 # and replays exactly from its seed, while another seed interleaves differently to the same end;
-# failed recordings are rejected to G; a mispicking robot on a noisy line still finishes the job
+# failed recordings are rejected to G; a printing job prints every disc once; a mispicking robot on a noisy line still finishes the job
 # with the operator's help; usage errors exit 1.
 set -euo pipefail
 tool="$1"
@@ -44,7 +44,17 @@ f="$(cat "$dir/faults.json")"
 [ "$(field operator_answers "$f")" -gt "$(field operator_answers "$(cat "$dir/calm.json")")" ] \
   || fail "mispicks and noise: the operator's answers are not counted: $f"
 
-for bad in "--drives 3" "--fail-rate 2" "--discs 0" "--answer nonsense" "--bogus"; do
+# Record and print: every disc through the printer once, with the recorders freed at the pick
+# and, with "Record-Print" 0, only once the printed disc is in its output bin.
+for rp in 1 0; do
+  run "print$rp" --discs 20 --drives 4 --print pellan-iv --record-print "$rp" --json
+  p="$(cat "$dir/print$rp.json")"
+  [ "$(cat "$dir/print$rp.rc")" = 0 ] && [ "$(field in_output_bins "$p")" = 20 ] && [ "$(field prints "$p")" = 20 ] \
+    && [ "$(field lost "$p")" = 0 ] && [ "$(field blank_prints "$p")" = 0 ] \
+    || fail "print, Record-Print $rp: $p $(cat "$dir/print$rp.err")"
+done
+
+for bad in "--drives 3" "--fail-rate 2" "--discs 0" "--answer nonsense" "--bogus" "--print nothing" "--print-time 0"; do
   # shellcheck disable=SC2086
   run bad $bad
   [ "$(cat "$dir/bad.rc")" = 1 ] || fail "'$bad': exit $(cat "$dir/bad.rc"), not 1"

@@ -21,6 +21,13 @@
 //   move UNIT ACTION                Rovane_PostMoveDisc
 //   wait UNIT                       Rovane_CheckMoveDisc every 500 ms until it reports 1 or 4
 //   sleep MS                        the host waits MS milliseconds
+//   printfile PATH KIND             writes a generated print file of that kind (pellan-iv,
+//                                   pellan-pro, optical-disc-printer, varrow, varrow-2, tessik-6,
+//                                   label, short, wrong) at PATH, its folder created as needed
+//   validprint ACTION FILE          Rovane_CheckValidPrint(0, ACTION, 0, FILE, 0, 0)
+//   moveprint UNIT ACTION DISCNUM FILE
+//                                   Rovane_PostMoveAndPrint(UNIT, ACTION, 0, FILE, "", DISCNUM)
+//   checkprinting                   Rovane_CheckPrinting(0)
 //
 // Words with blanks are written in double quotes; inside and outside quotes \r, \n, \0, \t, \",
 // \\ stand for themselves.
@@ -37,9 +44,11 @@
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/print_files.h"
 #include "kernel/transcript.h"
 #include "rovane.h"
 #include "tool_commands.h"
+#include "win32/files.h"
 #include "win32/ui.h"
 #include "world/operator.h"
 
@@ -168,7 +177,31 @@ bool check_step(const Step& s, std::string* error) {
         }
         return true;
     }
-    if (verb == "end" || verb == "status" || verb == "options") {
+    if (verb == "printfile") {
+        sim::PrintFileKind kind;
+        if (w.size() != 3 || !sim::print_file_kind(w[2], &kind)) {
+            *error = "printfile takes PATH KIND (pellan-iv, pellan-pro, optical-disc-printer, varrow, varrow-2, "
+                     "tessik-6, label, short, wrong)";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "validprint") {
+        if (w.size() != 3 || !parse_int(w[1], &n)) {
+            *error = "validprint takes ACTION FILE";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "moveprint") {
+        long m = 0, d = 0;
+        if (w.size() != 5 || !parse_int(w[1], &n) || !parse_int(w[2], &m) || !parse_int(w[3], &d)) {
+            *error = "moveprint takes UNIT ACTION DISCNUM FILE";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "end" || verb == "status" || verb == "options" || verb == "checkprinting") {
         if (w.size() != 1) *error = verb + " takes no arguments";
         return w.size() == 1;
     }
@@ -401,6 +434,41 @@ int run_host(const HostOptions& o) {
                 }
                 if (state == ROVANE_DONE || state == ROVANE_ABORTED) unwaited_moves.erase(unit);
                 std::printf("%llu wait %ld -> %lu after %d polls\n", now_ms(), unit, static_cast<unsigned long>(state), polls);
+                std::fputs(events.take().c_str(), stdout);
+            } else if (verb == "printfile") {
+                // The folders of the path, then the file (a world file, like the host's own).
+                sim::PrintFileKind kind = sim::PrintFileKind::PellanIv;
+                sim::print_file_kind(w[2], &kind);
+                sim::PrintFileRecipe recipe;
+                recipe.kind = kind;
+                const std::string bytes = sim::make_print_file(recipe);
+                const size_t slash = w[1].find_last_of("\\/");
+                if (slash != std::string::npos) machine.world.files().mkdir(w[1].substr(0, slash));
+                const bool written = machine.world.files().write_file(w[1], bytes);
+                std::printf("%llu printfile %s %s -> %zu\n", now_ms(), quoted(w[1]).c_str(), w[2].c_str(),
+                            written ? bytes.size() : static_cast<size_t>(0));
+                std::fputs(events.take().c_str(), stdout);
+            } else if (verb == "validprint") {
+                long action = 0;
+                parse_int(w[1], &action);
+                const LONG result = Rovane_CheckValidPrint(0, action, 0, w[2].c_str(), 0, 0);
+                std::printf("%llu validprint %ld %s -> %ld\n", now_ms(), action, quoted(w[2]).c_str(),
+                            static_cast<long>(result));
+                std::fputs(events.take().c_str(), stdout);
+            } else if (verb == "moveprint") {
+                long unit = 0, action = 0, disc = 0;
+                parse_int(w[1], &unit);
+                parse_int(w[2], &action);
+                parse_int(w[3], &disc);
+                const LONG result = Rovane_PostMoveAndPrint(static_cast<DWORD>(unit), action, 0, w[4].c_str(), "",
+                                                            static_cast<DWORD>(disc));
+                if (result == 1 && action == ROVANE_RECORD_AND_PRINT) unwaited_moves[unit] = now_ms();
+                std::printf("%llu moveprint %ld %ld %ld %s -> %ld\n", now_ms(), unit, action, disc, quoted(w[4]).c_str(),
+                            static_cast<long>(result));
+                std::fputs(events.take().c_str(), stdout);
+            } else if (verb == "checkprinting") {
+                const DWORD result = Rovane_CheckPrinting(0);
+                std::printf("%llu checkprinting -> %lu\n", now_ms(), static_cast<unsigned long>(result));
                 std::fputs(events.take().c_str(), stdout);
             } else if (verb == "services") {
                 long kind = 0, code = 0;

@@ -19,9 +19,11 @@
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/print_files.h"
 #include "harness/recording_host.h"
 #include "kernel/kernel.h"
 #include "tool_commands.h"
+#include "win32/files.h"
 #include "world/operator.h"
 
 namespace rovane_tool {
@@ -35,6 +37,9 @@ struct RunOptions {
     double fail_rate = 0;
     MachineFlags machine;
     std::vector<std::string> answers;
+    std::string print;          // a print file kind ("" = the job does not print)
+    int record_print = -1;      // "Record-Print" in the settings file (-1 = not written)
+    double print_seconds = 40;
     bool json = false;
     bool wire = false;
     std::string transcript_path;
@@ -93,6 +98,7 @@ struct DiscCount {
     int removed = 0;         // taken off the reject positions by the operator
     int lost = 0;
     int left_in_machine = 0; // in a recorder, the picker, the printer or the laminator
+    int not_printed_once = 0; // recorded discs on the output stacks printed other than once
 };
 
 DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& taken) {
@@ -109,6 +115,7 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
             if (disc && disc->recorded) {
                 ++c.output_bins[stack];
                 ++c.in_output_bins;
+                if (disc->prints != 1) ++c.not_printed_once;
             }
         }
     c.at_g = static_cast<int>(robot.count_at("G"));
@@ -121,9 +128,37 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
     return c;
 }
 
+// Where the tool puts the print file it generates into the world.
+std::string print_file_path(sim::PrintFileKind kind) {
+    return std::string("C:\\Labels\\") + sim::print_file_kind_name(kind) + "." + sim::print_file_extension(kind);
+}
+
 int run_job(const RunOptions& o) {
     const int discs = static_cast<int>(o.discs);
-    sim::Autoloader machine(machine_config(o.machine, o.seed));
+    sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+    sim::PrintFileKind print_kind = sim::PrintFileKind::PellanIv;
+    const bool printing = !o.print.empty() && sim::print_file_kind(o.print, &print_kind);
+    if (printing) {
+        // The printer the file is made for, unless --printer names one; the settings file names
+        // it as the last session's printer unless a --setting does.
+        if (cfg.disc_printer.empty()) cfg.disc_printer = sim::print_file_printer(print_kind);
+        bool named = false;
+        for (const auto& [key, value] : cfg.settings) named = named || key == "Printer";
+        if (!named) cfg.settings.emplace_back("Printer", cfg.disc_printer);
+    }
+    if (o.record_print >= 0) cfg.settings.emplace_back("Record-Print", std::to_string(o.record_print));
+    cfg.printer_config.print_time = static_cast<sim::Micros>(std::llround(o.print_seconds * 1e6));
+    sim::Autoloader machine(cfg);
+    std::string print_path;
+    if (printing) {
+        // Every disc gets the same file, made with the printer's own ink use per disc.
+        sim::PrintFileRecipe recipe;
+        recipe.kind = print_kind;
+        recipe.use = cfg.printer_config.ink_per_print;
+        print_path = print_file_path(print_kind);
+        machine.world.files().mkdir("C:\\Labels");
+        machine.world.files().write_file(print_path, sim::make_print_file(recipe));
+    }
     // The transcript goes to its file as it is written (the world holds only its recent part).
     if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
         return usage_error("run", "cannot write the transcript to '" + o.transcript_path + "'");
@@ -149,6 +184,8 @@ int run_job(const RunOptions& o) {
     hc.discs = discs;
     hc.record_time = static_cast<sim::Micros>(std::llround(o.record_seconds * 1e6));
     hc.fail_rate = o.fail_rate;
+    hc.print_file = print_path;
+    hc.record_print = o.record_print != 0;  // the module reads 1 when the key is not written
     hc.on_progress = [&] {
         if (draw_bar && host_seen)
             bar.update(host_seen->discs_finished(), sim::kernel().now() - host_seen->result().started, false);
@@ -187,6 +224,10 @@ int run_job(const RunOptions& o) {
                      std::to_string(rejected) + " rejected, " + std::to_string(count.left_in_machine) +
                      " left in the machine of " + std::to_string(discs) + "\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
+        // A print job that ran to its end has printed every disc on the output stacks once.
+        if (broken.empty() && printing && !r.job_aborted && count.not_printed_once)
+            broken = std::to_string(count.not_printed_once) + " discs on the output stacks not printed exactly once\nseed " +
+                     std::to_string(o.seed) + " replays this run\n";
     }
     int exit_code = 0;
     std::string outcome = "completed";
@@ -216,6 +257,17 @@ int run_job(const RunOptions& o) {
         j["lost"] = count.lost;
         j["left_in_machine"] = count.left_in_machine;
         j["operator_answers"] = machine.world.op().answers_given();
+        if (printing) {
+            j["print_file"] = print_path;
+            j["valid_print"] = r.valid_print;
+            j["prints_posted"] = r.prints_posted;
+            j["prints"] = machine.printer ? machine.printer->prints() : 0;
+            j["blank_prints"] = machine.printer ? machine.printer->blank_prints() : 0;
+            j["ink_used"] = machine.printer ? machine.printer->ink_used() : sim::InkCounters{};
+            j["print_batches"] = r.print_batches;
+            j["prints_joined"] = r.prints_joined;
+            j["print_waits"] = r.print_waits;
+        }
         j["moves"] = {{"loads", r.loads_posted},     {"unloads", r.unloads_posted}, {"rejects", r.rejects_posted},
                       {"done", r.moves_done},        {"aborted", r.moves_aborted},  {"unfinished", r.moves_unfinished}};
         j["virtual_seconds"] = rounded(virtual_seconds, 3);
@@ -245,6 +297,20 @@ int run_job(const RunOptions& o) {
         std::printf("  lost               %d\n", count.lost);
         if (count.left_in_machine) std::printf("  left in machine    %d\n", count.left_in_machine);
         std::printf("  operator answers   %zu\n", machine.world.op().answers_given());
+        if (printing) {
+            std::printf("  print file         %s (%s on \"%s\")%s\n", print_path.c_str(), o.print.c_str(),
+                        cfg.disc_printer.c_str(), r.valid_print == 1 ? "" : "  refused by the module");
+            const uint32_t prints = machine.printer ? machine.printer->prints() : 0;
+            const uint32_t blank = machine.printer ? machine.printer->blank_prints() : 0;
+            std::printf("  prints made        %u%s  (posted %d in %d batches, %d waiting for \"XFER:\"; "
+                        "discs held in their recorder %d times)\n",
+                        prints, blank ? (" (" + std::to_string(blank) + " on nothing)").c_str() : "", r.prints_posted,
+                        r.print_batches, r.prints_joined, r.print_waits);
+            std::string ink;
+            if (machine.printer)
+                for (uint32_t u : machine.printer->ink_used()) ink += (ink.empty() ? "" : " ") + std::to_string(u);
+            std::printf("  ink used           %s\n", ink.c_str());
+        }
         std::printf("  virtual duration   %s\n", clock_text(duration).c_str());
         std::printf("  discs per hour     %.1f\n", per_hour);
         std::printf("  arm busy           %.1f %%\n", busy_share * 100);
@@ -266,6 +332,10 @@ int run_job(const RunOptions& o) {
 
 }  // namespace
 
+const char* const kPrintHelp =
+    "record and print every disc: the tool writes a print file of this KIND into the world and the host sends "
+    "each well recorded disc through the printer with it (see below)";
+
 Command add_run_command(CLI::App& tool) {
     auto o = std::make_shared<RunOptions>();
     CLI::App* c = tool.add_subcommand("run", "A recording host's whole job on the virtual autoloader, with a summary.");
@@ -282,6 +352,18 @@ Command add_run_command(CLI::App& tool) {
         "Recordings shorter than a round of loads (about a minute with four drives) keep it busy\n"
         "for good, and the queue overflows: the module says so and aborts the job, as it would on a\n"
         "real machine.\n"
+        "\n"
+        "With --print KIND the job also prints: the tool generates a print file of that kind at\n"
+        "C:\\Labels\\KIND.PRN (label: C:\\Labels\\label.STD): pellan-iv, pellan-pro,\n"
+        "optical-disc-printer, varrow, varrow-2, tessik-6, label, or the broken short and wrong;\n"
+        "and the host checks it with Rovane_CheckValidPrint before the job, then posts\n"
+        "Rovane_PostMoveAndPrint (2000) instead of an unload after every good recording, keeping a\n"
+        "recorded disc waiting while four of its prints have not started (Rovane_CheckPrinting).\n"
+        "The disc printer is the one the file is made for (\"Pellan IV\" for label and broken\n"
+        "files) unless --printer names another, and the settings file names it as the chosen\n"
+        "printer. It prints for --print-time and pushes the disc out. The summary adds the prints\n"
+        "made and the ink used (six counters, printer units); every disc on the output stacks must\n"
+        "have been printed once.\n"
         "\n"
         "On a terminal a progress bar on stderr shows the discs done, the virtual time and an\n"
         "estimate of the virtual time left. The summary: discs requested, in output bins, rejected\n"
@@ -306,6 +388,27 @@ Command add_run_command(CLI::App& tool) {
     c->add_option("--fail-rate", o->fail_rate, "probability that a recording fails and its disc is rejected (default 0)")
         ->type_name("P")
         ->check(probability());
+    c->add_option("--print", o->print, kPrintHelp)
+        ->type_name("KIND")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                sim::PrintFileKind k;
+                return sim::print_file_kind(t, &k) ? "" : "takes a print file kind (see below), not '" + t + "'";
+            },
+            ""));
+    c->add_option("--record-print", o->record_print, "\"Record-Print\" in the settings file: 1 frees a recorder as soon as "
+                  "its disc is picked, 0 after the disc is printed and in its output bin (default: not written, 1)")
+        ->type_name("0|1")
+        ->check(CLI::Range(0, 1).description(""));
+    c->add_option("--print-time", o->print_seconds, "how long the disc printer prints one label (default 40)")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                char* end = nullptr;
+                const double v = std::strtod(t.c_str(), &end);
+                return !t.empty() && !*end && v >= 1 && v <= 3600 ? "" : "takes 1 to 3600 seconds, not '" + t + "'";
+            },
+            ""));
     c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed runs the same job")
         ->type_name("N")
         ->check(whole_number());

@@ -30,6 +30,9 @@ typedef struct RovaneExports {
     __typeof__(&Rovane_Options) Options;
     __typeof__(&Rovane_Services) Services;
     __typeof__(&Rovane_GetRoboStatus) GetRoboStatus;
+    __typeof__(&Rovane_PostMoveAndPrint) PostMoveAndPrint;
+    __typeof__(&Rovane_CheckPrinting) CheckPrinting;
+    __typeof__(&Rovane_CheckValidPrint) CheckValidPrint;
 } RovaneExports;
 
 extern RovaneExports g_Rovane;

@@ -124,6 +124,9 @@ static int LoadRovane(const char* pszPath) {
     ROVANE_EXPORT(Options, "Rovane_Options");
     ROVANE_EXPORT(Services, "Rovane_Services");
     ROVANE_EXPORT(GetRoboStatus, "Rovane_GetRoboStatus");
+    ROVANE_EXPORT(PostMoveAndPrint, "Rovane_PostMoveAndPrint");
+    ROVANE_EXPORT(CheckPrinting, "Rovane_CheckPrinting");
+    ROVANE_EXPORT(CheckValidPrint, "Rovane_CheckValidPrint");
 #undef ROVANE_EXPORT
     return fAll;
 }

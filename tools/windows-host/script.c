@@ -15,6 +15,13 @@
  *   move UNIT ACTION                Rovane_PostMoveDisc
  *   wait UNIT                       Rovane_CheckMoveDisc every 500 ms until it reports 1 or 4
  *   sleep MS                        the host waits MS milliseconds
+ *   printfile PATH KIND             writes a generated print file of KIND (pellan-iv, pellan-pro,
+ *                                   optical-disc-printer, varrow, varrow-2, tessik-6, label,
+ *                                   short, wrong) at PATH; the folder must exist
+ *   validprint ACTION FILE          Rovane_CheckValidPrint(0, ACTION, 0, FILE, 0, 0)
+ *   moveprint UNIT ACTION DISCNUM FILE
+ *                                   Rovane_PostMoveAndPrint(UNIT, ACTION, 0, FILE, "", DISCNUM)
+ *   checkprinting                   Rovane_CheckPrinting(0)
  *
  * Words with blanks go in double quotes; inside and outside quotes \r, \n, \0, \t, \", \\ stand
  * for themselves. Numbers are read as C reads them (0x.. hexadecimal, 0.. octal) into 64 bits, as
@@ -117,6 +124,94 @@ static long long LastEquals(const Text* t) {
     for (size_t i = t->cb; i > 0; --i)
         if (t->p[i - 1] == '=') return (long long)(i - 1);
     return -1;
+}
+
+/* ---------------------------------------------------------------------------------------------
+ * Print files: the same files as the simulated world's generator makes (sim/harness/print_files):
+ * a 32-byte header that names the format, the per-disc ink use and low-ink levels, printer data
+ * of a fixed pattern, and for "Tessik 6" a 24-byte trailer.
+ */
+
+enum { PF_PELLAN_IV, PF_PELLAN_PRO, PF_ODP, PF_VARROW, PF_VARROW2, PF_TESSIK6, PF_LABEL, PF_SHORT, PF_WRONG };
+static const char* const kPrintKinds[] = {"pellan-iv", "pellan-pro", "optical-disc-printer", "varrow", "varrow-2",
+                                          "tessik-6",  "label",      "short",                "wrong"};
+#define PRINT_FILE_SIZE 4096
+#define PRINT_HEADER 32
+#define PRINT_TRAILER 24
+
+static int PrintKind(const Text* t) {
+    for (int i = 0; i < (int)(sizeof kPrintKinds / sizeof kPrintKinds[0]); ++i)
+        if (Is(t, kPrintKinds[i])) return i;
+    return -1;
+}
+
+static void Put24(unsigned char* p, unsigned long v) {
+    p[0] = (unsigned char)(v >> 16);
+    p[1] = (unsigned char)(v >> 8);
+    p[2] = (unsigned char)v;
+}
+
+static void Put32(unsigned char* p, unsigned long v) {
+    p[0] = (unsigned char)(v >> 24);
+    Put24(p + 1, v);
+}
+
+/* The file's bytes into f (PRINT_FILE_SIZE bytes); returns its length. */
+static size_t MakePrintFile(int nKind, unsigned char* f) {
+    /* Per-disc use of counters 1 to 6 and the low-ink levels, as the world's defaults. */
+    static const unsigned long kUse[6] = {300000, 250000, 200000, 400000, 0, 0};
+    static const unsigned long kLow = 350000000UL, kLow2 = 450000000UL;
+    if (nKind == PF_LABEL) {
+        static const char kDesign[] = "[Design]\r\nTitle=Disc label\r\nLayout=Full disc\r\nText1=Disc label\r\n";
+        memcpy(f, kDesign, sizeof kDesign - 1);
+        return sizeof kDesign - 1;
+    }
+    memset(f, 0, PRINT_HEADER);
+    for (size_t i = PRINT_HEADER; i < PRINT_FILE_SIZE; ++i) f[i] = (unsigned char)(0x20 + (i * 7) % 0x5F);
+    f[0] = 0x1B;
+    switch (nKind) {
+        case PF_PELLAN_IV:
+        case PF_SHORT:
+        case PF_WRONG:
+            f[1] = 0x00, f[2] = 0xFF, f[8] = 0x1B, f[9] = 0x00, f[10] = nKind == PF_WRONG ? 0x00 : 0xFE;
+            if (nKind == PF_WRONG) break;
+            f[4] = 1; /* colour */
+            Put24(f + 11, kUse[0]), Put24(f + 14, kUse[1]), Put24(f + 17, kUse[2]), Put32(f + 20, kLow);
+            if (nKind == PF_SHORT) return PRINT_HEADER - 1;
+            break;
+        case PF_PELLAN_PRO:
+            f[1] = 0x03, f[2] = 0xFF, f[8] = 0x1B, f[9] = 0x03, f[10] = 0xFE;
+            Put24(f + 11, kUse[0]), Put24(f + 14, kUse[1]), Put24(f + 17, kUse[2]), Put32(f + 20, kLow);
+            Put24(f + 24, kUse[3]), Put32(f + 27, kLow2);
+            break;
+        case PF_ODP: memcpy(f + 1, "\x01\x02KS10", 6); break;
+        case PF_VARROW: f[1] = 0x05, f[2] = 0x1E; break;
+        case PF_VARROW2: f[1] = 0x07, f[2] = 0x00; break;
+        case PF_TESSIK6: {
+            unsigned char* t = f + PRINT_FILE_SIZE - PRINT_TRAILER;
+            f[1] = 0x08, f[2] = 0x0E;
+            Put32(f + 6, kLow), Put32(f + 10, kLow2);
+            memset(t, 0, PRINT_TRAILER);
+            t[0] = 0x1B, t[1] = 0x08;
+            for (int i = 0; i < 6; ++i) Put24(t + 4 + 3 * i, kUse[i]);
+            break;
+        }
+    }
+    return PRINT_FILE_SIZE;
+}
+
+/* printfile: the file written at the path; the number of bytes written, 0 when it could not be. */
+static size_t WritePrintFile(const char* pszPath, int nKind) {
+    unsigned char* f = (unsigned char*)HostGrow(NULL, PRINT_FILE_SIZE);
+    const size_t cb = MakePrintFile(nKind, f);
+    FILE* out = fopen(pszPath, "wb");
+    size_t cbWritten = 0;
+    if (out != NULL) {
+        cbWritten = fwrite(f, 1, cb, out);
+        if (fclose(out) != 0) cbWritten = 0;
+    }
+    free(f);
+    return cbWritten == cb ? cb : 0;
 }
 
 /* ---------------------------------------------------------------------------------------------
@@ -225,7 +320,23 @@ static int CheckStep(const Step* s) {
         if (s->cWords < 2 || s->cWords > 3) return Fails("init takes HOST [LIST]");
         return 1;
     }
-    if (Is(verb, "end") || Is(verb, "status") || Is(verb, "options")) {
+    if (Is(verb, "printfile")) {
+        if (s->cWords != 3 || PrintKind(&w[2]) < 0)
+            return Fails("printfile takes PATH KIND (pellan-iv, pellan-pro, optical-disc-printer, varrow, varrow-2, "
+                         "tessik-6, label, short, wrong)");
+        return 1;
+    }
+    if (Is(verb, "validprint")) {
+        if (s->cWords != 3 || !ParseInt(&w[1], &n)) return Fails("validprint takes ACTION FILE");
+        return 1;
+    }
+    if (Is(verb, "moveprint")) {
+        long long d = 0;
+        if (s->cWords != 5 || !ParseInt(&w[1], &n) || !ParseInt(&w[2], &m) || !ParseInt(&w[3], &d))
+            return Fails("moveprint takes UNIT ACTION DISCNUM FILE");
+        return 1;
+    }
+    if (Is(verb, "end") || Is(verb, "status") || Is(verb, "options") || Is(verb, "checkprinting")) {
         if (s->cWords != 1) snprintf(g_szError, sizeof g_szError, "%s takes no arguments", verb->p);
         return s->cWords == 1;
     }
@@ -457,6 +568,37 @@ static void RunStep(const Step* s) {
         }
         HostOutputLock();
         printf("%llu wait %lld -> %lu after %d polls\n", HostMs(), a, (unsigned long)dwState, cPolls);
+        EndCallLines();
+    } else if (Is(verb, "printfile")) {
+        const size_t cb = WritePrintFile(w[1].p, PrintKind(&w[2]));
+        HostOutputLock();
+        printf("%llu printfile ", HostMs());
+        PutQuoted(w[1].p, w[1].cb);
+        printf(" %s -> %zu\n", w[2].p, cb);
+        EndCallLines();
+    } else if (Is(verb, "validprint")) {
+        ParseInt(&w[1], &a);
+        const LONG lResult = g_Rovane.CheckValidPrint(0, (LONG)a, 0, w[2].p, 0, 0);
+        HostOutputLock();
+        printf("%llu validprint %lld ", HostMs(), a);
+        PutQuoted(w[2].p, w[2].cb);
+        printf(" -> %ld\n", (long)lResult);
+        EndCallLines();
+    } else if (Is(verb, "moveprint")) {
+        long long d = 0;
+        ParseInt(&w[1], &a);
+        ParseInt(&w[2], &b);
+        ParseInt(&w[3], &d);
+        const LONG lResult = g_Rovane.PostMoveAndPrint((DWORD)a, (LONG)b, 0, w[4].p, "", (DWORD)d);
+        HostOutputLock();
+        printf("%llu moveprint %lld %lld %lld ", HostMs(), a, b, d);
+        PutQuoted(w[4].p, w[4].cb);
+        printf(" -> %ld\n", (long)lResult);
+        EndCallLines();
+    } else if (Is(verb, "checkprinting")) {
+        const DWORD dwResult = g_Rovane.CheckPrinting(0);
+        HostOutputLock();
+        printf("%llu checkprinting -> %lu\n", HostMs(), (unsigned long)dwResult);
         EndCallLines();
     } else if (Is(verb, "services")) {
         ParseInt(&w[1], &a);
