@@ -55,9 +55,8 @@ static int CheckPrinter(LONG lCode, LPCSTR pszFile2) {
     return 1;
 }
 
-// Through the laminator on the way out, when it is in use.
-static void QueueLaminatorBlock(void) {
-    if (!g_fLaminator) return;
+// The disc on the arm through the laminator and back onto the arm.
+static void QueueLaminatorSteps(void) {
     PRN_Queue("_LAMOUT", NULL, 0);
     PRN_Queue("_MOVE:", "E", 0);
     PRN_Queue("DROPOFF", NULL, 0);
@@ -66,6 +65,11 @@ static void QueueLaminatorBlock(void) {
     PRN_Queue("_LAMOUT", NULL, 0);
     PRN_Queue("_MOVE:", "E", 0);
     PRN_Queue("PICKUP", NULL, 0);
+}
+
+// Through the laminator on the way out, when it is in use.
+static void QueueLaminatorBlock(void) {
+    if (g_fLaminator) QueueLaminatorSteps();
 }
 
 // The print of slot 0 while the arm waits beside the printer, then the printed disc taken off
@@ -136,14 +140,7 @@ static void QueueRecordedDiscPrint(int nRow, const PrintRequest* pRequest, BOOL 
 static void QueueLaminateOnly(void) {
     Queue_Cmd("_MOVE:", NULL, 0);
     Queue_Cmd("PICKUP", NULL, 0);
-    PRN_Queue("_LAMOUT", NULL, 0);
-    PRN_Queue("_MOVE:", "E", 0);
-    PRN_Queue("DROPOFF", NULL, 0);
-    PRN_Queue("LAM:", NULL, '0');
-    PRN_Queue("WAITL:", NULL, 0);
-    PRN_Queue("_LAMOUT", NULL, 0);
-    PRN_Queue("_MOVE:", "E", 0);
-    PRN_Queue("PICKUP", NULL, 0);
+    QueueLaminatorSteps();
     PRN_Queue("_MOVE:O", NULL, 0);
     PRN_Queue("DROPOFF", NULL, 0);
 }
