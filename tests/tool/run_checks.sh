@@ -45,14 +45,21 @@ f="$(cat "$dir/faults.json")"
   || fail "mispicks and noise: the operator's answers are not counted: $f"
 
 # Record and print: every disc through the printer once, with the recorders freed at the pick
-# and, with "Record-Print" 0, only once the printed disc is in its output bin.
+# and, with "Record-Print" 0, only once the printed disc is in its output bin; the printing dialog
+# shown and closed around each print. With the recorders freed early, discs recorded while the
+# arm is still at the first recorder of a batch wait on their return bin and reach the printer
+# through "XFER:".
 for rp in 1 0; do
-  run "print$rp" --discs 20 --drives 4 --print pellan-iv --record-print "$rp" --json
+  run "print$rp" --discs 20 --drives 4 --print pellan-iv --record-print "$rp" --json --transcript "$dir/print$rp.tr"
   p="$(cat "$dir/print$rp.json")"
   [ "$(cat "$dir/print$rp.rc")" = 0 ] && [ "$(field in_output_bins "$p")" = 20 ] && [ "$(field prints "$p")" = 20 ] \
     && [ "$(field lost "$p")" = 0 ] && [ "$(field blank_prints "$p")" = 0 ] \
     || fail "print, Record-Print $rp: $p $(cat "$dir/print$rp.err")"
+  [ "$(grep -c 'dialog 124 shown' "$dir/print$rp.tr")" = 20 ] && [ "$(grep -c 'dialog 124 closed' "$dir/print$rp.tr")" = 20 ] \
+    || fail "print, Record-Print $rp: the printing dialog is not shown and closed once per print"
 done
+[ "$(field prints_joined "$(cat "$dir/print1.json")")" -gt 0 ] && grep -q 'Next PRINT CMD = XFER:' "$dir/print1.tr" \
+  || fail "print: no disc waited for its print on its return bin"
 
 for bad in "--drives 3" "--fail-rate 2" "--discs 0" "--answer nonsense" "--bogus" "--print nothing" "--print-time 0"; do
   # shellcheck disable=SC2086
