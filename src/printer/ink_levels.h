@@ -63,4 +63,16 @@ void EstimateDiscsBeforeInkLow(const char* pszPrintFile, const InkData* pInk);
 
 INT_PTR CALLBACK DlgFnPrinting(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
+// ---------------------------------------------------------------------------------------------
+// The progress dialogs (printing, laminating) each run modally, without owner, on a thread of
+// their own that only shows the dialog and ends with it. The description must outlive the thread
+// (a static constant); the name is used in the log lines of a failure.
+typedef struct DialogThreadInfo {
+    UINT uDialogId;
+    DLGPROC pfnDialog;
+    const char* pszName;
+} DialogThreadInfo;
+
+void StartDialogThread(const DialogThreadInfo* pInfo);
+
 #endif

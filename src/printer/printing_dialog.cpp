@@ -3,7 +3,8 @@
 // it by posting commands; whoever ends the print (or the job) posts the close command.
 //
 // The dialog's thread is not one of the workers shutdown waits for: it only runs the dialog and
-// ends when the dialog is closed (the print's end, a job's end or abort, or the close box).
+// ends when the dialog is closed (the print's end, a job's end or abort, or the close box). The
+// laminating dialog is run the same way (StartDialogThread).
 #include "printer/ink_levels.h"
 
 #include "foundation/debug_log.h"
@@ -72,20 +73,25 @@ INT_PTR CALLBACK DlgFnPrinting(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lPara
     return FALSE;
 }
 
-static DWORD WINAPI PrintingDialogThread(LPVOID lpParameter) {
-    (void)lpParameter;
-    if (DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_PRINTING), NULL, DlgFnPrinting, 0) == -1)
-        DebugLogF("ERROR: Unable to show the printing dialog. Error=%lu", (unsigned long)GetLastError());
+static DWORD WINAPI DialogThread(LPVOID lpParameter) {
+    const DialogThreadInfo* pInfo = (const DialogThreadInfo*)lpParameter;
+    if (DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(pInfo->uDialogId), NULL, pInfo->pfnDialog, 0) == -1)
+        DebugLogF("ERROR: Unable to show the %s dialog. Error=%lu", pInfo->pszName, (unsigned long)GetLastError());
     return 0;
 }
 
-void StartPrintingDialog(void) {
-    HANDLE hThread = CreateThread(NULL, 0, PrintingDialogThread, NULL, 0, NULL);
+void StartDialogThread(const DialogThreadInfo* pInfo) {
+    HANDLE hThread = CreateThread(NULL, 0, DialogThread, (LPVOID)pInfo, 0, NULL);
     if (hThread == NULL) {
-        DebugLogF("ERROR: Unable to start the printing dialog. Error=%lu", (unsigned long)GetLastError());
+        DebugLogF("ERROR: Unable to start the %s dialog. Error=%lu", pInfo->pszName, (unsigned long)GetLastError());
         return;
     }
     CloseHandle(hThread);
+}
+
+void StartPrintingDialog(void) {
+    static const DialogThreadInfo s_Printing = {IDD_PRINTING, DlgFnPrinting, "printing"};
+    StartDialogThread(&s_Printing);
 }
 
 void ClosePrintingDialog(void) {

@@ -1,11 +1,14 @@
 // Post-command verification: once the robot reports idle without error after a command, check
 // that the command had its effect — a move ended where it was sent, a pick-up left a disc in the
-// picker, a drop-off left it empty — and confirm it, ask for the same command again, or move the
+// picker, a drop-off left it empty, the laminator executed its command and its tray is where the
+// command put it — and confirm it, ask for the same command again, or move the
 // queue back so that the move and the pick are repeated.
 #include <string.h>
 
 #include "foundation/debug_log.h"
 #include "host/job_state.h"
+#include "printer/laminator_channel.h"
+#include "printer/printer_state.h"
 #include "robot/serial_port.h"
 #include "sequencer/send_thread.h"
 #include "setup/module_context.h"
@@ -46,7 +49,33 @@ static void CloseRecorderAfterPick(void) {
     Sleep(AFTER_RECORDER_TRAY_CLOSED);
 }
 
-int POSTCommandProcess(RoboStatus status, BYTE* pbCursor) {
+// A laminator command: executed (its code is the laminator's last) and, for the tray commands,
+// the tray on the side asked for. 1 to send it again.
+static int VerifyLaminatorCommand(const BYTE* pbSent, const LamStatus* pLamStatus) {
+    const BYTE bExecuted = pLamStatus->bLastCmdExecuted;
+    if (CompareCommand8(pbSent, LaminateCMD) == 0) {
+        if (bExecuted == LAM_CMD_LAMINATE) return 0;
+        DebugLogF(" #@! RESEND=TRUE: LaminateCMD Requested, pLamStatus->bLastCmdExecuted = ..%.2x..",
+                  (unsigned)bExecuted);
+        return 1;
+    }
+    const BOOL fIn = CompareCommand8(pbSent, LamTrayInCMD) == 0;
+    if (!fIn && CompareCommand8(pbSent, LamTrayOutCMD) != 0) return 0;  // no laminator command
+
+    const char* pszName = fIn ? "LamTrayInCMD" : "LamTrayOutCMD";
+    const BYTE bTray = pLamStatus->bTrayStatus;
+    if (bExecuted != (fIn ? LAM_CMD_TRAY_IN : LAM_CMD_TRAY_OUT)) {
+        DebugLogF(" #@! RESEND=TRUE: %s Requested, pLamStatus->bLastCmdExecuted = ..%.2x..", pszName,
+                  (unsigned)bExecuted);
+        return 1;
+    }
+    const BOOL fThere = fIn ? (bTray == 'I' || bTray == 'D') : (bTray == 'O' || bTray == 'W');
+    if (fThere) return 0;
+    DebugLogF(" #@! RESEND=TRUE: %s Requested, pLamStatus->bTrayStatus = %c", pszName, bTray);
+    return 1;
+}
+
+int POSTCommandProcess(RoboStatus status, const LamStatus* pLamStatus, BYTE* pbCursor) {
     DebugLog("-->POSTCommandProcess()");
     int nResend = 0;
 
@@ -82,6 +111,10 @@ int POSTCommandProcess(RoboStatus status, BYTE* pbCursor) {
             DebugLogF(" #@! RESEND=TRUE: g_bLastCommandSent=%s  RoboStatus.bCurrentPosition=%c", g_bLastCommandSent,
                       status.bCurrentPosition);
         }
+    } else if (g_fLaminator && pLamStatus != NULL) {
+        // The laminator's status is read on every pass only while it is in use; without it there
+        // is nothing to verify a laminator command against.
+        nResend = VerifyLaminatorCommand((const BYTE*)g_bLastCommandSent, pLamStatus);
     }
     // Anything else ("_TRAY", "_PTI", "_PTO") is not verified.
 

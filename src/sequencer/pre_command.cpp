@@ -1,7 +1,7 @@
-// Pre-command processing: turns the queue vocabulary into what goes to the robot, performs the
-// local commands (printing, waiting for prints, recorder bookkeeping, transfers of waiting discs,
-// recorder trays) and checks that a pick or a drop makes sense before it is sent, moving the
-// queue's read cursor back when it does not.
+// Pre-command processing: turns the queue vocabulary into what goes to the robot or to the
+// laminator, performs the local commands (printing, waiting for prints and laminations, recorder
+// bookkeeping, transfers of waiting discs, recorder trays) and checks that a pick or a drop
+// makes sense before it is sent, moving the queue's read cursor back when it does not.
 #include <stdio.h>
 #include <string.h>
 
@@ -9,6 +9,7 @@
 #include "host/job_state.h"
 #include "printer/ink_levels.h"
 #include "printer/laminator_channel.h"
+#include "printer/laminator_ops.h"
 #include "printer/print_file.h"
 #include "printer/print_wait.h"
 #include "printer/printer_select.h"
@@ -24,6 +25,8 @@
 #define PICKUP_TRAY_SETTLE 7500   // ms after a recorder tray moved before the arm picks there
 #define REOPEN_TRAY_SETTLE 10500  // ms after a tray closed on a disc before it is opened again
 #define PRINT_START_PAUSE 2000    // ms the send thread rests after starting a print
+#define LAMINATE_START_PAUSE 1000 // ms between opening the laminating dialog and laminating
+#define LAM_WAIT_START_PAUSE 1000 // ms before the lamination wait begins
 
 // The recorder row at a position "A".."D", or -1 when the letter is no recorder position or the
 // drive index points outside the recorder table.
@@ -173,9 +176,16 @@ static int RewindToPickup(BYTE* pbCursor, int nQueue) {
     return 1;
 }
 
-// The queue vocabulary of laminating.
-static int IsLaminatorStep(const char* pszCommand) {
-    return strncmp(pszCommand, "LAM:", 4) == 0 || strncmp(pszCommand, "WAITL:", 6) == 0;
+// "LAM:": the disc lies on the laminator tray. Notes the laminations the ribbon has left for the
+// laminating dialog, opens it, and turns the command into the laminator's LaminateCMD.
+static void StartLamination(char* pszCommand, const LamStatus* pLamStatus) {
+    const DWORD dwRibbon = ((DWORD)pLamStatus->abRibbonLeft[0] << 16) |
+                           ((DWORD)pLamStatus->abRibbonLeft[1] << 8) | (DWORD)pLamStatus->abRibbonLeft[2];
+    g_dwLaminationsLeft = LaminationsLeft(pLamStatus);
+    DebugLogF("Laminate with %u (%lu) laminations remaining", (unsigned)g_dwLaminationsLeft, (unsigned long)dwRibbon);
+    StartLaminatingDialog();
+    Sleep(LAMINATE_START_PAUSE);
+    memcpy(pszCommand, LaminateCMD, LAM_COMMAND_SIZE);
 }
 
 static void ReplaceCommand(char* pszCommand, const char* pszNew) {
@@ -195,12 +205,24 @@ static void LogPositions(const RoboStatus* pStatus) {
               g_bCurrentPosition ? g_bCurrentPosition : ' ');
 }
 
-int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int nQueue) {
+int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int nQueue, LamStatus* pLamStatus) {
     DebugLog("-->PreCommandProcess()");
     int nResult = PREPARED_FOR_ROBOT;
 
     if (strncmp(pszCommand, "PRINT:", 6) == 0) {
         StartPrint(pszCommand);
+        return PREPARED_NOTHING_TO_SEND;
+    }
+
+    if (strncmp(pszCommand, "LAM:", 4) == 0) {
+        StartLamination(pszCommand, pLamStatus);
+        return PREPARED_FOR_LAMINATOR;
+    }
+
+    // The arm waits beside the laminator until the disc comes out laminated.
+    if (strncmp(pszCommand, "WAITL:", 6) == 0) {
+        Sleep(LAM_WAIT_START_PAUSE);
+        WaitForLaminating(pLamStatus);
         return PREPARED_NOTHING_TO_SEND;
     }
 
@@ -342,13 +364,6 @@ int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int
         const BYTE* pbLamCommand = pszCommand[4] == 'I' ? LamTrayInCMD : LamTrayOutCMD;
         memcpy(pszCommand, pbLamCommand, LAM_COMMAND_SIZE);
         return PREPARED_FOR_LAMINATOR;
-    }
-
-    // Laminating steps are the laminator's: none of them is a robot command, so none is ever
-    // written to the robot as it stands.
-    if (IsLaminatorStep(pszCommand)) {
-        DebugLogF("ERROR: \"%s\" is not carried out by this module - nothing sent", pszCommand);
-        return PREPARED_NOTHING_TO_SEND;
     }
 
     // Anything else ("_MOVE:" with its letter, "_PTI", "_PTO") goes out unchanged.

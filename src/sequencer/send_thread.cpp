@@ -11,6 +11,8 @@
 #include "foundation/debug_log.h"
 #include "host/job_state.h"
 #include "printer/laminator_channel.h"
+#include "printer/laminator_ops.h"
+#include "printer/printer_state.h"
 #include "robot/serial_port.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/error_recovery.h"
@@ -84,6 +86,14 @@ static void EndOfQueuesLocked(void) {
     WorkerEnds(WORKER_SEND);
 }
 
+// While the laminator is in use, every command waits until it is ready too: its status is read
+// into *pLamStatus (for the preparation and verification of this pass) and judged, which shows
+// a laminator error or an open cover. Without the laminator the answer is always yes.
+static int LaminatorReady(LamStatus* pLamStatus) {
+    if (!g_fLaminator) return 1;
+    return GetLaminatorStatus(pLamStatus, TRUE, TRUE) && CheckLamStatus(pLamStatus);
+}
+
 DWORD WINAPI SendQueueThread(LPVOID lpParameter) {
     (void)lpParameter;
     DebugLog("-->SendQueueThread() called");
@@ -104,6 +114,9 @@ DWORD WINAPI SendQueueThread(LPVOID lpParameter) {
     RoboStatus status;
     memset(&status, 0, sizeof status);
     status.bRoboState = 'B';
+    LamStatus lamStatus;
+    memset(&lamStatus, 0, sizeof lamStatus);
+    lamStatus.bLamState = 'B';
 
     BOOL fAbort = FALSE;
     BOOL fEnded = FALSE;  // the lock-held end of step "queues used up" already ran
@@ -111,7 +124,8 @@ DWORD WINAPI SendQueueThread(LPVOID lpParameter) {
 
     for (;;) {
         BYTE* pbSourceCursor = nSource == QUEUE_PRINTER ? &bPrinterCursor : &bGlobalCursor;
-        if (GetSystemStatus(&status) && RoboErrorCheck(&status, &fVerify, pbSourceCursor)) {
+        if (GetSystemStatus(&status) && RoboErrorCheck(&status, &fVerify, pbSourceCursor) &&
+            LaminatorReady(&lamStatus)) {
             // The robot is idle without error: a self-closing status message has done its job.
             EnterCriticalSection(&g_csModule);
             if (MessageIsSelfClosing()) g_fCloseMessage = 1;
@@ -120,7 +134,7 @@ DWORD WINAPI SendQueueThread(LPVOID lpParameter) {
             // The cursor may have been moved back by recovery; verification works on the same one.
             pbSourceCursor = nSource == QUEUE_PRINTER ? &bPrinterCursor : &bGlobalCursor;
             if (szCommand[0] != '\0' && fVerify && nPrepared != PREPARED_NOTHING_TO_SEND)
-                nResend = POSTCommandProcess(status, pbSourceCursor);
+                nResend = POSTCommandProcess(status, &lamStatus, pbSourceCursor);
 
             // Choose what to send. Reading the write indexes, deciding that both queues are used
             // up and emptying them happen in one hold of the lock, so that a command appended
@@ -155,10 +169,10 @@ DWORD WINAPI SendQueueThread(LPVOID lpParameter) {
             if (fPrepare) {
                 if (nSource == QUEUE_GLOBAL) {
                     DebugLogF("Next GLOBAL CMD = %s   bIndex=%hu", szCommand, (unsigned short)bGlobalCursor);
-                    nPrepared = PreCommandProcess(szCommand, &status, &bGlobalCursor, QUEUE_GLOBAL);
+                    nPrepared = PreCommandProcess(szCommand, &status, &bGlobalCursor, QUEUE_GLOBAL, &lamStatus);
                 } else {
                     DebugLogF("Next PRINT CMD = %s   bIndex2=%hu", szCommand, (unsigned short)bPrinterCursor);
-                    nPrepared = PreCommandProcess(szCommand, &status, &bPrinterCursor, QUEUE_PRINTER);
+                    nPrepared = PreCommandProcess(szCommand, &status, &bPrinterCursor, QUEUE_PRINTER, &lamStatus);
                 }
             }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "printer/laminator_channel.h"
 #include "robot/robo_status.h"
 
 #define COMMAND_BUFFER_SIZE 16
@@ -27,10 +28,12 @@ extern BOOL g_fRecorderRetry;    // a recorder may be retried once per confirmed
 int StartSendThread(const char* pszStartLog = NULL);
 DWORD WINAPI SendQueueThread(LPVOID lpParameter);
 // Prepares the command in pszCommand (rewritten in place). pbCursor is the read cursor of the
-// queue the command came from, which may be moved back.
-int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int nQueue);
-// Checks the last command's effect: 1 to send it again, 0 to carry on.
-int POSTCommandProcess(RoboStatus status, BYTE* pbCursor);
+// queue the command came from, which may be moved back. pLamStatus is the laminator status the
+// send thread read in the same pass (while the laminator is in use).
+int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int nQueue, LamStatus* pLamStatus);
+// Checks the last command's effect against the robot's and the laminator's status of this pass:
+// 1 to send it again, 0 to carry on.
+int POSTCommandProcess(RoboStatus status, const LamStatus* pLamStatus, BYTE* pbCursor);
 // Returns once more than dwMilliseconds have passed since the row's last tray movement.
 void WaitSinceTrayMove(DWORD dwRow, DWORD dwMilliseconds);
 // 0 when the two 8-byte commands are equal, 1 when they differ.
