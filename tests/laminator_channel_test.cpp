@@ -220,6 +220,86 @@ TEST(LaminatorChannel, CommandDocumentsReachTheLaminatorWhichActsOnThem) {
     EXPECT_EQ(w.world.spooler().open_handle_count(), 0u) << "every failure closes what it opened";
 }
 
+// The laminator's own timings and scheduled faults, through the command documents: tray times
+// in and out, a lamination stopped by an error until the operator clears it and presses
+// "Laminate", a disc that falls off the tray as it comes out (still counted, put back by the
+// operator), a cover that opens at a time and closes by itself, and the laminations per disc.
+TEST(LaminatorChannel, ScheduledFaultsSpoilLaminationsUntilTheOperatorActs) {
+    sim::LaminatorConfig c;
+    c.tray_in_time = 2 * sim::kSecond;
+    c.tray_out_time = 4 * sim::kSecond;
+    c.warm_up_time = 10 * sim::kSecond;
+    c.laminate_time = 20 * sim::kSecond;
+    LamWorld w(true, c);
+    run_in(w.world, [&] {
+        sim::Laminator& lam = *w.lam;
+        ASSERT_EQ(SendLaminatorCMD(LamTrayOutCMD, LAM_COMMAND_SIZE, FALSE), 1);
+        Sleep(3900);
+        EXPECT_TRUE(lam.tray_moving()) << "the way out takes 4 s";
+        Sleep(200);
+        ASSERT_EQ(lam.tray_status(), 'O');
+        lam.put(sim::Disc{7});
+
+        // An error before laminating: tray in with the disc, nothing laminated, commands refused.
+        lam.fail_next_laminations(1, sim::LamFault::Error, sim::kLamErrRibbonMove);
+        ASSERT_EQ(SendLaminatorCMD(LaminateCMD, LAM_COMMAND_SIZE, FALSE), 1);
+        Sleep(2000 + 10000 + 100);  // tray in, heater warm
+        EXPECT_EQ(lam.error(), sim::kLamErrRibbonMove);
+        EXPECT_EQ(lam.tray_status(), 'I');
+        EXPECT_TRUE(lam.lamination_stopped());
+        EXPECT_EQ(lam.laminations(), 0u);
+        EXPECT_FALSE(lam.press_laminate()) << "not while the error stands";
+        lam.clear_error();
+        ASSERT_TRUE(lam.press_laminate());
+        Sleep(20000 + 4000 + 100);
+        EXPECT_EQ(lam.tray_status(), 'W');
+        EXPECT_EQ(lam.lamination_count(7), 1u);
+
+        // The disc falls off as the tray comes out: "O", and the disc lies beside the laminator.
+        lam.fail_next_laminations(1, sim::LamFault::FallsOff);
+        ASSERT_EQ(SendLaminatorCMD(LaminateCMD, LAM_COMMAND_SIZE, FALSE), 1);
+        Sleep(2000 + 20000 + 4000 + 100);
+        EXPECT_EQ(lam.tray_status(), 'O');
+        ASSERT_TRUE(lam.fallen().has_value());
+        EXPECT_EQ(lam.discs().size(), 1u) << "the fallen disc is still the laminator's";
+        EXPECT_EQ(lam.laminated_twice(), std::vector<sim::DiscId>({7}));
+        ASSERT_TRUE(lam.put_fallen_back());
+        EXPECT_EQ(lam.tray_status(), 'W');
+
+        // The cover opens 5 s into a lamination and closes by itself 3 s later; the lamination
+        // stays stopped until the button.
+        const sim::Micros start = sim::kernel().now();
+        lam.open_cover_at(start + 5 * sim::kSecond, 3 * sim::kSecond);
+        ASSERT_EQ(SendLaminatorCMD(LaminateCMD, LAM_COMMAND_SIZE, FALSE), 1);
+        Sleep(5100);
+        LamStatus s;
+        ASSERT_EQ(GetLaminatorStatus(&s, FALSE, FALSE), 1);
+        EXPECT_EQ(s.bLamState, 'C');
+        EXPECT_TRUE(lam.lamination_stopped());
+        Sleep(3000);
+        EXPECT_EQ(lam.state(), 'I');
+        EXPECT_TRUE(lam.lamination_stopped());
+        ASSERT_TRUE(lam.press_laminate());
+        Sleep(20000 + 4000 + 100);
+        EXPECT_EQ(lam.tray_status(), 'W');
+        EXPECT_EQ(lam.lamination_count(7), 3u);
+
+        // A lasting fault spoils every lamination until the faults are cleared.
+        lam.fail_next_laminations(-1, sim::LamFault::CoverOpen);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(SendLaminatorCMD(LaminateCMD, LAM_COMMAND_SIZE, FALSE), 1);
+            Sleep(2000 + 100);
+            EXPECT_TRUE(lam.cover_open());
+            lam.close_cover();
+            lam.set_tray_now(true);
+        }
+        lam.clear_faults();
+        ASSERT_EQ(SendLaminatorCMD(LaminateCMD, LAM_COMMAND_SIZE, FALSE), 1);
+        Sleep(2000 + 20000 + 4000 + 100);
+        EXPECT_EQ(lam.lamination_count(7), 4u);
+    });
+}
+
 // --- the robot's firmware -----------------------------------------------------------------
 
 TEST(LaminatorChannel, FirmwareVersionDecidesLaminatorSupport) {

@@ -54,6 +54,15 @@ const char* lam_corruption_name(LamCorruption c) {
     return "?";
 }
 
+const char* lam_fault_name(LamFault f) {
+    switch (f) {
+        case LamFault::Error: return "error";
+        case LamFault::CoverOpen: return "cover open";
+        case LamFault::FallsOff: return "disc falls off";
+    }
+    return "?";
+}
+
 Laminator::Laminator(const LaminatorConfig& config)
     : config_(config),
       rng_(has_kernel() ? kernel().rng().fork(config.rng_salt) : Rng(config.rng_salt)),
@@ -65,6 +74,13 @@ Laminator::~Laminator() = default;
 
 void Laminator::note(const std::string& text) const {
     if (has_kernel()) kernel().record("laminator", text);
+}
+
+void Laminator::at(Micros when, std::function<void(Laminator&)> action) {
+    std::weak_ptr<int> alive = alive_;
+    kernel().at(when, [this, alive, action] {
+        if (!alive.expired()) action(*this);
+    });
 }
 
 void Laminator::after(Micros delay, std::function<void()> fn) {
@@ -112,6 +128,24 @@ std::vector<uint8_t> Laminator::status_record() const {
     r[o::kChecksum] = sum;
     r[o::kEnd] = 0x04;
     return r;
+}
+
+std::vector<Disc> Laminator::discs() const {
+    std::vector<Disc> out = single_as_list(disc_);
+    if (fallen_) out.push_back(*fallen_);
+    return out;
+}
+
+uint32_t Laminator::lamination_count(DiscId id) const {
+    auto it = per_disc_.find(id);
+    return it == per_disc_.end() ? 0 : it->second;
+}
+
+std::vector<DiscId> Laminator::laminated_twice() const {
+    std::vector<DiscId> out;
+    for (const auto& [id, n] : per_disc_)
+        if (n > 1) out.push_back(id);
+    return out;
 }
 
 std::vector<uint8_t> Laminator::executed_codes() const {
@@ -280,6 +314,8 @@ void Laminator::execute(uint8_t code, LaminatorCommand& log) {
         }
         case kLamCmdLaminate:
             busy_ = true;
+            stopped_ = false;
+            rerun_ = false;
             lamination_had_disc_ = disc_.has_value();
             log.note = disc_ ? "laminating " + disc_text(*disc_) : "laminating (no disc on the tray)";
             if (tray_out_) {
@@ -314,7 +350,7 @@ void Laminator::move_tray(bool out, Phase phase, std::function<void()> done) {
     phase_ = phase;
     tray_moving_ = true;
     const uint64_t serial = ++activity_serial_;
-    after(config_.tray_move_time, [this, serial, out, done] {
+    after(out ? config_.tray_out_time : config_.tray_in_time, [this, serial, out, done] {
         if (serial != activity_serial_) return;
         tray_moving_ = false;
         tray_out_ = out;
@@ -341,6 +377,17 @@ void Laminator::laminate_step() {
         });
         return;
     }
+    if (failing_laminations_ != 0 && lamination_fault_ != LamFault::FallsOff && !rerun_) {
+        if (failing_laminations_ > 0) --failing_laminations_;
+        if (lamination_fault_ == LamFault::CoverOpen) {
+            cover_open_ = true;
+            stop_lamination("cover opened");
+        } else {
+            error_ |= lamination_error_;
+            stop_lamination("error " + hex2(error_));
+        }
+        return;
+    }
     phase_ = Phase::Laminating;
     const uint64_t serial = ++activity_serial_;
     after(config_.laminate_time, [this, serial] {
@@ -350,24 +397,37 @@ void Laminator::laminate_step() {
 }
 
 void Laminator::finish_lamination() {
-    if (failing_laminations_ > 0) {
-        --failing_laminations_;
-        error_ |= lamination_error_;
-        busy_ = false;
-        phase_ = Phase::None;
-        note("lamination failed: error " + hex2(error_) + ", tray in" + (disc_ ? " with " + disc_text(*disc_) : ""));
-        return;
-    }
     if (disc_) {
         disc_->laminated = true;
         ribbon_ -= std::min(ribbon_, config_.ribbon_per_lamination);
         ++laminations_;
+        ++per_disc_[disc_->id];
         note("laminated " + disc_text(*disc_) + ", ribbon " + std::to_string(ribbon_));
     }
-    move_tray(true, Phase::LamOut, [this] {
+    bool falls = false;
+    if (disc_ && failing_laminations_ != 0 && lamination_fault_ == LamFault::FallsOff && !rerun_) {
+        if (failing_laminations_ > 0) --failing_laminations_;
+        falls = true;
+    }
+    move_tray(true, Phase::LamOut, [this, falls] {
         busy_ = false;
         phase_ = Phase::None;
+        if (falls && disc_) {
+            fallen_ = disc_;
+            disc_.reset();
+            note(disc_text(*fallen_) + " fell off the tray");
+        }
     });
+}
+
+void Laminator::stop_lamination(const std::string& why) {
+    ++activity_serial_;  // the pending step of the lamination does not come
+    tray_moving_ = false;
+    tray_out_ = false;
+    busy_ = false;
+    phase_ = Phase::None;
+    stopped_ = true;
+    note("lamination stopped (" + why + "), tray in" + (disc_ ? " with " + disc_text(*disc_) : ""));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,12 +494,6 @@ void Laminator::close_cover() {
     note("world: cover closed");
 }
 
-void Laminator::fail_next_lamination(uint8_t error) {
-    ++failing_laminations_;
-    lamination_error_ = error;
-    note("world: next lamination fails with error " + hex2(error));
-}
-
 void Laminator::set_ribbon(uint32_t ribbon) {
     ribbon_ = ribbon > kRibbonMax ? kRibbonMax : ribbon;
     note("world: ribbon " + std::to_string(ribbon_));
@@ -452,10 +506,84 @@ void Laminator::heater_off() {
     if (phase_ == Phase::LamHeat) {
         // The lamination waited for a heater that went off: the heater control gives up.
         error_ |= kLamErrHeaterCtrl;
+        stop_lamination("error " + hex2(error_));
+    }
+}
+
+void Laminator::fail_next_laminations(int count, LamFault how, uint8_t error) {
+    failing_laminations_ = count;
+    lamination_fault_ = how;
+    lamination_error_ = error;
+    note("world: " + (count < 0 ? std::string("every lamination") : "next " + std::to_string(count) + " laminations") +
+         " spoiled (" + lam_fault_name(how) + (how == LamFault::Error ? " " + hex2(error) : std::string()) + ")");
+}
+
+void Laminator::schedule_fault(Micros when, bool cover, uint8_t bits, Micros lasts) {
+    at(when, [cover, bits, lasts](Laminator& lam) {
+        if (cover) {
+            lam.open_cover();
+        } else {
+            lam.raise_error(bits);
+        }
+        if (lam.phase_ == Phase::LamIn || lam.phase_ == Phase::LamHeat || lam.phase_ == Phase::Laminating)
+            lam.stop_lamination(cover ? "cover opened" : "error " + hex2(lam.error_));
+        if (lasts > 0)
+            lam.at(kernel().now() + lasts, [cover, bits](Laminator& l) {
+                if (cover) {
+                    l.close_cover();
+                } else {
+                    l.error_ &= static_cast<uint8_t>(~bits);
+                    l.note("world: error " + hex2(bits) + " gone by itself, pending " + hex2(l.error_));
+                }
+            });
+    });
+}
+
+void Laminator::raise_error_at(Micros when, uint8_t bits, Micros lasts) { schedule_fault(when, false, bits, lasts); }
+
+void Laminator::open_cover_at(Micros when, Micros lasts) { schedule_fault(when, true, 0, lasts); }
+
+void Laminator::clear_faults() {
+    failing_laminations_ = 0;
+    note("world: lamination faults ended");
+}
+
+bool Laminator::press_laminate() {
+    if (busy_ || error_ || cover_open_ || tray_moving_) {
+        note("operator: Laminate pressed, nothing happens");
+        return false;
+    }
+    if (stopped_) {
+        stopped_ = false;
+        rerun_ = true;
+        busy_ = true;
+        lamination_had_disc_ = disc_.has_value();
+        note("operator: Laminate pressed, the stopped lamination runs again");
+        laminate_step();
+        return true;
+    }
+    if (tray_out_) {
+        note("operator: Laminate pressed, nothing happens");
+        return false;
+    }
+    note("operator: Laminate pressed, tray out");
+    busy_ = true;
+    move_tray(true, Phase::TrayOut, [this] {
         busy_ = false;
         phase_ = Phase::None;
-        note("lamination failed: error " + hex2(error_));
+    });
+    return true;
+}
+
+bool Laminator::put_fallen_back() {
+    if (!fallen_ || !can_accept()) {
+        note("operator: cannot put a fallen disc back");
+        return false;
     }
+    disc_ = fallen_;
+    fallen_.reset();
+    note("operator: " + disc_text(*disc_) + " put back on the tray");
+    return true;
 }
 
 void Laminator::set_tray_now(bool out) {

@@ -27,9 +27,9 @@
 //
 // Commands: a finished raw document of exactly 8 bytes 1B 04 code 00 00 00 00 sum (sum of the
 // seven bytes before it, modulo 256) is a command:
-//     0x80 tray in, 0x81 tray out      the tray travels for `tray_move_time`; busy meanwhile. A
-//                                      tray already there stays (the command still counts as
-//                                      executed).
+//     0x80 tray in, 0x81 tray out      the tray travels for `tray_in_time` / `tray_out_time`;
+//                                      busy meanwhile. A tray already there stays (the command
+//                                      still counts as executed).
 //     0x82 laminate                    the tray comes in (if out), the laminator waits for its
 //                                      heater (starting it if off), laminates for
 //                                      `laminate_time` using `ribbon_per_lamination` of ribbon,
@@ -51,8 +51,19 @@
 //
 // Faults (world controls): silence (reads fail, answer nothing, or the write fails), corrupt
 // records (bad checksum, wrong marks, 79 or 81 bytes, state "W"; counted, or seeded per read with
-// `corrupt_probability`), error bits raised and cleared, the cover opened and closed, a
-// lamination that ends with an error. The laminator is absent simply by not being installed.
+// `corrupt_probability`), error bits raised and cleared, the cover opened and closed. Scheduled,
+// in the style of the other devices: any of the eight error bits or an open cover at a virtual
+// time (lasting until the operator clears it, or for a while), or on the next N laminations
+// (-1: every lamination until clear_faults()). A fault that stops a lamination leaves the tray in
+// with the disc not laminated; the operator clears it at the machine and presses the laminator's
+// "Laminate" button, which runs the stopped lamination again (the scheduled faults count and
+// spoil only laminations commanded by the driver, not such a run). A disc can also fall off the tray
+// as it comes out after laminating (next N laminations): the tray reports out and empty ("O"),
+// and the disc lies beside the laminator ("fell off", still counted by discs()) until the
+// operator puts it back on the tray. The laminator is absent simply by not being installed.
+//
+// Every lamination is counted per disc (lamination_count(), laminated_twice()), as the printer
+// counts prints.
 //
 // Every status read, every write of "MARLUNE", every command (executed or refused), the end of
 // every tray movement and lamination and every fault goes into the transcript under "laminator".
@@ -61,6 +72,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -105,7 +117,8 @@ struct LaminatorConfig {
     std::string firmware = "LAM 2.04";         // at offset 9, blank padded to 15 bytes (longer is cut)
     uint32_t ribbon = 6750 * 500;              // ribbon remaining (24-bit; more is cut to 0xFFFFFF)
     uint32_t ribbon_per_lamination = 6750;
-    Micros tray_move_time = 3 * kSecond;
+    Micros tray_in_time = 3 * kSecond;
+    Micros tray_out_time = 3 * kSecond;
     Micros laminate_time = 25 * kSecond;
     Micros warm_up_time = 90 * kSecond;
     bool heater_on = false;                    // already warm when the world starts
@@ -141,6 +154,14 @@ enum class LamCorruption {
 };
 const char* lam_corruption_name(LamCorruption c);
 
+// How a lamination is spoiled by a scheduled fault.
+enum class LamFault {
+    Error,      // the lamination stops before laminating with error bits raised: tray in, disc in
+    CoverOpen,  // the cover opens as the lamination starts: stopped the same way
+    FallsOff,   // the lamination finishes, but the disc falls off the tray as it comes out
+};
+const char* lam_fault_name(LamFault f);
+
 // One command document as the laminator received it.
 struct LaminatorCommand {
     Micros time = 0;
@@ -170,7 +191,7 @@ public:
     bool has_disc() const override { return tray_out_ && !tray_moving_ && disc_.has_value(); }
     void put(const Disc& disc) override { disc_ = disc; }
     std::optional<Disc> take(std::string* why = nullptr) override;
-    std::vector<Disc> discs() const override { return single_as_list(disc_); }
+    std::vector<Disc> discs() const override;
 
     // --- state, as the status record reports it -------------------------------------------------
     char state() const;        // 'I', 'B', 'C'
@@ -196,6 +217,13 @@ public:
     uint32_t status_reads() const { return status_reads_; }     // reads of "MARLUNE"
     uint32_t status_requests() const { return status_requests_; }  // accepted writes of "MARLUNE"
     uint32_t laminations() const { return laminations_; }      // discs laminated
+    // Laminations of one disc (one is right), and the discs laminated more than once.
+    uint32_t lamination_count(DiscId id) const;
+    std::vector<DiscId> laminated_twice() const;
+    // The disc that fell off the tray and lies beside the laminator, if any.
+    const std::optional<Disc>& fallen() const { return fallen_; }
+    // A lamination stopped by a fault, its disc on the tray inside, waiting for the button.
+    bool lamination_stopped() const { return stopped_; }
     // The codes of the executed commands held in commands(), in order.
     std::vector<uint8_t> executed_codes() const;
 
@@ -211,12 +239,29 @@ public:
     void clear_error();
     void open_cover();
     void close_cover();
-    // The next lamination stops, tray in with the disc, with this error instead of finishing.
-    void fail_next_lamination(uint8_t error = kLamErrDiskJam);
+    // The next `count` laminations are spoiled as `how` says (-1: every one until
+    // clear_faults(); 0: stop); `error` is the bits an Error fault raises.
+    void fail_next_laminations(int count, LamFault how, uint8_t error = kLamErrDiskJam);
+    void fail_next_lamination(uint8_t error = kLamErrDiskJam) { fail_next_laminations(1, LamFault::Error, error); }
+    // At virtual time `when`: error bits raised, or the cover opened; a lamination in progress
+    // stops. `lasts` 0: until the operator clears it; otherwise it clears itself after that long.
+    void raise_error_at(Micros when, uint8_t bits, Micros lasts = 0);
+    void open_cover_at(Micros when, Micros lasts = 0);
+    // Runs `action` at virtual time `when`, as long as the laminator exists.
+    void at(Micros when, std::function<void(Laminator&)> action);
+    // Ends the scheduled lamination faults (not an error or cover already standing).
+    void clear_faults();
     void set_ribbon(uint32_t ribbon);
     void heater_off();
     // Puts the tray where it is wanted at once, ending any movement or lamination (world set-up).
     void set_tray_now(bool out);
+
+    // --- the operator at the machine -----------------------------------------------------------
+    // The "Laminate" button: with the laminator ready, runs a stopped lamination again (or, with
+    // the tray in and nothing stopped, brings the tray out). False when it does nothing.
+    bool press_laminate();
+    // Puts the disc that fell off back on the tray (out, still and empty). False when it cannot.
+    bool put_fallen_back();
 
 private:
     enum class Phase { None, TrayIn, TrayOut, LamIn, LamHeat, Laminating, LamOut };
@@ -229,6 +274,9 @@ private:
     void after(Micros delay, std::function<void()> fn);
     void laminate_step();
     void finish_lamination();
+    // Stops the lamination in progress (a fault): the disc stays on the tray inside, unlaminated.
+    void stop_lamination(const std::string& why);
+    void schedule_fault(Micros when, bool cover, uint8_t bits, Micros lasts);
     std::vector<uint8_t> corrupted(std::vector<uint8_t> record, LamCorruption how);
 
     LaminatorConfig config_;
@@ -254,7 +302,12 @@ private:
     int corrupt_count_ = 0;
     LamCorruption corruption_ = LamCorruption::BadChecksum;
     int failing_laminations_ = 0;
+    LamFault lamination_fault_ = LamFault::Error;
     uint8_t lamination_error_ = kLamErrDiskJam;
+    bool stopped_ = false;
+    bool rerun_ = false;  // the lamination in progress was started by the operator's button
+    std::optional<Disc> fallen_;
+    std::map<DiscId, uint32_t> per_disc_;
 
     std::deque<LaminatorCommand> commands_;
     uint32_t commands_received_ = 0;

@@ -197,6 +197,10 @@ std::string Autoloader::check_invariants(bool module_ended) {
     if (printer)
         for (DiscId id : printer->printed_twice())
             broken += "disc " + std::to_string(id) + " printed " + std::to_string(printer->print_count(id)) + " times\n";
+    if (laminator)
+        for (DiscId id : laminator->laminated_twice())
+            broken += "disc " + std::to_string(id) + " laminated " + std::to_string(laminator->lamination_count(id)) +
+                      " times\n";
     if (module_ended) {
         // The host's own threads are named "host"; every other simulated thread is the module's.
         for (const auto& t : world.kernel().threads())

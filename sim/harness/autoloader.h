@@ -126,7 +126,7 @@ public:
     // "place <name> <count>" lines for every place that holds discs.
     std::vector<std::string> places() const;
     // What must hold at the end of every run: no disc lost, none duplicated or vanished, none
-    // printed twice; with
+    // printed or laminated twice; with
     // `module_ended`, no thread of the module still running (call settle() first). Empty when all holds, else what
     // broke (one line each).
     std::string check_invariants(bool module_ended);

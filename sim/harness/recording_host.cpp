@@ -228,6 +228,18 @@ void install_default_operator(Autoloader& machine) {
         if (std::strchr("1245", bin)) robot->refill(bin, 25);
         robot->press_pick();
     });
+    // A laminator error or its open cover: cleared at the laminator as its message says — a new
+    // ribbon when it ran out, the error cleared, the cover closed, and the "Laminate" button
+    // pressed, which runs a lamination the fault stopped again.
+    if (laminator) {
+        Laminator* lam = machine.laminator.get();
+        op.on_dialog(IDD_ROBOT_MESSAGE).containing("aminator").named("clear the laminator").then([lam] {
+            if (lam->error() & kLamErrRibbonOut) lam->set_ribbon(lam->config().ribbon);
+            lam->clear_error();
+            lam->close_cover();
+            if (lam->lamination_stopped()) lam->press_laminate();
+        });
+    }
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("not picked").named("press Pick").then([robot] { robot->press_pick(); });
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("paused").named("un-pause").then([robot] { robot->press_pause(); });
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("error").named("clear the error").then([robot] {
@@ -247,6 +259,12 @@ void install_default_operator(Autoloader& machine) {
     op.on_message_box("Unable to communicate with the laminator")
         .named(laminator ? "retry the laminator" : "no laminator here")
         .answer(laminator ? IDRETRY : IDCANCEL);
+    // A disc that fell off the laminator's tray goes back on it.
+    op.on_message_box("fallen out of the laminator tray").named("put the disc back on the laminator").answer(IDRETRY)
+        .then([m] {
+            if (m->laminator) m->laminator->put_fallen_back();
+        });
+    op.on_message_box("Wait for lamination timed out").named("wait for the lamination again").answer(IDRETRY);
     op.on_message_box("already holds").named("cannot take the disc off the picker").answer(IDCANCEL);
     op.on_message_box("connected to FILE:").named("keep the printer").answer(IDNO);
     op.on_message_box("Initial input bin").named("start at the first bin").answer(IDYES);

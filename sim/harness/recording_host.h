@@ -153,7 +153,10 @@ private:
 
 // The person at the machine, as a careful operator behaves when nobody has told them otherwise:
 // refills an empty input stack and presses Pick, presses Pick after a disc was not picked, lets
-// a paused robot go on, empties a full reject position and answers Retry, and answers Retry to
+// a paused robot go on, empties a full reject position and answers Retry, clears a laminator
+// error or open cover at the laminator (a new ribbon when it ran out, then the "Laminate" button
+// for a stopped lamination), puts a disc that fell off the laminator's tray back and answers
+// Retry, and answers Retry to
 // every other question that offers it (OK to a notice). Installed after any rules of the caller,
 // which therefore override it. Every answer is counted by the operator (answers_given()).
 void install_default_operator(Autoloader& machine);

@@ -12,6 +12,7 @@
 #include "foundation/settings.h"
 #include "host/job_state.h"
 #include "printer/laminator_channel.h"
+#include "printer/laminator_ops.h"
 #include "printer/printer_select.h"
 #include "printer/printer_state.h"
 #include "robot/robo_status.h"
@@ -211,6 +212,8 @@ extern "C" LONG ROVANE_API Rovane_Init(DWORD dwHostEngine, HWND hOwner, LPCSTR p
     CopyBounded(pszProductName, ROVANE_PRODUCT_NAME_SIZE, ROVANE_PRODUCT_NAME);
 
     if (g_fLaminator) {
+        // The tray goes out first: it stands where the robot sets discs down at "E".
+        MoveLaminatorTray(LAM_TRAY_OUT);
         DebugLog("Laminator Heater starting...");
         SendLaminatorCMD(LamHeaterCMD, LAM_COMMAND_SIZE, FALSE);
     }
@@ -242,6 +245,7 @@ static void StopWorkers(void) {
  */
 extern "C" DWORD ROVANE_API Rovane_End(LPSTR pszText) {
     DebugLog("********************* RovaneEnd ***************************************");
+    if (g_fLaminator) MoveLaminatorTray(LAM_TRAY_OUT);
     CopyBounded(pszText, ROVANE_END_TEXT_SIZE, ROVANE_END_TEXT);
     if (g_fInitialized) StopWorkers();
     if (g_hPort != INVALID_HANDLE_VALUE) {

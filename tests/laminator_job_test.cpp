@@ -1,0 +1,152 @@
+// The laminator in the module's life and in its jobs, on a whole simulated autoloader: start-up
+// and shutdown bring its tray out and start its heater; a job begin finds a disc left in it and
+// queues its removal to the reject position, played before the job's first move; a laminator
+// that cannot be reached keeps the job from starting; every job uses three input bins.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "devices/laminator.h"
+#include "host/job_state.h"
+#include "printer/printer_state.h"
+#include "sequencer/command_queue.h"
+#include "support/host_world.h"
+
+namespace {
+
+using sim_test::count;
+using sim_test::init;
+
+// An autoloader with the laminator; the printer selection dialog of start-up (no printer named in
+// the settings) is confirmed with "Use Laminator" as the module ticks it.
+sim::AutoloaderConfig laminator_machine() {
+    sim::AutoloaderConfig c = sim_test::autoloader();
+    c.disc_printer = "Pellan IV";
+    c.laminator = true;
+    return c;
+}
+
+void confirm_printer_choice(sim::Autoloader& m) { m.world.op().on_dialog(122).click(IDOK); }
+
+std::vector<std::string> log_from(sim::Autoloader& m, const std::string& first) {
+    std::vector<std::string> all = m.log_texts();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i] == first) return std::vector<std::string>(all.begin() + static_cast<long>(i), all.end());
+    return {};
+}
+
+TEST(LaminatorJob, StartUpAndShutdownBringTheTrayOutAndStartTheHeater) {
+    sim::Autoloader m(laminator_machine());
+    confirm_printer_choice(m);
+    std::vector<uint8_t> after_init;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(g_fLaminator, TRUE) << "the selection dialog ticks \"Use Laminator\" by itself";
+        after_init = m.laminator->executed_codes();
+        m.laminator->set_tray_now(false);
+        char text[ROVANE_END_TEXT_SIZE] = {};
+        Rovane_End(text);
+    });
+    EXPECT_EQ(after_init, std::vector<uint8_t>({sim::kLamCmdTrayOut, sim::kLamCmdHeater}))
+        << "the tray goes out before the heater starts";
+    EXPECT_EQ(m.laminator->heater(), 'H');
+    // In the log: the tray move ends before the heater starts, and shutdown moves the tray first.
+    const std::vector<std::string> log = log_from(m, "Moving Laminator Tray OUT, ");
+    const auto at = [&log](const std::string& text) {
+        for (size_t i = 0; i < log.size(); ++i)
+            if (log[i] == text) return static_cast<int>(i);
+        return -1;
+    };
+    EXPECT_LT(0, at(" MoveLaminatorTray returning"));
+    EXPECT_LT(at(" MoveLaminatorTray returning"), at("Laminator Heater starting..."));
+    const std::vector<std::string> end_log =
+        log_from(m, "********************* RovaneEnd ***************************************");
+    ASSERT_GE(end_log.size(), 2u);
+    EXPECT_EQ(end_log[1], "Moving Laminator Tray OUT, ");
+    EXPECT_EQ(m.laminator->executed_codes().back(), sim::kLamCmdTrayOut);
+    EXPECT_TRUE(m.laminator->tray_out());
+}
+
+// A disc in the laminator at a job begin: tray in with the disc ("D") needs the tray out first,
+// tray out with the disc ("W") does not. The commands wait in the queue until the first move
+// request starts the send thread, and run before that request's own. (One world per test: the
+// module lives as long as the process.)
+void disc_left_in_laminator(bool tray_in) {
+    sim::AutoloaderConfig c = laminator_machine();
+    c.laminator_config.report_disc_in = true;
+    sim::Autoloader m(c);
+    confirm_printer_choice(m);
+    std::vector<std::string> queued;
+    std::vector<std::string> sent_by_begin;
+    size_t robot_before = 0;
+    DWORD bins = 0;
+    BYTE rejects = 0;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(g_fLaminator, TRUE);
+        ASSERT_NE(m.robot->place_new_disc('E'), 0u) << "the tray is out after start-up";
+        if (tray_in) m.laminator->set_tray_now(false);
+        robot_before = sim_test::robot_commands(m).size();
+        ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
+        for (BYTE i = 0; i < g_bCmdIndex; ++i) queued.push_back(g_szGlobalQueue[i]);
+        sent_by_begin = sim_test::robot_commands(m);
+        bins = g_dwBinCount;
+        rejects = g_bRejectCount;
+        Rovane_PostMoveDisc(1, ROVANE_MOVE_LOAD, 0, 0);
+        while (Rovane_CheckMoveDisc(1) == ROVANE_IN_PROGRESS) Sleep(500);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+    });
+    std::vector<std::string> expected = {"_MOVE:E", "PICKUP", "_MOVE:G", "DROPOFF"};
+    if (tray_in) expected.insert(expected.begin(), "_LAMOUT");
+    EXPECT_EQ(queued, expected);
+    EXPECT_EQ(sent_by_begin.size(), robot_before) << "nothing is sent before the first move";
+    EXPECT_EQ(rejects, 1);
+    EXPECT_EQ(bins, 3u) << "the laminator stands where input bin 1 would be";
+    EXPECT_EQ(count(m.log_texts(), "Disc left in laminator - queue commands to remove"), 1);
+    std::vector<std::string> job = sim_test::robot_commands(m);
+    job.erase(job.begin(), job.begin() + static_cast<long>(robot_before));
+    ASSERT_GE(job.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(job.begin(), job.begin() + 5),
+              std::vector<std::string>({"_MOVE:E", "_PICK", "_MOVE:G", "_PICK", "_MOVE:4"}));
+    EXPECT_EQ(m.robot->count_at("G"), 1u);
+    EXPECT_EQ(m.robot->count_at("E"), 0u);
+    EXPECT_EQ(m.robot->count_at("A"), 1u);
+}
+
+TEST(LaminatorJob, DiscLeftInLaminatorTrayInIsRejectedBeforeTheFirstMove) { disc_left_in_laminator(true); }
+TEST(LaminatorJob, DiscLeftOnLaminatorTrayOutIsRejectedBeforeTheFirstMove) { disc_left_in_laminator(false); }
+
+// The laminator silent at the first check of the begin, and silent only from the second: the
+// operator's Cancel makes the begin return 2 with the failing step's line; after the second the
+// job has already been counted.
+void unreachable_laminator(bool at_second_check) {
+    sim::Autoloader m(laminator_machine());
+    confirm_printer_choice(m);
+    m.world.op().on_message_box("Unable to communicate with the laminator").answer(IDCANCEL);
+    LONG begin = -1;
+    DWORD jobs = 99;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(g_fLaminator, TRUE);
+        if (at_second_check) {
+            // The first check is over at once; the robot's answer takes a few milliseconds.
+            m.laminator->at(sim::kernel().now() + 1 * sim::kMs, [](sim::Laminator& lam) { lam.go_silent(); });
+        } else {
+            m.laminator->go_silent();
+        }
+        begin = Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
+        jobs = g_dwJobCount;
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_ABORT);
+    });
+    EXPECT_EQ(begin, ROVANE_JOB_CANNOT_START);
+    const std::vector<std::string> log = m.log_texts();
+    EXPECT_EQ(count(log, "Can't talk to laminator - User ABORTED"), at_second_check ? 0 : 1);
+    EXPECT_EQ(count(log, "Problem talking to laminator - User ABORTED"), at_second_check ? 1 : 0);
+    EXPECT_EQ(jobs, at_second_check ? 1u : 0u);
+}
+
+TEST(LaminatorJob, LaminatorSilentAtTheFirstCheckKeepsTheJobFromStarting) { unreachable_laminator(false); }
+TEST(LaminatorJob, LaminatorSilentAtTheSecondCheckKeepsTheJobFromStarting) { unreachable_laminator(true); }
+
+}  // namespace
