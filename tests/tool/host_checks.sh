@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # rovane-sim host, end to end: a host script starts the module on a four-drive unit whose
 # recorders are known from the settings file and ends it twice; the port refusal with Retry and the
-# options dialog; the print-only host; print files checked and a disc printed; a script error; the
-# same seed printing the same lines.
+# options dialog; the print-only host; print files checked and a disc printed; the laminator
+# chosen in the options or printer selection dialog; a script error; the same seed printing the
+# same lines.
 set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
@@ -142,6 +143,40 @@ grep -q 'validprint 2000 "C:\\\\Labels\\\\missing.prn" -> 1$' <<<"$out" \
 grep -q '^[0-9]* moveprint 1 2000 1 "C:\\\\Labels\\\\a.prn" -> 1$' <<<"$out" || fail "print: moveprint: $out"
 [ "$(grep -c '^[0-9]* wait 1 -> 1 after' <<<"$out")" = 2 ] || fail "print: waits: $out"
 grep -qx '[0-9]* checkprinting -> 1' <<<"$out" || fail "print: checkprinting: $out"
+
+# The laminator chosen as a user chooses it: ticked in the options dialog before the job, or in
+# the printer selection dialog at start-up; either way the printed disc goes through it ("E") and
+# the laminating dialog opens and closes.
+cat > "$dir/lam-job.txt" <<'SCRIPT'
+job begin 1
+move 1 100
+wait 1
+moveprint 1 2000 1 C:\\Labels\\a.prn
+wait 1
+job end 1
+end
+SCRIPT
+cat - "$dir/lam-job.txt" > "$dir/lam-options.txt" <<'SCRIPT'
+printfile C:\\Labels\\a.prn pellan-iv
+init VeltoDVD
+dialog 119 check 1200; click 1
+options
+SCRIPT
+cat - "$dir/lam-job.txt" > "$dir/lam-select.txt" <<'SCRIPT'
+printfile C:\\Labels\\a.prn pellan-iv
+dialog 122 select 1081 "Pellan IV on LPT1:"; check 1197; click 1
+init VeltoDVD
+SCRIPT
+for how in options:119 select:122; do
+  id="${how#*:}"; how="${how%:*}"
+  flags=(--printer "Pellan IV" --laminator --wire)
+  [ "$how" = options ] && flags+=(--setting "Printer=Pellan IV")
+  out="$("$tool" host "$dir/lam-$how.txt" "${flags[@]}")" || fail "laminator ($how): exit $?: $out"
+  grep -q "dialog $id closed" <<<"$out" || fail "laminator ($how): dialog $id not shown: $out"
+  [ "$(grep -c '^[0-9]* wait 1 -> 1 after' <<<"$out")" = 2 ] && [ "$(grep -c ' _MOVE:E$' <<<"$out")" = 2 ] \
+    && grep -q 'dialog 125 shown caption="Laminating..."' <<<"$out" && grep -q 'dialog 125 closed' <<<"$out" \
+    || fail "laminator ($how): the disc did not go through the laminator: $out"
+done
 
 echo "bogus call" > "$dir/bad.txt"
 "$tool" host "$dir/bad.txt" > /dev/null 2>&1 && fail "an unknown call was accepted"

@@ -49,10 +49,16 @@ grep -q 'place lost\|place picker' <<<"$out" && fail "abort with a disc: disc no
 out="$(timeout 60 "$tool" play PICKUP)" || fail "lone pick-up: exit $?"
 [ "$(grep -vc '^place\|^aborted' <<<"$out")" = 0 ] || fail "lone pick-up: robot commands: $out"
 # Printing and laminating steps are never written to the robot as they stand: a print with no
-# disc in the printer is waited for until the 60-second question, whose Retry sends the tray out.
-out="$(timeout 60 "$tool" play --answer 'Wait for printing timed out=RETRY' PRINT:1 WAIT: LAM:0 WAITL:)" \
-  || fail "printer steps: exit $?"
-[ "$(grep -v '^place\|^aborted' <<<"$out" | awk '{print $2}' | tr '\n' ' ')" = "_PTO " ] || fail "printer steps: $out"
+# disc in the printer is waited for until the 60-second question, whose Retry sends the tray out;
+# waiting for a lamination with no laminator asks about it, and Cancel aborts the job ("_RESET").
+set +e
+out="$(timeout 60 "$tool" play --answer 'Wait for printing timed out=RETRY' \
+  --answer 'Unable to communicate with the laminator=CANCEL' PRINT:1 WAIT: LAM:0 WAITL:)"
+status=$?
+set -e
+[ "$status" = 2 ] && grep -qx 'aborted=1' <<<"$out" || fail "printer steps: exit $status, not aborted: $out"
+[ "$(grep -v '^place\|^aborted' <<<"$out" | awk '{print $2}' | tr '\n' ' ')" = "_PTO _RESET " ] \
+  || fail "printer steps: $out"
 
 # A drop into a closed tray loses the disc: the run's invariants break, naming the seed.
 set +e

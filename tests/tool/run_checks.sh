@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # rovane-sim run, end to end: a 20-disc job on four drives puts every disc into the output bins
 # and replays exactly from its seed, while another seed interleaves differently to the same end;
-# failed recordings are rejected to G; a printing job prints every disc once; a mispicking robot on a noisy line still finishes the job
+# failed recordings are rejected to G; a printing job prints every disc once; a laminating job
+# laminates every disc once from three input bins; a mispicking robot on a noisy line still finishes the job
 # with the operator's help; usage errors exit 1.
 set -euo pipefail
 tool="$1"
@@ -60,6 +61,37 @@ for rp in 1 0; do
 done
 [ "$(field prints_joined "$(cat "$dir/print1.json")")" -gt 0 ] && grep -q 'Next PRINT CMD = XFER:' "$dir/print1.tr" \
   || fail "print: no disc waited for its print on its return bin"
+
+# A laminating job: three input bins, bin 1 never picked from, every disc printed and laminated
+# once; the laminator's tray goes out at start-up and again at the end.
+run lam --discs 10 --drives 4 --print pellan-iv --laminate --json --transcript "$dir/lam.tr"
+l="$(cat "$dir/lam.json")"
+[ "$(cat "$dir/lam.rc")" = 0 ] && [ "$(field in_output_bins "$l")" = 10 ] && [ "$(field prints "$l")" = 10 ] \
+  && [ "$(field laminations "$l")" = 10 ] && [ "$(field lost "$l")" = 0 ] && [ "$(field left_in_machine "$l")" = 0 ] \
+  && [ "$(field input_bin_1_picked "$l")" = 0 ] && [ "$(field laminations_left "$l")" = 490 ] \
+  || fail "laminate: $l $(cat "$dir/lam.err")"
+[ "$(grep -c 'Moving Laminator Tray OUT' "$dir/lam.tr")" -ge 2 ] && ! grep -q 'world robot: pick from 1:' "$dir/lam.tr" \
+  || fail "laminate: no tray out at start-up and end, or a pick from bin 1"
+# Each disc's way from the printer, as the robot and the laminator saw it: tray out, to E, drop,
+# laminate, tray out, to E, pick up, to the output bin, drop.
+lam_steps="$(awk '/world robot: _MOVE:/ {sub(/.*_MOVE:/, ""); print "M" substr($0, 1, 1); next}
+  /world robot: _PICK: pick up at S/ {print "PS"; next} /world robot: _PICK/ {print "P"; next}
+  /laminator: command 1B 04 81/ {print "LO"; next} /laminator: command 1B 04 82/ {print "LAM"}' "$dir/lam.tr" | tr '\n' ' ')"
+[ "$(grep -o 'PS LO ME P LAM LO ME P M3 P' <<<"$lam_steps" | wc -l)" = 10 ] \
+  || fail "laminate: not every disc went printer - laminator - output bin in the laminator block's order: $lam_steps"
+# A jammed lamination and a disc that falls off the tray: the operator clears the jam and puts the
+# disc back; every disc is still laminated once.
+for fault in "--lam-jam 1" "--lam-falls 1"; do
+  # shellcheck disable=SC2086
+  run lamfault --discs 4 --drives 2 --laminate $fault --json
+  l="$(cat "$dir/lamfault.json")"
+  [ "$(cat "$dir/lamfault.rc")" = 0 ] && [ "$(field laminations "$l")" = 4 ] && [ "$(field in_output_bins "$l")" = 4 ] \
+    || fail "laminate $fault: $l $(cat "$dir/lamfault.err")"
+done
+# Without --print the discs are printed with the pellan-iv file on their way to the laminator.
+run lamonly --discs 4 --drives 2 --laminate
+grep -q 'laminations        4 ' "$dir/lamonly.json" && [ "$(cat "$dir/lamonly.rc")" = 0 ] \
+  || fail "laminate without --print: $(cat "$dir/lamonly.json") $(cat "$dir/lamonly.err")"
 
 for bad in "--drives 3" "--fail-rate 2" "--discs 0" "--answer nonsense" "--bogus" "--print nothing" "--print-time 0"; do
   # shellcheck disable=SC2086

@@ -177,6 +177,16 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
     c->add_option("--lam-corrupt", f->lam_corrupt, "the laminator's next N status records are corrupt")
         ->type_name("N")
         ->check(whole_number(0, 1000));
+    c->add_option("--lam-jam", f->lam_jam,
+                  "the laminator's next N laminations stop with a disc jam (the operator clears it and presses "
+                  "\"Laminate\")")
+        ->type_name("N")
+        ->check(whole_number(0, 1000));
+    c->add_option("--lam-falls", f->lam_falls,
+                  "on the laminator's next N laminations the disc falls off the tray as it comes out (the operator "
+                  "puts it back)")
+        ->type_name("N")
+        ->check(whole_number(0, 1000));
     c->add_flag("--no-label-app", f->no_label_app, "the label application is not installed");
     c->add_flag("--no-stored-serials", f->no_stored_serials, "the settings file does not know the recorders' places");
     c->add_option("--setting", f->settings, "a key of the settings file as the last session left it (repeatable)")
@@ -238,6 +248,10 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
     if (machine.laminator) {
         if (f.lam_silent) machine.laminator->go_silent();
         if (f.lam_corrupt) machine.laminator->corrupt_next(static_cast<int>(f.lam_corrupt), sim::LamCorruption::BadChecksum);
+        // One kind of spoiled lamination at a time: a jam wins.
+        if (f.lam_falls) machine.laminator->fail_next_laminations(static_cast<int>(f.lam_falls), sim::LamFault::FallsOff);
+        if (f.lam_jam)
+            machine.laminator->fail_next_laminations(static_cast<int>(f.lam_jam), sim::LamFault::Error, sim::kLamErrDiskJam);
     }
     if (f.tray_fail)
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));

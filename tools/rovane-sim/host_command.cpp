@@ -29,6 +29,11 @@
 //                                   Rovane_PostMoveAndPrint(UNIT, ACTION, 0, FILE, "", DISCNUM)
 //   checkprinting                   Rovane_CheckPrinting(0)
 //
+// The laminator (machine flag --laminator) is chosen as a user chooses it: "dialog 119 check 1200;
+// click 1" before "options", or "dialog 122 select 1081 \"NAME on PORT\"; check 1197; click 1"
+// before an "init" that shows the printer selection dialog (no printer named in the settings).
+// The module ticks either box by itself when "Laminate Disc" is not 0 and the laminator answers.
+//
 // Words with blanks are written in double quotes; inside and outside quotes \r, \n, \0, \t, \",
 // \\ stand for themselves.
 #include <chrono>

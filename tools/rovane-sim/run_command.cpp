@@ -22,6 +22,7 @@
 #include "harness/print_files.h"
 #include "harness/recording_host.h"
 #include "kernel/kernel.h"
+#include "resources/resource.h"
 #include "tool_commands.h"
 #include "win32/files.h"
 #include "world/operator.h"
@@ -38,6 +39,7 @@ struct RunOptions {
     MachineFlags machine;
     std::vector<std::string> answers;
     std::string print;          // a print file kind ("" = the job does not print)
+    bool laminate = false;      // the laminator installed, chosen at start-up and laminating every disc
     int record_print = -1;      // "Record-Print" in the settings file (-1 = not written)
     double print_seconds = 40;
     bool json = false;
@@ -99,9 +101,11 @@ struct DiscCount {
     int lost = 0;
     int left_in_machine = 0; // in a recorder, the picker, the printer or the laminator
     int not_printed_once = 0; // recorded discs on the output stacks printed other than once
+    int not_laminated_once = 0;  // ... laminated other than once
+    int from_bin_1 = 0;       // discs of the job picked from input bin "1"
 };
 
-DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& taken) {
+DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& taken, const sim::Laminator* lam) {
     DiscCount c;
     // Finished discs the operator took off the output stacks still count as in the output bins.
     for (const auto& [place, n] : taken)
@@ -116,6 +120,7 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
                 ++c.output_bins[stack];
                 ++c.in_output_bins;
                 if (disc->prints != 1) ++c.not_printed_once;
+                if (lam && lam->lamination_count(id) != 1) ++c.not_laminated_once;
             }
         }
     c.at_g = static_cast<int>(robot.count_at("G"));
@@ -137,18 +142,33 @@ int run_job(const RunOptions& o) {
     const int discs = static_cast<int>(o.discs);
     sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
     sim::PrintFileKind print_kind = sim::PrintFileKind::PellanIv;
-    const bool printing = !o.print.empty() && sim::print_file_kind(o.print, &print_kind);
+    // The module laminates a recorded disc only on its way from the printer (record and print,
+    // 2000): a laminating job without --print prints the Pellan IV file.
+    const std::string print_kind_name = o.print.empty() && o.laminate ? "pellan-iv" : o.print;
+    const bool printing = !print_kind_name.empty() && sim::print_file_kind(print_kind_name, &print_kind);
+    bool printer_named = false;
+    for (const auto& [key, value] : cfg.settings) printer_named = printer_named || key == "Printer";
+    if (o.laminate) {
+        // The laminator is chosen as a first session chooses it: no printer named in the settings
+        // file, so start-up shows the printer selection dialog, whose "Use Laminator" the module
+        // ticks by itself ("Laminate Disc" not 0, the laminator answering, robot firmware 1.13 or
+        // later); the operator picks the disc printer there and clicks OK.
+        cfg.laminator = true;
+        bool lam_named = false;
+        for (const auto& [key, value] : cfg.settings) lam_named = lam_named || key == "Laminate Disc";
+        if (!lam_named) cfg.settings.emplace_back("Laminate Disc", "1");
+        printer_named = true;  // not written below
+    }
     if (printing) {
         // The printer the file is made for, unless --printer names one; the settings file names
         // it as the last session's printer unless a --setting does.
         if (cfg.disc_printer.empty()) cfg.disc_printer = sim::print_file_printer(print_kind);
-        bool named = false;
-        for (const auto& [key, value] : cfg.settings) named = named || key == "Printer";
-        if (!named) cfg.settings.emplace_back("Printer", cfg.disc_printer);
+        if (!printer_named) cfg.settings.emplace_back("Printer", cfg.disc_printer);
     }
     if (o.record_print >= 0) cfg.settings.emplace_back("Record-Print", std::to_string(o.record_print));
     cfg.printer_config.print_time = static_cast<sim::Micros>(std::llround(o.print_seconds * 1e6));
     sim::Autoloader machine(cfg);
+    const size_t bin1_start = machine.robot->count_at("1");
     std::string print_path;
     if (printing) {
         // Every disc gets the same file, made with the printer's own ink use per disc.
@@ -164,6 +184,13 @@ int run_job(const RunOptions& o) {
         return usage_error("run", "cannot write the transcript to '" + o.transcript_path + "'");
     apply_machine_faults(o.machine, machine);
     install_answers(machine.world, machine.robot, o.answers);
+    if (o.laminate)
+        machine.world.op()
+            .on_dialog(IDD_SELECT_PRINTER)
+            .named("choose the disc printer and the laminator")
+            .select(IDC_PRINTER_LIST, cfg.disc_printer + " on " + cfg.disc_printer_port)  // the list's line
+            .check(IDC_SELECT_USE_LAMINATOR, true)
+            .click(IDOK);
     sim::install_default_operator(machine);
     machine.world.load_module();
 
@@ -186,6 +213,12 @@ int run_job(const RunOptions& o) {
     hc.fail_rate = o.fail_rate;
     hc.print_file = print_path;
     hc.record_print = o.record_print != 0;  // the module reads 1 when the key is not written
+    if (o.laminate) {
+        // The last printed disc of a batch goes on through the laminator before its output bin:
+        // heater, tray in, laminating, tray out, and the arm's carries.
+        const sim::LaminatorConfig& lc = cfg.laminator_config;
+        hc.print_carry_time += lc.warm_up_time + lc.tray_in_time + lc.laminate_time + 2 * lc.tray_out_time + 10 * sim::kSecond;
+    }
     hc.on_progress = [&] {
         if (draw_bar && host_seen)
             bar.update(host_seen->discs_finished(), sim::kernel().now() - host_seen->result().started, false);
@@ -204,7 +237,9 @@ int run_job(const RunOptions& o) {
 
     // --- what the job came to ----------------------------------------------------------------
     const sim::RecordingHostResult& r = host.result();
-    const DiscCount count = count_discs(*machine.robot, machine.taken_by_operator());
+    const DiscCount count = count_discs(*machine.robot, machine.taken_by_operator(), machine.laminator.get());
+    // Input bin "1" stands where the laminator's tray is: a laminating job never picks from it.
+    const size_t bin1_left = machine.robot->count_at("1");
     const sim::Micros end = r.finished ? r.finished : machine.world.kernel().now();
     const sim::Micros duration = end - r.started;
     const double hours = static_cast<double>(duration) / sim::kHour;
@@ -227,6 +262,15 @@ int run_job(const RunOptions& o) {
         // A print job that ran to its end has printed every disc on the output stacks once.
         if (broken.empty() && printing && !r.job_aborted && count.not_printed_once)
             broken = std::to_string(count.not_printed_once) + " discs on the output stacks not printed exactly once\nseed " +
+                     std::to_string(o.seed) + " replays this run\n";
+        // A laminating job that ran to its end has laminated every disc on the output stacks
+        // once, and left the discs of bin "1" where they were.
+        if (broken.empty() && o.laminate && !r.job_aborted && count.not_laminated_once)
+            broken = std::to_string(count.not_laminated_once) +
+                     " discs on the output stacks not laminated exactly once\nseed " + std::to_string(o.seed) +
+                     " replays this run\n";
+        if (broken.empty() && o.laminate && bin1_left != bin1_start)
+            broken = "input bin 1 was picked from: " + std::to_string(bin1_start - bin1_left) + " discs gone\nseed " +
                      std::to_string(o.seed) + " replays this run\n";
     }
     int exit_code = 0;
@@ -268,6 +312,12 @@ int run_job(const RunOptions& o) {
             j["prints_joined"] = r.prints_joined;
             j["print_waits"] = r.print_waits;
         }
+        if (o.laminate) {
+            j["laminations"] = machine.laminator->laminations();
+            j["ribbon_left"] = machine.laminator->ribbon_left();
+            j["laminations_left"] = machine.laminator->laminations_left();
+            j["input_bin_1_picked"] = bin1_start - bin1_left;
+        }
         j["moves"] = {{"loads", r.loads_posted},     {"unloads", r.unloads_posted}, {"rejects", r.rejects_posted},
                       {"done", r.moves_done},        {"aborted", r.moves_aborted},  {"unfinished", r.moves_unfinished}};
         j["virtual_seconds"] = rounded(virtual_seconds, 3);
@@ -298,7 +348,7 @@ int run_job(const RunOptions& o) {
         if (count.left_in_machine) std::printf("  left in machine    %d\n", count.left_in_machine);
         std::printf("  operator answers   %zu\n", machine.world.op().answers_given());
         if (printing) {
-            std::printf("  print file         %s (%s on \"%s\")%s\n", print_path.c_str(), o.print.c_str(),
+            std::printf("  print file         %s (%s on \"%s\")%s\n", print_path.c_str(), print_kind_name.c_str(),
                         cfg.disc_printer.c_str(), r.valid_print == 1 ? "" : "  refused by the module");
             const uint32_t prints = machine.printer ? machine.printer->prints() : 0;
             const uint32_t blank = machine.printer ? machine.printer->blank_prints() : 0;
@@ -311,6 +361,10 @@ int run_job(const RunOptions& o) {
                 for (uint32_t u : machine.printer->ink_used()) ink += (ink.empty() ? "" : " ") + std::to_string(u);
             std::printf("  ink used           %s\n", ink.c_str());
         }
+        if (o.laminate)
+            std::printf("  laminations        %u  (ribbon left %u, %u laminations; input bin 1 picked from %zu times)\n",
+                        machine.laminator->laminations(), machine.laminator->ribbon_left(),
+                        machine.laminator->laminations_left(), bin1_start - bin1_left);
         std::printf("  virtual duration   %s\n", clock_text(duration).c_str());
         std::printf("  discs per hour     %.1f\n", per_hour);
         std::printf("  arm busy           %.1f %%\n", busy_share * 100);
@@ -365,6 +419,17 @@ Command add_run_command(CLI::App& tool) {
         "made and the ink used (six counters, printer units); every disc on the output stacks must\n"
         "have been printed once.\n"
         "\n"
+        "With --laminate the laminator \"Disc Laminator\" is installed (its tray at the robot's position\n"
+        "E, where input bin 1 would be) and chosen as a first session chooses it: the settings file\n"
+        "names no printer and holds \"Laminate Disc\" 1, so start-up shows the printer selection\n"
+        "dialog with \"Use Laminator\" ticked by the module; the operator picks the disc printer and\n"
+        "clicks OK. The module then uses three input bins (4, 2, 5; bin 1 is never picked from) and\n"
+        "sends every printed disc through the laminator. It laminates a recorded disc only on its way\n"
+        "from the printer (Rovane_PostMoveAndPrint 2000), so --laminate without --print prints the\n"
+        "pellan-iv file too. The operator clears laminator errors at the laminator and puts back a\n"
+        "disc that fell off its tray. The summary adds the laminations, the ribbon left and the picks\n"
+        "from bin 1; every disc on the output stacks must have been laminated once.\n"
+        "\n"
         "On a terminal a progress bar on stderr shows the discs done, the virtual time and an\n"
         "estimate of the virtual time left. The summary: discs requested, in output bins, rejected\n"
         "(G, H), lost, operator answers, virtual duration, discs per hour, the share of the time\n"
@@ -396,6 +461,9 @@ Command add_run_command(CLI::App& tool) {
                 return sim::print_file_kind(t, &k) ? "" : "takes a print file kind (see below), not '" + t + "'";
             },
             ""));
+    c->add_flag("--laminate", o->laminate,
+                "laminate every disc: the laminator is installed and chosen at start-up, and every disc goes "
+                "through the printer and the laminator (--print pellan-iv unless --print says otherwise)");
     c->add_option("--record-print", o->record_print, "\"Record-Print\" in the settings file: 1 frees a recorder as soon as "
                   "its disc is picked, 0 after the disc is printed and in its output bin (default: not written, 1)")
         ->type_name("0|1")

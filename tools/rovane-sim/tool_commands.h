@@ -82,6 +82,8 @@ struct MachineFlags {
     std::string lam_firmware = sim::LaminatorConfig().firmware;
     bool lam_silent = false;
     uint64_t lam_corrupt = 0;
+    uint64_t lam_jam = 0;     // the next N laminations stop with a disc jam
+    uint64_t lam_falls = 0;   // on the next N laminations the disc falls off the tray
     bool no_label_app = false;
     bool no_stored_serials = false;
     std::vector<std::string> settings;   // KEY=VALUE
