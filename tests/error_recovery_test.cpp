@@ -24,13 +24,8 @@ using sim::Micros;
 using sim_test::Commands;
 using sim_test::JobWorld;
 using sim_test::now;
+using sim_test::module_string;
 using sim_test::queue_fetch;
-
-std::string module_string(UINT id) {
-    char text[512];
-    LoadStringA(sim::world().module_instance(), id, text, sizeof text);
-    return text;
-}
 
 std::string dialog_text(JobWorld& w) {
     const HWND dlg = w.world.ui().find_dialog(IDD_ROBOT_MESSAGE);

@@ -24,14 +24,9 @@ using sim::kMs;
 using sim::kSecond;
 using sim::Micros;
 using sim_test::count_lines;
+using sim_test::module_string;
 using sim_test::now;
 using sim_test::run_in;
-
-std::string module_string(UINT id) {
-    char text[512];
-    LoadStringA(sim::world().module_instance(), id, text, sizeof text);
-    return text;
-}
 
 std::string control_text(sim::World& world, int dialog_id, int control_id) {
     const HWND dlg = world.ui().find_dialog(dialog_id);

@@ -46,4 +46,11 @@ inline int count_lines(const std::vector<std::string>& lines, const std::string&
     return n;
 }
 
+// A text of the module's string table, as the module loads it.
+inline std::string module_string(UINT id) {
+    char text[512];
+    LoadStringA(sim::world().module_instance(), id, text, sizeof text);
+    return text;
+}
+
 }  // namespace sim_test
