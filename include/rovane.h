@@ -186,7 +186,7 @@ DWORD ROVANE_API Rovane_Options(void);
 LONG ROVANE_API Rovane_Services(LONG dwHostKind, LONG dwRequest);
 
 /*
- * Opens the manual movements dialog (arm moves, robot reset, the multiple-disc move test); the
+ * Opens the "Duplicator Movements" dialog (robot reset and the multiple-disc move test); the
  * argument is ignored. Refused while a job is in progress. Returns 1.
  */
 DWORD ROVANE_API Rovane_Movements(DWORD dwIgnored);

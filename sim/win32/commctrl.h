@@ -1,4 +1,5 @@
-// The simulated world's subset of <commctrl.h>: the up-down control messages the module's dialogs use.
+// The simulated world's subset of <commctrl.h>: registering the common control classes and the
+// up-down control messages the module's dialogs use.
 #ifndef ROVANE_SIM_COMMCTRL_H
 #define ROVANE_SIM_COMMCTRL_H
 
@@ -12,6 +13,18 @@ typedef struct _UDACCEL {
     UINT nSec;
     UINT nInc;
 } UDACCEL, *LPUDACCEL;
+
+typedef struct tagINITCOMMONCONTROLSEX {
+    DWORD dwSize;
+    DWORD dwICC;
+} INITCOMMONCONTROLSEX, *LPINITCOMMONCONTROLSEX;
+
+#define ICC_UPDOWN_CLASS 0x00000010
+
+// Registers the common control classes named in dwICC. FALSE when the structure is missing or its
+// dwSize is not sizeof(INITCOMMONCONTROLSEX). The world's up-down class is always there, so a
+// successful call changes nothing.
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce);
 
 #define UDM_SETRANGE (WM_USER + 101)
 #define UDM_GETRANGE (WM_USER + 102)

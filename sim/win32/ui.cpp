@@ -840,6 +840,11 @@ HCURSOR WINAPI SetCursor(HCURSOR hCursor) {
     return previous;
 }
 
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce) {
+    sim::enter_call("InitCommonControlsEx");
+    return picce && picce->dwSize == sizeof(INITCOMMONCONTROLSEX) ? TRUE : FALSE;
+}
+
 }  // extern "C"
 
 namespace sim {

@@ -15,8 +15,8 @@
 #define CLOSER_POLL 200         // ms between the closer's looks at the dialog
 #define DIALOG_CLOSE_PAUSE 500  // ms the dialog lingers after an abort or a close request
 
-// The "Multiple Disc Move Test" dialog while it is shown, otherwise NULL. The movements dialog
-// sets it; pressing "ABORT Job" here stops that test too.
+// The "Multiple Disc Move Test" dialog while it is shown, otherwise NULL. The test dialog
+// sets it itself; pressing "ABORT Job" here stops that test too.
 HWND g_hTestDlg = NULL;
 
 // All under the module lock.

@@ -1,0 +1,295 @@
+// The manual movements dialog and the multiple-disc move test on a whole simulated autoloader:
+// rounds of loads and unloads counted down disc by disc, the printer and the laminator on each
+// disc's way out, Stop Test in the middle of a load, the dialog's buttons, and the refusal while
+// a job is counted.
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/job_state.h"
+#include "printer/printer_state.h"
+#include "resources/resource.h"
+#include "robot/robo_status.h"
+#include "support/dialog_hands.h"
+#include "support/host_world.h"
+
+namespace {
+
+using sim::DialogAction;
+using sim_test::act;
+using sim_test::answer_boxes;
+using sim_test::checked;
+using sim_test::count;
+using sim_test::init;
+using sim_test::SeenBox;
+using sim_test::wait_closed;
+using sim_test::wait_for_dialog;
+
+const char* const kClearRecorders = "Before you click OK, you must remove any discs left in the Recorders";
+
+// Two recorders; with `devices`, the disc printer and the laminator as well (start-up's printer
+// choice ticks "Use Laminator" by itself), otherwise no disc printer is chosen.
+sim::AutoloaderConfig two_drive_machine(bool devices) {
+    sim::AutoloaderConfig c = sim_test::autoloader();
+    c.drives = 2;
+    if (devices) {
+        c.disc_printer = "Pellan IV";
+        c.laminator = true;
+    }
+    return c;
+}
+
+// Start-up's questions: which recorder sits where (two-drive unit: A right, B left), and the printer.
+void answer_start_up(sim::Autoloader& m, bool devices) {
+    m.world.op()
+        .on_dialog(IDD_CHOOSE_TWO_DRIVES)
+        .click(IDC_DRIVE_RIGHT_FIRST + 0)
+        .click(IDC_DRIVE_LEFT_FIRST + 1)
+        .click(IDC_DRIVES_OK);
+    if (devices) {
+        m.world.op().on_dialog(IDD_SELECT_PRINTER).click(IDOK);
+        return;
+    }
+    m.world.op().on_message_box("Unable to communicate with the laminator").answer(IDCANCEL);
+    m.world.op().on_dialog(IDD_SELECT_PRINTER).select(IDC_PRINTER_LIST, "- Not using a disc printer -").click(IDOK);
+}
+
+// The remaining counts the test thread posted to its dialog, in order.
+std::vector<int> remaining_posted(sim::Autoloader& m) {
+    const std::string mark = "WM_COMMAND wParam=1102 lParam=";
+    std::vector<int> out;
+    for (const sim::TranscriptEntry& e : m.world.kernel().transcript().of_kind("message")) {
+        const size_t at = e.text.find(mark);
+        if (e.text.rfind("post to dialog 120", 0) == 0 && at != std::string::npos)
+            out.push_back(std::stoi(e.text.substr(at + mark.size())));
+    }
+    return out;
+}
+
+// Robot transcript lines "drop at <place>: disc N" as (place, disc) in order.
+std::vector<std::pair<char, std::string>> drops(sim::Autoloader& m) {
+    std::vector<std::pair<char, std::string>> out;
+    for (const sim::TranscriptEntry& e : m.world.kernel().transcript().of_kind("robot"))
+        if (e.text.rfind("drop at ", 0) == 0 && e.text.size() > 10) out.push_back({e.text[8], e.text.substr(11)});
+    return out;
+}
+
+// On the operator's thread: starts the test from the movements dialog with the count shown after
+// `spins` arrow clicks (the click returns at once: the test dialog runs inside it).
+void start_test(sim::World& world, HWND dlg, int spins) {
+    if (spins != 0) act(world, dlg, DialogAction::spin(IDC_TEST_DISC_SPIN, spins));
+    world.ui().input(dlg, DialogAction::click(IDC_START_TEST));
+}
+
+TEST(MoveTest, TwoDrivesFourDiscsRunTwoRoundsCountingDownToZeroIntoTheOutputBin) {
+    sim::Autoloader m(two_drive_machine(false));
+    answer_start_up(m, false);
+    std::vector<SeenBox> seen;
+    answer_boxes(m.world, seen, "Before you click OK", IDOK);
+    std::string total, count_text;
+    bool movements_open_after = false, printer_box = true;
+    m.world.spawn("operator", [&] {
+        HWND dlg = wait_for_dialog(m.world, IDD_MOVEMENTS);
+        printer_box = checked(m.world, dlg, IDC_TEST_PRINTER);
+        start_test(m.world, dlg, 1);
+        count_text = m.world.ui().control(dlg, IDC_TEST_DISC_COUNT)->text;
+        HWND test = wait_for_dialog(m.world, IDD_MOVE_TEST);
+        total = m.world.ui().control(test, IDC_TEST_TOTAL)->text;
+        wait_closed(m.world, IDD_MOVE_TEST, test);
+        movements_open_after = m.world.ui().find_dialog(IDD_MOVEMENTS) == dlg;
+        act(m.world, dlg, DialogAction::click(IDCANCEL));
+    });
+    sim_test::run_host(m, [&] {
+        ASSERT_EQ(init(m).result, 2);
+        ASSERT_EQ(g_bRecorderCount, 2);
+        EXPECT_EQ(Rovane_Movements(0), 1u);
+        char text[ROVANE_END_TEXT_SIZE] = {};
+        Rovane_End(text);
+    });
+    EXPECT_FALSE(printer_box) << "no disc printer was chosen";
+    EXPECT_EQ(count_text, "4");
+    EXPECT_EQ(total, "4");
+    EXPECT_EQ(remaining_posted(m), std::vector<int>({3, 2, 1, 0}));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, kClearRecorders);
+    EXPECT_EQ(seen[0].caption, "IMPORTANT");
+    EXPECT_EQ(seen[0].owner, nullptr);
+    EXPECT_TRUE(movements_open_after);
+    // Two rounds: both recorders loaded, then emptied one at a time, into the bin paired with "4".
+    std::vector<std::string> places;
+    for (const auto& d : drops(m)) places.push_back(std::string(1, d.first));
+    EXPECT_EQ(places, std::vector<std::string>({"A", "B", "3", "3", "A", "B", "3", "3"}));
+    EXPECT_EQ(m.robot->count_at("3"), 4u);
+    EXPECT_EQ(m.robot->count_at("A") + m.robot->count_at("B"), 0u);
+    const std::vector<std::string> log = m.log_texts();
+    EXPECT_EQ(count(log, "Exiting MoveDiscsThread"), 1);
+    EXPECT_EQ(count(log, "SendQueue STOPPED by user."), 0);
+    EXPECT_EQ(m.check_invariants(true), "");
+}
+
+TEST(MoveTest, WithPrinterAndLaminatorEachDiscPassesThroughBothOnItsWayOut) {
+    sim::Autoloader m(two_drive_machine(true));
+    answer_start_up(m, true);
+    std::vector<SeenBox> seen;
+    answer_boxes(m.world, seen, "Before you click OK", IDOK);
+    bool printer_box = false, laminator_box = false;
+    m.world.spawn("operator", [&] {
+        HWND dlg = wait_for_dialog(m.world, IDD_MOVEMENTS);
+        printer_box = checked(m.world, dlg, IDC_TEST_PRINTER);
+        laminator_box = checked(m.world, dlg, IDC_TEST_LAMINATOR);
+        start_test(m.world, dlg, 0);
+        HWND test = wait_for_dialog(m.world, IDD_MOVE_TEST);
+        wait_closed(m.world, IDD_MOVE_TEST, test);
+        act(m.world, dlg, DialogAction::click(IDCANCEL));
+    });
+    sim_test::run_host(m, [&] {
+        ASSERT_EQ(init(m).result, 2);
+        ASSERT_TRUE(g_fPrinterSelected && g_fLaminator);
+        Rovane_Movements(0);
+    });
+    EXPECT_TRUE(printer_box && laminator_box);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, std::string(kClearRecorders) + ", Printer, or Laminator");
+    EXPECT_EQ(remaining_posted(m), std::vector<int>({1, 0}));
+    // Each disc: into its recorder, later onto the printer tray, into the laminator, then onto
+    // the output bin paired with "4" (three bins with the laminator: "3").
+    const auto all = drops(m);
+    ASSERT_EQ(all.size(), 8u);
+    for (const std::string& disc : {all[0].second, all[1].second}) {
+        std::string route;
+        for (const auto& d : all)
+            if (d.second == disc) route += d.first;
+        EXPECT_TRUE(route == "ASE3" || route == "BSE3") << "disc " << disc << ": " << route;
+    }
+    EXPECT_EQ(m.robot->count_at("3"), 2u);
+    EXPECT_EQ(m.robot->count_at("S") + m.robot->count_at("E"), 0u);
+}
+
+TEST(MoveTest, StopTestDuringALoadStopsWithinAPollResetsTheRobotAndKeepsTheMovementsDialog) {
+    sim::Autoloader m(two_drive_machine(false));
+    answer_start_up(m, false);
+    std::vector<SeenBox> seen;
+    answer_boxes(m.world, seen, "Before you click OK", IDOK);
+    sim::Micros stopped_at = 0;
+    bool test_closed_at_once = false, movements_open_after = false;
+    m.world.spawn("operator", [&] {
+        HWND dlg = wait_for_dialog(m.world, IDD_MOVEMENTS);
+        start_test(m.world, dlg, 1);
+        HWND test = wait_for_dialog(m.world, IDD_MOVE_TEST);
+        // The arm on its way to the first recorder: the load phase is being played.
+        while (count(sim_test::robot_commands(m), "_MOVE:A") == 0) Sleep(10);
+        stopped_at = sim::kernel().now();
+        m.world.ui().input(test, DialogAction::click(IDCANCEL));
+        Sleep(50);
+        test_closed_at_once = m.world.ui().find_dialog(IDD_MOVE_TEST) == nullptr;
+        while (count(m.log_texts(), "Exiting MoveDiscsThread") == 0) Sleep(10);
+        movements_open_after = m.world.ui().find_dialog(IDD_MOVEMENTS) == dlg;
+        act(m.world, dlg, DialogAction::click(IDCANCEL));
+    });
+    sim_test::run_host(m, [&] {
+        init(m);
+        Rovane_Movements(0);
+    });
+    EXPECT_TRUE(test_closed_at_once);
+    EXPECT_TRUE(movements_open_after);
+    EXPECT_TRUE(remaining_posted(m).empty()) << "no disc was counted";
+    const std::vector<std::string> log = m.log_texts();
+    size_t stopped = log.size(), exiting = log.size();
+    for (size_t i = 0; i < log.size(); ++i) {
+        if (log[i] == "SendQueue STOPPED by user.") stopped = i;
+        if (log[i] == "Exiting MoveDiscsThread") exiting = i;
+    }
+    ASSERT_LT(stopped, log.size());
+    EXPECT_LT(stopped, exiting);
+    sim::Micros reset_at = 0;
+    for (const sim::ReceivedCommand& c : m.robot->received_commands())
+        if (c.text == "_RESET" && c.time > stopped_at && reset_at == 0) reset_at = c.time;
+    ASSERT_NE(reset_at, 0u) << "the test resets the robot";
+    EXPECT_LE(reset_at - stopped_at, 300 * sim::kMs + 10 * sim::kMs) << "one poll of the send thread, then the reset";
+}
+
+// Every button of the movements dialog, one world: what the dialog shows on opening, then each
+// button and its effect; afterwards a counted job keeps the dialog from opening.
+TEST(MovementsDialog, OpensWithTheDriveCountAndEveryButtonDoesItsPartAndAJobRefusesIt) {
+    sim::Autoloader m(sim_test::autoloader());
+    answer_start_up(m, false);
+    std::vector<SeenBox> seen;
+    answer_boxes(m.world, seen, "", IDOK);
+    struct Row {
+        int id;
+        sim::Micros busy;  // how long the button keeps the dialog
+        std::function<void()> check;
+    };
+    std::string opened_count;
+    int low = 0, high = 0;
+    std::vector<UDACCEL> accels;
+    bool recorder_fixed = false;
+    std::string after_spins;
+    m.world.spawn("operator", [&] {
+        HWND dlg = wait_for_dialog(m.world, IDD_MOVEMENTS);
+        const std::optional<sim::ControlState> spin = m.world.ui().control(dlg, IDC_TEST_DISC_SPIN);
+        opened_count = m.world.ui().control(dlg, IDC_TEST_DISC_COUNT)->text;
+        low = spin->range_low, high = spin->range_high, accels = spin->accels;
+        recorder_fixed = checked(m.world, dlg, IDC_TEST_RECORDER) && !m.world.ui().control(dlg, IDC_TEST_RECORDER)->enabled;
+        act(m.world, dlg, DialogAction::spin(IDC_TEST_DISC_SPIN, 2));
+        act(m.world, dlg, DialogAction::spin(IDC_TEST_DISC_SPIN, -5));
+        after_spins = m.world.ui().control(dlg, IDC_TEST_DISC_COUNT)->text;
+
+        ASSERT_FALSE(g_fPrinterSelected) << "no disc printer was chosen at start-up";
+        const BOOL laminator_before = g_fLaminator;
+        const std::vector<Row> rows = {
+            {IDC_RESET_ROBOTICS, 2500 * sim::kMs,
+             [&] {
+                 EXPECT_EQ(sim_test::robot_commands(m).back(), "_RESET");
+                 std::vector<sim::TranscriptEntry> cursor = m.world.kernel().transcript().of_kind("cursor");
+                 ASSERT_EQ(cursor.size(), 2u);
+                 EXPECT_EQ(cursor[0].text, "cursor wait");
+                 EXPECT_EQ(cursor[1].time_us - cursor[0].time_us, 2500 * sim::kMs);
+             }},
+            {IDC_TEST_PRINTER, 0, [&] { EXPECT_TRUE(g_fPrinterSelected); }},
+            {IDC_TEST_PRINTER, 0, [&] { EXPECT_FALSE(g_fPrinterSelected) << "unticking clears the module's choice"; }},
+            {IDC_TEST_LAMINATOR, 0, [&] { EXPECT_EQ(g_fLaminator, laminator_before) << "the box decides nothing"; }},
+            {IDCANCEL, 0,
+             [&] {
+                 EXPECT_EQ(m.world.ui().find_dialog(IDD_MOVEMENTS), nullptr);
+                 EXPECT_EQ(g_bInputBinIndex, 0);
+             }},
+        };
+        for (const Row& row : rows) {
+            g_bInputBinIndex = 2;
+            act(m.world, dlg, DialogAction::click(row.id));
+            Sleep(static_cast<DWORD>(row.busy / sim::kMs));
+            SCOPED_TRACE("button " + std::to_string(row.id));
+            row.check();
+        }
+    });
+    sim_test::run_host(m, [&] {
+        init(m);
+        EXPECT_EQ(Rovane_Movements(0), 1u);
+        g_dwJobCount = 1;
+        EXPECT_EQ(Rovane_Movements(0), 1u);
+        g_dwJobCount = 0;
+    });
+    EXPECT_EQ(opened_count, "4");
+    EXPECT_EQ(low, 4);
+    EXPECT_EQ(high, 400);
+    ASSERT_EQ(accels.size(), 3u);
+    EXPECT_TRUE(accels[0].nSec == 0 && accels[0].nInc == 4 && accels[1].nSec == 2 && accels[1].nInc == 8 &&
+                accels[2].nSec == 4 && accels[2].nInc == 20);
+    EXPECT_TRUE(recorder_fixed);
+    EXPECT_EQ(after_spins, "4") << "up by 4 twice, then down to the drive count and no further";
+    int shown = 0;
+    for (const sim::TranscriptEntry& e : m.world.kernel().transcript().of_kind("window"))
+        shown += e.text.rfind("dialog 118 shown", 0) == 0;
+    EXPECT_EQ(shown, 1) << "not while a job is counted";
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().text, "Cannot do Manual Movements while jobs are running");
+    EXPECT_EQ(seen.back().caption, "Rovane");
+    EXPECT_EQ(seen.back().owner, nullptr);
+}
+
+}  // namespace
