@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # rovane-sim host, end to end: a host script starts the module on a four-drive unit whose
 # recorders are known from the settings file and ends it twice; the port refusal with Retry and the
-# options dialog; the print-only host; print files checked and a disc printed; the laminator
-# chosen in the options or printer selection dialog; a script error; the same seed printing the
-# same lines.
+# options dialog; the print-only host; a job, with the manual movements refused during it; print
+# files checked and a disc printed; the laminator chosen in the options or printer selection
+# dialog; a script error; the same seed printing the same lines.
 set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
@@ -82,12 +82,14 @@ row dvd-r 'init VeltoDVD' '--name "Pioneer DVD-RW DVR-112D" --name "Pioneer DVD-
 row no-label-app 'init VeltoDVD' '--no-label-app' \
   'flags=0x10000 buttons=IDOK text="The SureThing program could not be located.' 4
 
-# A job through the script: load two recorders, unload one, reject the other.
+# A job through the script: load two recorders, unload one, reject the other. The manual
+# movements are refused while the job is counted.
 cat > "$dir/job.txt" <<'SCRIPT'
 answer "Unable to communicate with the laminator=CANCEL"
 dialog 122 click 1
 init VeltoDVD
 job begin 2
+movements
 move 1 100
 move 2 100
 wait 1
@@ -102,6 +104,10 @@ SCRIPT
 out="$("$tool" host "$dir/job.txt" --wire)" || fail "job: exit $?: $out"
 [ "$(grep -c '^[0-9]* wait [12] -> 1 after' <<<"$out")" = 4 ] || fail "job: waits: $out"
 grep -q ' _MOVE:G$' <<<"$out" || fail "job: no reject: $out"
+grep -qx '[0-9]* movements -> 1' <<<"$out" \
+  && grep -q 'caption="Rovane" flags=0x0 buttons=IDOK text="Cannot do Manual Movements while jobs are running"' <<<"$out" \
+  || fail "job: movements not refused: $out"
+grep -q 'dialog 118' <<<"$out" && fail "job: the movements dialog opened during the job: $out"
 [ "$(grep -c ' _RESET$' <<<"$out")" = 2 ] || fail "job: one reset at the job's end, one at the module's: $out"
 # A move nobody follows to its end breaks the run's invariants.
 grep -v '^wait' "$dir/job.txt" > "$dir/unwaited.txt"

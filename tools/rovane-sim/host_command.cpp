@@ -16,6 +16,7 @@
 //   end                             Rovane_End
 //   status                          Rovane_GetRoboStatus
 //   options                         Rovane_Options
+//   movements                       Rovane_Movements (its dialogs answered by "dialog" lines)
 //   services KIND CODE              Rovane_Services
 //   job begin|end|abort N           Rovane_JobBeginsOrEnds with code 1, 2 or 3 for a job of N discs
 //   move UNIT ACTION                Rovane_PostMoveDisc
@@ -206,7 +207,7 @@ bool check_step(const Step& s, std::string* error) {
         }
         return true;
     }
-    if (verb == "end" || verb == "status" || verb == "options" || verb == "checkprinting") {
+    if (verb == "end" || verb == "status" || verb == "options" || verb == "movements" || verb == "checkprinting") {
         if (w.size() != 1) *error = verb + " takes no arguments";
         return w.size() == 1;
     }
@@ -412,6 +413,10 @@ int run_host(const HostOptions& o) {
             } else if (verb == "options") {
                 const DWORD result = Rovane_Options();
                 std::printf("%llu options -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+                std::fputs(events.take().c_str(), stdout);
+            } else if (verb == "movements") {
+                const DWORD result = Rovane_Movements(0);
+                std::printf("%llu movements -> %lu\n", now_ms(), static_cast<unsigned long>(result));
                 std::fputs(events.take().c_str(), stdout);
             } else if (verb == "job") {
                 long discs = 0;

@@ -32,6 +32,8 @@ const char* const kHostHelp =
     "  end                           Rovane_End\n"
     "  status                        Rovane_GetRoboStatus\n"
     "  options                       Rovane_Options\n"
+    "  movements                     Rovane_Movements (dialogs 118 and 120, answered by dialog\n"
+    "                                lines)\n"
     "  services KIND CODE            Rovane_Services\n"
     "  job begin|end|abort N         Rovane_JobBeginsOrEnds (codes 1, 2, 3) for N discs\n"
     "  move UNIT ACTION              Rovane_PostMoveDisc (100 load, 200 unload, 300 reject ...)\n"

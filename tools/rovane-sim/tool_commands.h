@@ -34,6 +34,7 @@ Command add_play_command(CLI::App& tool);
 Command add_host_command(CLI::App& tool);
 Command add_run_command(CLI::App& tool);
 Command add_serve_command(CLI::App& tool);
+Command add_movements_command(CLI::App& tool);
 
 // "rovane-sim COMMAND: TEXT (try 'rovane-sim COMMAND --help')" on stderr; returns 1, the exit
 // code of every usage error.

@@ -28,6 +28,7 @@ typedef struct RovaneExports {
     __typeof__(&Rovane_PostMoveDisc) PostMoveDisc;
     __typeof__(&Rovane_CheckMoveDisc) CheckMoveDisc;
     __typeof__(&Rovane_Options) Options;
+    __typeof__(&Rovane_Movements) Movements;
     __typeof__(&Rovane_Services) Services;
     __typeof__(&Rovane_GetRoboStatus) GetRoboStatus;
     __typeof__(&Rovane_PostMoveAndPrint) PostMoveAndPrint;

@@ -122,6 +122,7 @@ static int LoadRovane(const char* pszPath) {
     ROVANE_EXPORT(PostMoveDisc, "Rovane_PostMoveDisc");
     ROVANE_EXPORT(CheckMoveDisc, "Rovane_CheckMoveDisc");
     ROVANE_EXPORT(Options, "Rovane_Options");
+    ROVANE_EXPORT(Movements, "Rovane_Movements");
     ROVANE_EXPORT(Services, "Rovane_Services");
     ROVANE_EXPORT(GetRoboStatus, "Rovane_GetRoboStatus");
     ROVANE_EXPORT(PostMoveAndPrint, "Rovane_PostMoveAndPrint");

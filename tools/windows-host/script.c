@@ -10,6 +10,7 @@
  *                                   click CTRL | check CTRL | uncheck CTRL | select CTRL TEXT | close
  *   init HOST [LIST]                Rovane_Init (LIST absent: %ROVANE_ENGINE_DIR%\recorders.txt)
  *   end | status | options          Rovane_End, Rovane_GetRoboStatus, Rovane_Options
+ *   movements                       Rovane_Movements (its dialogs answered by "dialog" lines)
  *   services KIND CODE              Rovane_Services
  *   job begin|end|abort N           Rovane_JobBeginsOrEnds with code 1, 2 or 3 for N discs
  *   move UNIT ACTION                Rovane_PostMoveDisc
@@ -336,7 +337,8 @@ static int CheckStep(const Step* s) {
             return Fails("moveprint takes UNIT ACTION DISCNUM FILE");
         return 1;
     }
-    if (Is(verb, "end") || Is(verb, "status") || Is(verb, "options") || Is(verb, "checkprinting")) {
+    if (Is(verb, "end") || Is(verb, "status") || Is(verb, "options") || Is(verb, "movements") ||
+        Is(verb, "checkprinting")) {
         if (s->cWords != 1) snprintf(g_szError, sizeof g_szError, "%s takes no arguments", verb->p);
         return s->cWords == 1;
     }
@@ -543,6 +545,11 @@ static void RunStep(const Step* s) {
         const DWORD dwResult = g_Rovane.Options();
         HostOutputLock();
         printf("%llu options -> %lu\n", HostMs(), (unsigned long)dwResult);
+        EndCallLines();
+    } else if (Is(verb, "movements")) {
+        const DWORD dwResult = g_Rovane.Movements(0);
+        HostOutputLock();
+        printf("%llu movements -> %lu\n", HostMs(), (unsigned long)dwResult);
         EndCallLines();
     } else if (Is(verb, "job")) {
         ParseInt(&w[2], &a);

@@ -1,0 +1,356 @@
+// rovane-sim movements: the module's manual movements, as a person runs the multiple-disc move
+// test from the host's menu. The host starts the module and opens the movements dialog; the
+// operator sets the number of discs, ticks the printer and the laminator when asked, starts the
+// test, watches the remaining count (and clicks Stop Test when told to), and leaves the dialog
+// when the test is over; the host ends the module. The tool prints what the robot received, the
+// counts the test dialog showed and where the discs are, and checks the run's invariants.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness/autoloader.h"
+#include "harness/recording_host.h"
+#include "kernel/transcript.h"
+#include "resources/resource.h"
+#include "rovane.h"
+#include "tool_commands.h"
+#include "win32/ui.h"
+#include "world/operator.h"
+
+namespace rovane_tool {
+
+namespace {
+
+struct MovementsOptions {
+    uint64_t seed = 1;
+    uint64_t discs = 0;
+    double stop_after = -1;  // seconds after the test dialog opened; < 0: the test runs to its end
+    MachineFlags machine;
+};
+
+// The last line of the printer list in the printer selection dialog.
+constexpr const char* kNoDiscPrinter = "- Not using a disc printer -";
+
+// What the operator saw of the test.
+struct TestWatch {
+    HWND dialog = nullptr;           // the test dialog while it is open
+    bool shown = false;
+    std::string total;               // the total it showed
+    std::vector<long> remaining;     // the remaining counts it showed after its first, in order
+    bool stopped = false;            // the operator clicked Stop Test
+    sim::Micros stopped_at = 0;
+    std::string refused;             // why the operator could not set the count
+};
+
+std::string quoted(const std::string& s) { return "\"" + sim::Transcript::escape(s) + "\""; }
+
+long number_of(const std::string& text) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    return text.empty() || *end ? -1 : v;
+}
+
+int run_movements(const MovementsOptions& o) {
+    const long discs = static_cast<long>(o.discs);
+    const bool printer_asked = !o.machine.printer.empty();
+    const bool laminator_asked = o.machine.laminator;
+    sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+    bool printer_named = false, lam_named = false;
+    for (const auto& [key, value] : cfg.settings) {
+        printer_named = printer_named || key == "Printer";
+        lam_named = lam_named || key == "Laminate Disc";
+    }
+    if (laminator_asked) {
+        // The laminator is chosen as a first session chooses it: no printer named in the settings
+        // file, so start-up shows the printer selection dialog with "Use Laminator" ticked by the
+        // module, and the operator picks the disc printer (or none) there.
+        if (!lam_named) cfg.settings.emplace_back("Laminate Disc", "1");
+    } else if (printer_asked && !printer_named) {
+        // The disc printer is the last session's: start-up takes it without a question.
+        cfg.settings.emplace_back("Printer", cfg.disc_printer);
+    }
+    // The movements dialog stays open, unanswered, for the whole test: the operator is at the
+    // machine, so it waits far longer than a forgotten window would.
+    cfg.unanswered_window_limit = 10 * sim::kMinute + static_cast<sim::Micros>(discs) * 4 * sim::kMinute;
+    sim::Autoloader machine(cfg);
+    apply_machine_faults(o.machine, machine);
+    sim::World& world = machine.world;
+    sim::Ui& ui = world.ui();
+
+    // Where every disc was before the test: a disc of the test is one that left its place.
+    std::map<sim::DiscId, std::string> first_place;
+    for (sim::DiscId id = 1; id <= machine.robot->discs_created(); ++id) first_place[id] = machine.robot->place_of(id);
+
+    // --- what is printed under each call: windows, the wire, the counts shown ------------------
+    std::vector<std::string> events;
+    const auto at = [&world] { return "    " + std::to_string(world.kernel().now() / sim::kMs) + " "; };
+    auto watch = std::make_shared<TestWatch>();
+    const int entry_listener = world.kernel().transcript().subscribe([&, watch](const sim::TranscriptEntry& e) {
+        if (e.kind != "window" || (e.text.rfind("msgbox ", 0) != 0 && e.text.rfind("dialog ", 0) != 0)) return;
+        events.push_back(at() + e.text);
+        // The test is over: the operator leaves the movements dialog after a moment.
+        if (e.text.rfind("dialog " + std::to_string(IDD_MOVE_TEST) + " closed", 0) == 0) {
+            watch->dialog = nullptr;
+            world.kernel().after(world.op().think_time(), [&ui] {
+                if (HWND d = ui.find_dialog(IDD_MOVEMENTS)) ui.click(d, IDCANCEL);
+            });
+        }
+    });
+    const int command_listener = machine.robot->on_received([&](const sim::ReceivedCommand& c) {
+        if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") return;
+        events.push_back("    " + c.line());
+    });
+    const auto take_events = [&events] {
+        for (const std::string& line : events) std::printf("%s\n", line.c_str());
+        events.clear();
+    };
+
+    // --- the operator ----------------------------------------------------------------------------
+    sim::Operator& op = world.op();
+    if (laminator_asked) {
+        const std::string line = printer_asked ? cfg.disc_printer + " on " + cfg.disc_printer_port : kNoDiscPrinter;
+        op.on_dialog(IDD_SELECT_PRINTER)
+            .named("choose the disc printer and the laminator")
+            .select(IDC_PRINTER_LIST, line)
+            .check(IDC_SELECT_USE_LAMINATOR, true)
+            .click(IDOK);
+    }
+    // The movements dialog: the count by the up-down control's arrow, which steps from the
+    // dialog's first count by its first increment; the boxes asked for; Start Test.
+    op.on_dialog(IDD_MOVEMENTS).named("start the test").times(1).then([&ui, watch, discs, printer_asked, laminator_asked] {
+        const HWND d = ui.find_dialog(IDD_MOVEMENTS);
+        if (!d) return;
+        const auto count = ui.control(d, IDC_TEST_DISC_COUNT);
+        const auto spin = ui.control(d, IDC_TEST_DISC_SPIN);
+        const long first = count ? number_of(count->text) : -1;
+        const long step = spin && !spin->accels.empty() ? static_cast<long>(spin->accels.front().nInc) : 1;
+        const long low = spin ? std::min(spin->range_low, spin->range_high) : first;
+        const long high = spin ? std::max(spin->range_low, spin->range_high) : first;
+        if (first < 0 || step <= 0 || discs < low || discs > high || (discs - first) % step != 0) {
+            watch->refused = "the dialog counts from " + std::to_string(first) + " in steps of " + std::to_string(step) +
+                             " up to " + std::to_string(high) + ": it cannot show " + std::to_string(discs);
+            ui.click(d, IDCANCEL);
+            return;
+        }
+        if (discs != first) ui.input(d, sim::DialogAction::spin(IDC_TEST_DISC_SPIN, static_cast<int>((discs - first) / step)));
+        if (printer_asked) ui.set_check(d, IDC_TEST_PRINTER, true);
+        if (laminator_asked) ui.set_check(d, IDC_TEST_LAMINATOR, true);
+        ui.click(d, IDC_START_TEST);
+    });
+    // The test dialog: every count it shows is read at once; Stop Test when its time comes.
+    const bool stop = o.stop_after >= 0;
+    const sim::Micros stop_after = stop ? static_cast<sim::Micros>(std::llround(o.stop_after * 1e6)) : 0;
+    op.on_dialog(IDD_MOVE_TEST).named("watch the remaining count").after(0).then([&, watch, stop, stop_after] {
+        const HWND d = ui.find_dialog(IDD_MOVE_TEST);
+        if (!d) return;
+        const auto remaining = ui.control(d, IDC_TEST_REMAINING);
+        const std::string shown = remaining ? remaining->text : "";
+        if (!watch->shown) {
+            watch->shown = true;
+            watch->dialog = d;
+            const auto total = ui.control(d, IDC_TEST_TOTAL);
+            watch->total = total ? total->text : "";
+            events.push_back(at() + "test total " + watch->total + " remaining " + shown);
+            if (stop)
+                world.kernel().after(stop_after, [&world, &ui, watch, d] {
+                    if (watch->dialog != d) return;
+                    watch->stopped = true;
+                    watch->stopped_at = world.kernel().now();
+                    ui.click(d, IDCANCEL);
+                });
+            return;
+        }
+        const long value = number_of(shown);
+        if (!watch->remaining.empty() && watch->remaining.back() == value) return;
+        watch->remaining.push_back(value);
+        events.push_back(at() + "remaining " + shown);
+    });
+    // An empty input bin, as in a job: the finished discs come off the output stacks and the bin
+    // the arm waits at is refilled; the new discs start the test there.
+    op.on_dialog(IDD_ROBOT_MESSAGE).containing("input bin is empty").named("refill the input bin").then([&machine, &first_place] {
+        sim::Robot& robot = *machine.robot;
+        for (char output : {'3', '4', '2', '5'}) machine.take_away(output);
+        const char bin = robot.position();
+        if (std::strchr("1245", bin)) {
+            const std::string place(1, bin);
+            const std::vector<sim::DiscId> before = robot.discs_at(place);
+            robot.refill(bin, 25);
+            for (sim::DiscId id : robot.discs_at(place))
+                if (std::find(before.begin(), before.end(), id) == before.end()) first_place[id] = place;
+        }
+        robot.press_pick();
+    });
+    sim::install_default_operator(machine);
+    world.load_module();
+
+    // --- the host ----------------------------------------------------------------------------
+    bool started = false, ended = false;
+    sim::SimThread* host = world.spawn("host", [&] {
+        machine.host_window();
+        const auto now_ms = [] { return static_cast<unsigned long long>(sim::kernel().now() / sim::kMs); };
+        const sim::InitOutcome r = machine.init_module();
+        std::printf("%llu init \"VeltoDVD\" -> %ld\n", now_ms(), static_cast<long>(r.result));
+        for (const std::string& l : r.lines) std::printf("    recorder %s\n", quoted(l).c_str());
+        take_events();
+        started = r.result > 0;
+        if (started) {
+            const DWORD result = Rovane_Movements(0);
+            std::printf("%llu movements -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+            take_events();
+        }
+        char text[ROVANE_END_TEXT_SIZE + 1] = {};
+        const DWORD result = Rovane_End(text);
+        ended = true;
+        std::printf("%llu end -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+        take_events();
+        std::fflush(stdout);
+    });
+    sim::RunResult result = world.run([host] { return host->state == sim::ThreadState::Finished; });
+    if (result.ok()) result = machine.settle();
+    take_events();
+    world.kernel().transcript().unsubscribe(entry_listener);
+    machine.robot->remove_received_listener(command_listener);
+
+    // --- where the discs of the test went ------------------------------------------------------
+    int moved = 0, in_output = 0, left = 0, rejected = 0, lost = 0;
+    std::map<std::string, int> by_bin;
+    for (const auto& [id, was] : first_place) {
+        const std::string place = machine.robot->place_of(id);
+        if (place == was) continue;
+        ++moved;
+        if (place == "2" || place == "3" || place == "4" || place == "5") {
+            ++in_output;
+            ++by_bin[place];
+        } else if (place == "G" || place == "H") {
+            ++rejected;
+        } else if (place == "lost") {
+            ++lost;
+        } else if (place != "removed") {
+            ++left;
+        }
+    }
+    // Discs the operator took off the output stacks (to refill the input bins) stay counted there.
+    for (const auto& [place, n] : machine.taken_by_operator())
+        if (place >= '2' && place <= '5') {
+            in_output += static_cast<int>(n);
+            by_bin[std::string(1, place)] += static_cast<int>(n);
+        } else {
+            rejected += static_cast<int>(n);
+        }
+
+    std::string shown;
+    for (long v : watch->remaining) shown += " " + std::to_string(v);
+    const bool completed = !watch->remaining.empty() && watch->remaining.back() == 0 && !watch->stopped;
+    std::string how = completed ? "completed"
+                      : watch->stopped ? "stopped by the operator at " + std::to_string(watch->stopped_at / sim::kMs) + " ms"
+                      : !started ? "not run (the module did not start)"
+                      : !watch->refused.empty() ? "not run (" + watch->refused + ")"
+                      : !watch->shown ? "not run (the test dialog was not shown)"
+                                      : "ended before its count";
+    std::string bins;
+    for (const auto& [bin, n] : by_bin) bins += (bins.empty() ? "" : ", ") + bin + ": " + std::to_string(n);
+    std::printf("test %s: %ld discs asked, %d moved\n", how.c_str(), discs, moved);
+    std::printf("  remaining shown   %s\n", shown.empty() ? "none" : shown.c_str() + 1);
+    std::printf("  in output bins    %d%s\n", in_output, bins.empty() ? "" : ("  (" + bins + ")").c_str());
+    if (left) std::printf("  left in machine   %d\n", left);
+    if (rejected) std::printf("  rejected          %d\n", rejected);
+    if (lost) std::printf("  lost              %d\n", lost);
+    for (const std::string& line : machine.places()) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+
+    if (!result.ok()) {
+        std::fprintf(stderr, "rovane-sim movements: the world stopped: %s\nseed %" PRIu64 " replays this run\n",
+                     result.report.c_str(), o.seed);
+        return 3;
+    }
+    std::string broken = machine.check_invariants(ended);
+    // The counts shown go down by one from the total, one disc at a time.
+    for (size_t i = 0; i < watch->remaining.size(); ++i)
+        if (watch->remaining[i] != discs - 1 - static_cast<long>(i)) {
+            broken += "the test dialog showed" + shown + " remaining of " + std::to_string(discs) + "\n";
+            break;
+        }
+    if (watch->shown && watch->total != std::to_string(discs))
+        broken += "the test dialog's total is \"" + watch->total + "\", not " + std::to_string(discs) + "\n";
+    // A test that ran to its end moved exactly its discs, each to an output bin.
+    if (completed && (moved != discs || in_output != discs || left || rejected || lost))
+        broken += "not every disc of the test is in an output bin: " + std::to_string(in_output) + " of " +
+                  std::to_string(discs) + " (" + std::to_string(moved) + " moved, " + std::to_string(left) +
+                  " left in the machine, " + std::to_string(rejected) + " rejected, " + std::to_string(lost) + " lost)\n";
+    if (!broken.empty()) {
+        std::fprintf(stderr, "rovane-sim movements: invariants broken:\n%sseed %" PRIu64 " replays this run\n",
+                     broken.c_str(), o.seed);
+        return 4;
+    }
+    if (!completed && !watch->stopped) {
+        std::fprintf(stderr, "rovane-sim movements: the test did not run to its end (%s); seed %" PRIu64
+                     " replays this run\n", how.c_str(), o.seed);
+        return 2;
+    }
+    std::fprintf(stderr, "invariants hold: no disc lost or duplicated, no thread of the module left running; seed %" PRIu64
+                 " replays this run\n", o.seed);
+    return 0;
+}
+
+}  // namespace
+
+Command add_movements_command(CLI::App& tool) {
+    auto o = std::make_shared<MovementsOptions>();
+    CLI::App* c = tool.add_subcommand("movements", "The manual movements dialog's multiple-disc move test, run by an operator.");
+    c->footer(
+        "Builds the world of 'run' (a QIX on COM1, its recorders in positions A.., 25 blank discs in\n"
+        "each input bin 4, 2, 5 and 1), starts the module and calls Rovane_Movements, as a host does\n"
+        "from its menu. In the \"Duplicator Movements\" dialog the operator sets the number of discs\n"
+        "with the up-down control (it counts from the robot's drive count in steps of it, so N must\n"
+        "be one of those counts), ticks \"Printer\" with --printer and \"Laminator\" with --laminator,\n"
+        "and clicks Start Test; answers the message that asks to clear the recorders; watches the\n"
+        "\"Multiple Disc Move Test\" dialog count the discs down, clicking Stop Test --stop-after\n"
+        "seconds after it opened when that is given; and clicks Exit once it has closed. Then the\n"
+        "host ends the module. The operator otherwise acts as in 'run' (refills an empty input bin,\n"
+        "clears robot errors, answers Retry).\n"
+        "\n"
+        "With --printer NAME the settings file names that printer, so start-up chooses it; with\n"
+        "--laminator the settings file names none and holds \"Laminate Disc\" 1, and the operator\n"
+        "chooses the printer (or none) and \"Use Laminator\" in the printer selection dialog. The\n"
+        "test includes the laminator only when it is in use.\n"
+        "\n"
+        "Prints one line per call (init, movements, end) with, under it, the windows shown, what the\n"
+        "robot received (other than _SI), and the counts the test dialog showed:\n"
+        "    <virtual ms> test total N remaining N     when it opened\n"
+        "    <virtual ms> remaining K                  each count after\n"
+        "then how the test ended, the counts shown, the discs moved and where they are, and the\n"
+        "place lines of every place that holds discs.\n"
+        "\n"
+        "Exit 0 when the test ran to its end (or was stopped as asked) and the invariants hold: no\n"
+        "disc lost or duplicated, the counts going down by one from N, every disc of a finished test\n"
+        "in an output bin, no thread of the module left running; 2 when the test did not run or\n"
+        "ended early by itself; 3 when the world stopped (a window nobody answered, a deadlock, the\n"
+        "time budget); 4 when an invariant broke (the seed that replays it is printed); 1 on a usage\n"
+        "error.");
+    c->add_option("--discs", o->discs, "discs the test moves (1 to 400)")->type_name("N")->required()->check(whole_number(1, 400));
+    c->add_option("--stop-after", o->stop_after, "click Stop Test this long after the test dialog opened")
+        ->type_name("SECONDS")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                char* end = nullptr;
+                const double v = std::strtod(t.c_str(), &end);
+                return !t.empty() && !*end && v >= 0 && v <= 86400 ? "" : "takes 0 to 86400 seconds, not '" + t + "'";
+            },
+            ""));
+    c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed runs the same test")
+        ->type_name("N")
+        ->check(whole_number());
+    add_machine_flags(c, &o->machine, false);
+    return {c, [o] { return run_movements(*o); }};
+}
+
+}  // namespace rovane_tool
