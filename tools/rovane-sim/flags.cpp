@@ -71,6 +71,19 @@ CLI::Validator probability() {
         "");
 }
 
+CLI::Validator seconds(double low, double high) {
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double v = std::strtod(text.c_str(), &end);
+            if (!text.empty() && !*end && v >= low && v <= high) return "";
+            char range[64];
+            std::snprintf(range, sizeof range, "takes %g to %g seconds", low, high);
+            return std::string(range) + ", not '" + text + "'";
+        },
+        "");
+}
+
 CLI::Validator input_bin() {
     return CLI::Validator(
         [](std::string& t) -> std::string {

@@ -339,13 +339,7 @@ Command add_movements_command(CLI::App& tool) {
     c->add_option("--discs", o->discs, "discs the test moves (1 to 400)")->type_name("N")->required()->check(whole_number(1, 400));
     c->add_option("--stop-after", o->stop_after, "click Stop Test this long after the test dialog opened")
         ->type_name("SECONDS")
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
-                char* end = nullptr;
-                const double v = std::strtod(t.c_str(), &end);
-                return !t.empty() && !*end && v >= 0 && v <= 86400 ? "" : "takes 0 to 86400 seconds, not '" + t + "'";
-            },
-            ""));
+        ->check(seconds(0, 86400));
     c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed runs the same test")
         ->type_name("N")
         ->check(whole_number());

@@ -443,13 +443,7 @@ Command add_run_command(CLI::App& tool) {
     c->add_option("--discs", o->discs, "discs the job records (default 20)")->type_name("N")->check(whole_number(1, 10000));
     c->add_option("--record-time", o->record_seconds, "how long a recording keeps a disc in its recorder (default 240)")
         ->type_name("SECONDS")
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
-                char* end = nullptr;
-                const double v = std::strtod(t.c_str(), &end);
-                return !t.empty() && !*end && v >= 0 && v <= 86400 ? "" : "takes 0 to 86400 seconds, not '" + t + "'";
-            },
-            ""));
+        ->check(seconds(0, 86400));
     c->add_option("--fail-rate", o->fail_rate, "probability that a recording fails and its disc is rejected (default 0)")
         ->type_name("P")
         ->check(probability());
@@ -470,13 +464,7 @@ Command add_run_command(CLI::App& tool) {
         ->check(CLI::Range(0, 1).description(""));
     c->add_option("--print-time", o->print_seconds, "how long the disc printer prints one label (default 40)")
         ->type_name("SECONDS")
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
-                char* end = nullptr;
-                const double v = std::strtod(t.c_str(), &end);
-                return !t.empty() && !*end && v >= 1 && v <= 3600 ? "" : "takes 1 to 3600 seconds, not '" + t + "'";
-            },
-            ""));
+        ->check(seconds(1, 3600));
     c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed runs the same job")
         ->type_name("N")
         ->check(whole_number());

@@ -52,6 +52,8 @@ CLI::Validator whole_number();
 CLI::Validator whole_number(uint64_t low, uint64_t high);
 // A probability from 0 to 1.
 CLI::Validator probability();
+// A number of seconds (fractions allowed) from `low` to `high`.
+CLI::Validator seconds(double low, double high);
 // An input bin: 4, 2, 5 or 1.
 CLI::Validator input_bin();
 
