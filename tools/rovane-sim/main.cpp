@@ -7,11 +7,13 @@
 //   rovane-sim play   [flags] COMMAND...
 //   rovane-sim serve  --pty PATH [--share DIR] [flags]       the robot, in real time, on a terminal
 //   rovane-sim movements --discs N [--stop-after S] [flags]  the manual movements' disc-move test
+//   rovane-sim swarm  --runs N --seed S [--json]              many runs, machines and faults drawn
 //   rovane-sim COMMAND --help                               the flags of a command
 //
 // Each command builds one world in this process, runs it on the virtual clock and prints what
-// happened. The same seed and flags always print the same output; serve alone runs its world in
-// real time, for a program outside it, and prints what that program made it do.
+// happened (swarm runs each of its jobs in a child process of its own). The same seed and flags
+// always print the same output; serve alone runs its world in real time, for a program outside
+// it, and prints what that program made it do.
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
     std::vector<rovane_tool::Command> commands = {
         rovane_tool::add_run_command(tool),    rovane_tool::add_demo_command(tool), rovane_tool::add_status_command(tool),
         rovane_tool::add_host_command(tool),   rovane_tool::add_play_command(tool), rovane_tool::add_serve_command(tool),
-        rovane_tool::add_movements_command(tool),
+        rovane_tool::add_movements_command(tool), rovane_tool::add_swarm_command(tool),
     };
     for (CLI::App* command : tool.get_subcommands({}))
         for (CLI::Option* option : command->get_options())

@@ -31,22 +31,6 @@ namespace rovane_tool {
 
 namespace {
 
-struct RunOptions {
-    uint64_t seed = 1;
-    uint64_t discs = 20;
-    double record_seconds = 240;
-    double fail_rate = 0;
-    MachineFlags machine;
-    std::vector<std::string> answers;
-    std::string print;          // a print file kind ("" = the job does not print)
-    bool laminate = false;      // the laminator installed, chosen at start-up and laminating every disc
-    int record_print = -1;      // "Record-Print" in the settings file (-1 = not written)
-    double print_seconds = 40;
-    bool json = false;
-    bool wire = false;
-    std::string transcript_path;
-};
-
 // "1:02:03" for a virtual duration.
 std::string clock_text(sim::Micros t) {
     const uint64_t s = t / sim::kSecond;
@@ -138,7 +122,9 @@ std::string print_file_path(sim::PrintFileKind kind) {
     return std::string("C:\\Labels\\") + sim::print_file_kind_name(kind) + "." + sim::print_file_extension(kind);
 }
 
-int run_job(const RunOptions& o) {
+}  // namespace
+
+int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     const int discs = static_cast<int>(o.discs);
     sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
     sim::PrintFileKind print_kind = sim::PrintFileKind::PellanIv;
@@ -372,6 +358,11 @@ int run_job(const RunOptions& o) {
         std::printf("  virtual/wall       %.0fx\n", ratio);
     }
     std::fflush(stdout);
+    if (outcome_out) {
+        outcome_out->exit_code = exit_code;
+        outcome_out->outcome = outcome;
+        outcome_out->broken = !result.ok() ? result.report : broken;
+    }
 
     if (!result.ok())
         std::fprintf(stderr, "rovane-sim run: the world stopped: %s\nseed %" PRIu64 " replays this run\n",
@@ -383,8 +374,6 @@ int run_job(const RunOptions& o) {
                      " replays this run\n", o.seed);
     return exit_code;
 }
-
-}  // namespace
 
 const char* const kPrintHelp =
     "record and print every disc: the tool writes a print file of this KIND into the world and the host sends "
@@ -473,7 +462,7 @@ Command add_run_command(CLI::App& tool) {
     c->add_flag("--json", o->json, "print the summary as one JSON object");
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");
     c->add_option("--transcript", o->transcript_path, "write the run's transcript to FILE")->type_name("FILE");
-    return {c, [o] { return run_job(*o); }};
+    return {c, [o] { return run_recording_job(*o); }};
 }
 
 }  // namespace rovane_tool

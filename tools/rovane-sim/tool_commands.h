@@ -35,6 +35,7 @@ Command add_host_command(CLI::App& tool);
 Command add_run_command(CLI::App& tool);
 Command add_serve_command(CLI::App& tool);
 Command add_movements_command(CLI::App& tool);
+Command add_swarm_command(CLI::App& tool);
 
 // "rovane-sim COMMAND: TEXT (try 'rovane-sim COMMAND --help')" on stderr; returns 1, the exit
 // code of every usage error.
@@ -115,5 +116,31 @@ struct HostOptions {
     bool show_transcript = false;
 };
 int run_host(const HostOptions& options);
+
+// --- rovane-sim run: one recording host job -------------------------------------------------------
+struct RunOptions {
+    uint64_t seed = 1;
+    uint64_t discs = 20;
+    double record_seconds = 240;
+    double fail_rate = 0;
+    MachineFlags machine;
+    std::vector<std::string> answers;
+    std::string print;          // a print file kind ("" = the job does not print)
+    bool laminate = false;      // the laminator installed, chosen at start-up and laminating every disc
+    int record_print = -1;      // "Record-Print" in the settings file (-1 = not written)
+    double print_seconds = 40;
+    bool json = false;
+    bool wire = false;
+    std::string transcript_path;
+};
+// What a job came to, as its exit code says it and in words.
+struct RunOutcome {
+    int exit_code = 0;        // 0 completed, 2 aborted, 3 the world stopped, 4 an invariant broke, 1 usage
+    std::string outcome;      // "completed", "aborted", "world stopped", "invariant broken"
+    std::string broken;       // the world's report or the broken invariants ("" when none)
+};
+// Builds the world the options describe, runs the job, prints its summary and returns the exit
+// code of `rovane-sim run`; fills `outcome` too when given.
+int run_recording_job(const RunOptions& options, RunOutcome* outcome = nullptr);
 
 }  // namespace rovane_tool

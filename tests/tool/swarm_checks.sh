@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# rovane-sim swarm, end to end: twenty runs on drawn machines and faults finish with no run failing
+# and print their summary; the same first seed draws and runs the same jobs to the same outcomes;
+# usage errors exit 1.
+set -euo pipefail
+tool="$1"
+fail() { echo "FAILED: $*"; exit 1; }
+dir="$(mktemp -d)"
+trap 'rm -rf "$dir"' EXIT
+
+set +e
+"$tool" swarm --runs 20 --seed 1 > "$dir/a.txt" 2> "$dir/a.err"; rc=$?
+set -e
+[ "$rc" = 0 ] || fail "swarm --runs 20 --seed 1: exit $rc: $(cat "$dir/a.txt" "$dir/a.err")"
+grep -Eq '^swarm: 20 runs \(seeds 1\.\.20\), [0-9.]+ runs per minute .*: [0-9]+ passed, [0-9]+ aborted but consistent, 0 failed$' \
+  "$dir/a.txt" || fail "no summary line: $(cat "$dir/a.txt")"
+grep -Eq '^  mispicks +drawn by [0-9]+ runs$' "$dir/a.txt" || fail "no fault counts: $(cat "$dir/a.txt")"
+
+# The same seeds again, as JSON: every run's drawn job and outcome are the same as the first time
+# (the replay commands state the drawn jobs).
+outcomes() { grep -E '"(seed|outcome|exit_code|replay)"' "$1"; }
+"$tool" swarm --runs 6 --seed 1 --json > "$dir/b.json"
+"$tool" swarm --runs 6 --seed 1 --json > "$dir/c.json"
+[ "$(outcomes "$dir/b.json" | grep -c '"replay"')" = 6 ] || fail "not six runs: $(cat "$dir/b.json")"
+diff <(outcomes "$dir/b.json") <(outcomes "$dir/c.json") > /dev/null || fail "same seed, other outcomes"
+"$tool" swarm --runs 6 --seed 2 --json > "$dir/d.json"
+[ "$(outcomes "$dir/b.json" | grep '"replay"' | sed -n 2p)" = "$(outcomes "$dir/d.json" | grep '"replay"' | sed -n 1p)" ] \
+  || fail "seed 2 is not the second run of seed 1"
+
+set +e
+"$tool" swarm --runs 0 > /dev/null 2>&1; rc=$?
+set -e
+[ "$rc" = 1 ] || fail "--runs 0: exit $rc"
+echo "swarm checks passed"
