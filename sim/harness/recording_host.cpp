@@ -110,8 +110,9 @@ void RecordingHost::poll_round() {
                 } else if (now >= r.recorded_at) {
                     const bool print = !r.failed && !config_.print_file.empty();
                     const bool at_end = !config_.record_print || r.disc_number == static_cast<DWORD>(config_.discs);
+                    const bool starts_batch = batch_.size == 0 || at_end;
                     if (batch_.reporting_at_end > 0 || (print && !may_post_print()) ||
-                        (print && at_end && (batch_.size > 0 || moves_in_flight() > 0))) {
+                        (print && starts_batch && (batch_.size > 0 || moves_in_flight() > 0))) {
                         // A batch is in progress and closed: the disc waits in its recorder.
                         if (!r.waiting_for_batch) ++result_.print_waits;
                         r.waiting_for_batch = true;
@@ -240,7 +241,10 @@ void install_default_operator(Autoloader& machine) {
             if (lam->lamination_stopped()) lam->press_laminate();
         });
     }
-    op.on_dialog(IDD_ROBOT_MESSAGE).containing("not picked").named("press Pick").then([robot] { robot->press_pick(); });
+    // The message stays when the pick fails again: the person presses Pick once more.
+    op.on_dialog(IDD_ROBOT_MESSAGE).containing("not picked").named("press Pick").again_after(10 * kSecond).then([robot] {
+        robot->press_pick();
+    });
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("paused").named("un-pause").then([robot] { robot->press_pause(); });
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("error").named("clear the error").then([robot] {
         robot->press_pause_and_pick();

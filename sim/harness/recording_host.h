@@ -20,7 +20,9 @@
 // brings each of them back to the printer in turn. A request posted after a batch's first print
 // has started would never be transferred, and one posted while a printed disc still sits in the
 // printer (or on the arm) would be carried first and dropped onto it. So the host:
-//   - starts a batch with a request when no batch is in progress;
+//   - starts a batch with a request when no batch is in progress and no other move is on its
+//     way: a load may be waiting in the printer's queue, half played, and the new request's first
+//     steps, which the module plays first, would take the arm away from it in the middle;
 //   - gives a request that reports done only at its end ("Record-Print" off, or the job's last
 //     disc) the arm to itself: it is posted when no other move is on its way, alone in its batch,
 //     and nothing else is posted until it reports done. Its sequence would otherwise wait in the

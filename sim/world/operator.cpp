@@ -149,6 +149,14 @@ void Operator::perform(HWND hwnd, uint64_t token) {
     world_.kernel().record("operator", "answers " + describe(*info) + by + (actions.empty() ? "" : ": " + actions));
     if (rule->side_effect) rule->side_effect();
     for (const DialogAction& a : rule->actions) world_.ui().input(hwnd, a);
+    if (rule->again) {
+        const Micros answered = watched_[hwnd].attention;
+        world_.kernel().after(*rule->again, [this, hwnd, answered] {
+            auto w = watched_.find(hwnd);
+            if (w == watched_.end() || w->second.attention != answered || pending_.count(hwnd)) return;
+            examine(hwnd);
+        });
+    }
 }
 
 void Operator::arm_watchdog(Micros when) {

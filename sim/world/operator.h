@@ -47,6 +47,10 @@ public:
         std::vector<DialogAction> actions;   // dialogs
         std::function<void()> side_effect;
         std::optional<Micros> think;
+        // Dialogs: when the dialog is still open, unchanged and unanswered this long after the
+        // answer, the operator looks at it again (a person presses Pick once more when the
+        // message is still there).
+        std::optional<Micros> again;
         int uses_left = -1;                  // -1: unlimited
         int used = 0;                        // answers given (or scheduled)
         std::string name;
@@ -65,6 +69,7 @@ public:
         Rule& hold(int id, int direction, Micros d) { actions.push_back(DialogAction::hold(id, direction, d)); return *this; }
         Rule& then(std::function<void()> fn) { side_effect = std::move(fn); return *this; }
         Rule& after(Micros t) { think = t; return *this; }
+        Rule& again_after(Micros t) { again = t; return *this; }
         Rule& times(int n) { uses_left = n; return *this; }
         Rule& named(const std::string& n) { name = n; return *this; }
     };
