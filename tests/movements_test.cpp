@@ -29,31 +29,20 @@ using sim_test::SeenBox;
 using sim_test::wait_closed;
 using sim_test::wait_for_dialog;
 
-const char* const kClearRecorders = "Before you click OK, you must remove any discs left in the Recorders";
-
-// Two recorders; with `devices`, the disc printer and the laminator as well (start-up's printer
-// choice ticks "Use Laminator" by itself), otherwise no disc printer is chosen.
-sim::AutoloaderConfig two_drive_machine(bool devices) {
+// Two recorders and no disc printer.
+sim::AutoloaderConfig two_drive_machine() {
     sim::AutoloaderConfig c = sim_test::autoloader();
     c.drives = 2;
-    if (devices) {
-        c.disc_printer = "Pellan IV";
-        c.laminator = true;
-    }
     return c;
 }
 
 // Start-up's questions: which recorder sits where (two-drive unit: A right, B left), and the printer.
-void answer_start_up(sim::Autoloader& m, bool devices) {
+void answer_start_up(sim::Autoloader& m) {
     m.world.op()
         .on_dialog(IDD_CHOOSE_TWO_DRIVES)
         .click(IDC_DRIVE_RIGHT_FIRST + 0)
         .click(IDC_DRIVE_LEFT_FIRST + 1)
         .click(IDC_DRIVES_OK);
-    if (devices) {
-        m.world.op().on_dialog(IDD_SELECT_PRINTER).click(IDOK);
-        return;
-    }
     m.world.op().on_message_box("Unable to communicate with the laminator").answer(IDCANCEL);
     m.world.op().on_dialog(IDD_SELECT_PRINTER).select(IDC_PRINTER_LIST, "- Not using a disc printer -").click(IDOK);
 }
@@ -70,14 +59,6 @@ std::vector<int> remaining_posted(sim::Autoloader& m) {
     return out;
 }
 
-// Robot transcript lines "drop at <place>: disc N" as (place, disc) in order.
-std::vector<std::pair<char, std::string>> drops(sim::Autoloader& m) {
-    std::vector<std::pair<char, std::string>> out;
-    for (const sim::TranscriptEntry& e : m.world.kernel().transcript().of_kind("robot"))
-        if (e.text.rfind("drop at ", 0) == 0 && e.text.size() > 10) out.push_back({e.text[8], e.text.substr(11)});
-    return out;
-}
-
 // On the operator's thread: starts the test from the movements dialog with the count shown after
 // `spins` arrow clicks (the click returns at once: the test dialog runs inside it).
 void start_test(sim::World& world, HWND dlg, int spins) {
@@ -85,93 +66,9 @@ void start_test(sim::World& world, HWND dlg, int spins) {
     world.ui().input(dlg, DialogAction::click(IDC_START_TEST));
 }
 
-TEST(MoveTest, TwoDrivesFourDiscsRunTwoRoundsCountingDownToZeroIntoTheOutputBin) {
-    sim::Autoloader m(two_drive_machine(false));
-    answer_start_up(m, false);
-    std::vector<SeenBox> seen;
-    answer_boxes(m.world, seen, "Before you click OK", IDOK);
-    std::string total, count_text;
-    bool movements_open_after = false, printer_box = true;
-    m.world.spawn("operator", [&] {
-        HWND dlg = wait_for_dialog(m.world, IDD_MOVEMENTS);
-        printer_box = checked(m.world, dlg, IDC_TEST_PRINTER);
-        start_test(m.world, dlg, 1);
-        count_text = m.world.ui().control(dlg, IDC_TEST_DISC_COUNT)->text;
-        HWND test = wait_for_dialog(m.world, IDD_MOVE_TEST);
-        total = m.world.ui().control(test, IDC_TEST_TOTAL)->text;
-        wait_closed(m.world, IDD_MOVE_TEST, test);
-        movements_open_after = m.world.ui().find_dialog(IDD_MOVEMENTS) == dlg;
-        act(m.world, dlg, DialogAction::click(IDCANCEL));
-    });
-    sim_test::run_host(m, [&] {
-        ASSERT_EQ(init(m).result, 2);
-        ASSERT_EQ(g_bRecorderCount, 2);
-        EXPECT_EQ(Rovane_Movements(0), 1u);
-        char text[ROVANE_END_TEXT_SIZE] = {};
-        Rovane_End(text);
-    });
-    EXPECT_FALSE(printer_box) << "no disc printer was chosen";
-    EXPECT_EQ(count_text, "4");
-    EXPECT_EQ(total, "4");
-    EXPECT_EQ(remaining_posted(m), std::vector<int>({3, 2, 1, 0}));
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, kClearRecorders);
-    EXPECT_EQ(seen[0].caption, "IMPORTANT");
-    EXPECT_EQ(seen[0].owner, nullptr);
-    EXPECT_TRUE(movements_open_after);
-    // Two rounds: both recorders loaded, then emptied one at a time, into the bin paired with "4".
-    std::vector<std::string> places;
-    for (const auto& d : drops(m)) places.push_back(std::string(1, d.first));
-    EXPECT_EQ(places, std::vector<std::string>({"A", "B", "3", "3", "A", "B", "3", "3"}));
-    EXPECT_EQ(m.robot->count_at("3"), 4u);
-    EXPECT_EQ(m.robot->count_at("A") + m.robot->count_at("B"), 0u);
-    const std::vector<std::string> log = m.log_texts();
-    EXPECT_EQ(count(log, "Exiting MoveDiscsThread"), 1);
-    EXPECT_EQ(count(log, "SendQueue STOPPED by user."), 0);
-    EXPECT_EQ(m.check_invariants(true), "");
-}
-
-TEST(MoveTest, WithPrinterAndLaminatorEachDiscPassesThroughBothOnItsWayOut) {
-    sim::Autoloader m(two_drive_machine(true));
-    answer_start_up(m, true);
-    std::vector<SeenBox> seen;
-    answer_boxes(m.world, seen, "Before you click OK", IDOK);
-    bool printer_box = false, laminator_box = false;
-    m.world.spawn("operator", [&] {
-        HWND dlg = wait_for_dialog(m.world, IDD_MOVEMENTS);
-        printer_box = checked(m.world, dlg, IDC_TEST_PRINTER);
-        laminator_box = checked(m.world, dlg, IDC_TEST_LAMINATOR);
-        start_test(m.world, dlg, 0);
-        HWND test = wait_for_dialog(m.world, IDD_MOVE_TEST);
-        wait_closed(m.world, IDD_MOVE_TEST, test);
-        act(m.world, dlg, DialogAction::click(IDCANCEL));
-    });
-    sim_test::run_host(m, [&] {
-        ASSERT_EQ(init(m).result, 2);
-        ASSERT_TRUE(g_fPrinterSelected && g_fLaminator);
-        Rovane_Movements(0);
-    });
-    EXPECT_TRUE(printer_box && laminator_box);
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, std::string(kClearRecorders) + ", Printer, or Laminator");
-    EXPECT_EQ(remaining_posted(m), std::vector<int>({1, 0}));
-    // Each disc: into its recorder, later onto the printer tray, into the laminator, then onto
-    // the output bin paired with "4" (three bins with the laminator: "3").
-    const auto all = drops(m);
-    ASSERT_EQ(all.size(), 8u);
-    for (const std::string& disc : {all[0].second, all[1].second}) {
-        std::string route;
-        for (const auto& d : all)
-            if (d.second == disc) route += d.first;
-        EXPECT_TRUE(route == "ASE3" || route == "BSE3") << "disc " << disc << ": " << route;
-    }
-    EXPECT_EQ(m.robot->count_at("3"), 2u);
-    EXPECT_EQ(m.robot->count_at("S") + m.robot->count_at("E"), 0u);
-}
-
 TEST(MoveTest, StopTestDuringALoadStopsWithinAPollResetsTheRobotAndKeepsTheMovementsDialog) {
-    sim::Autoloader m(two_drive_machine(false));
-    answer_start_up(m, false);
+    sim::Autoloader m(two_drive_machine());
+    answer_start_up(m);
     std::vector<SeenBox> seen;
     answer_boxes(m.world, seen, "Before you click OK", IDOK);
     sim::Micros stopped_at = 0;
@@ -216,7 +113,7 @@ TEST(MoveTest, StopTestDuringALoadStopsWithinAPollResetsTheRobotAndKeepsTheMovem
 // button and its effect; afterwards a counted job keeps the dialog from opening.
 TEST(MovementsDialog, OpensWithTheDriveCountAndEveryButtonDoesItsPartAndAJobRefusesIt) {
     sim::Autoloader m(sim_test::autoloader());
-    answer_start_up(m, false);
+    answer_start_up(m);
     std::vector<SeenBox> seen;
     answer_boxes(m.world, seen, "", IDOK);
     struct Row {

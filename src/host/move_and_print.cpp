@@ -86,12 +86,7 @@ static void QueuePrintNow(const char* pszPrinter) {
 
 // Code 1000: a blank disc from the input bin onto the printer's tray, printed, to the output bin.
 static void QueueBlankDiscPrint(const char* pszPrinter) {
-    Queue_Cmd("_MOVE:", NULL, 0);
-    Queue_Cmd("PICKUP", NULL, 0);
-    Queue_Cmd("_TRAYOUT", NULL, 0);
-    Queue_Cmd("_MOVE:", pszPrinter, 0);
-    Queue_Cmd("DROPOFF", NULL, 0);
-    Queue_Cmd(TrayInStep(), NULL, 0);
+    QueueCarryToPrinter(NULL, pszPrinter);
     QueuePrintNow(pszPrinter);
     PRN_Queue("_MOVE:O", NULL, 0);
     PRN_Queue("DROPOFF", NULL, 0);

@@ -133,15 +133,18 @@ static void QueueCarry(QueueFunction Queue, const char* pszFrom, const char* psz
     Queue("DONE:", NULL, cDoneDigit);
 }
 
-// One disc carried onto the printer's tray (from pszFrom, NULL: the input bin in use), the tray
-// taken in again, then the request is done.
-static void QueueToPrinter(const char* pszFrom, const char* pszPrinter, char cDoneDigit) {
+void QueueCarryToPrinter(const char* pszFrom, const char* pszPrinter) {
     Queue_Cmd("_MOVE:", pszFrom, 0);
     Queue_Cmd("PICKUP", NULL, 0);
     Queue_Cmd("_TRAYOUT", NULL, 0);
     Queue_Cmd("_MOVE:", pszPrinter, 0);
     Queue_Cmd("DROPOFF", NULL, 0);
     Queue_Cmd(TrayInStep(), NULL, 0);
+}
+
+// One disc carried onto the printer's tray, then the request is done.
+static void QueueToPrinter(const char* pszFrom, const char* pszPrinter, char cDoneDigit) {
+    QueueCarryToPrinter(pszFrom, pszPrinter);
     Queue_Cmd("DONE:", NULL, cDoneDigit);
 }
 

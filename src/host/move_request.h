@@ -10,5 +10,8 @@ void RecorderReturnBin(int nRow, char* pszBin);
 // The printer tray's way in after a disc was put on it: "_PTI" for a "Tessik 6" (logged as
 // such), else "_TRAYIN".
 const char* TrayInStep(void);
+// Global queue: one disc carried onto the printer's tray (from pszFrom, NULL: the input bin in
+// use), the tray taken in again.
+void QueueCarryToPrinter(const char* pszFrom, const char* pszPrinter);
 
 #endif
