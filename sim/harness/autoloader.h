@@ -59,6 +59,8 @@ struct AutoloaderConfig {
     std::vector<std::string> recorder_names;
     // A window nobody answers stops the run after this long.
     Micros unanswered_window_limit = 10 * kMinute;
+    // The run stops with a report after this much virtual time.
+    Micros budget = WorldConfig().budget;
 };
 
 // Names of the world's ordinary printers.
@@ -126,10 +128,11 @@ public:
     // "place <name> <count>" lines for every place that holds discs.
     std::vector<std::string> places() const;
     // What must hold at the end of every run: no disc lost, none duplicated or vanished, none
-    // printed or laminated twice; with
-    // `module_ended`, no thread of the module still running (call settle() first). Empty when all holds, else what
-    // broke (one line each).
-    std::string check_invariants(bool module_ended);
+    // printed or laminated twice; every line of the module's logs in its format and each log within
+    // its size; with `module_ended`, no thread of the module still running (call settle() first) —
+    // except, with `ended_mid_job` (Rovane_End came while a job ran), a thread still showing its
+    // printing or laminating dialog. Empty when all holds, else what broke (one line each).
+    std::string check_invariants(bool module_ended, bool ended_mid_job = false);
 
 private:
     HWND host_window_ = nullptr;
