@@ -139,6 +139,11 @@ int RoboErrorCheck(RoboStatus* pStatus, BOOL* pfVerify, BYTE* pbCursor) {
 void AbortJob(RoboStatus* pStatus) {
     DebugLog("->AbortJob()");
 
+    // A motion in progress is let finish first (at most ten seconds): an abort that arrives while
+    // the arm sets a disc down on a recorder's tray would otherwise close the tray under it and
+    // the disc would fall.
+    WaitUntilIdle(pStatus);
+
     // The recorder trays are closed (empty as far as this job is concerned) so that nothing is
     // left sticking out of the machine.
     if (!g_fPrintOnlyApp) {
