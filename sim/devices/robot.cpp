@@ -503,6 +503,13 @@ void Robot::finish_pick() {
     const std::string at(1, position_);
     if (h && h->has_disc()) {
         bool mispick = false;
+        if (miss_picks_ > 0) {
+            // The picker's sensor misses the disc: "A" as for an empty place, and Pick tries again.
+            --miss_picks_;
+            retry_pick_at_ = position_;
+            set_error('A', "no disc seen at " + at + " (a disc is there)");
+            return;
+        }
         if (fail_picks_ > 0) {
             --fail_picks_;
             mispick = true;
@@ -549,6 +556,12 @@ void Robot::set_error(char code, const std::string& why) {
     }
     error_ = code;
     note(std::string("error ") + code + ": " + why);
+    raised_alarm();
+}
+
+void Robot::raised_alarm() {
+    ++alarm_serial_;
+    if (on_alarm_) on_alarm_();
 }
 
 void Robot::raise_error(char code, const std::string& why) {
@@ -564,6 +577,7 @@ void Robot::press_pause() {
     // The firmware finishes a motion in progress before it honours the pause: busy wins over
     // paused in state(), and no new motion starts while paused.
     paused_ = !paused_;
+    if (paused_) raised_alarm();
     if (activity_ != Activity::None)
         note(paused_ ? "operator: Pause (after the motion)" : "operator: Pause again (no pause)");
     else

@@ -236,6 +236,10 @@ public:
     // Calls `fn` with every entry from now on, as it is made; returns an id for
     // remove_received_listener().
     int on_received(std::function<void(const ReceivedCommand&)> fn);
+    // Called when the robot's panel starts showing an error or a pause (one listener); every such
+    // start counts alarm_serial() up, so a watcher can tell whether the one it saw still stands.
+    void on_alarm(std::function<void()> fn) { on_alarm_ = std::move(fn); }
+    uint64_t alarm_serial() const { return alarm_serial_; }
     void remove_received_listener(int id);
 
     // --- where the discs are -------------------------------------------------------------------
@@ -278,6 +282,7 @@ public:
 
     // --- faults --------------------------------------------------------------------------------
     void fail_next_picks(int n) { fail_picks_ += n; }          // "F", the disc stays
+    void miss_next_picks(int n) { miss_picks_ += n; }          // "A": the disc is there but not seen
     void fail_next_moves(int n) { fail_moves_ += n; }          // "C", the arm stays
     void system_error_on_next_commands(int n) { system_errors_ += n; }  // "E"
     // Raises an error now (the printer's error hook raises "B" through this).
@@ -346,6 +351,9 @@ private:
     uint64_t power_serial_ = 0;      // replies scheduled before a power cut are not sent
     char position_;
     char error_ = '.';
+    uint64_t alarm_serial_ = 0;
+    std::function<void()> on_alarm_;
+    void raised_alarm();
     bool paused_ = false;            // pressed during a motion, it shows once the motion ends
     char retry_pick_at_ = 0;         // where a pick failed with "A" or "F", for the Pick button
     std::optional<Disc> picker_;
@@ -360,6 +368,7 @@ private:
     Micros last_byte_at_ = 0;
 
     int fail_picks_ = 0;
+    int miss_picks_ = 0;
     int fail_moves_ = 0;
     int system_errors_ = 0;
 

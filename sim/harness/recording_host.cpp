@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "devices/recorders.h"
@@ -75,7 +76,13 @@ bool RecordingHost::post(Recorder& r, LONG action) {
         ++batch_.size;
         if (r.reports_at_end) ++batch_.reporting_at_end;
     }
-    if (action == ROVANE_MOVE_LOAD) ++result_.loads_posted;
+    if (action == ROVANE_MOVE_LOAD) {
+        ++result_.loads_posted;
+        // The module queues a load behind the batch's print steps; a request joining after it
+        // would have its disc carried back onto its input bin by the first print's "XFER:" before
+        // the load picks from that bin, and the load would take the recorded disc as a blank.
+        if (batch_.size > 0) batch_.open = false;
+    }
     if (action == ROVANE_MOVE_UNLOAD) ++result_.unloads_posted;
     if (action == ROVANE_MOVE_REJECT) ++result_.rejects_posted;
     r.phase = action == ROVANE_MOVE_LOAD ? Phase::Loading
@@ -180,14 +187,31 @@ void RecordingHost::run() {
         if (result_.begin_result == ROVANE_JOB_OK) {
             loads_left_ = config_.discs;
             for (;;) {
+                const Micros elapsed = kernel().now() - result_.started;
+                if (config_.end_at && elapsed >= config_.end_at) {
+                    result_.ended_mid_job = true;
+                    result_.job_aborted = true;
+                    break;
+                }
+                if (config_.abort_at && elapsed >= config_.abort_at && !result_.host_aborted) {
+                    // The host gives up: the module turns every posted move to 4 at once.
+                    Rovane_JobBeginsOrEnds(0, discs, ROVANE_JOB_ABORT);
+                    result_.host_aborted = true;
+                    result_.job_aborted = true;
+                }
                 poll_round();
                 if (config_.on_progress) config_.on_progress();
-                bool busy = false;
+                // The job ends once every recorder is done and the last batch of prints is over:
+                // with "Record-Print" on, a print's move reports done as soon as its disc left
+                // the recorder, and ending the job then would leave the prints to a job that no
+                // longer counts (an error meanwhile would abort it unseen).
+                bool busy = batch_.size > 0 && !result_.job_aborted;
                 for (const Recorder& r : recorders_) busy = busy || r.phase != Phase::Done;
                 if (!busy) break;
                 Sleep(static_cast<DWORD>(config_.poll_interval / kMs));
             }
-            Rovane_JobBeginsOrEnds(0, discs, result_.job_aborted ? ROVANE_JOB_ABORT : ROVANE_JOB_END);
+            if (!result_.ended_mid_job && !result_.host_aborted)
+                Rovane_JobBeginsOrEnds(0, discs, result_.job_aborted ? ROVANE_JOB_ABORT : ROVANE_JOB_END);
         } else {
             // The job was counted but cannot start: the host takes it back.
             result_.job_aborted = true;
@@ -200,9 +224,11 @@ void RecordingHost::run() {
         if (r.phase == Phase::Loading || r.phase == Phase::Unloading || r.phase == Phase::Printing)
             ++result_.moves_unfinished;
 
-    if (config_.end_module) {
+    if (config_.end_module || result_.ended_mid_job) {
         char end_text[ROVANE_END_TEXT_SIZE] = {};
+        const Micros end_called = kernel().now();
         Rovane_End(end_text);
+        result_.end_took = kernel().now() - end_called;
         result_.ended = true;
     }
     result_.finished = kernel().now();
@@ -249,10 +275,49 @@ void install_default_operator(Autoloader& machine) {
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("error").named("clear the error").then([robot] {
         robot->press_pause_and_pick();
     });
+    // The robot's panel: an error or a pause that the module shows no message for (an invalid
+    // command "D", a pause while the module waits for the printer) still stops the machine. The
+    // person notices the panel and deals with it once it has stood for two minutes.
+    struct PanelWatch {
+        bool armed = false;
+        uint64_t alarm = 0;   // the alarm the watch waits out
+        std::function<void()> check;
+    };
+    auto watch = std::make_shared<PanelWatch>();
+    Kernel* k = &machine.world.kernel();
+    auto arm = [watch, robot, k] {
+        watch->armed = true;
+        watch->alarm = robot->alarm_serial();
+        k->after(2 * kMinute, [watch] { watch->check(); });
+    };
+    watch->check = [watch, robot, arm] {
+        watch->armed = false;
+        if (!robot->paused() && robot->error() == '.') return;
+        // A newer alarm since: it gets its two minutes too.
+        if (robot->alarm_serial() != watch->alarm) return arm();
+        // A pick that failed is tried again with Pick; any other error is cleared with Pause
+        // and Pick together.
+        if (robot->paused()) robot->press_pause();
+        else if (robot->error() == 'A' || robot->error() == 'F') robot->press_pick();
+        else robot->press_pause_and_pick();
+        // An error that stood behind the pause is looked at next.
+        if (robot->paused() || robot->error() != '.') arm();
+    };
+    robot->on_alarm([watch, arm] {
+        if (!watch->armed) arm();
+    });
     // Any other status message (waiting for the printer ...) is read and left to close itself.
     op.on_dialog(IDD_ROBOT_MESSAGE).named("read the status message");
 
     // Questions.
+    // The robot still reports an error or a pause when a job begins: the person does what the
+    // message says, then answers Retry.
+    op.on_message_box("Press both Pause & Pick").named("clear the error, then Retry").answer(IDRETRY).then([robot] {
+        if (robot->error() != '.') robot->press_pause_and_pick();
+    });
+    op.on_message_box("Robotics are PAUSED").named("un-pause, then Retry").answer(IDRETRY).then([robot] {
+        if (robot->paused()) robot->press_pause();
+    });
     op.on_message_box("reject position").named("empty the reject positions").answer(IDRETRY).then([m] {
         m->take_away('G');
         m->take_away('H');

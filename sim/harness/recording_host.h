@@ -33,7 +33,9 @@
 //     "Record-Print" on, the moment its disc left the recorder, well before its print), and, when
 //     the first request reports done only at the end of its journey ("Record-Print" off, or the
 //     job's last disc), for `batch_join_window` after posting it — the arm needs at least two
-//     moves after that before the print starts;
+//     moves after that before the print starts; a load posted while the batch is in progress
+//     closes it too (the load waits in the printer's queue behind the batch's print steps, and
+//     "XFER:" sets the discs of later requests down on the input bin it picks from);
 //   - ends the batch when it has seen each of its prints finish (Rovane_CheckPrinting turning
 //     from 2 to 1 while it polls), every request that reports done only at the end has done so,
 //     and `print_carry_time` has passed since the last print finished (the arm's carry of the
@@ -65,6 +67,11 @@ struct RecordingHostConfig {
     Micros batch_join_window = 2 * kSecond;
     Micros print_carry_time = 30 * kSecond;
     bool end_module = true;             // Rovane_End when the job is over
+    // A host that gives up in the middle of the job (0 = never; virtual times from the start):
+    // at `abort_at` it aborts the job (code 3) and follows its moves until each reports 1 or 4;
+    // at `end_at` it calls Rovane_End at once, the job still running, and follows nothing more.
+    Micros abort_at = 0;
+    Micros end_at = 0;
     // Called on the host thread after every poll round (for progress displays).
     std::function<void()> on_progress;
 };
@@ -90,6 +97,9 @@ struct RecordingHostResult {
     int discs_finished = 0;       // discs unloaded or rejected (move done)
     bool job_aborted = false;     // a move reported 4, or the job could not start
     bool ended = false;           // Rovane_End was called
+    bool host_aborted = false;    // the host aborted the job itself (abort_at)
+    bool ended_mid_job = false;   // Rovane_End came in the middle of the job (end_at)
+    Micros end_took = 0;          // how long Rovane_End took to return
     Micros started = 0, finished = 0;  // virtual times of Rovane_Init and of the last call
 };
 
@@ -158,7 +168,8 @@ private:
 // a paused robot go on, empties a full reject position and answers Retry, clears a laminator
 // error or open cover at the laminator (a new ribbon when it ran out, then the "Laminate" button
 // for a stopped lamination), puts a disc that fell off the laminator's tray back and answers
-// Retry, and answers Retry to
+// Retry, clears an error or a pause the robot's panel has shown for two minutes (the module shows
+// no message for some of them), and answers Retry to
 // every other question that offers it (OK to a notice). Installed after any rules of the caller,
 // which therefore override it. Every answer is counted by the operator (answers_given()).
 void install_default_operator(Autoloader& machine);
