@@ -84,7 +84,8 @@ struct DiscCount {
     int removed = 0;         // taken off the reject positions by the operator
     int lost = 0;
     int left_in_machine = 0; // in a recorder, the picker, the printer or the laminator
-    int not_printed_once = 0; // recorded discs on the output stacks printed other than once
+    int printed_twice = 0;    // recorded discs on the output stacks printed more than once
+    int unprinted = 0;        // ... not printed
     int not_laminated_once = 0;  // ... laminated other than once
     int from_bin_1 = 0;       // discs of the job picked from input bin "1"
 };
@@ -103,7 +104,8 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
             if (disc && disc->recorded) {
                 ++c.output_bins[stack];
                 ++c.in_output_bins;
-                if (disc->prints != 1) ++c.not_printed_once;
+                if (disc->prints > 1) ++c.printed_twice;
+                if (disc->prints == 0) ++c.unprinted;
                 if (lam && lam->lamination_count(id) != 1) ++c.not_laminated_once;
             }
         }
@@ -116,6 +118,13 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
         c.left_in_machine += static_cast<int>(robot.count_at(place));
     return c;
 }
+
+// The longest Rovane_End may take: ten one-second waits for the module's threads, then they are
+// ended; the reset is written without waiting for a reply.
+constexpr sim::Micros kEndBound = 12 * sim::kSecond;
+// With the laminator in use it first brings the laminator's tray out, which waits for a
+// lamination in progress to finish.
+constexpr sim::Micros kEndBoundLaminating = kEndBound + 45 * sim::kSecond;
 
 // Where the tool puts the print file it generates into the world.
 std::string print_file_path(sim::PrintFileKind kind) {
@@ -153,6 +162,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     }
     if (o.record_print >= 0) cfg.settings.emplace_back("Record-Print", std::to_string(o.record_print));
     cfg.printer_config.print_time = static_cast<sim::Micros>(std::llround(o.print_seconds * 1e6));
+    cfg.budget = static_cast<sim::Micros>(std::llround(o.budget_hours * sim::kHour));
     sim::Autoloader machine(cfg);
     const size_t bin1_start = machine.robot->count_at("1");
     std::string print_path;
@@ -209,6 +219,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         if (draw_bar && host_seen)
             bar.update(host_seen->discs_finished(), sim::kernel().now() - host_seen->result().started, false);
     };
+    apply_job_faults(o.faults, machine, &hc);
+    FiredFaults fired(machine.world);
     sim::RecordingHost host(machine, hc);
     host_seen = &host;
 
@@ -238,7 +250,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
 
     std::string broken;
     if (result.ok()) {
-        broken = machine.check_invariants(r.ended);
+        broken = machine.check_invariants(r.ended, r.ended_mid_job);
         // A job that ran to its end has every one of its discs in an output bin or rejected.
         if (broken.empty() && !r.job_aborted && (finished != discs || count.left_in_machine))
             broken = "not every disc is accounted for: " + std::to_string(count.in_output_bins) + " in output bins, " +
@@ -246,14 +258,23 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
                      " left in the machine of " + std::to_string(discs) + "\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
         // A print job that ran to its end has printed every disc on the output stacks once.
-        if (broken.empty() && printing && !r.job_aborted && count.not_printed_once)
-            broken = std::to_string(count.not_printed_once) + " discs on the output stacks not printed exactly once\nseed " +
+        // A print the printer stopped with its error is not made again: the operator clears the
+        // error and the disc goes on unprinted. Every other disc is printed once.
+        const int failed_prints = machine.printer ? static_cast<int>(machine.printer->failed_prints()) : 0;
+        if (broken.empty() && printing && !r.job_aborted && (count.printed_twice || count.unprinted > failed_prints))
+            broken = std::to_string(count.printed_twice + count.unprinted) +
+                     " discs on the output stacks not printed exactly once (" + std::to_string(failed_prints) +
+                     " prints failed)\nseed " +
                      std::to_string(o.seed) + " replays this run\n";
         // A laminating job that ran to its end has laminated every disc on the output stacks
         // once, and left the discs of bin "1" where they were.
         if (broken.empty() && o.laminate && !r.job_aborted && count.not_laminated_once)
             broken = std::to_string(count.not_laminated_once) +
                      " discs on the output stacks not laminated exactly once\nseed " + std::to_string(o.seed) +
+                     " replays this run\n";
+        // Rovane_End waits ten seconds at most for the module's threads, then ends them.
+        if (broken.empty() && r.ended && r.end_took > (o.laminate ? kEndBoundLaminating : kEndBound))
+            broken = "Rovane_End took " + std::to_string(r.end_took / sim::kMs) + " ms\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
         if (broken.empty() && o.laminate && bin1_left != bin1_start)
             broken = "input bin 1 was picked from: " + std::to_string(bin1_start - bin1_left) + " discs gone\nseed " +
@@ -314,6 +335,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         j["transcript_hash"] = hash;
         j["invariants_broken"] = broken;
         if (!result.ok()) j["world_report"] = result.report;
+        j["faults_fired"] = fired.counts();
         j["wall_seconds"] = rounded(wall, 3);
         j["wall_ratio"] = rounded(ratio, 1);
         std::printf("%s\n", j.dump(2).c_str());
@@ -351,6 +373,14 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             std::printf("  laminations        %u  (ribbon left %u, %u laminations; input bin 1 picked from %zu times)\n",
                         machine.laminator->laminations(), machine.laminator->ribbon_left(),
                         machine.laminator->laminations_left(), bin1_start - bin1_left);
+        if (!fired.counts().empty()) {
+            std::string list;
+            for (const auto& [kind, n] : fired.counts()) list += (list.empty() ? "" : ", ") + kind + " " + std::to_string(n);
+            std::printf("  faults fired       %s\n", list.c_str());
+        }
+        if (r.host_aborted) std::printf("  the host aborted the job\n");
+        if (r.ended_mid_job) std::printf("  the host ended the module mid-job (Rovane_End took %.3f s)\n",
+                                         static_cast<double>(r.end_took) / sim::kSecond);
         std::printf("  virtual duration   %s\n", clock_text(duration).c_str());
         std::printf("  discs per hour     %.1f\n", per_hour);
         std::printf("  arm busy           %.1f %%\n", busy_share * 100);
@@ -362,6 +392,9 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         outcome_out->exit_code = exit_code;
         outcome_out->outcome = outcome;
         outcome_out->broken = !result.ok() ? result.report : broken;
+        outcome_out->fired = fired.counts();
+        if (r.host_aborted) outcome_out->fired["host aborted the job"] = 1;
+        if (r.ended_mid_job) outcome_out->fired["Rovane_End mid-job"] = 1;
     }
 
     if (!result.ok())
@@ -424,7 +457,7 @@ Command add_run_command(CLI::App& tool) {
         "(G, H), lost, operator answers, virtual duration, discs per hour, the share of the time\n"
         "the arm was busy, the wall time and how much faster than real time the world ran. Then,\n"
         "on stderr, the run's invariants and the seed that replays the run. A run stops after 48\n"
-        "hours of virtual time.\n"
+        "hours of virtual time (--budget).\n"
         "\n"
         "Exit 0 when the job ended with every disc accounted for, 2 when it was aborted, 3 when the\n"
         "world stopped (a window nobody answered, a deadlock, the time budget), 4 when an invariant\n"
@@ -458,6 +491,10 @@ Command add_run_command(CLI::App& tool) {
         ->type_name("N")
         ->check(whole_number());
     add_machine_flags(c, &o->machine, true);
+    add_job_fault_flags(c, &o->faults);
+    c->add_option("--budget", o->budget_hours, "hours of virtual time after which the run stops (default 48)")
+        ->type_name("HOURS")
+        ->check(seconds(0.01, 1000));
     c->add_option("--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
     c->add_flag("--json", o->json, "print the summary as one JSON object");
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");

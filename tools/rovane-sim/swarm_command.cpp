@@ -37,9 +37,25 @@ struct SwarmOptions {
 // The print file kinds a drawn printing job uses: the good ones, each made for its printer.
 const char* const kPrintKinds[] = {"pellan-iv", "pellan-pro", "optical-disc-printer", "varrow", "varrow-2", "tessik-6", "label"};
 
-// The fault kinds the summary counts, in its order.
-const char* const kFaultKinds[] = {"failed recordings", "disc printer", "laminator", "line noise",
-                                   "mispicks", "failing tray calls", "empty input bin"};
+// What a run may draw, in the summary's order.
+const char* const kFaultKinds[] = {"failed recordings", "disc printer",    "laminator",      "line noise",
+                                   "mispicks",          "failing tray calls", "empty input bin", "robot errors",
+                                   "pauses",            "failing prints",  "laminator faults", "slow operator",
+                                   "operator answers",  "host abort",      "Rovane_End mid-job"};
+
+// The faults the runs may see fire, counted from their transcripts: listed in the summary even
+// when they never fired.
+const char* const kFiredKinds[] = {
+    "line damage",     "robot error A", "robot error B", "robot error C", "robot error D", "robot error E",
+    "robot error F",   "robot paused",  "print failed",  "laminator error", "laminator: disc fell off",
+    "failing tray call", "operator answered Cancel", "operator pressed ABORT Job", "host aborted the job",
+    "Rovane_End mid-job"};
+
+// Operator answers other than the careful default, one of which a run may draw.
+const char* const kOperatorAnswers[] = {"not picked=ABORTJOB", "error=ABORTJOB", "reject position=CANCEL",
+                                        "printer tray=CANCEL", "Wait for lamination timed out=CANCEL"};
+
+double tenths(sim::Rng& rng, uint64_t lo, uint64_t hi) { return static_cast<double>(rng.between(lo * 10, hi * 10)) / 10; }
 
 // One run's machine and faults, drawn from its seed; expressed as `run` options so that the
 // replay command is the same job.
@@ -48,6 +64,9 @@ RunOptions draw_run(uint64_t seed, std::vector<bool>* drawn) {
     sim::Rng rng(seed ^ 0x5357524D5357524DULL);
     RunOptions o;
     o.seed = seed;
+    // A drawn job lasts an hour or two at most: a run still going after twelve is stuck, and
+    // stopping it there keeps the swarm fast.
+    o.budget_hours = 12;
     o.machine.drives = rng.chance(0.5) ? 2 : 4;
     o.discs = rng.between(4, 12);
     o.record_seconds = static_cast<double>(rng.between(60, 300));
@@ -61,9 +80,48 @@ RunOptions draw_run(uint64_t seed, std::vector<bool>* drawn) {
     if (rng.chance(0.5)) o.machine.mispick = static_cast<double>(rng.between(1, 100)) / 1000;
     o.machine.tray_fail = rng.below(3);
     if (rng.chance(0.25)) o.machine.empty_bins.push_back(std::string(1, "4251"[rng.below(4)]));
+
+    // Faults of the job in progress, at moments within about the job's length: a round of loads
+    // and recordings per drive-load of discs.
+    const uint64_t rounds = (o.discs + o.machine.drives - 1) / o.machine.drives;
+    const uint64_t span = rounds * (static_cast<uint64_t>(o.record_seconds) + 30 * o.machine.drives) + 60;
+    JobFaults& f = o.faults;
+    if (rng.chance(0.5))
+        for (uint64_t n = rng.between(1, 3); n > 0; --n) {
+            char code = "ACDEF"[rng.below(5)];
+            if (!o.print.empty() && rng.chance(0.2)) code = 'B';  // the printer's error needs a printer
+            char text[32];
+            std::snprintf(text, sizeof text, "%c@%g", code, tenths(rng, 5, span));
+            f.robot_errors.push_back(text);
+        }
+    if (rng.chance(0.25))
+        for (uint64_t n = rng.between(1, 2); n > 0; --n) f.pauses.push_back(tenths(rng, 5, span));
+    if (!o.print.empty() && rng.chance(0.3)) f.print_fail = rng.between(1, 2);
+    const bool lam_faults = o.laminate && rng.chance(0.5);
+    if (lam_faults) (rng.chance(0.5) ? o.machine.lam_jam : o.machine.lam_falls) = 1;
+    if (rng.chance(0.5)) f.think = tenths(rng, 0, rng.chance(0.2) ? 300 : 30);  // late answers now and then
+    if (rng.chance(0.15)) {
+        const size_t n = sizeof kOperatorAnswers / sizeof kOperatorAnswers[0];
+        o.answers.push_back(kOperatorAnswers[rng.below(n)]);
+    }
+    const double give_up = rng.chance(0.16) ? tenths(rng, 5, span) : 0;
+    if (give_up > 0) (rng.chance(0.5) ? f.abort_at : f.end_at) = give_up;
+
+    // With "Record-Print" 1 a print's move reports done as soon as its disc left the recorder,
+    // and nothing tells the host when the printed disc has left the printer or reached its output
+    // stack: the recording host allows a carry time before its next batch. A robot error, a pause,
+    // a failed print, a lamination (a jam waits for the operator) or a slow operator can stall
+    // that carry for as long as the person takes, so such runs print with "Record-Print" 0, where
+    // each print reports done at its end and the host's batches follow it exactly.
+    if (!o.print.empty() && (o.laminate || !f.robot_errors.empty() || !f.pauses.empty() || f.print_fail ||
+                             f.think >= 0 || !o.answers.empty() || f.abort_at > 0 || f.end_at > 0))
+        o.record_print = 0;
+
     *drawn = {o.fail_rate > 0,         !o.print.empty(),         o.laminate,
               o.machine.noise > 0,     o.machine.mispick > 0,    o.machine.tray_fail > 0,
-              !o.machine.empty_bins.empty()};
+              !o.machine.empty_bins.empty(), !f.robot_errors.empty(), !f.pauses.empty(),
+              f.print_fail > 0,        lam_faults,               f.think > 0,
+              !o.answers.empty(),      f.abort_at > 0,           f.end_at > 0};
     return o;
 }
 
@@ -81,10 +139,16 @@ std::string replay_command(const RunOptions& o) {
     if (o.fail_rate > 0) add("--fail-rate", o.fail_rate);
     if (!o.print.empty()) cmd += " --print " + o.print;
     if (o.laminate) cmd += " --laminate";
+    if (o.record_print >= 0) cmd += " --record-print " + std::to_string(o.record_print);
     if (o.machine.noise > 0) add("--noise", o.machine.noise);
     if (o.machine.mispick > 0) add("--mispick", o.machine.mispick);
     if (o.machine.tray_fail) add("--tray-fail", static_cast<double>(o.machine.tray_fail));
     for (const std::string& bin : o.machine.empty_bins) cmd += " --empty-bin " + bin;
+    if (o.machine.lam_jam) add("--lam-jam", static_cast<double>(o.machine.lam_jam));
+    if (o.machine.lam_falls) add("--lam-falls", static_cast<double>(o.machine.lam_falls));
+    cmd += job_fault_flags(o.faults);
+    add("--budget", o.budget_hours);
+    for (const std::string& a : o.answers) cmd += " --answer '" + a + "'";
     return cmd + " --seed " + std::to_string(o.seed);
 }
 
@@ -95,7 +159,8 @@ struct RunRecord {
     bool done = false;
 };
 
-// In the child: runs the job with its output thrown away, writes "EXIT\tOUTCOME\tWHAT BROKE"
+// In the child: runs the job with its output thrown away, writes
+// "EXIT\tOUTCOME\tWHAT BROKE\tKIND=N;KIND=N;..." (the faults that fired)
 // to `fd` and exits without running the parent's destructors.
 [[noreturn]] void run_child(const RunOptions& o, int fd) {
     const int null = open("/dev/null", O_WRONLY);
@@ -111,7 +176,9 @@ struct RunRecord {
     for (char& ch : broken)
         if (ch == '\t') ch = ' ';
     if (broken.size() > 1000) broken.resize(1000);   // within one atomic pipe write
-    const std::string line = std::to_string(out.exit_code) + "\t" + out.outcome + "\t" + broken;
+    std::string fired;
+    for (const auto& [kind, n] : out.fired) fired += kind + "=" + std::to_string(n) + ";";
+    const std::string line = std::to_string(out.exit_code) + "\t" + out.outcome + "\t" + broken + "\t" + fired;
     ssize_t unused = write(fd, line.data(), line.size());
     (void)unused;
     close(fd);
@@ -131,7 +198,16 @@ RunOutcome read_child(int fd, int status) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && tab2 != std::string::npos) {
         out.exit_code = std::atoi(text.substr(0, tab1).c_str());
         out.outcome = text.substr(tab1 + 1, tab2 - tab1 - 1);
-        out.broken = text.substr(tab2 + 1);
+        const size_t tab3 = text.find('\t', tab2 + 1);
+        out.broken = text.substr(tab2 + 1, tab3 == std::string::npos ? std::string::npos : tab3 - tab2 - 1);
+        for (size_t p = tab3 == std::string::npos ? text.size() : tab3 + 1; p < text.size();) {
+            const size_t semi = text.find(';', p);
+            const std::string item = text.substr(p, semi == std::string::npos ? std::string::npos : semi - p);
+            const size_t eq = item.rfind('=');
+            if (eq != std::string::npos) out.fired[item.substr(0, eq)] += std::atoi(item.c_str() + eq + 1);
+            if (semi == std::string::npos) break;
+            p = semi + 1;
+        }
         return out;
     }
     out.exit_code = 3;
@@ -194,7 +270,13 @@ int run_swarm(const SwarmOptions& s) {
 
     int passed = 0, aborted = 0, failures = 0;
     std::vector<int> drawn_by(sizeof kFaultKinds / sizeof kFaultKinds[0], 0);
+    std::map<std::string, std::pair<int, int>> fired;  // kind -> times fired, runs it fired in
+    for (const char* kind : kFiredKinds) fired[kind];
     for (const RunRecord& r : runs) {
+        for (const auto& [kind, n] : r.outcome.fired) {
+            fired[kind].first += n;
+            ++fired[kind].second;
+        }
         if (r.outcome.exit_code == 0) ++passed;
         else if (r.outcome.exit_code == 2) ++aborted;
         else ++failures;
@@ -212,6 +294,9 @@ int run_swarm(const SwarmOptions& s) {
         nlohmann::ordered_json faults;
         for (size_t k = 0; k < drawn_by.size(); ++k) faults[kFaultKinds[k]] = {{"drawn", drawn_by[k]}};
         j["faults"] = faults;
+        nlohmann::ordered_json fired_j;
+        for (const auto& [kind, n] : fired) fired_j[kind] = {{"times", n.first}, {"runs", n.second}};
+        j["fired"] = fired_j;
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const RunRecord& r : runs) {
             nlohmann::ordered_json e;
@@ -230,9 +315,13 @@ int run_swarm(const SwarmOptions& s) {
         std::printf("swarm: %zu runs (seeds %" PRIu64 "..%" PRIu64 "), %.1f runs per minute (wall %.1f s): "
                     "%d passed, %d aborted but consistent, %d failed\n",
                     runs.size(), s.seed, s.seed + s.runs - 1, per_minute, wall, passed, aborted, failures);
-        // The world does not count how often each fault fired: the runs that drew it are shown.
         for (size_t k = 0; k < drawn_by.size(); ++k)
             std::printf("  %-20s drawn by %d runs\n", kFaultKinds[k], drawn_by[k]);
+        std::string never;
+        for (const auto& [kind, n] : fired)
+            if (n.first) std::printf("  fired: %-28s %6d times in %d runs\n", kind.c_str(), n.first, n.second);
+            else never += (never.empty() ? "" : ", ") + kind;
+        std::printf("  never fired: %s\n", never.empty() ? "(none)" : never.c_str());
     }
     std::fflush(stdout);
     return failures ? 4 : 0;
@@ -248,14 +337,21 @@ Command add_swarm_command(CLI::App& tool) {
         "4 to 12 discs, recordings of 60 to 300 s, a fail rate up to 0.3, sometimes the disc printer\n"
         "(--print with one of the good print file kinds) and with it sometimes the laminator, line\n"
         "noise up to 0.05, mispicks up to 0.1, 0 to 2 failing tray calls, sometimes an empty input\n"
-        "bin. Each run is the job `rovane-sim run` runs with those flags and that seed, checked the\n"
-        "same way, in a process of its own (two at a time).\n"
+        "bin; and faults of the job in progress at moments within its length: robot errors A to F,\n"
+        "the robot's Pause button, failing prints, laminator jams and falls, an operator who takes up\n"
+        "to 30 s (now and then 5 minutes) to answer or answers Cancel or ABORT Job, a host that\n"
+        "aborts the job or calls Rovane_End in the middle of it. Each run is the job `rovane-sim run`\n"
+        "runs with those flags and that seed, checked the same way, in a process of its own (two at\n"
+        "a time).\n"
         "\n"
-        "A run fails when run would exit 3 (the world stopped) or 4 (an invariant broke); a job the\n"
-        "module aborted with every disc accounted for (exit 2) is not a failure. Each failing run is\n"
-        "printed with what broke and the run command that replays it. The summary: runs, runs per\n"
-        "minute of wall time, passed / aborted but consistent / failed, and how many runs drew each\n"
-        "fault kind.\n"
+        "A run fails when run would exit 3 (the world stopped: a deadlock, a window nobody answered,\n"
+        "the time budget) or 4 (an invariant broke: a disc lost, duplicated or unaccounted for, a\n"
+        "thread of the module left after Rovane_End, Rovane_End slower than its bound, a log line out\n"
+        "of format or the log past its size); a job aborted with every disc accounted for (exit 2)\n"
+        "is not a failure. Each failing run is printed with what broke and the run command that\n"
+        "replays it. The summary: runs, runs per minute of wall time, passed / aborted but\n"
+        "consistent / failed, how many runs drew each fault, how often each fault fired and in how\n"
+        "many runs, and the faults that never fired.\n"
         "\n"
         "Exit 0 when no run failed, 4 otherwise, 1 on a usage error.");
     c->add_option("--runs", o->runs, "how many runs (default 20)")->type_name("N")->check(whole_number(1, 100000));

@@ -8,11 +8,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/recording_host.h"
 #include "world/world.h"
 
 namespace CLI {
@@ -117,6 +119,38 @@ struct HostOptions {
 };
 int run_host(const HostOptions& options);
 
+// --- faults of a job in progress: run's --robot-error ... (job_faults.cpp) -----------------------
+struct JobFaults {
+    std::vector<std::string> robot_errors;  // "C@312.5": robot error C at 312.5 s of virtual time
+    std::vector<double> pauses;             // the robot's Pause button pressed at these times (s)
+    uint64_t print_fail = 0;                // the disc printer's next N prints stop with error "B"
+    double think = -1;                      // the operator's think time (s; -1: the default 1.5 s)
+    double abort_at = 0;                    // the host aborts the job at this time (s; 0: never)
+    double end_at = 0;                      // the host calls Rovane_End mid-job at this time (s; 0: never)
+};
+void add_job_fault_flags(CLI::App* command, JobFaults* faults);
+// Schedules the faults in the machine's world and tells the host when to give up.
+void apply_job_faults(const JobFaults& faults, sim::Autoloader& machine, sim::RecordingHostConfig* host);
+// The run flags that state the faults (" --robot-error C@312.5 ..."), for replay commands.
+std::string job_fault_flags(const JobFaults& faults);
+
+// The faults that fired in a world, counted from its transcript as they happen: line damage,
+// robot errors by code, pauses, failed prints, laminator faults, failing tray calls, failing
+// Win32 calls, and the operator's answers other than the careful default.
+class FiredFaults {
+public:
+    explicit FiredFaults(sim::World& world);
+    ~FiredFaults();
+    FiredFaults(const FiredFaults&) = delete;
+    FiredFaults& operator=(const FiredFaults&) = delete;
+    const std::map<std::string, int>& counts() const { return counts_; }
+
+private:
+    sim::World& world_;
+    int listener_ = 0;
+    std::map<std::string, int> counts_;
+};
+
 // --- rovane-sim run: one recording host job -------------------------------------------------------
 struct RunOptions {
     uint64_t seed = 1;
@@ -132,12 +166,15 @@ struct RunOptions {
     bool json = false;
     bool wire = false;
     std::string transcript_path;
+    JobFaults faults;
+    double budget_hours = 48;   // the world stops the run after this much virtual time
 };
 // What a job came to, as its exit code says it and in words.
 struct RunOutcome {
     int exit_code = 0;        // 0 completed, 2 aborted, 3 the world stopped, 4 an invariant broke, 1 usage
     std::string outcome;      // "completed", "aborted", "world stopped", "invariant broken"
     std::string broken;       // the world's report or the broken invariants ("" when none)
+    std::map<std::string, int> fired;  // the faults that fired, by kind (FiredFaults)
 };
 // Builds the world the options describe, runs the job, prints its summary and returns the exit
 // code of `rovane-sim run`; fills `outcome` too when given.
