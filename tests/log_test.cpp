@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "harness/log_check.h"
 #include "support/module_world.h"
 
 namespace {
@@ -29,6 +30,29 @@ TEST(DebugLog, LineFormatAndLongTextCut) {
     EXPECT_EQ(second, "03/02 08:05:10:274  " + std::string(980, 'x') + "\r\n");
     EXPECT_EQ(sim_test::read_file(world, std::string(g_szLogPath) + "2"),
               "03/02 08:05:10:274  Mispick from Recorder -> Retrying\r\n");
+}
+
+// The check every world run makes of the logs passes what the module writes (a text cut at 980
+// characters, a text ending in its own CR LF) and names each way a log can be out of shape.
+TEST(DebugLog, TheRunsLogCheckPassesTheModulesLinesAndNamesBadOnes) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    world.spawn("host", [] {
+        DebugLog(std::string(1500, 'x').c_str());
+        DebugLog("ZORVIK QIX VERSION:R 1.13 A\r\n");
+        DebugLog("");
+    });
+    ASSERT_TRUE(world.run().ok());
+    const std::string log = sim_test::read_file(world, g_szLogPath);
+    EXPECT_EQ(sim::check_module_log("log", log), "");
+    const std::string stamp = "03/02 08:00:00:000  ";
+    auto says = [](const std::string& content, const char* what) {
+        return sim::check_module_log("log", content).find(what) != std::string::npos;
+    };
+    EXPECT_TRUE(says(stamp + std::string(981, 'x') + "\r\n", "a line of 981 characters"));
+    EXPECT_TRUE(says("no stamp\r\n" + log, "does not begin with a time stamp"));
+    EXPECT_TRUE(says(log + stamp + "cut", "does not end with CR LF"));
+    EXPECT_TRUE(says(log + std::string(sim::kLogFileLimit, 'a') + "\r\n", "more than the restart size"));
 }
 
 TEST(DebugLog, RestartsEmptyOnlyPastSevenHundredThousandBytes) {

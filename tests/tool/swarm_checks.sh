@@ -15,6 +15,8 @@ set -e
 grep -Eq '^swarm: 20 runs \(seeds 1\.\.20\), [0-9.]+ runs per minute .*: [0-9]+ passed, [0-9]+ aborted but consistent, 0 failed$' \
   "$dir/a.txt" || fail "no summary line: $(cat "$dir/a.txt")"
 grep -Eq '^  mispicks +drawn by [0-9]+ runs$' "$dir/a.txt" || fail "no fault counts: $(cat "$dir/a.txt")"
+grep -Eq '^  fired: robot error F +[0-9]+ times in [0-9]+ runs$' "$dir/a.txt" || fail "no fired counts: $(cat "$dir/a.txt")"
+grep -Eq '^  never fired: ' "$dir/a.txt" || fail "no never-fired line: $(cat "$dir/a.txt")"
 
 # The same seeds again, as JSON: every run's drawn job and outcome are the same as the first time
 # (the replay commands state the drawn jobs).
@@ -35,12 +37,23 @@ set -e
 # played in the printer's queue (seed 151: the recorded disc went into another recorder and a
 # print waited for a disc that never came), and a pick that failed again after the operator
 # pressed Pick, leaving the message open for nobody (seed 79).
+# Found later, each failing before its fix: a load posted while a print batch was open picked the
+# recorded disc that "XFER:" had set down on its input bin as a blank (seed 732); a host abort
+# while the arm set a disc down on a recorder's tray closed the tray under it (seed 394); an
+# invalid command "D", for which the module shows no message, stopped the machine for good behind
+# a pause (seed 146); a job ended while its last prints were still on their way, and a system
+# error then aborted them unseen (seed 628).
 for replay in "--drives 4 --discs 7 --record-time 138 --fail-rate 0.161 --print pellan-iv --tray-fail 1 --seed 151" \
-              "--drives 2 --discs 4 --record-time 143 --noise 0.042 --mispick 0.069 --seed 79"; do
+              "--drives 2 --discs 4 --record-time 143 --noise 0.042 --mispick 0.069 --seed 79" \
+              "--drives 4 --discs 12 --record-time 207 --fail-rate 0.228 --print pellan-pro --noise 0.044 --mispick 0.058 --seed 732" \
+              "--drives 2 --discs 7 --record-time 60 --fail-rate 0.019 --tray-fail 2 --abort-at 238 --budget 12 --seed 394" \
+              "--drives 2 --discs 7 --record-time 136 --print pellan-pro --noise 0.021 --mispick 0.019 --tray-fail 2 --empty-bin 2 --robot-error B@423.7 --robot-error D@642.3 --pause-at 657.1 --think 12.8 --budget 12 --seed 146" \
+              "--drives 4 --discs 5 --record-time 120 --fail-rate 0.141 --print varrow-2 --laminate --noise 0.038 --tray-fail 1 --robot-error E@455.3 --think 20.5 --budget 12 --seed 628"; do
   set +e
   # shellcheck disable=SC2086
   "$tool" run $replay > "$dir/replay.out" 2>&1; rc=$?
   set -e
-  [ "$rc" = 0 ] || fail "run $replay: exit $rc: $(tail -5 "$dir/replay.out")"
+  # Completed (0) or aborted with every disc accounted for (2), as a passing swarm run.
+  [ "$rc" = 0 ] || [ "$rc" = 2 ] || fail "run $replay: exit $rc: $(tail -5 "$dir/replay.out")"
 done
 echo "swarm checks passed"
