@@ -4,24 +4,49 @@
 #     checked for their format and their undecorated exports;
 #   - the Linux simulation build: the module, the simulated world, the tools and the tests,
 #     which CTest then runs (one test per process);
+#   - the fault campaign: a thousand seeded jobs with drawn faults (rovane-sim swarm), the
+#     "fail call N" sweep (rovane-sim sweep), the tests and a short swarm under AddressSanitizer
+#     with UBSan and under ThreadSanitizer (scripts/sanitize.sh), and a short run of every
+#     libFuzzer target on its seed corpus (scripts/fuzz.sh);
+#   - the timeline page of a simulated job loaded in headless Chromium, its screenshot kept in
+#     build/artefacts/ (scripts/chromium-check.sh);
 #   - the built DLLs themselves under Wine, each against the virtual autoloader on a
 #     pseudo-terminal, compared with the same host scripts in the simulated world
 #     (scripts/wine-check.sh; a machine that cannot run 32-bit programs runs the 64-bit one only).
+# Each step's wall time is printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+timings=()
+step() {
+  local name="$1"
+  shift
+  local start=$SECONDS
+  "$@"
+  timings+=("$(printf '%-28s %4d s' "$name" $((SECONDS - start)))")
+}
+windows_builds() {
+  for preset in win32 win64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+  done
+  bash scripts/check_dll.sh build/win32/bin/Rovane.dll pei-i386
+  bash scripts/check_dll.sh build/win64/bin/Rovane.dll pei-x86-64
+  bash scripts/check_engine_dlls.sh build/win32/bin pei-i386
+  bash scripts/check_engine_dlls.sh build/win64/bin pei-x86-64
+}
+simulation() {
+  cmake --preset sim >/dev/null
+  cmake --build --preset sim
+  ctest --preset sim
+}
 
-for preset in win32 win64; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
-bash scripts/check_dll.sh build/win32/bin/Rovane.dll pei-i386
-bash scripts/check_dll.sh build/win64/bin/Rovane.dll pei-x86-64
-bash scripts/check_engine_dlls.sh build/win32/bin pei-i386
-bash scripts/check_engine_dlls.sh build/win64/bin pei-x86-64
-
-cmake --preset sim >/dev/null
-cmake --build --preset sim
-ctest --preset sim
-
-bash scripts/wine-check.sh
+step "install packages" bash scripts/install-deps.sh
+step "Windows DLLs" windows_builds
+step "simulation and tests" simulation
+step "swarm of 1000 jobs" build/sim/bin/rovane-sim swarm --runs 1000 --seed 1
+step "fail-call sweep" build/sim/bin/rovane-sim sweep --kind all
+step "timeline in Chromium" bash scripts/chromium-check.sh build/sim build/artefacts
+step "sanitizers" bash scripts/sanitize.sh
+step "fuzzers" bash scripts/fuzz.sh 10
+step "Wine" bash scripts/wine-check.sh
+printf '%s\n' "${timings[@]}"

@@ -53,7 +53,7 @@ const char* const kFiredKinds[] = {
 
 // Operator answers other than the careful default, one of which a run may draw.
 const char* const kOperatorAnswers[] = {"not picked=ABORTJOB", "error=ABORTJOB", "reject position=CANCEL",
-                                        "printer tray=CANCEL", "Wait for lamination timed out=CANCEL"};
+                                        "printer tray=CANCEL", "fallen out of the laminator tray=CANCEL"};
 
 double tenths(sim::Rng& rng, uint64_t lo, uint64_t hi) { return static_cast<double>(rng.between(lo * 10, hi * 10)) / 10; }
 
