@@ -146,7 +146,7 @@ std::string fault_kind(const sim::TranscriptEntry& e) {
     if (e.kind == "recorder") return contains(t, "injected failure") ? "failing tray call" : "";
     if (e.kind == "fault") return "failing Win32 call";
     if (e.kind == "operator" && starts_with(t, "answers ")) {
-        if (contains(t, " with IDCANCEL")) return "operator answered Cancel";
+        if (contains(t, " with IDCANCEL (rule --answer ")) return "operator answered Cancel";
         if (contains(t, "=ABORTJOB)")) return "operator pressed ABORT Job";
         return "";
     }
