@@ -331,6 +331,17 @@ UnitCalls HostEngine::calls(LONG unit) const {
     return it == calls_.end() ? UnitCalls() : it->second;
 }
 
+// The sweep's injected tray fault ("fail call N"): the call answers kDqTrayError, the engine's
+// code for a drive that did not move its tray (Kt_MoveTray has no code of its own for it), and
+// the tray stays where it is.
+bool HostEngine::injected_tray_fault(const std::string& call) {
+    FaultCounter& counter = world_.call_faults().tray;
+    if (!counter.should_fail()) return false;
+    if (has_kernel() && counter.worth_noting())
+        kernel().record("fault", call + " fails with " + std::to_string(kDqTrayError) + " " + counter.noted());
+    return true;
+}
+
 // --- KT.dll -------------------------------------------------------------------------------------
 
 LONG HostEngine::kt_move_tray(DWORD engine, LONG unit, DWORD flags) {
@@ -341,6 +352,7 @@ LONG HostEngine::kt_move_tray(DWORD engine, LONG unit, DWORD flags) {
         note(call + " -> " + std::to_string(code) + ": " + why);
         return code;
     };
+    if (injected_tray_fault(call)) return fail(kDqTrayError, "injected failure, the tray does not move");
     if (engine != config_.engine_handle) return fail(kErrorBadEngine, "not the engine handle " + hex32(config_.engine_handle));
     std::shared_ptr<RecorderDevice> r = recorder(unit);
     if (!r) return fail(kErrorNoSuchUnit, "no such unit");
@@ -365,6 +377,7 @@ LONG HostEngine::dq_open_close_tray(LONG zero, LONG unit, LONG direction) {
         note(call + " -> " + std::to_string(code) + ": " + why);
         return code;
     };
+    if (injected_tray_fault(call)) return fail(kDqTrayError, "injected failure, the tray does not move");
     if (zero != 0) return fail(kErrorBadParameter, "first argument not 0");
     std::shared_ptr<RecorderDevice> r = recorder(unit);
     if (!r) return fail(kErrorNoSuchUnit, "no such unit");

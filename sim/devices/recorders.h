@@ -62,6 +62,9 @@
 //       goes there); kErrorNoSuchUnit, kErrorBadParameter; injected failures return their code
 //       (kDqTrayError unless given) and leave the tray where it is.
 //
+// Both tray calls also fail, with kDqTrayError and no movement, when the world's tray fault
+// counter says so (CallFaults, the "fail call N" sweep).
+//
 // Every library call, with its arguments and result, and every end of a tray movement goes into
 // the transcript under kind "recorder".
 #pragma once
@@ -251,6 +254,7 @@ private:
     };
     void note(const std::string& text) const;
     void take_time(Micros d, const char* call) const;
+    bool injected_tray_fault(const std::string& call);
 
     World& world_;
     HostEngineConfig config_;

@@ -322,12 +322,33 @@ void install_default_operator(Autoloader& machine) {
         m->take_away('G');
         m->take_away('H');
     });
+    // An invalid command ("D") shows no message: the job stands still with the robot's error
+    // light on. A minute later the person notices and clears it with Pause and Pick.
+    robot->on_received([robot](const ReceivedCommand& c) {
+        if (c.kind != ReceivedCommand::Kind::Invalid) return;
+        kernel().after(kMinute, [robot] {
+            if (robot->error() != 'D') return;
+            kernel().record("operator", "notices the robot's error D and presses Pause and Pick");
+            robot->press_pause_and_pick();
+        });
+    });
+    // The robot reports an error before a job: the operator clears it at the robot, then Retry.
+    op.on_message_box("Press both Pause & Pick buttons together to clear the error, then click Retry")
+        .named("clear the error, then Retry")
+        .answer(IDRETRY)
+        .then([robot] { robot->press_pause_and_pick(); });
     // A robot that does not answer: a few tries, then the operator gives up.
     op.on_message_box("No response").named("try the robot again").answer(IDRETRY).times(3);
     op.on_message_box("No response").named("give up on the robot").answer(IDCANCEL);
+    // The same for a disc printer that does not answer: a few tries, then the job goes on without it.
+    op.on_message_box("The printer is not responding").named("try the printer again").answer(IDRETRY).times(3);
+    op.on_message_box("The printer is not responding").named("go on without the printer").answer(IDCANCEL);
+    // The laminator likewise: a few tries where there is one, then the operator gives up.
+    if (laminator)
+        op.on_message_box("Unable to communicate with the laminator").named("retry the laminator").answer(IDRETRY).times(3);
     op.on_message_box("Unable to communicate with the laminator")
-        .named(laminator ? "retry the laminator" : "no laminator here")
-        .answer(laminator ? IDRETRY : IDCANCEL);
+        .named(laminator ? "give up on the laminator" : "no laminator here")
+        .answer(IDCANCEL);
     // A disc that fell off the laminator's tray goes back on it.
     op.on_message_box("fallen out of the laminator tray").named("put the disc back on the laminator").answer(IDRETRY)
         .then([m] {

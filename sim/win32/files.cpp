@@ -63,9 +63,11 @@ struct Vfs::OpenFile : StreamObject {
         return 0;
     }
 
+    // WriteFile on a disk file.
     uint32_t write(const void* buffer, uint32_t n, uint32_t* done) override {
         *done = 0;
         if (!wants_write(access)) return ERROR_ACCESS_DENIED;
+        if (vfs->injected_write_fault("WriteFile", node.get(), "")) return ERROR_DISK_FULL;
         const DWORD err = vfs->write_at(node.get(), pos, buffer, n, done);
         pos += *done;
         return err;
@@ -485,12 +487,26 @@ DWORD Vfs::load(const std::string& path, std::string* out) {
 }
 
 DWORD Vfs::store(const std::string& path, const std::string& bytes) {
+    // A whole-file write found the disk full before it began: the file stays as it was.
+    if (injected_write_fault("whole-file write", nullptr, path)) return ERROR_DISK_FULL;
     HANDLE h = open(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (h == INVALID_HANDLE_VALUE) return GetLastError();
     uint32_t done = 0;
-    const DWORD err = bytes.empty() ? 0 : world_.handles().get<OpenFile>(h)->write(bytes.data(), static_cast<uint32_t>(bytes.size()), &done);
+    const auto file = world_.handles().get<OpenFile>(h);
+    const DWORD err = bytes.empty() ? 0 : write_at(file->node.get(), 0, bytes.data(), static_cast<uint32_t>(bytes.size()), &done);
     world_.handles().close(h);
     return err;
+}
+
+// The sweep's injected file write fault ("fail call N"): the write fails with ERROR_DISK_FULL
+// and writes nothing.
+bool Vfs::injected_write_fault(const char* call, const Node* file, const std::string& path) {
+    FaultCounter& counter = world_.call_faults().file_write;
+    if (!counter.should_fail()) return false;
+    if (counter.worth_noting())
+        world_.kernel().record("fault", std::string(call) + " " + (file ? node_path(file) : display_path(path)) +
+                                            " fails with error " + std::to_string(ERROR_DISK_FULL) + " " + counter.noted());
+    return true;
 }
 
 }  // namespace sim

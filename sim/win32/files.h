@@ -6,7 +6,8 @@
 // current directory. Only drive C: exists.
 //
 // Every write through a file handle is recorded in the transcript (kind "file"), so the log
-// files the module writes can be read back from a run's transcript.
+// files the module writes can be read back from a run's transcript. The world's file write
+// counter (CallFaults) may fail a WriteFile or a whole-file write with ERROR_DISK_FULL.
 #pragma once
 
 #include <windows.h>
@@ -88,6 +89,9 @@ public:
     DWORD write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint32_t* done);
     DWORD resize(Node* file, uint64_t new_size);
     DWORD take_write_fault(const Node* file);
+    // Asks the world's file write counter; true (and the transcript told) when this write, of
+    // `file` or else of the file at `path`, fails.
+    bool injected_write_fault(const char* call, const Node* file, const std::string& path);
 
 private:
     struct Fault {

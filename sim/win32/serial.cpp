@@ -97,8 +97,24 @@ void SerialLine::arrive_at_host(uint8_t byte) {
     if (reader_) kernel().wake(reader_);
 }
 
+// The sweep's injected serial faults: the call fails with ERROR_GEN_FAILURE, the error a
+// USB serial adapter's driver gives when the adapter stops answering (a lasting fault is the
+// adapter gone for good). Nothing is transferred: a failed read leaves the received bytes in the
+// buffer for the next read, a failed write sends nothing. The failure still takes the time of a
+// read that finds nothing, so that a loop retrying it sees the clock move.
+bool SerialLine::injected_fault(FaultCounter& counter, const char* call) {
+    if (!counter.should_fail()) return false;
+    Kernel& k = kernel();
+    if (counter.worth_noting())
+        k.record("fault", std::string(call) + " on " + name_ + " fails with error " + std::to_string(ERROR_GEN_FAILURE) +
+                              " " + counter.noted());
+    k.sleep_for(k.config().empty_read_cost, call);
+    return true;
+}
+
 uint32_t SerialLine::host_write(const uint8_t* buffer, uint32_t n, uint32_t* done) {
     *done = 0;
+    if (injected_fault(world_.call_faults().serial_write, "WriteFile (serial)")) return ERROR_GEN_FAILURE;
     if (write_faults_ != 0) {
         if (write_faults_ > 0) --write_faults_;
         kernel().record("serial", "write fault on " + name_);
@@ -126,6 +142,7 @@ uint32_t SerialLine::host_write(const uint8_t* buffer, uint32_t n, uint32_t* don
 uint32_t SerialLine::host_read(uint8_t* buffer, uint32_t n, uint32_t* done) {
     *done = 0;
     if (n == 0) return 0;
+    if (injected_fault(world_.call_faults().serial_read, "ReadFile (serial)")) return ERROR_GEN_FAILURE;
     Kernel& k = kernel();
     auto take = [&] {
         while (*done < n && !rx_.empty()) {

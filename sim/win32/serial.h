@@ -4,7 +4,8 @@
 // baud one byte takes about 0.69 ms). A write blocks the writer until its last byte has left the
 // port; bytes from the device arrive one by one in the port's receive buffer (4096 bytes, as a
 // typical driver; more is lost). A device whose speed differs from the port's receives and sends
-// garbage, as on a real line.
+// garbage, as on a real line. The world's serial read and write counters (CallFaults) may fail a
+// read or a write with ERROR_GEN_FAILURE.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "kernel/fault_counter.h"
 #include "kernel/kernel.h"
 
 namespace sim {
@@ -67,11 +69,12 @@ public:
 private:
     friend class SerialBus;
     friend struct SerialPortObject;
-    friend BOOL ::SetCommState(HANDLE, LPDCB);
-    friend BOOL ::SetCommTimeouts(HANDLE, LPCOMMTIMEOUTS);
+    friend BOOL(::SetCommState)(HANDLE, LPDCB);  // parenthesised: clang reads "BOOL ::X" as "BOOL::X"
+    friend BOOL(::SetCommTimeouts)(HANDLE, LPCOMMTIMEOUTS);
 
     uint32_t host_read(uint8_t* buffer, uint32_t n, uint32_t* done);
     uint32_t host_write(const uint8_t* buffer, uint32_t n, uint32_t* done);
+    bool injected_fault(FaultCounter& counter, const char* call);
     void arrive_at_host(uint8_t byte);
     void note(bool to_device, uint8_t byte);
     void flush_note();

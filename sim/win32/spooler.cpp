@@ -39,6 +39,19 @@ struct PrinterHandle : KernelObject {
     }
 };
 
+// The sweep's injected spooler fault ("fail call N"): true when this call is to fail, with the
+// transcript told. The calls that reach the spooler service fail with RPC_S_SERVER_UNAVAILABLE
+// (the spooler service stopped or restarting); the calls on a document under way with
+// ERROR_PRINT_CANCELLED (the job was deleted from the queue). A failing call does nothing else.
+// ClosePrinter is not among them: a failing close leaves nothing for its caller to do.
+bool injected_fault(const char* call, DWORD error) {
+    FaultCounter& counter = world().call_faults().spooler;
+    if (!counter.should_fail()) return false;
+    if (counter.worth_noting())
+        kernel().record("fault", std::string(call) + " fails with error " + std::to_string(error) + " " + counter.noted());
+    return true;
+}
+
 // The printer handle behind h, or nullptr with ERROR_INVALID_HANDLE set.
 std::shared_ptr<PrinterHandle> printer_handle(HANDLE h) {
     auto ph = world().handles().get<PrinterHandle>(h);
@@ -263,6 +276,10 @@ extern "C" BOOL WINAPI EnumPrintersA(DWORD Flags, LPSTR Name, DWORD Level, LPBYT
     }
     *pcbNeeded = 0;
     *pcReturned = 0;
+    if (sim::injected_fault("EnumPrintersA", RPC_S_SERVER_UNAVAILABLE)) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
     if (Level != 1 && Level != 2) {
         SetLastError(ERROR_INVALID_LEVEL);
         kernel().record("spool", "EnumPrintersA level " + std::to_string(Level) + " refused");
@@ -311,6 +328,10 @@ extern "C" BOOL WINAPI OpenPrinterA(LPSTR pPrinterName, LPHANDLE phPrinter, LPPR
         return FALSE;
     }
     *phPrinter = nullptr;
+    if (sim::injected_fault("OpenPrinterA", RPC_S_SERVER_UNAVAILABLE)) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
     if (!pPrinterName || pPrinterName[0] == '\0') {
         // A handle to the local print server itself is not served.
         SetLastError(ERROR_INVALID_PRINTER_NAME);
@@ -350,6 +371,10 @@ extern "C" BOOL WINAPI GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter
         return FALSE;
     }
     *pcbNeeded = 0;
+    if (sim::injected_fault("GetPrinterA", RPC_S_SERVER_UNAVAILABLE)) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return FALSE;
+    }
     if (Level != 1 && Level != 2) {
         SetLastError(ERROR_INVALID_LEVEL);
         return FALSE;
@@ -375,6 +400,10 @@ extern "C" DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pD
     sim::enter_call("StartDocPrinterA");
     auto ph = sim::printer_handle(hPrinter);
     if (!ph) return 0;
+    if (sim::injected_fault("StartDocPrinterA", RPC_S_SERVER_UNAVAILABLE)) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return 0;
+    }
     Printer& p = *ph->printer;
     if (Level != 1) {
         SetLastError(ERROR_INVALID_LEVEL);
@@ -422,6 +451,10 @@ extern "C" BOOL WINAPI StartPagePrinter(HANDLE hPrinter) {
     sim::enter_call("StartPagePrinter");
     auto ph = sim::printer_handle(hPrinter);
     if (!ph) return FALSE;
+    if (sim::injected_fault("StartPagePrinter", ERROR_PRINT_CANCELLED)) {
+        SetLastError(ERROR_PRINT_CANCELLED);
+        return FALSE;
+    }
     if (!ph->in_doc) {
         SetLastError(ERROR_SPL_NO_STARTDOC);
         return FALSE;
@@ -440,6 +473,10 @@ extern "C" BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
     if (pcWritten) *pcWritten = 0;
     auto ph = sim::printer_handle(hPrinter);
     if (!ph) return FALSE;
+    if (sim::injected_fault("WritePrinter", ERROR_PRINT_CANCELLED)) {
+        SetLastError(ERROR_PRINT_CANCELLED);
+        return FALSE;
+    }
     if (!pcWritten || (!pBuf && cbBuf > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -466,6 +503,10 @@ extern "C" BOOL WINAPI EndPagePrinter(HANDLE hPrinter) {
     sim::enter_call("EndPagePrinter");
     auto ph = sim::printer_handle(hPrinter);
     if (!ph) return FALSE;
+    if (sim::injected_fault("EndPagePrinter", ERROR_PRINT_CANCELLED)) {
+        SetLastError(ERROR_PRINT_CANCELLED);
+        return FALSE;
+    }
     if (!ph->in_doc) {
         SetLastError(ERROR_SPL_NO_STARTDOC);
         return FALSE;
@@ -482,6 +523,10 @@ extern "C" BOOL WINAPI EndDocPrinter(HANDLE hPrinter) {
     sim::enter_call("EndDocPrinter");
     auto ph = sim::printer_handle(hPrinter);
     if (!ph) return FALSE;
+    if (sim::injected_fault("EndDocPrinter", ERROR_PRINT_CANCELLED)) {
+        SetLastError(ERROR_PRINT_CANCELLED);
+        return FALSE;
+    }
     if (!ph->in_doc) {
         SetLastError(ERROR_SPL_NO_STARTDOC);
         return FALSE;
@@ -521,6 +566,7 @@ extern "C" DWORD WINAPI GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWO
     if (!ph || ph->printer->removed) return ERROR_INVALID_HANDLE;
     if (!pcbNeeded) return ERROR_INVALID_PARAMETER;
     *pcbNeeded = 0;
+    if (sim::injected_fault("GetPrinterDataA", RPC_S_SERVER_UNAVAILABLE)) return RPC_S_SERVER_UNAVAILABLE;
     Printer& p = *ph->printer;
     const std::string name = pValueName ? pValueName : "";
     uint32_t type = REG_NONE;
@@ -560,6 +606,7 @@ extern "C" DWORD WINAPI SetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, DWORD
     sim::enter_call("SetPrinterDataA");
     auto ph = world().handles().get<PrinterHandle>(hPrinter);
     if (!ph || ph->printer->removed) return ERROR_INVALID_HANDLE;
+    if (sim::injected_fault("SetPrinterDataA", RPC_S_SERVER_UNAVAILABLE)) return RPC_S_SERVER_UNAVAILABLE;
     Printer& p = *ph->printer;
     const std::string name = pValueName ? pValueName : "";
     DWORD result;

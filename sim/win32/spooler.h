@@ -5,7 +5,8 @@
 //
 // Documents are spooled per printer handle: StartDocPrinterA opens a job, WritePrinter appends
 // raw bytes, EndDocPrinter hands the finished document to the printer's model. A handle closed
-// with a document still open cancels that document; the model never sees it.
+// with a document still open cancels that document; the model never sees it. The world's spooler
+// counter (CallFaults) may fail any of these calls but ClosePrinter.
 #pragma once
 
 #include <windows.h>

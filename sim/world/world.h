@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "kernel/fault_counter.h"
 #include "kernel/handles.h"
 #include "kernel/kernel.h"
 
@@ -67,6 +68,8 @@ public:
     Ui& ui() { return *ui_; }
     Resources& resources() { return *resources_; }
     Operator& op() { return *operator_; }
+    // "Fail call N": one counter per family of calls; the Win32 subset asks them on every call.
+    CallFaults& call_faults() { return call_faults_; }
 
     // The module: DllMain(process attach) with the module's instance handle. Resources of that
     // instance are the module's string table and dialog templates.
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<Resources> resources_;
     std::unique_ptr<Ui> ui_;
     std::unique_ptr<Operator> operator_;
+    CallFaults call_faults_;
 };
 
 // The world of this process (aborts when there is none).

@@ -13,7 +13,6 @@
 
 #define INK_FULL_ACCESS 0xF000C  // the printer opened for full printer access
 #define INK_REQUEST_VALUE "MARLUNE"
-#define INK_ANSWER_SIZE 100      // bytes asked for
 #define INK_ANSWER_MIN 25        // a shorter answer is invalid
 #define INK_READ_ATTEMPTS 4
 #define INK_READ_PAUSE_MS 1000
@@ -46,8 +45,8 @@
 #define PHOTO_CAPACITY 335000000.0
 
 // Print files: the header, and the trailer of the "Tessik 6" format.
-#define PRINT_HEADER_SIZE 32
-#define PRINT_TRAILER_SIZE 24
+#define PRINT_HEADER_SIZE PRINT_INK_HEADER_SIZE
+#define PRINT_TRAILER_SIZE PRINT_INK_TRAILER_SIZE
 #define PRINT_ESCAPE 0x1B
 #define FORMAT_PELLAN_IV 0x00    // header byte 1
 #define FORMAT_PELLAN_PRO 0x03
@@ -111,6 +110,33 @@ static void ShowCartridgeWarning(BYTE bWarnings) {
     if (pszText != NULL) MessageBoxA(NULL, pszText, "Warning", MB_OK);
 }
 
+int DecodeInkAnswer(const BYTE* pbAnswer, DWORD cbAnswer, BOOL fTessik, InkData* pInk, BYTE* pbWarnings,
+                    BYTE* pbErrors) {
+    memset(pInk, 0, sizeof *pInk);
+    *pbWarnings = 0;
+    *pbErrors = 0;
+    if (pbAnswer == NULL || cbAnswer < INK_ANSWER_MIN || cbAnswer > INK_ANSWER_SIZE) return 0;
+    if (pbAnswer[ANSWER_LENGTH_BYTE] != (BYTE)(cbAnswer - 2)) return 0;
+    // The fields lie at fixed offsets up to byte 62, also in a shorter answer: read from a
+    // zero-filled copy of the whole size asked for.
+    BYTE abAnswer[INK_ANSWER_SIZE];
+    memset(abAnswer, 0, sizeof abAnswer);
+    memcpy(abAnswer, pbAnswer, cbAnswer);
+
+    if (!fTessik) {
+        pInk->dwCartridges = CartridgeSetOf(abAnswer[ANSWER_CARTRIDGES]);
+        if (pInk->dwCartridges == INK_SET_UNKNOWN) return 1;
+        for (int i = 0; i < ANSWER_COUNTERS; ++i) pInk->alInk[i] = (LONG)ReadBigEndian(abAnswer + 4 + 4 * i, 4);
+        return 1;
+    }
+    pInk->dwCartridges = TessikCartridgeSetOf(abAnswer[TESSIK_CARTRIDGES]);
+    for (int i = 0; i < INK_COUNTERS; ++i)
+        pInk->alInk[i] = (LONG)ReadBigEndian(abAnswer + TESSIK_COUNTERS + 4 * i, 4);
+    *pbErrors = abAnswer[TESSIK_ERRORS];
+    *pbWarnings = abAnswer[TESSIK_WARNINGS];
+    return 1;
+}
+
 // One attempt: open, ask, read, close, decode. 1 with valid data in *pInk.
 static int ReadInkAnswer(const char* pszPrinterName, InkData* pInk) {
     memset(pInk, 0, sizeof *pInk);
@@ -132,21 +158,13 @@ static int ReadInkAnswer(const char* pszPrinterName, InkData* pInk) {
     const DWORD dwRead =
         GetPrinterDataA(hPrinter, (LPSTR)INK_REQUEST_VALUE, &dwType, abAnswer, sizeof abAnswer, &cbAnswer);
     ClosePrinter(hPrinter);
-    if (dwRead != ERROR_SUCCESS || cbAnswer < INK_ANSWER_MIN || cbAnswer > INK_ANSWER_SIZE) return 0;
-    if (abAnswer[ANSWER_LENGTH_BYTE] != (BYTE)(cbAnswer - 2)) return 0;
+    if (dwRead != ERROR_SUCCESS) return 0;
 
-    if (strcmp(pszPrinterName, MODEL_TESSIK_6) != 0) {
-        pInk->dwCartridges = CartridgeSetOf(abAnswer[ANSWER_CARTRIDGES]);
-        if (pInk->dwCartridges == INK_SET_UNKNOWN) return 0;
-        for (int i = 0; i < ANSWER_COUNTERS; ++i) pInk->alInk[i] = (LONG)ReadBigEndian(abAnswer + 4 + 4 * i, 4);
-        return 1;
-    }
+    const BOOL fTessik = strcmp(pszPrinterName, MODEL_TESSIK_6) == 0;
+    BYTE bWarnings = 0, bErrors = 0;
+    if (!DecodeInkAnswer(abAnswer, cbAnswer, fTessik, pInk, &bWarnings, &bErrors)) return 0;
+    if (!fTessik) return pInk->dwCartridges != INK_SET_UNKNOWN ? 1 : 0;
 
-    pInk->dwCartridges = TessikCartridgeSetOf(abAnswer[TESSIK_CARTRIDGES]);
-    for (int i = 0; i < INK_COUNTERS; ++i)
-        pInk->alInk[i] = (LONG)ReadBigEndian(abAnswer + TESSIK_COUNTERS + 4 * i, 4);
-    const BYTE bErrors = abAnswer[TESSIK_ERRORS];
-    const BYTE bWarnings = abAnswer[TESSIK_WARNINGS];
     DebugLogF("Ink Low Check Error %x, Warn %x", (unsigned)bErrors, (unsigned)bWarnings);
     if (bErrors & TESSIK_ERROR_INK_LOW) ShowCartridgeWarning(bWarnings);
     if (pInk->dwCartridges == INK_SET_COLOUR_BLACK) {
@@ -266,17 +284,13 @@ static int EstimatePellanPro(const BYTE* pbHeader, const InkData* pInk, DWORD* p
 
 // "Tessik 6" files: the uses of all six counters in the file's last 24 bytes, the two
 // cartridges' low levels in the header.
-static int EstimateTessik(HANDLE hFile, const BYTE* pbHeader, const InkData* pInk, DWORD* pdwEstimate) {
-    BYTE abTrailer[PRINT_TRAILER_SIZE];
-    DWORD cbRead = 0;
-    if (SetFilePointer(hFile, -PRINT_TRAILER_SIZE, NULL, FILE_END) == INVALID_SET_FILE_POINTER) return 0;
-    if (!ReadFile(hFile, abTrailer, sizeof abTrailer, &cbRead, NULL) || cbRead != sizeof abTrailer) return 0;
-    if (abTrailer[0] != PRINT_ESCAPE || abTrailer[1] != FORMAT_TESSIK) return 0;
+static int EstimateTessik(const BYTE* pbTrailer, const BYTE* pbHeader, const InkData* pInk, DWORD* pdwEstimate) {
+    if (pbTrailer == NULL || pbTrailer[0] != PRINT_ESCAPE || pbTrailer[1] != FORMAT_TESSIK) return 0;
 
     const DWORD dwFirstLow = ReadBigEndian(pbHeader + 6, 4);
     const DWORD dwSecondLow = ReadBigEndian(pbHeader + 10, 4);
     DWORD adwUse[INK_COUNTERS];
-    for (int i = 0; i < INK_COUNTERS; ++i) adwUse[i] = ReadBigEndian(abTrailer + 4 + 3 * i, 3);
+    for (int i = 0; i < INK_COUNTERS; ++i) adwUse[i] = ReadBigEndian(pbTrailer + 4 + 3 * i, 3);
     const LONG* alInk = pInk->alInk;
     // The second cartridge's counters in the order the figures are taken: 5, 6, then 4.
     static const int anSecond[3] = {4, 5, 3};
@@ -323,6 +337,27 @@ static int EstimateTessik(HANDLE hFile, const BYTE* pbHeader, const InkData* pIn
     }
 }
 
+// A "Tessik 6" print file: header byte 1 and 2 say so.
+static int IsTessikHeader(const BYTE* pbHeader) {
+    return pbHeader[0] == PRINT_ESCAPE && pbHeader[1] == FORMAT_TESSIK && pbHeader[2] == FORMAT_TESSIK_SECOND;
+}
+
+int EstimateInkDiscs(const BYTE* pbHeader, DWORD cbHeader, const BYTE* pbTrailer, const InkData* pInk) {
+    if (pbHeader == NULL || cbHeader < PRINT_HEADER_SIZE || pInk == NULL || pbHeader[0] != PRINT_ESCAPE)
+        return NO_INK_ESTIMATE;
+    DWORD dwEstimate = MAX_INK_ESTIMATE;
+    int fEstimated = 0;
+    if (pbHeader[1] == FORMAT_PELLAN_IV)
+        fEstimated = EstimatePellanIV(pbHeader, pInk, &dwEstimate);
+    else if (pbHeader[1] == FORMAT_PELLAN_PRO)
+        fEstimated = EstimatePellanPro(pbHeader, pInk, &dwEstimate);
+    else if (IsTessikHeader(pbHeader))
+        fEstimated = EstimateTessik(pbTrailer, pbHeader, pInk, &dwEstimate);
+    if (!fEstimated) return NO_INK_ESTIMATE;
+    // A fresh second cartridge adds its discs to the first one's: still at most the top figure.
+    return dwEstimate > MAX_INK_ESTIMATE ? MAX_INK_ESTIMATE : (int)dwEstimate;
+}
+
 void EstimateDiscsBeforeInkLow(const char* pszPrintFile, const InkData* pInk) {
     g_iDiscsBeforeInkLow = NO_INK_ESTIMATE;
     if (pszPrintFile == NULL || pszPrintFile[0] == '\0' || pInk == NULL) return;
@@ -331,21 +366,19 @@ void EstimateDiscsBeforeInkLow(const char* pszPrintFile, const InkData* pInk) {
     if (hFile == INVALID_HANDLE_VALUE) return;
 
     BYTE abHeader[PRINT_HEADER_SIZE];
-    DWORD cbRead = 0;
-    DWORD dwEstimate = MAX_INK_ESTIMATE;
-    int fEstimated = 0;
-    if (ReadFile(hFile, abHeader, sizeof abHeader, &cbRead, NULL) && cbRead == sizeof abHeader &&
-        abHeader[0] == PRINT_ESCAPE) {
-        if (abHeader[1] == FORMAT_PELLAN_IV)
-            fEstimated = EstimatePellanIV(abHeader, pInk, &dwEstimate);
-        else if (abHeader[1] == FORMAT_PELLAN_PRO)
-            fEstimated = EstimatePellanPro(abHeader, pInk, &dwEstimate);
-        else if (abHeader[1] == FORMAT_TESSIK && abHeader[2] == FORMAT_TESSIK_SECOND)
-            fEstimated = EstimateTessik(hFile, abHeader, pInk, &dwEstimate);
+    DWORD cbHeader = 0;
+    if (!ReadFile(hFile, abHeader, sizeof abHeader, &cbHeader, NULL)) cbHeader = 0;
+    // The "Tessik 6" figures are in the file's last 24 bytes.
+    BYTE abTrailer[PRINT_TRAILER_SIZE];
+    const BYTE* pbTrailer = NULL;
+    if (cbHeader == sizeof abHeader && IsTessikHeader(abHeader)) {
+        DWORD cbTrailer = 0;
+        if (SetFilePointer(hFile, -PRINT_TRAILER_SIZE, NULL, FILE_END) != INVALID_SET_FILE_POINTER &&
+            ReadFile(hFile, abTrailer, sizeof abTrailer, &cbTrailer, NULL) && cbTrailer == sizeof abTrailer)
+            pbTrailer = abTrailer;
     }
     CloseHandle(hFile);
-    // A fresh second cartridge adds its discs to the first one's: still at most the top figure.
-    if (fEstimated) g_iDiscsBeforeInkLow = dwEstimate > MAX_INK_ESTIMATE ? MAX_INK_ESTIMATE : (int)dwEstimate;
+    g_iDiscsBeforeInkLow = EstimateInkDiscs(abHeader, cbHeader, pbTrailer, pInk);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -43,6 +43,24 @@ typedef struct InkData {
 #define MAX_INK_ESTIMATE 32000
 extern int g_iDiscsBeforeInkLow;
 
+#define INK_ANSWER_SIZE 100        // bytes of the driver's answer asked for
+#define PRINT_INK_HEADER_SIZE 32   // a print file's header, which carries its ink figures
+#define PRINT_INK_TRAILER_SIZE 24  // the last bytes of a "Tessik 6" print file
+
+// Decodes the driver's answer to "MARLUNE" (cbAnswer bytes at pbAnswer; bytes the answer does not
+// reach read as 0): for a "Tessik 6" (fTessik) the cartridge byte at 3, counters 1 to 6 from 5,
+// the warning byte at 4 and the error byte at 62 (into *pbWarnings and *pbErrors); for any other
+// printer the cartridge byte at 2 and counters 1 to 4 from 4. *pInk is cleared first. 0 for an
+// answer shorter than 25 bytes, longer than INK_ANSWER_SIZE, or whose byte 1 is not its length
+// minus 2 (nothing decoded); else 1, with pInk->dwCartridges INK_SET_UNKNOWN for an invalid
+// cartridge byte (a "Tessik 6" answer is then still decoded in full, another printer's not).
+int DecodeInkAnswer(const BYTE* pbAnswer, DWORD cbAnswer, BOOL fTessik, InkData* pInk, BYTE* pbWarnings,
+                    BYTE* pbErrors);
+// The discs before low ink that a print file's figures allow with the counters in *pInk: the
+// file's first 32 bytes (cbHeader of them at pbHeader) and, for the "Tessik 6" format, its last
+// 24 bytes (pbTrailer, or NULL when they could not be read). NO_INK_ESTIMATE, or 0 to
+// MAX_INK_ESTIMATE.
+int EstimateInkDiscs(const BYTE* pbHeader, DWORD cbHeader, const BYTE* pbTrailer, const InkData* pInk);
 // Asks the printer's driver for its ink counters (at most four attempts, 1 s apart); shows the
 // cartridge warnings a "Tessik 6" asks for. 1 with a valid answer in *pInk; else 0 and set 0.
 int ReadInkData(const char* pszPrinterName, InkData* pInk);

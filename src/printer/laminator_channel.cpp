@@ -43,6 +43,14 @@ static int RecordChecksum(const LamStatus* pStatus) {
     return bSum;
 }
 
+int CheckLamStatus(const LamStatus* pStatus, DWORD cbRead) {
+    if (pStatus == NULL || cbRead != LAM_STATUS_SIZE) return LAM_RECORD_WRONG_SIZE;
+    if (pStatus->bStartMark != LAM_START_MARK || pStatus->bEndMark != LAM_END_MARK) return LAM_RECORD_FOREIGN;
+    if (pStatus->bLamState != 'I' && pStatus->bLamState != 'B' && pStatus->bLamState != 'C') return LAM_RECORD_FOREIGN;
+    if (RecordChecksum(pStatus) != (int)pStatus->bChecksum) return LAM_RECORD_BAD_CHECKSUM;
+    return LAM_RECORD_VALID;
+}
+
 static void AbortJobFrom(const char* pszLine) {
     EnterCriticalSection(&g_csModule);
     DebugLog(pszLine);
@@ -82,19 +90,15 @@ static int ReadLaminatorRecord(LamStatus* pStatus, int nAttempt) {
     }
     ClosePrinter(hPrinter);
 
-    if (!fRead || cbRead != LAM_STATUS_SIZE) {
-        // A one-byte answer is the driver echoing the request; it is worth one line per cycle.
-        if (!(cbRead == 1 && nAttempt > 0)) DebugLogF("Wrong number of status bytes: %u", (unsigned)cbRead);
-        return 0;
+    switch (CheckLamStatus(pStatus, fRead ? cbRead : 0)) {
+        case LAM_RECORD_VALID: return 1;
+        case LAM_RECORD_WRONG_SIZE:
+            // A one-byte answer is the driver echoing the request; it is worth one line per cycle.
+            if (!(cbRead == 1 && nAttempt > 0)) DebugLogF("Wrong number of status bytes: %u", (unsigned)cbRead);
+            return 0;
+        case LAM_RECORD_BAD_CHECKSUM: DebugLog("WARNING: CHECKSUM ERROR!! TRY AGAIN."); return 0;
+        default: return 0;  // wrong marks or an unknown state: not a record of this laminator, refused without a line
     }
-    // Wrong marks or an unknown state: not a record of this laminator, refused without a line.
-    if (pStatus->bStartMark != LAM_START_MARK || pStatus->bEndMark != LAM_END_MARK) return 0;
-    if (pStatus->bLamState != 'I' && pStatus->bLamState != 'B' && pStatus->bLamState != 'C') return 0;
-    if (RecordChecksum(pStatus) != (int)pStatus->bChecksum) {
-        DebugLog("WARNING: CHECKSUM ERROR!! TRY AGAIN.");
-        return 0;
-    }
-    return 1;
 }
 
 int GetLaminatorStatus(LamStatus* pStatus, BOOL fAbort, BOOL fDialog) {

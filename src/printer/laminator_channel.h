@@ -57,6 +57,16 @@ extern const BYTE LamTrayOutCMD[LAM_COMMAND_SIZE];
 extern const BYTE LaminateCMD[LAM_COMMAND_SIZE];
 extern const BYTE LamHeaterCMD[LAM_COMMAND_SIZE];
 
+// What CheckLamStatus finds in a record read from the driver.
+#define LAM_RECORD_VALID 1
+#define LAM_RECORD_WRONG_SIZE 0    // not 80 bytes
+#define LAM_RECORD_FOREIGN (-1)    // wrong start or end mark, or an unknown state
+#define LAM_RECORD_BAD_CHECKSUM (-2)
+
+// Checks a record of cbRead bytes as the driver returned it: its size, its marks, its state
+// ('I', 'B' or 'C') and its checksum (a length that would run the sum past the record counts as
+// a bad checksum). One of the LAM_RECORD_ results.
+int CheckLamStatus(const LamStatus* pStatus, DWORD cbRead);
 // Reads the status into *pStatus: 1 when a valid record was read. Three attempts 20 ms apart;
 // then, with fDialog, the Retry/Cancel question, else giving up. With fAbort, giving up or Cancel
 // aborts the job.

@@ -48,7 +48,9 @@ int IsLabelFileName(const char* pszPath) {
 }
 
 // The printer family of a header, by the format bytes after the escape.
-static int ClassifyHeader(const BYTE* pb) {
+int ClassifyPrintHeader(const BYTE* pbHeader, DWORD cbHeader) {
+    if (pbHeader == NULL || cbHeader < PRINT_FILE_HEADER_SIZE) return PRINT_FILE_INVALID;
+    const BYTE* pb = pbHeader;
     if (pb[0] != ESCAPE) return PRINT_FILE_INVALID;
     if (pb[1] == 0x00 && pb[2] == 0xFF)
         return pb[8] == ESCAPE && pb[9] == 0x00 && pb[10] == 0xFE ? PRINT_FILE_PELLAN_IV : PRINT_FILE_INVALID;
@@ -74,8 +76,8 @@ int ClassifyPrintFile(const char* pszPath) {
     DWORD dwRead = 0;
     const BOOL fRead = ReadFile(hFile, abHeader, sizeof abHeader, &dwRead, NULL);
     CloseHandle(hFile);
-    if (!fRead || dwRead < sizeof abHeader) return PRINT_FILE_INVALID;
-    return ClassifyHeader(abHeader);
+    if (!fRead) return PRINT_FILE_INVALID;
+    return ClassifyPrintHeader(abHeader, dwRead);
 }
 
 int IsPrintFileForPrinter(const char* pszPrinterName, const char* pszPath) {

@@ -25,6 +25,10 @@ int HasExtension(const char* pszPath, const char* pszWanted);
 // 1 when the name ends in ".STD" (any case) after at least one other character: such a print
 // goes through the label application.
 int IsLabelFileName(const char* pszPath);
+// One of the PRINT_FILE_ codes for the first bytes of a printer file (cbHeader of them at
+// pbHeader; the first PRINT_FILE_HEADER_SIZE are examined): PRINT_FILE_INVALID when there are
+// fewer, or when no printer family's escape header is recognised.
+int ClassifyPrintHeader(const BYTE* pbHeader, DWORD cbHeader);
 // One of the PRINT_FILE_ codes. A label design is recognised by its extension alone; a printer
 // file by the first 32 bytes of its content.
 int ClassifyPrintFile(const char* pszPath);

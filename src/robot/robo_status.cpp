@@ -11,6 +11,19 @@ BYTE g_bApprovedDvdR = 0;
 WORD g_wModelType = 0;
 char g_szFirmware[FIRMWARE_TEXT_SIZE] = "";
 
+int ParseStatusFrame(const BYTE* pbFrame, DWORD cbFrame, RoboStatus* pStatus) {
+    if (pbFrame == NULL || pStatus == NULL || cbFrame < STATUS_FRAME_SIZE) return 0;
+    if (CheckStatusFrame(pbFrame) != FRAME_COMPLETE) return 0;
+    pStatus->bRoboState = pbFrame[2];
+    pStatus->bCurrentPosition = pbFrame[3];
+    pStatus->bAuxiliary = pbFrame[4];
+    pStatus->bError = pbFrame[5];
+    pStatus->bPrinterState = pbFrame[6];
+    pStatus->bPrinterTray = pbFrame[7];
+    pStatus->bPicker = pbFrame[8];
+    return 1;
+}
+
 int GetSystemStatus(RoboStatus* pStatus) {
     pStatus->bRoboState = 'B';
     DWORD dwEaten = 0;
@@ -25,17 +38,7 @@ int GetSystemStatus(RoboStatus* pStatus) {
             ++nFailed;
             continue;
         }
-        if (PortRead(500, 100)) {
-            const BYTE* pbFrame = g_pStatusFrame;
-            pStatus->bRoboState = pbFrame[2];
-            pStatus->bCurrentPosition = pbFrame[3];
-            pStatus->bAuxiliary = pbFrame[4];
-            pStatus->bError = pbFrame[5];
-            pStatus->bPrinterState = pbFrame[6];
-            pStatus->bPrinterTray = pbFrame[7];
-            pStatus->bPicker = pbFrame[8];
-            return 1;
-        }
+        if (PortRead(500, 100) && ParseStatusFrame(g_pStatusFrame, STATUS_FRAME_SIZE, pStatus)) return 1;
         DebugLog("NOTE: PortRead() no response in GetSystemStatus");
         ++nFailed;
     }
@@ -68,10 +71,42 @@ static BYTE ApprovedDvdRDrives(char c) {
     }
 }
 
+int TakeVersionByte(VersionReply* pReply, BYTE bByte, RoboVersion* pVersion) {
+    if (pReply->cchText >= VERSION_BUFFER_SIZE) return VERSION_PENDING;  // a longer reply is cut
+    char* pszText = pReply->szText;
+    const DWORD cch = ++pReply->cchText;
+    pszText[cch - 1] = (char)bByte;
+    pszText[cch] = '\0';
+    if (cch < 7 || pszText[cch - 2] != '\r' || pszText[cch - 1] != '\n') return VERSION_PENDING;
+
+    // The search resumes where the last one stopped; a NUL received within the text ends it.
+    const char* pszIon = strstr(pszText + pReply->dwSearchFrom, "ION:");
+    if (pszIon == NULL) return VERSION_LINE;
+    const DWORD dwAt = (DWORD)(pszIon - pszText) + 4;
+    pReply->dwSearchFrom = dwAt;
+    // The two characters after "ION:" name the model; they may be the CR LF of a short line.
+    const char c1 = pszText[dwAt];
+    const char c2 = dwAt + 1 < cch ? pszText[dwAt + 1] : '\0';
+    const char cDrives = pszText[cch - 3];
+    if (c1 == 'N' || c2 == 'N' || c1 == 'Q' || c2 == 'Q') {
+        pVersion->wModelType = 0;
+        pVersion->bRecorderCount = OlderModelDrives(cDrives);
+    } else if (c1 == 'R' || c2 == 'R') {
+        pVersion->wModelType = 1;
+        pVersion->bRecorderCount = QixDrives(cDrives);
+    } else {
+        return VERSION_LINE;
+    }
+    pVersion->bApprovedDvdR = ApprovedDvdRDrives(cDrives);
+    snprintf(pVersion->szFirmware, sizeof pVersion->szFirmware, "%s", pszText + dwAt);
+    return pVersion->wModelType == 1 ? VERSION_QIX : VERSION_OLDER_MODEL;
+}
+
 int GetRoboVersion(DWORD dwTimeout, WORD* pwModelType) {
-    char szReply[VERSION_BUFFER_SIZE + 1];
-    DWORD cbReply = 0;
-    DWORD dwSearchFrom = 0;
+    VersionReply reply;
+    memset(&reply, 0, sizeof reply);
+    RoboVersion version;
+    memset(&version, 0, sizeof version);
     int nResult = 0;
     WORD wModel = 0;
 
@@ -85,37 +120,22 @@ int GetRoboVersion(DWORD dwTimeout, WORD* pwModelType) {
         BYTE bByte = 0;
         DWORD dwRead = 0;
         if (!ReadFile(g_hPort, &bByte, 1, &dwRead, NULL) || dwRead != 1) continue;
-        if (cbReply >= VERSION_BUFFER_SIZE) continue;  // a longer reply is cut
-        szReply[cbReply++] = (char)bByte;
-        szReply[cbReply] = '\0';
-        if (cbReply < 7 || szReply[cbReply - 2] != '\r' || szReply[cbReply - 1] != '\n') continue;
+        const int nFound = TakeVersionByte(&reply, bByte, &version);
+        if (nFound == VERSION_PENDING) continue;
 
         // The received text is logged as it came, its CR LF included.
-        DebugLog(szReply);
-
-        const char* pszIon = strstr(szReply + dwSearchFrom, "ION:");
-        if (pszIon == NULL) continue;
-        const DWORD dwAt = (DWORD)(pszIon - szReply) + 4;
-        dwSearchFrom = dwAt;
-        // The two characters after "ION:" name the model; they may be the CR LF of a short line.
-        const char c1 = szReply[dwAt];
-        const char c2 = dwAt + 1 < cbReply ? szReply[dwAt + 1] : '\0';
-        const char cDrives = szReply[cbReply - 3];
-        if (c1 == 'N' || c2 == 'N' || c1 == 'Q' || c2 == 'Q') {
-            wModel = 0;
-            snprintf(g_szFirmware, sizeof g_szFirmware, "%s", szReply + dwAt);
-            g_bApprovedDvdR = ApprovedDvdRDrives(cDrives);
-            const BYTE bDrives = OlderModelDrives(cDrives);
-            if (bDrives) g_bRecorderCount = bDrives;
-            // An older model does not count as answering: keep listening until the time-out.
-        } else if (c1 == 'R' || c2 == 'R') {
-            wModel = 1;
-            snprintf(g_szFirmware, sizeof g_szFirmware, "%s", szReply + dwAt);
-            g_bRecorderCount = QixDrives(cDrives);
-            g_bApprovedDvdR = ApprovedDvdRDrives(cDrives);
+        DebugLog(reply.szText);
+        if (nFound == VERSION_LINE) continue;
+        wModel = version.wModelType;
+        memcpy(g_szFirmware, version.szFirmware, sizeof g_szFirmware);
+        g_bApprovedDvdR = version.bApprovedDvdR;
+        if (nFound == VERSION_QIX) {
+            g_bRecorderCount = version.bRecorderCount;
             nResult = 1;
             break;
         }
+        // An older model does not count as answering: keep listening until the time-out.
+        if (version.bRecorderCount) g_bRecorderCount = version.bRecorderCount;
     }
 
     g_wModelType = wModel;

@@ -137,6 +137,20 @@ static BYTE FrameChecksum(const BYTE* pbFrame) {
     return bSum;
 }
 
+int CheckStatusFrame(const BYTE* pbFrame) {
+    if (pbFrame == NULL || !IsFrameCandidate(pbFrame)) return FRAME_PENDING;
+    return FrameChecksum(pbFrame) == pbFrame[9] ? FRAME_COMPLETE : FRAME_BAD_CHECKSUM;
+}
+
+int TakeReceivedByte(BYTE* pbBuffer, DWORD* pcbReceived, BYTE bByte, const BYTE** ppFrame) {
+    if (*pcbReceived >= RECEIVE_BUFFER_SIZE) return FRAME_BUFFER_FULL;
+    pbBuffer[(*pcbReceived)++] = bByte;
+    // A dropped "$" cannot end a frame: the buffer's last bytes are not followed by it.
+    if (bByte != '$' || *pcbReceived < STATUS_FRAME_SIZE) return FRAME_PENDING;
+    *ppFrame = pbBuffer + *pcbReceived - STATUS_FRAME_SIZE;
+    return CheckStatusFrame(*ppFrame);
+}
+
 int PortRead(DWORD dwFirstByteTimeout, DWORD dwInterByteTimeout) {
     DWORD cbReceived = 0;
     BOOL fReceivedAny = FALSE;
@@ -146,24 +160,12 @@ int PortRead(DWORD dwFirstByteTimeout, DWORD dwInterByteTimeout) {
         BYTE bByte = 0;
         DWORD dwRead = 0;
         if (ReadFile(g_hPort, &bByte, 1, &dwRead, NULL) && dwRead == 1) {
-            BOOL fStored = FALSE;
-            if (cbReceived < RECEIVE_BUFFER_SIZE) {
-                g_abReceive[cbReceived++] = bByte;
-                fStored = TRUE;
-            } else {
-                DebugLog("ERROR: RECEIVE BUFFER FILLED UP!");
-            }
+            const int nFrame = TakeReceivedByte(g_abReceive, &cbReceived, bByte, &g_pStatusFrame);
+            if (nFrame == FRAME_BUFFER_FULL) DebugLog("ERROR: RECEIVE BUFFER FILLED UP!");
             fReceivedAny = TRUE;
             dwReference = GetTickCount();
-            // A dropped "$" cannot end a frame: the buffer's last bytes are not followed by it.
-            if (fStored && bByte == '$' && cbReceived >= STATUS_FRAME_SIZE) {
-                const BYTE* pbFrame = g_abReceive + cbReceived - STATUS_FRAME_SIZE;
-                g_pStatusFrame = pbFrame;
-                if (IsFrameCandidate(pbFrame)) {
-                    if (FrameChecksum(pbFrame) == pbFrame[9]) return 1;
-                    DebugLog("WARNING: CHECKSUM ERROR!! TRY AGAIN.");
-                }
-            }
+            if (nFrame == FRAME_COMPLETE) return 1;
+            if (nFrame == FRAME_BAD_CHECKSUM) DebugLog("WARNING: CHECKSUM ERROR!! TRY AGAIN.");
             continue;
         }
         const DWORD dwElapsed = GetTickCount() - dwReference;

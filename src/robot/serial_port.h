@@ -36,4 +36,20 @@ int PortClose(void);
 // Reads and discards whatever is waiting in the port; returns the number of bytes discarded.
 DWORD DrainPort(void);
 
+// The framing of a read, without the port: what PortRead does with each byte it receives.
+#define FRAME_PENDING 0       // no frame yet: reading goes on
+#define FRAME_COMPLETE 1      // a valid frame with a good checksum ends the buffer
+#define FRAME_BAD_CHECKSUM 2  // a candidate frame ends the buffer, but its checksum is wrong
+#define FRAME_BUFFER_FULL 3   // the buffer already held RECEIVE_BUFFER_SIZE bytes: the byte is dropped
+
+// Checks 11 bytes as a status frame: FRAME_COMPLETE when they are a valid frame ("S" first, a
+// known robot state third, a length below 11) with a good checksum, FRAME_BAD_CHECKSUM for a
+// valid frame with a wrong one, FRAME_PENDING for anything else.
+int CheckStatusFrame(const BYTE* pbFrame);
+// Takes one received byte into pbBuffer (RECEIVE_BUFFER_SIZE bytes, of which *pcbReceived are
+// used; the caller starts a read with 0). When the byte is a "$" stored behind at least 10 others,
+// *ppFrame is pointed at the buffer's last 11 bytes, which are then checked as a frame. Returns
+// one of the FRAME_ results.
+int TakeReceivedByte(BYTE* pbBuffer, DWORD* pcbReceived, BYTE bByte, const BYTE** ppFrame);
+
 #endif

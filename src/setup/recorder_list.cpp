@@ -14,7 +14,6 @@
 #include "setup/recorders.h"
 
 #define IDS_INVALID_DRIVE_STRING 152
-#define RECORDER_LINE_NAME_SIZE 256  // the name as the line gives it, before the table cuts it
 
 // The host's text copied up to its first NUL (at most RECORDER_LIST_MAX bytes), so that the
 // module never writes into the host's read-only text.
@@ -52,28 +51,26 @@ static int ReadNumberField(const char** ppsz, LONG* plValue) {
 // One line: "unit,spare,host,target,letter,name". 1 with the fields read, 0 when the line does
 // not hold them. The name runs to the carriage return (a line without one runs on into the next
 // line); it is bounded here and cut to the table's field when the row is added.
-static int ParseRecorderLine(const char* pszLine, LONG* plUnit, LONG* plSpare, LONG* plHost, LONG* plTarget,
-                             char* pcLetter, char* pszName) {
+static int ParseRecorderLine(const char* pszLine, RecorderLine* pLine) {
     const char* psz = pszLine;
-    pszName[0] = '\0';
-    if (!ReadNumberField(&psz, plUnit) || !ReadNumberField(&psz, plSpare) || !ReadNumberField(&psz, plHost) ||
-        !ReadNumberField(&psz, plTarget))
+    pLine->szName[0] = '\0';
+    if (!ReadNumberField(&psz, &pLine->lUnit) || !ReadNumberField(&psz, &pLine->lSpare) ||
+        !ReadNumberField(&psz, &pLine->lHost) || !ReadNumberField(&psz, &pLine->lTarget))
         return 0;
     if (*psz == '\0') return 0;
-    *pcLetter = *psz++;
+    pLine->cLetter = *psz++;
     if (*psz != ',') return 0;
     ++psz;
     size_t cch = 0;
     while (psz[cch] != '\0' && psz[cch] != '\r' && cch < RECORDER_LINE_NAME_SIZE - 1) {
-        pszName[cch] = psz[cch];
+        pLine->szName[cch] = psz[cch];
         ++cch;
     }
-    pszName[cch] = '\0';
+    pLine->szName[cch] = '\0';
     return 1;
 }
 
-int ReadRecorderList(const char* pszList) {
-    ClearRecorders();
+int ScanRecorderList(const char* pszList, PFN_RECORDER_LINE pfnLine, void* pContext) {
     if (pszList == NULL || pszList[0] == '\0') return 0;
 
     size_t cchCopy = 0;
@@ -85,7 +82,7 @@ int ReadRecorderList(const char* pszList) {
 
     size_t nAt = 0;
     int nLine = 0;
-    while (g_szListCopy[nAt] != '\0' && g_wRecorderRows < MAX_RECORDERS) {
+    while (g_szListCopy[nAt] != '\0') {
         const char* pszLine = g_szListCopy + nAt;
         const char* pszLineFeed = strchr(pszLine, '\n');
         if (pszLineFeed == NULL) {
@@ -96,18 +93,14 @@ int ReadRecorderList(const char* pszList) {
             cchCopy = ExtendPastNul(pszList, cchCopy);
             DebugLog(g_szListCopy);
             pszLineFeed = strchr(pszLine, '\n');
-            if (pszLineFeed == NULL) {
-                ShowStringMessage(g_hOwnerWnd, IDS_INVALID_DRIVE_STRING, IDS_TITLE, MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
-                return RECORDER_LIST_INVALID;
-            }
+            if (pszLineFeed == NULL) return RECORDER_LIST_INVALID;
         }
 
-        LONG lUnit = 0, lSpare = 0, lHost = 0, lTarget = 0;
-        char cLetter = ' ';
-        char szName[RECORDER_LINE_NAME_SIZE];
-        if (ParseRecorderLine(pszLine, &lUnit, &lSpare, &lHost, &lTarget, &cLetter, szName)) {
-            const int nRow = AddRecorder(lUnit, lSpare, lHost, lTarget, cLetter, szName);
-            if (nRow >= 0) ReadRecorderSerial(nRow);
+        RecorderLine line;
+        memset(&line, 0, sizeof line);
+        line.cLetter = ' ';
+        if (ParseRecorderLine(pszLine, &line)) {
+            if (!pfnLine(&line, pContext)) break;
         } else {
             // A line that is not a recorder is passed over; the host learns of the recorders read.
             char szShown[64];
@@ -121,5 +114,25 @@ int ReadRecorderList(const char* pszList) {
         nAt = (size_t)(pszLineFeed - g_szListCopy) + 1;
         ++nLine;
     }
-    return (int)g_wRecorderRows;
+    return 1;
+}
+
+// A recorder line becomes a row of the table, with its serial number; reading stops once the
+// table is full.
+static int AddRecorderLine(const RecorderLine* pLine, void* pContext) {
+    (void)pContext;
+    const int nRow =
+        AddRecorder(pLine->lUnit, pLine->lSpare, pLine->lHost, pLine->lTarget, pLine->cLetter, pLine->szName);
+    if (nRow >= 0) ReadRecorderSerial(nRow);
+    return g_wRecorderRows < MAX_RECORDERS;
+}
+
+int ReadRecorderList(const char* pszList) {
+    ClearRecorders();
+    const int nResult = ScanRecorderList(pszList, AddRecorderLine, NULL);
+    if (nResult == RECORDER_LIST_INVALID) {
+        ShowStringMessage(g_hOwnerWnd, IDS_INVALID_DRIVE_STRING, IDS_TITLE, MB_ICONEXCLAMATION | MB_SYSTEMMODAL);
+        return RECORDER_LIST_INVALID;
+    }
+    return nResult == 0 ? 0 : (int)g_wRecorderRows;
 }

@@ -23,6 +23,24 @@
 // rather than trusted with an allocation of its choosing.
 #define DESCRIPTOR_MAX_SIZE 0x10000
 
+int SerialFromConfigurationReply(const BYTE* pbReply, DWORD cbReply, char* pszSerial) {
+    if (pszSerial == NULL) return 0;
+    pszSerial[0] = '\0';
+    if (pbReply == NULL || cbReply < SDK_SERIAL_OFFSET) return 0;
+    if (pbReply[8] != FEATURE_LOGICAL_UNIT_SERIAL_HI || pbReply[9] != FEATURE_LOGICAL_UNIT_SERIAL_LO) return 0;
+
+    // The serial number runs from byte 12 to the first NUL or blank of the reply; a number
+    // longer than the table's field is cut to it.
+    int cch = 0;
+    for (DWORD i = SDK_SERIAL_OFFSET; i < cbReply && cch < RECORDER_SERIAL_SIZE - 1; ++i) {
+        const char c = (char)pbReply[i];
+        if (c == '\0' || c == ' ') break;
+        pszSerial[cch++] = c;
+    }
+    pszSerial[cch] = '\0';
+    return cch > 0;
+}
+
 int ReadSerialThroughSdk(char cLetter, char* pszSerial) {
     if (pszSerial == NULL) return 0;
     PFN_VELTOSDK_GETHANDLE pfnGetHandle = HostSdkGetHandle();
@@ -49,20 +67,7 @@ int ReadSerialThroughSdk(char cLetter, char* pszSerial) {
         pfnCommand(dwHandle, adwUnitAddress, sizeof abCommand, abCommand, SDK_RESPONSE_SIZE, abResponse, 1,
                    SDK_RESPONSE_SIZE, &dwOut1, &dwOut2, &dwOut3);
     if (pfnRelease != NULL) pfnRelease(dwHandle);
-
-    pszSerial[0] = '\0';
-    if (abResponse[8] != FEATURE_LOGICAL_UNIT_SERIAL_HI || abResponse[9] != FEATURE_LOGICAL_UNIT_SERIAL_LO) return 0;
-
-    // The serial number runs from byte 12 to the first NUL or blank of the 100-byte reply; a
-    // number longer than the table's field is cut to it.
-    int cch = 0;
-    for (int i = SDK_SERIAL_OFFSET; i < SDK_RESPONSE_SIZE && cch < RECORDER_SERIAL_SIZE - 1; ++i) {
-        const char c = (char)abResponse[i];
-        if (c == '\0' || c == ' ') break;
-        pszSerial[cch++] = c;
-    }
-    pszSerial[cch] = '\0';
-    return cch > 0;
+    return SerialFromConfigurationReply(abResponse, sizeof abResponse, pszSerial);
 }
 
 // One storage query into pbOut. 1 when it succeeded or failed with a tolerated error (pbOut is
@@ -81,6 +86,26 @@ static int QueryStorageProperty(HANDLE hDevice, BYTE* pbOut, DWORD cbOut) {
         return 1;
     }
     return 0;
+}
+
+int SerialFromStorageDescriptor(const BYTE* pbDescriptor, DWORD cbDescriptor, char* pszSerial) {
+    if (pszSerial == NULL) return 0;
+    pszSerial[0] = '\0';
+    if (pbDescriptor == NULL) return 0;
+    DWORD dwOffset = 0;
+    if (cbDescriptor >= DESCRIPTOR_SERIAL_OFFSET_AT + sizeof dwOffset)
+        memcpy(&dwOffset, pbDescriptor + DESCRIPTOR_SERIAL_OFFSET_AT, sizeof dwOffset);
+    if (dwOffset == 0 || dwOffset == 0xFFFFFFFFUL) return 0;
+    if (dwOffset >= cbDescriptor) return SERIAL_OUTSIDE_DESCRIPTOR;
+    // The whole text, blanks included, up to its NUL within the descriptor, cut to the table's
+    // field.
+    int cch = 0;
+    for (DWORD i = dwOffset; i < cbDescriptor && cch < RECORDER_SERIAL_SIZE - 1; ++i) {
+        if (pbDescriptor[i] == 0) break;
+        pszSerial[cch++] = (char)pbDescriptor[i];
+    }
+    pszSerial[cch] = '\0';
+    return 1;
 }
 
 int ReadSerialThroughStorage(char cLetter, char* pszSerial) {
@@ -122,30 +147,16 @@ int ReadSerialThroughStorage(char cLetter, char* pszSerial) {
         return 0;
     }
 
-    DWORD dwOffset = 0;
-    if (cbDescriptor >= DESCRIPTOR_SERIAL_OFFSET_AT + sizeof dwOffset)
+    const int nFound = SerialFromStorageDescriptor(pbDescriptor, cbDescriptor, pszSerial);
+    if (nFound == SERIAL_OUTSIDE_DESCRIPTOR) {
+        DWORD dwOffset = 0;
         memcpy(&dwOffset, pbDescriptor + DESCRIPTOR_SERIAL_OFFSET_AT, sizeof dwOffset);
-    int fFound = 0;
-    if (dwOffset == 0 || dwOffset == 0xFFFFFFFFUL) {
-        pszSerial[0] = '\0';
-    } else if (dwOffset >= cbDescriptor) {
         DebugLogF("ERROR: Drive %c: the serial number offset %lu lies outside its %lu-byte descriptor", cLetter,
                   (unsigned long)dwOffset, (unsigned long)cbDescriptor);
-        pszSerial[0] = '\0';
-    } else {
-        // The whole text, blanks included, up to its NUL within the descriptor, cut to the
-        // table's field.
-        int cch = 0;
-        for (DWORD i = dwOffset; i < cbDescriptor && cch < RECORDER_SERIAL_SIZE - 1; ++i) {
-            if (pbDescriptor[i] == 0) break;
-            pszSerial[cch++] = (char)pbDescriptor[i];
-        }
-        pszSerial[cch] = '\0';
-        fFound = 1;
     }
     LocalFree(pbDescriptor);
     CloseHandle(hDevice);
-    return fFound;
+    return nFound == 1;
 }
 
 void ReadRecorderSerial(int nRow) {

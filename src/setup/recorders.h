@@ -59,6 +59,17 @@ int RecorderRowAt(char cPosition);
 void AssignPosition(int nRow, char cPosition, const char* pszLabel);
 
 // Serial numbers: through the host's disc SDK, then through the storage query.
+// The serial number in a GET CONFIGURATION reply of cbReply bytes (the SDK's 100-byte buffer):
+// the Logical Unit Serial Number feature (code 0x0108 in bytes 8 and 9), its text from byte 12
+// up to the first NUL or blank, cut to the table's field. 1 with pszSerial (RECORDER_SERIAL_SIZE
+// bytes) filled; 0 with pszSerial empty when the reply carries no serial number.
+int SerialFromConfigurationReply(const BYTE* pbReply, DWORD cbReply, char* pszSerial);
+// The serial number in a storage device descriptor of cbDescriptor bytes: the NUL-terminated
+// text at the offset held in the word at byte 24, blanks included, cut to the table's field.
+// 1 with pszSerial filled; 0 with pszSerial empty when the offset is 0 or 0xFFFFFFFF; and
+// SERIAL_OUTSIDE_DESCRIPTOR, pszSerial empty, when the offset lies outside the descriptor.
+#define SERIAL_OUTSIDE_DESCRIPTOR (-1)
+int SerialFromStorageDescriptor(const BYTE* pbDescriptor, DWORD cbDescriptor, char* pszSerial);
 int ReadSerialThroughSdk(char cLetter, char* pszSerial);      // RECORDER_SERIAL_SIZE bytes
 int ReadSerialThroughStorage(char cLetter, char* pszSerial);  // RECORDER_SERIAL_SIZE bytes
 void ReadRecorderSerial(int nRow);

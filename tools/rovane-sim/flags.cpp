@@ -214,7 +214,53 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
     c->add_option("--name", f->names, "the host lists its recorders under this model name (repeatable, one per position)")
         ->type_name("TEXT")
         ->allow_extra_args(false);
-    if (with_faults) add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
+    if (with_faults) {
+        add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
+        c->add_option("--fail-call", f->fail_call,
+                      "the Nth call of KIND fails: serial-read, serial-write (ReadFile / WriteFile on the robot's "
+                      "port), tray (the engine's tray calls), spooler (the winspool calls), file-write (WriteFile on a "
+                      "disk file, WritePrivateProfileStringA); N+ fails every call from the Nth on")
+            ->type_name("KIND:N[+]")
+            ->check(CLI::Validator(
+                [](std::string& t) -> std::string {
+                    FailCall f;
+                    return parse_fail_call(t, &f) ? "" : "takes KIND:N or KIND:N+ (N from 1), not '" + t + "'";
+                },
+                ""));
+    }
+}
+
+const char* const kFailCallKinds[5] = {"serial-read", "serial-write", "tray", "spooler", "file-write"};
+
+bool parse_fail_call(const std::string& text, FailCall* out) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    FailCall f;
+    f.kind = text.substr(0, colon);
+    std::string n = text.substr(colon + 1);
+    if (!n.empty() && n.back() == '+') {
+        f.lasting = true;
+        n.pop_back();
+    }
+    bool known = false;
+    for (const char* kind : kFailCallKinds) known = known || f.kind == kind;
+    if (!known || n.empty() || n.find_first_not_of("0123456789") != std::string::npos || n.size() > 18) return false;
+    f.n = std::strtoull(n.c_str(), nullptr, 10);
+    if (f.n == 0) return false;
+    *out = f;
+    return true;
+}
+
+std::string fail_call_text(const FailCall& f) { return f.kind + ":" + std::to_string(f.n) + (f.lasting ? "+" : ""); }
+
+sim::FaultCounter* fail_call_counter(sim::World& world, const std::string& kind) {
+    sim::CallFaults& c = world.call_faults();
+    if (kind == "serial-read") return &c.serial_read;
+    if (kind == "serial-write") return &c.serial_write;
+    if (kind == "tray") return &c.tray;
+    if (kind == "spooler") return &c.spooler;
+    if (kind == "file-write") return &c.file_write;
+    return nullptr;
 }
 
 void add_fault_flags(CLI::App* c, double* mispick, std::vector<std::string>* empty_bins, uint64_t* tray_fail) {
@@ -268,6 +314,8 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
     }
     if (f.tray_fail)
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));
+    FailCall fail;
+    if (parse_fail_call(f.fail_call, &fail)) fail_call_counter(machine.world, fail.kind)->arm(fail.n, fail.lasting);
 }
 
 }  // namespace rovane_tool

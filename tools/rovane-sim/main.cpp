@@ -8,6 +8,7 @@
 //   rovane-sim serve  --pty PATH [--share DIR] [flags]       the robot, in real time, on a terminal
 //   rovane-sim movements --discs N [--stop-after S] [flags]  the manual movements' disc-move test
 //   rovane-sim swarm  --runs N --seed S [--json]              many runs, machines and faults drawn
+//   rovane-sim sweep  [--kind KIND|all] [--lasting] [--max N]  "fail call N": the Nth call of a kind fails
 //   rovane-sim COMMAND --help                               the flags of a command
 //
 // Each command builds one world in this process, runs it on the virtual clock and prints what
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
     std::vector<rovane_tool::Command> commands = {
         rovane_tool::add_run_command(tool),    rovane_tool::add_demo_command(tool), rovane_tool::add_status_command(tool),
         rovane_tool::add_host_command(tool),   rovane_tool::add_play_command(tool), rovane_tool::add_serve_command(tool),
-        rovane_tool::add_movements_command(tool), rovane_tool::add_swarm_command(tool),
+        rovane_tool::add_movements_command(tool), rovane_tool::add_swarm_command(tool), rovane_tool::add_sweep_command(tool),
     };
     for (CLI::App* command : tool.get_subcommands({}))
         for (CLI::Option* option : command->get_options())

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,8 @@
 #include "harness/print_files.h"
 #include "harness/recording_host.h"
 #include "kernel/kernel.h"
+#include "logview/job_summary.h"
+#include "logview/timeline_page.h"
 #include "resources/resource.h"
 #include "tool_commands.h"
 #include "win32/files.h"
@@ -178,15 +181,31 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     // The transcript goes to its file as it is written (the world holds only its recent part).
     if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
         return usage_error("run", "cannot write the transcript to '" + o.transcript_path + "'");
+    for (const std::string& path : {o.timeline_path, o.module_log_path})
+        if (!path.empty() && !std::ofstream(path, std::ios::app)) return usage_error("run", "cannot write '" + path + "'");
     apply_machine_faults(o.machine, machine);
     install_answers(machine.world, machine.robot, o.answers);
-    if (o.laminate)
-        machine.world.op()
+    if (o.laminate) {
+        sim::Operator::Rule& choose = machine.world.op()
             .on_dialog(IDD_SELECT_PRINTER)
             .named("choose the disc printer and the laminator")
             .select(IDC_PRINTER_LIST, cfg.disc_printer + " on " + cfg.disc_printer_port)  // the list's line
             .check(IDC_SELECT_USE_LAMINATOR, true)
             .click(IDOK);
+        // When the printers could not be listed the dialog offers none: the operator keeps what it
+        // shows (the rules of every run below).
+        machine.world.op()
+            .on_message_box("Errors enumerating the printers")
+            .named("no printers listed")
+            .answer(IDOK)
+            .then([&choose] { choose.uses_left = 0; });
+    }
+    // A print that never came (the spooler refused it): the module's wait for it times out and
+    // says the print may not have completed; the operator goes on, and the disc stays unprinted.
+    const sim::Operator::Rule& go_on_unprinted = machine.world.op()
+        .on_message_box("Wait for printing timed out")
+        .named("go on without the print")
+        .answer(IDRETRY);
     sim::install_default_operator(machine);
     machine.world.load_module();
 
@@ -248,6 +267,11 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     const double virtual_seconds = static_cast<double>(duration) / sim::kSecond;
     const double ratio = wall > 0 ? virtual_seconds / wall : 0;
 
+    // The family of calls --fail-call armed: how many of its calls the run made and how many failed.
+    FailCall fail;
+    sim::FaultCounter* const fault_counter =
+        parse_fail_call(o.machine.fail_call, &fail) ? fail_call_counter(machine.world, fail.kind) : nullptr;
+
     std::string broken;
     if (result.ok()) {
         broken = machine.check_invariants(r.ended, r.ended_mid_job);
@@ -257,11 +281,13 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
                      std::to_string(rejected) + " rejected, " + std::to_string(count.left_in_machine) +
                      " left in the machine of " + std::to_string(discs) + "\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
-        // A print job that ran to its end has printed every disc on the output stacks once.
-        // A print the printer stopped with its error is not made again: the operator clears the
-        // error and the disc goes on unprinted. Every other disc is printed once.
+        // A print job that ran to its end has printed every disc on the output stacks once, but
+        // for a print the printer stopped with its error (not made again: the operator clears the
+        // error and the disc goes on unprinted) and for each time the operator went on after a
+        // print that never came.
         const int failed_prints = machine.printer ? static_cast<int>(machine.printer->failed_prints()) : 0;
-        if (broken.empty() && printing && !r.job_aborted && (count.printed_twice || count.unprinted > failed_prints))
+        if (broken.empty() && printing && !r.job_aborted &&
+            (count.printed_twice || count.unprinted > failed_prints + static_cast<int>(go_on_unprinted.used)))
             broken = std::to_string(count.printed_twice + count.unprinted) +
                      " discs on the output stacks not printed exactly once (" + std::to_string(failed_prints) +
                      " prints failed)\nseed " +
@@ -308,6 +334,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         j["lost"] = count.lost;
         j["left_in_machine"] = count.left_in_machine;
         j["operator_answers"] = machine.world.op().answers_given();
+        if (fault_counter)
+            j["fail_call"] = {{"call", fail_call_text(fail)}, {"calls", fault_counter->calls()}, {"fired", fault_counter->fired()}};
         if (printing) {
             j["print_file"] = print_path;
             j["valid_print"] = r.valid_print;
@@ -355,6 +383,10 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         std::printf("  lost               %d\n", count.lost);
         if (count.left_in_machine) std::printf("  left in machine    %d\n", count.left_in_machine);
         std::printf("  operator answers   %zu\n", machine.world.op().answers_given());
+        if (fault_counter)
+            std::printf("  injected faults    %lu  (--fail-call %s; %lu %s calls made)\n",
+                        static_cast<unsigned long>(fault_counter->fired()), fail_call_text(fail).c_str(),
+                        static_cast<unsigned long>(fault_counter->calls()), fail.kind.c_str());
         if (printing) {
             std::printf("  print file         %s (%s on \"%s\")%s\n", print_path.c_str(), print_kind_name.c_str(),
                         cfg.disc_printer.c_str(), r.valid_print == 1 ? "" : "  refused by the module");
@@ -395,8 +427,30 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         outcome_out->fired = fired.counts();
         if (r.host_aborted) outcome_out->fired["host aborted the job"] = 1;
         if (r.ended_mid_job) outcome_out->fired["Rovane_End mid-job"] = 1;
+        outcome_out->fault_calls = fault_counter ? fault_counter->calls() : 0;
+        outcome_out->faults_fired = fault_counter ? fault_counter->fired() : 0;
     }
 
+    // The module's own log, read out of the world's data folder: copied out, and made into the
+    // page that rovane-log makes from a machine's log.
+    std::string module_log;
+    machine.world.files().read_file(std::string(kDataFolder) + "Rovane_QIX.dbg", &module_log);
+    if (!o.module_log_path.empty() && !(std::ofstream(o.module_log_path, std::ios::binary) << module_log)) {
+        std::fprintf(stderr, "rovane-sim run: cannot write the module's log to '%s'\n", o.module_log_path.c_str());
+        if (exit_code == 0) exit_code = 1;
+    }
+    if (!o.timeline_path.empty()) {
+        logview::PageOptions page;
+        page.title = "rovane-sim run: " + std::to_string(discs) + " discs, " + std::to_string(o.machine.drives) +
+                     " drives, seed " + std::to_string(o.seed) + " (" + outcome + ")";
+        page.source = std::string(kDataFolder) + "Rovane_QIX.dbg in the simulated world";
+        const logview::LogSummary summary = logview::summarize(logview::read_log(module_log));
+        std::string error;
+        if (!logview::write_page_file(o.timeline_path, logview::timeline_page(summary, page), &error)) {
+            std::fprintf(stderr, "rovane-sim run: %s\n", error.c_str());
+            if (exit_code == 0) exit_code = 1;
+        }
+    }
     if (!result.ok())
         std::fprintf(stderr, "rovane-sim run: the world stopped: %s\nseed %" PRIu64 " replays this run\n",
                      result.report.c_str(), o.seed);
@@ -499,6 +553,10 @@ Command add_run_command(CLI::App& tool) {
     c->add_flag("--json", o->json, "print the summary as one JSON object");
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");
     c->add_option("--transcript", o->transcript_path, "write the run's transcript to FILE")->type_name("FILE");
+    c->add_option("--timeline", o->timeline_path, "write a page with the timeline of the module's log to FILE (see rovane-log)")
+        ->type_name("FILE.html");
+    c->add_option("--module-log", o->module_log_path, "copy the module's log (Rovane_QIX.dbg) out of the world to FILE")
+        ->type_name("FILE");
     return {c, [o] { return run_recording_job(*o); }};
 }
 

@@ -1,12 +1,8 @@
 // rovane-sim swarm: many recording host jobs, each on a machine and a fault mix drawn from its
 // seed, each checked as `rovane-sim run` checks its job. The module keeps its state in globals,
-// so every job runs in a child process of its own (two at a time, one per core): the child
-// builds the world, runs the job through run's own code with its output thrown away, writes
-// what the job came to into a pipe and exits.
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// so every job runs in a child process of its own (two at a time, one per core; child_runs.h):
+// the child builds the world, runs the job through run's own code with its output thrown away,
+// writes what the job came to into a pipe and exits.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -16,11 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "child_runs.h"
 #include "kernel/rng.h"
 #include "tool_commands.h"
 
@@ -159,113 +155,33 @@ struct RunRecord {
     bool done = false;
 };
 
-// In the child: runs the job with its output thrown away, writes
-// "EXIT\tOUTCOME\tWHAT BROKE\tKIND=N;KIND=N;..." (the faults that fired)
-// to `fd` and exits without running the parent's destructors.
-[[noreturn]] void run_child(const RunOptions& o, int fd) {
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-    }
-    RunOutcome out;
-    out.exit_code = run_recording_job(o, &out);
-    // What broke, in its first line (the world's report goes on with every thread and the
-    // transcript's last events: the replay command shows those).
-    std::string broken = out.broken.substr(0, out.broken.find('\n'));
-    for (char& ch : broken)
-        if (ch == '\t') ch = ' ';
-    if (broken.size() > 1000) broken.resize(1000);   // within one atomic pipe write
-    std::string fired;
-    for (const auto& [kind, n] : out.fired) fired += kind + "=" + std::to_string(n) + ";";
-    const std::string line = std::to_string(out.exit_code) + "\t" + out.outcome + "\t" + broken + "\t" + fired;
-    ssize_t unused = write(fd, line.data(), line.size());
-    (void)unused;
-    close(fd);
-    _exit(0);
-}
-
-// Reads what a child wrote; a child that died before writing gets the way it died.
-RunOutcome read_child(int fd, int status) {
-    std::string text;
-    char buf[1024];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-    close(fd);
-    RunOutcome out;
-    const size_t tab1 = text.find('\t');
-    const size_t tab2 = tab1 == std::string::npos ? std::string::npos : text.find('\t', tab1 + 1);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && tab2 != std::string::npos) {
-        out.exit_code = std::atoi(text.substr(0, tab1).c_str());
-        out.outcome = text.substr(tab1 + 1, tab2 - tab1 - 1);
-        const size_t tab3 = text.find('\t', tab2 + 1);
-        out.broken = text.substr(tab2 + 1, tab3 == std::string::npos ? std::string::npos : tab3 - tab2 - 1);
-        for (size_t p = tab3 == std::string::npos ? text.size() : tab3 + 1; p < text.size();) {
-            const size_t semi = text.find(';', p);
-            const std::string item = text.substr(p, semi == std::string::npos ? std::string::npos : semi - p);
-            const size_t eq = item.rfind('=');
-            if (eq != std::string::npos) out.fired[item.substr(0, eq)] += std::atoi(item.c_str() + eq + 1);
-            if (semi == std::string::npos) break;
-            p = semi + 1;
-        }
-        return out;
-    }
-    out.exit_code = 3;
-    out.outcome = "crashed";
-    out.broken = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
-                                     : "exited " + std::to_string(WEXITSTATUS(status)) + " without a result";
-    return out;
-}
-
 bool failed(const RunOutcome& o) { return o.exit_code != 0 && o.exit_code != 2; }
 
 int run_swarm(const SwarmOptions& s) {
     std::vector<RunRecord> runs(s.runs);
     for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_run(s.seed + i, &runs[i].drawn);
 
-    constexpr size_t kAtOnce = 2;
-    std::map<pid_t, std::pair<size_t, int>> children;  // pid -> run index, read end of its pipe
     size_t next = 0, printed = 0;
     const auto wall_start = std::chrono::steady_clock::now();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    while (next < runs.size() || !children.empty()) {
-        while (next < runs.size() && children.size() < kAtOnce) {
-            int fds[2];
-            if (pipe(fds) != 0) {
-                std::perror("rovane-sim swarm: pipe");
-                return 1;
+    const int child_error = run_in_children(
+        "swarm", ChildRunLimits{},
+        [&](RunOptions* job) {
+            if (next >= runs.size()) return false;
+            *job = runs[next++].options;
+            return true;
+        },
+        [&](size_t index, const RunOutcome& outcome) {
+            runs[index].outcome = outcome;
+            runs[index].done = true;
+            // Failing runs are reported in seed order, as soon as every earlier run is in.
+            for (; printed < runs.size() && runs[printed].done; ++printed) {
+                const RunRecord& p = runs[printed];
+                if (!s.json && failed(p.outcome))
+                    std::printf("FAILED seed %" PRIu64 ": %s: %s\n  replay: %s\n", p.options.seed,
+                                p.outcome.outcome.c_str(), p.outcome.broken.c_str(), replay_command(p.options).c_str());
             }
-            const pid_t pid = fork();
-            if (pid < 0) {
-                std::perror("rovane-sim swarm: fork");
-                return 1;
-            }
-            if (pid == 0) {
-                close(fds[0]);
-                run_child(runs[next].options, fds[1]);
-            }
-            close(fds[1]);
-            children[pid] = {next++, fds[0]};
-        }
-        int status = 0;
-        const pid_t pid = waitpid(-1, &status, 0);
-        if (pid < 0) break;
-        const auto it = children.find(pid);
-        if (it == children.end()) continue;
-        RunRecord& r = runs[it->second.first];
-        r.outcome = read_child(it->second.second, status);
-        r.done = true;
-        children.erase(it);
-        // Failing runs are reported in seed order, as soon as every earlier run is in.
-        for (; printed < runs.size() && runs[printed].done; ++printed) {
-            const RunRecord& p = runs[printed];
-            if (!s.json && failed(p.outcome))
-                std::printf("FAILED seed %" PRIu64 ": %s: %s\n  replay: %s\n", p.options.seed, p.outcome.outcome.c_str(),
-                            p.outcome.broken.c_str(), replay_command(p.options).c_str());
-        }
-        std::fflush(stdout);
-    }
+        });
+    if (child_error) return child_error;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
 
     int passed = 0, aborted = 0, failures = 0;

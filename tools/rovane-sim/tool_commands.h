@@ -38,6 +38,7 @@ Command add_run_command(CLI::App& tool);
 Command add_serve_command(CLI::App& tool);
 Command add_movements_command(CLI::App& tool);
 Command add_swarm_command(CLI::App& tool);
+Command add_sweep_command(CLI::App& tool);
 
 // "rovane-sim COMMAND: TEXT (try 'rovane-sim COMMAND --help')" on stderr; returns 1, the exit
 // code of every usage error.
@@ -98,11 +99,24 @@ struct MachineFlags {
     double mispick = 0;
     std::vector<std::string> empty_bins;
     uint64_t tray_fail = 0;
+    std::string fail_call;    // --fail-call KIND:N or KIND:N+ ("" = none)
 };
 // Adds the flags to a command; `with_faults` adds --mispick, --empty-bin and --tray-fail.
 void add_machine_flags(CLI::App* command, MachineFlags* flags, bool with_faults);
 // --mispick, --empty-bin and --tray-fail alone.
 void add_fault_flags(CLI::App* command, double* mispick, std::vector<std::string>* empty_bins, uint64_t* tray_fail);
+// --fail-call KIND:N[+]: the Nth call of a family fails (once; with "+" every call from the Nth
+// on). KIND is one of kFailCallKinds.
+extern const char* const kFailCallKinds[5];  // serial-read, serial-write, tray, spooler, file-write
+struct FailCall {
+    std::string kind;
+    uint64_t n = 0;
+    bool lasting = false;
+};
+bool parse_fail_call(const std::string& text, FailCall* out);
+std::string fail_call_text(const FailCall& f);  // "tray:3+"
+// The world's counter of that kind (nullptr for an unknown kind).
+sim::FaultCounter* fail_call_counter(sim::World& world, const std::string& kind);
 // The machine the flags describe.
 sim::AutoloaderConfig machine_config(const MachineFlags& flags, uint64_t seed);
 // What is set on the machine's devices once they exist (laminator faults, failing tray calls).
@@ -168,6 +182,8 @@ struct RunOptions {
     std::string transcript_path;
     JobFaults faults;
     double budget_hours = 48;   // the world stops the run after this much virtual time
+    std::string timeline_path;  // the module log's timeline page, written at the end ("" = none)
+    std::string module_log_path;  // a copy of the module's log, written at the end ("" = none)
 };
 // What a job came to, as its exit code says it and in words.
 struct RunOutcome {
@@ -175,6 +191,9 @@ struct RunOutcome {
     std::string outcome;      // "completed", "aborted", "world stopped", "invariant broken"
     std::string broken;       // the world's report or the broken invariants ("" when none)
     std::map<std::string, int> fired;  // the faults that fired, by kind (FiredFaults)
+    // With --fail-call: the calls of its kind the run made and how many of them failed.
+    uint64_t fault_calls = 0;
+    uint64_t faults_fired = 0;
 };
 // Builds the world the options describe, runs the job, prints its summary and returns the exit
 // code of `rovane-sim run`; fills `outcome` too when given.
