@@ -39,12 +39,18 @@ simulation() {
   cmake --build --preset sim
   ctest --preset sim
 }
+# "Fail call N" for every kind of call, one-shot and lasting; every tenth N keeps it to a minute
+# (the whole sweep, N = 1, 2, 3 ..., is `rovane-sim sweep --kind all`).
+sweep_all() {
+  build/sim/bin/rovane-sim sweep --kind all --step 10
+  build/sim/bin/rovane-sim sweep --kind all --lasting --step 10
+}
 
 step "install packages" bash scripts/install-deps.sh
 step "Windows DLLs" windows_builds
 step "simulation and tests" simulation
 step "swarm of 1000 jobs" build/sim/bin/rovane-sim swarm --runs 1000 --seed 1
-step "fail-call sweep" build/sim/bin/rovane-sim sweep --kind all
+step "fail-call sweep" sweep_all
 step "timeline in Chromium" bash scripts/chromium-check.sh build/sim build/artefacts
 step "sanitizers" bash scripts/sanitize.sh
 step "fuzzers" bash scripts/fuzz.sh 10

@@ -322,27 +322,15 @@ void install_default_operator(Autoloader& machine) {
         m->take_away('G');
         m->take_away('H');
     });
-    // An invalid command ("D") shows no message: the job stands still with the robot's error
-    // light on. A minute later the person notices and clears it with Pause and Pick.
-    robot->on_received([robot](const ReceivedCommand& c) {
-        if (c.kind != ReceivedCommand::Kind::Invalid) return;
-        kernel().after(kMinute, [robot] {
-            if (robot->error() != 'D') return;
-            kernel().record("operator", "notices the robot's error D and presses Pause and Pick");
-            robot->press_pause_and_pick();
-        });
-    });
-    // The robot reports an error before a job: the operator clears it at the robot, then Retry.
-    op.on_message_box("Press both Pause & Pick buttons together to clear the error, then click Retry")
-        .named("clear the error, then Retry")
-        .answer(IDRETRY)
-        .then([robot] { robot->press_pause_and_pick(); });
     // A robot that does not answer: a few tries, then the operator gives up.
     op.on_message_box("No response").named("try the robot again").answer(IDRETRY).times(3);
     op.on_message_box("No response").named("give up on the robot").answer(IDCANCEL);
-    // The same for a disc printer that does not answer: a few tries, then the job goes on without it.
+    // The same for a disc printer that does not answer (the job goes on without it) or whose tray
+    // does not move (the job is aborted).
     op.on_message_box("The printer is not responding").named("try the printer again").answer(IDRETRY).times(3);
     op.on_message_box("The printer is not responding").named("go on without the printer").answer(IDCANCEL);
+    op.on_message_box("Unable to move the printer tray").named("try the printer tray again").answer(IDRETRY).times(3);
+    op.on_message_box("Unable to move the printer tray").named("give up on the printer tray").answer(IDCANCEL);
     // The laminator likewise: a few tries where there is one, then the operator gives up.
     if (laminator)
         op.on_message_box("Unable to communicate with the laminator").named("retry the laminator").answer(IDRETRY).times(3);
