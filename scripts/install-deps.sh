@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs that are missing (nothing when all are there).
-#   scripts/install-deps.sh          everything: the Linux simulation, its tests, both DLLs and
-#                                    the fuzz targets (clang with its sanitizer and fuzzer runtimes)
+#   scripts/install-deps.sh          everything: the Linux simulation, its tests, both DLLs, the
+#                                    fuzz targets (clang with its sanitizer and fuzzer runtimes) and
+#                                    chromium, which loads the timeline page headless
 #   scripts/install-deps.sh --sim    only what the simulation and its tools need
 #   scripts/install-deps.sh --wine   Wine (64-bit, and 32-bit from the i386 architecture) and Xvfb,
 #                                    for running the built DLLs under Windows semantics
 set -euo pipefail
-# chromium loads the timeline page headless (scripts/chromium-check.sh).
-packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev chromium)
+packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev)
 case "${1:-}" in
   --sim) ;;
   --wine) packages=(wine64 wine32:i386 xvfb) ;;
   *) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-                clang libclang-rt-dev) ;;
+                clang libclang-rt-dev chromium) ;;
 esac
 need=()
 for pkg in "${packages[@]}"; do
