@@ -14,6 +14,7 @@
 #include "sequencer/send_thread.h"
 #include "setup/module_context.h"
 #include "setup/recorders.h"
+#include "setup/tray_control.h"
 #include "support/host_world.h"
 #include "win32/files.h"
 #include "win32/registry.h"
@@ -264,6 +265,48 @@ TEST(Shutdown, EndsAWorkerThatKeepsRunningAfterTenSeconds) {
     EXPECT_EQ(count(sim_test::robot_commands(m), "_RESET"), 1);
     EXPECT_EQ(m.check_invariants(true), "") << "the thread was ended; the disc it held is still in the picker";
     EXPECT_EQ(m.robot->count_at("picker"), 1u);
+}
+
+// The send thread holds the module lock while it closes a recorder's tray after a drop, and a
+// tray that keeps failing keeps it there for 50 tries and then behind the operator's box. Rovane_End
+// still returns after its ten seconds: nothing it does after the wait takes the lock. The ended
+// thread tries the tray no more.
+TEST(Shutdown, ReturnsWhileTheSendThreadHoldsTheLockAcrossAFailingTrayClose) {
+    sim::Autoloader m(sim_test::autoloader());
+    sim_test::answer_printer_choice(m);
+    InitResult r;
+    DWORD result = 0;
+    sim::Micros end_took = 0;
+    uint32_t tray_calls_at_end = 0, tray_calls_later = 0;
+    sim_test::run_host(m, [&] {
+        r = init(m);
+        const LONG unit = g_Recorders[0].dwUnit;
+        Queue_Cmd("A", NULL, 0);
+        Queue_Cmd("_MOVE:", NULL, 0);
+        Queue_Cmd("PICKUP", NULL, 0);
+        Queue_Cmd("_MOVE:", "A", 0);
+        Queue_Cmd("DROPOFF", NULL, 0);
+        Queue_Cmd("DONE:", NULL, '0');
+        StartSendThread();
+        // The tray opened for the drop; from now on it refuses to move.
+        while (g_Recorders[0].bTrayState != TRAY_STATE_OPEN_EMPTY) Sleep(100);
+        m.engine->fail_tray_calls(unit, -1);
+        while (m.engine->calls(unit).dq_failed < 3) Sleep(100);
+        char text[ROVANE_END_TEXT_SIZE] = {};
+        const sim::Micros t0 = sim::kernel().now();
+        result = Rovane_End(text);
+        end_took = sim::kernel().now() - t0;
+        tray_calls_at_end = m.engine->calls(unit).dq_close;
+        Sleep(60 * 1000);
+        tray_calls_later = m.engine->calls(unit).dq_close;
+    });
+    EXPECT_EQ(r.result, 4);
+    EXPECT_EQ(result, 1u);
+    EXPECT_LT(end_took, 12 * sim::kSecond) << "Rovane_End waited for the lock the ended thread holds";
+    EXPECT_EQ(tray_calls_later, tray_calls_at_end) << "the ended send thread is still trying the tray";
+    EXPECT_TRUE(logged(m, "WARNING: Worker thread 0 did not finish; ending it"));
+    EXPECT_EQ(count(sim_test::robot_commands(m), "_RESET"), 1);
+    EXPECT_EQ(m.check_invariants(true), "");
 }
 
 }  // namespace

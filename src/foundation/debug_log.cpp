@@ -9,19 +9,10 @@
 // 0 while no line is being written, 1 while one is; shared by both log files.
 static volatile LONG g_fLogBusy = 0;
 
-static void WriteLogLine(const char* pszPath, const char* pszText) {
-    // Lines logged before start-up has created the module lock (and set the log path) have
-    // nowhere to go; they are dropped like a line that meets a busy log.
-    if (!ModuleLockExists() || pszPath[0] == '\0') return;
-
-    EnterCriticalSection(&g_csModule);
-    if (g_fLogBusy) {
-        LeaveCriticalSection(&g_csModule);
-        return;
-    }
-    g_fLogBusy = 1;
-    LeaveCriticalSection(&g_csModule);
-
+// Opens the file, restarts it when it has grown too large, and appends one stamped line. The
+// file is opened without sharing, so a second writer that gets past the busy flag anyway (only
+// the unguarded writer below can) fails to open it and loses its line instead of mixing it in.
+static void AppendLine(const char* pszPath, const char* pszText) {
     HANDLE hFile = CreateFileA(pszPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile != INVALID_HANDLE_VALUE) {
         const DWORD dwSize = GetFileSize(hFile, NULL);
@@ -50,6 +41,22 @@ static void WriteLogLine(const char* pszPath, const char* pszText) {
         WriteFile(hFile, szLine, (DWORD)nLen, &dwWritten, NULL);
         CloseHandle(hFile);
     }
+}
+
+static void WriteLogLine(const char* pszPath, const char* pszText) {
+    // Lines logged before start-up has created the module lock (and set the log path) have
+    // nowhere to go; they are dropped like a line that meets a busy log.
+    if (!ModuleLockExists() || pszPath[0] == '\0') return;
+
+    EnterCriticalSection(&g_csModule);
+    if (g_fLogBusy) {
+        LeaveCriticalSection(&g_csModule);
+        return;
+    }
+    g_fLogBusy = 1;
+    LeaveCriticalSection(&g_csModule);
+
+    AppendLine(pszPath, pszText);
 
     EnterCriticalSection(&g_csModule);
     g_fLogBusy = 0;
@@ -57,6 +64,18 @@ static void WriteLogLine(const char* pszPath, const char* pszText) {
 }
 
 void DebugLog(const char* pszText) { WriteLogLine(g_szLogPath, pszText); }
+
+void DebugLogNoWait(const char* pszText) {
+    if (g_szLogPath[0] == '\0') return;
+    if (ModuleLockExists() && TryEnterCriticalSection(&g_csModule)) {
+        // Held across the write so that nobody takes the lock in between: a few lines at most.
+        DebugLog(pszText);
+        LeaveCriticalSection(&g_csModule);
+        return;
+    }
+    // Another thread holds the lock, or held it when it was ended: write without the busy flag.
+    AppendLine(g_szLogPath, pszText);
+}
 
 void DebugLogSecondary(const char* pszText) {
     // The second file's name is formed on each write: the main path with "2" appended.

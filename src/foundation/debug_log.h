@@ -15,6 +15,12 @@
 void DebugLog(const char* pszText);
 // Appends one line to the second log.
 void DebugLogSecondary(const char* pszText);
+// Appends one line to the main log without ever waiting for the module lock, for Rovane_End: a
+// worker may hold the lock for a long step (a recorder tray that keeps failing, then the
+// operator's box) or may have been ended while holding it. While another thread holds the lock
+// the line is written without the busy flag; a line another thread writes at the same moment is
+// then lost (the file is opened unshared), never mixed in.
+void DebugLogNoWait(const char* pszText);
 // printf-style convenience over DebugLog.
 void DebugLogF(const char* pszFormat, ...);
 

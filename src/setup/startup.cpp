@@ -232,7 +232,9 @@ static void StopWorkers(void) {
     for (int nKind = 0; nKind < WORKER_COUNT; ++nKind) {
         volatile LONG* pfDone = WorkerDoneFlag(nKind);
         if (*pfDone) continue;
-        DebugLogF("WARNING: Worker thread %d did not finish; ending it", nKind);
+        char szLine[64];
+        snprintf(szLine, sizeof szLine, "WARNING: Worker thread %d did not finish; ending it", nKind);
+        DebugLogNoWait(szLine);
         if (g_hWorkerThread[nKind] != NULL) TerminateThread(g_hWorkerThread[nKind], 0);
         // It cannot say so itself any more.
         *pfDone = 1;
@@ -240,11 +242,13 @@ static void StopWorkers(void) {
 }
 
 /*
- * Rovane_End: see rovane.h. After a worker had to be ended forcibly the module lock may still be
- * held by it, so nothing after the wait takes the lock.
+ * Rovane_End: see rovane.h. A worker may hold the module lock for as long as a recorder tray keeps
+ * failing (and then behind the operator's box), and one ended forcibly may hold it for good, so
+ * Rovane_End never waits for the lock: its own lines are written without waiting, and nothing
+ * after the wait takes the lock (the robot's reset and the port's closing take none).
  */
 extern "C" DWORD ROVANE_API Rovane_End(LPSTR pszText) {
-    DebugLog("********************* RovaneEnd ***************************************");
+    DebugLogNoWait("********************* RovaneEnd ***************************************");
     if (g_fLaminator) MoveLaminatorTray(LAM_TRAY_OUT);
     CopyBounded(pszText, ROVANE_END_TEXT_SIZE, ROVANE_END_TEXT);
     if (g_fInitialized) StopWorkers();
