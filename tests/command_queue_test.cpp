@@ -80,6 +80,7 @@ TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
     sim_test::prepare_module(world);
     world.spawn("host", [] {
         WritePrivateProfileStringA("PORTS", "Record-Print", "-1", g_szSettingsPath);
+        WritePrivateProfileStringA("PORTS", "Minimize PrintDlg", "-7", g_szSettingsPath);
         g_fJobAborted = 1;
         g_bCmdIndex = 7;
         g_fPIP = 1;
@@ -92,13 +93,17 @@ TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
         EXPECT_EQ(g_fPIP, 0);
         EXPECT_EQ(g_dwPrintJobNumber, 1u);
         EXPECT_EQ(g_bInputBinIndex, 2) << "the bin in use is kept";
-        EXPECT_FALSE(g_fRecordPrint) << "-1 counts as off";
-        EXPECT_TRUE(g_fMinimizePrintDlg) << "absent: on";
+        EXPECT_TRUE(g_fRecordPrint) << "any non-zero value counts as on, -1 too";
+        EXPECT_TRUE(g_fMinimizePrintDlg) << "-7 counts as on";
         EXPECT_EQ(g_dwBinCount, 3u);
         EXPECT_EQ(std::string(g_szInputBins, 3), "425");
         EXPECT_EQ(std::string(g_szOutputBins, 3), "342");
         g_fLaminator = FALSE;
+        WritePrivateProfileStringA("PORTS", "Record-Print", "0", g_szSettingsPath);
+        WritePrivateProfileStringA("PORTS", "Minimize PrintDlg", NULL, g_szSettingsPath);
         InitGlobals();
+        EXPECT_FALSE(g_fRecordPrint) << "0 is off";
+        EXPECT_TRUE(g_fMinimizePrintDlg) << "absent: on";
         EXPECT_EQ(g_dwBinCount, 4u);
         EXPECT_EQ(std::string(g_szInputBins, 4), "4251");
         EXPECT_EQ(std::string(g_szOutputBins, 4), "3425");

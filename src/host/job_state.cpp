@@ -68,10 +68,9 @@ void InitGlobals(void) {
     DebugLog("**&&** PIP is set to FALSE (InitGlobals)");
     g_fPIP = 0;
     g_dwPrintJobNumber = 1;
-    // A negative value counts as off here, although the options dialog shows any non-zero value
-    // as a ticked box.
-    g_fRecordPrint = (int)GetPrivateProfileIntA(SETTINGS_SECTION, KEY_RECORD_PRINT, 1, g_szSettingsPath) > 0;
-    g_fMinimizePrintDlg = (int)GetPrivateProfileIntA(SETTINGS_SECTION, KEY_MINIMIZE_PRINTDLG, 1, g_szSettingsPath) > 0;
+    // A flag is on for any non-zero value, as the options dialog shows it ("-1" ticks its box too).
+    g_fRecordPrint = GetPrivateProfileIntA(SETTINGS_SECTION, KEY_RECORD_PRINT, 1, g_szSettingsPath) != 0;
+    g_fMinimizePrintDlg = GetPrivateProfileIntA(SETTINGS_SECTION, KEY_MINIMIZE_PRINTDLG, 1, g_szSettingsPath) != 0;
     LoadBinTables(g_fLaminator);
     g_fLaminateOnly = 0;
     LeaveCriticalSection(&g_csModule);
