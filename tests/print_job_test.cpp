@@ -120,7 +120,8 @@ TEST(MoveAndPrint, RecordedDiscSequencesFollowPendingPrintsAndRecordPrint) {
 
 // The other codes and the refusals: 1000 through the laminator, 3000 only takes a slot, 4000 with
 // and without the laminator, 5000 prints at once; a label design without the label application
-// (message 149, not for 4000), a fifth print and a name that does not fit a slot are refused.
+// (message 149, not for 4000), a fifth print and a name that does not fit a slot are refused; none
+// of these codes touches the bins of its print slot.
 TEST(MoveAndPrint, OtherCodesAndRefusals) {
     JobWorld w;
     w.connect_printer();
@@ -128,17 +129,21 @@ TEST(MoveAndPrint, OtherCodesAndRefusals) {
     Queued blank, only_slot, no_laminator, laminate, in_printer, fifth, too_long;
     std::vector<LONG> std_results;
     BYTE pending_after_3000 = 0, pending_after_refusals = 0;
-    std::string slot0_after_3000;
+    std::string slot0_after_3000, bins_after_1000, bins_after_3000;
     LONG pip_after_5000 = 0, laminate_only = 0;
     w.host([&] {
         w.start_module();
         g_fSendQueueRunning = 1;
         g_fLaminator = TRUE;
+        // Bins an earlier recorded disc's request left in slot 0: only code 2000 writes bins.
+        g_PrintSlots[0].bReturnBin = '2', g_PrintSlots[0].bSourceBin = '5';
         blank = post(0, ROVANE_PRINT_BLANK, "C:\\Jobs\\blank.prn", 0);
+        bins_after_1000 = {static_cast<char>(g_PrintSlots[0].bReturnBin), static_cast<char>(g_PrintSlots[0].bSourceBin)};
         g_bPendingPrints = 0;
         only_slot = post(0, 3000, "C:\\Jobs\\slot.prn", 0);
         pending_after_3000 = g_bPendingPrints;
         slot0_after_3000 = g_PrintSlots[0].szFileName;
+        bins_after_3000 = {static_cast<char>(g_PrintSlots[0].bReturnBin), static_cast<char>(g_PrintSlots[0].bSourceBin)};
         laminate = post(0, ROVANE_LAMINATE_ONLY, "", 0);
         laminate_only = g_fLaminateOnly;
         g_fLaminator = FALSE;
@@ -175,6 +180,8 @@ TEST(MoveAndPrint, OtherCodesAndRefusals) {
     EXPECT_TRUE(only_slot.global.empty() && only_slot.printer.empty());
     EXPECT_EQ(pending_after_3000, 1);
     EXPECT_EQ(slot0_after_3000, "C:\\Jobs\\slot.prn");
+    EXPECT_EQ(bins_after_1000, "25") << "code 1000 leaves the slot's bins as they were";
+    EXPECT_EQ(bins_after_3000, "25") << "so does any code but 2000";
 
     EXPECT_EQ(laminate.result, 1);
     EXPECT_EQ(laminate_only, 1);

@@ -154,12 +154,14 @@ static void RecorderBins(int nRow, PrintRequest* pRequest) {
     }
 }
 
-// Takes the next print slot for the request: the file name and the bins go in, and the pending
-// prints count up, in one hold of the lock and before any command of the request is queued, so
-// that a send thread already running cannot reach the request's "PRINT:" first. There are four
-// slots; while all four wait for the printer a further request is refused (0), the host being
-// expected to wait for a print to finish (Rovane_CheckPrinting) before it posts another.
-static int TakePrintSlot(const char* pszFile, PrintRequest* pRequest) {
+// Takes the next print slot for the request: the file name (and, for a recorded disc, its bins)
+// go in, and the pending prints count up, in one hold of the lock and before any command of the
+// request is queued, so that a send thread already running cannot reach the request's "PRINT:"
+// first. Only a recorded disc has bins to wait on; the other codes leave the slot's bins as an
+// earlier request left them. There are four slots; while all four wait for the printer a further
+// request is refused (0), the host being expected to wait for a print to finish
+// (Rovane_CheckPrinting) before it posts another.
+static int TakePrintSlot(const char* pszFile, BOOL fWithBins, PrintRequest* pRequest) {
     int fTaken = 0;
     EnterCriticalSection(&g_csModule);
     const BYTE bSlot = g_bPendingPrints;
@@ -167,8 +169,10 @@ static int TakePrintSlot(const char* pszFile, PrintRequest* pRequest) {
         PrintSlot* pSlot = &g_PrintSlots[bSlot];
         strncpy(pSlot->szFileName, pszFile, PRINT_FILE_NAME_SIZE - 1);
         pSlot->szFileName[PRINT_FILE_NAME_SIZE - 1] = '\0';
-        pSlot->bReturnBin = (BYTE)pRequest->szReturnBin[0];
-        pSlot->bSourceBin = (BYTE)pRequest->szSourceBin[0];
+        if (fWithBins) {
+            pSlot->bReturnBin = (BYTE)pRequest->szReturnBin[0];
+            pSlot->bSourceBin = (BYTE)pRequest->szSourceBin[0];
+        }
         g_bPendingPrints = (BYTE)(bSlot + 1);
         pRequest->bSlot = bSlot;
         fTaken = 1;
@@ -232,7 +236,7 @@ extern "C" LONG ROVANE_API Rovane_PostMoveAndPrint(DWORD dwUnit, LONG dwCode, DW
             break;
     }
 
-    if (!TakePrintSlot(pszFile, &request)) return 0;
+    if (!TakePrintSlot(pszFile, dwCode == PRINT_RECORDED_DISC, &request)) return 0;
 
     const char szPrinter[2] = {g_szPrinterPosition[0], '\0'};
     switch (dwCode) {
