@@ -202,4 +202,37 @@ TEST(FindPrinter, AsksAfterSixSecondsAgainAtOnceAfterRetryAndGivesUpOnCancel) {
     EXPECT_EQ(sim_test::count_lines(log, "FindPrinter - printer NOT selected"), 1);
 }
 
+// A robot still busy with a long reset says nothing about the printer: no question while it is
+// busy, and the printer is found once it is idle. A robot that stays busy for over a minute ends
+// in the question all the same.
+TEST(FindPrinter, ABusyRobotDoesNotRunOutThePrintersSixSeconds) {
+    sim::RobotConfig robot;
+    robot.reset_time = 20 * sim::kSecond;
+    sim_test::JobWorld w(1, robot);
+    sim::World& world = w.world;
+    w.robot->connect_printer(std::make_shared<sim::SimplePrinter>());
+    std::vector<SeenBox> boxes;
+    answer_boxes(world, boxes, "The printer is not responding.", IDCANCEL);
+    sim::Micros start = 0, took = 0, second_start = 0;
+    BOOL found = FALSE;
+    w.host([&] {
+        w.start_module();
+        PortWrite("_RESET", FALSE);
+        start = sim_test::now();
+        FindPrinter();
+        took = sim_test::now() - start;
+        found = g_fPrinterSelected;
+        for (int i = 0; i < 4; ++i) PortWrite("_RESET", FALSE);  // busy for 80 s
+        second_start = sim_test::now();
+        FindPrinter();
+    });
+    ASSERT_TRUE(w.ran());
+    EXPECT_TRUE(found) << "the printer answered once the robot was idle";
+    EXPECT_GT(took, 15 * sim::kSecond) << "the robot was busy all that time";
+    ASSERT_EQ(boxes.size(), 1u) << "no question while the robot was busy for 20 s";
+    EXPECT_GT(boxes[0].at - second_start, 60 * sim::kSecond);
+    EXPECT_LT(boxes[0].at - second_start, 62 * sim::kSecond);
+    EXPECT_FALSE(g_fPrinterSelected);
+}
+
 }  // namespace

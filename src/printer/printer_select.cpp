@@ -20,6 +20,8 @@
 #define MAX_LISTED_PRINTERS 255
 // How long FindPrinter waits for a responding printer before it asks the operator.
 #define FIND_PRINTER_LIMIT_MS 6000
+// How long a robot may keep answering busy before FindPrinter asks the operator all the same.
+#define FIND_PRINTER_BUSY_LIMIT_MS 60000
 #define FILE_PORT "FILE:"
 #define LIST_LINE_SIZE 512
 
@@ -271,17 +273,24 @@ void FindPrinter(void) {
     for (;;) {
         RoboStatus status;
         memset(&status, 0, sizeof status);
-        // A failed query leaves the state busy; both are simply asked again. They share the
-        // printer's time limit, so that a robot that stops answering altogether also ends in the
-        // operator's Retry or Cancel instead of a wait without end.
         const int fAnswered = GetSystemStatus(&status);
-        if (fAnswered && status.bRoboState != 'B' && status.bPrinterState != 'B' && status.bPrinterTray != 'X') {
+        if (fAnswered && status.bRoboState == 'B') {
+            // A busy robot (still finishing a motion or a reset) says nothing about the printer:
+            // it is asked again at once, and its busy time does not run out the printer's six
+            // seconds. Only a robot that stays busy for a whole minute ends in the question, so
+            // that start-up never waits without end.
+            if (GetTickCount() - dwStart <= FIND_PRINTER_BUSY_LIMIT_MS) continue;
+        } else if (fAnswered && status.bPrinterState != 'B' && status.bPrinterTray != 'X') {
             if (fWaitCursor) SetCursor(hPrevious);
             g_fPrinterSelected = TRUE;
             DebugLog("FindPrinter - printer found and selected");
             return;
+        } else if (GetTickCount() - dwStart <= FIND_PRINTER_LIMIT_MS) {
+            // A printer that does not respond, or a robot that does not answer at all (asked
+            // again at once too); both share the printer's time limit, so that a silent robot
+            // also ends in the operator's Retry or Cancel instead of a wait without end.
+            continue;
         }
-        if (GetTickCount() - dwStart <= FIND_PRINTER_LIMIT_MS) continue;
 
         if (fWaitCursor) SetCursor(hPrevious);
         fWaitCursor = 0;
