@@ -228,6 +228,63 @@ TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDiscBefor
         EXPECT_EQ(w.tray_calls(unit, false).size(), unit <= 2 ? 1u : 0u) << "unit " << unit;
 }
 
+// The host aborts while the arm sets a disc down on recorder A's open tray. The abort lets that
+// motion finish before it closes the trays, so the disc ends inside the recorder instead of under
+// a closing tray; and it waits for the motion no more than ten seconds.
+TEST(AbortJob, LetsADropOntoARecorderTrayFinishBeforeClosingTheTrays) {
+    JobWorld w(28);
+    Micros aborted_at = 0, drop_ended = 0;
+    w.host([&] {
+        w.start_module();
+        w.robot->on_received([&](const sim::ReceivedCommand& c) {
+            if (c.kind != sim::ReceivedCommand::Kind::Command || c.text != "_PICK" || w.robot->position() != 'A') return;
+            aborted_at = now();
+            g_fJobAborted = 1;  // the host's code 3, at the moment the drop begins
+            sim_test::when([&] { return !w.robot->busy(); }, [&] { drop_ended = now(); });
+        });
+        Queue_Cmd("A", NULL, 0);
+        queue_fetch(NULL, "A");
+        StartSendThread(NULL);
+        sim_test::wait_for_send_thread();
+        w.wait_until_robot_rests();
+    });
+    ASSERT_TRUE(w.ran());
+    ASSERT_GT(aborted_at, 0) << "the drop at A never began";
+    const std::vector<Micros> closes = w.tray_calls(1, false);
+    ASSERT_FALSE(closes.empty()) << "the abort closes recorder A's tray";
+    EXPECT_GE(closes.back(), drop_ended) << "the tray closed under the disc being set down";
+    EXPECT_LT(closes.back() - aborted_at, 11 * kSecond);
+    EXPECT_EQ(w.robot->count_at("A"), 1u) << "the disc is inside the recorder";
+    EXPECT_TRUE(w.robot->lost().empty());
+    EXPECT_EQ(w.robot->check_conservation(), "");
+}
+
+// A robot that stays busy (a minute-long reset) does not hold the abort up: the trays close ten
+// seconds after the abort began, whatever the arm is still doing.
+TEST(AbortJob, WaitsForAMotionInProgressNoMoreThanTenSeconds) {
+    sim::RobotConfig rc;
+    rc.reset_time = 60 * kSecond;
+    JobWorld w(29, rc);
+    Micros started = 0;
+    w.host([&] {
+        w.start_module();
+        PortWrite("_RESET", FALSE);
+        g_fJobAborted = 1;
+        Queue_Cmd("_MOVE:", NULL, 0);
+        started = now();
+        StartSendThread(NULL);
+        sim_test::wait_for_send_thread();
+        w.wait_until_robot_rests();
+    });
+    ASSERT_TRUE(w.ran());
+    for (int unit = 1; unit <= 4; ++unit) {
+        const std::vector<Micros> closes = w.tray_calls(unit, false);
+        ASSERT_EQ(closes.size(), 1u) << "unit " << unit;
+        EXPECT_GE(closes[0] - started, 10 * kSecond) << "unit " << unit << ": the abort waited for the motion";
+        EXPECT_LT(closes[0] - started, 11 * kSecond) << "unit " << unit << ": and no longer than ten seconds";
+    }
+}
+
 // The status message itself: a message arriving before the dialog exists is the one it opens
 // with; a close request takes it down; the printing wait opens minimised when the printing dialog
 // is; the robot's pause replaces its text; at shutdown the send thread ends without the abort

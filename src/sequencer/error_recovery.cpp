@@ -139,9 +139,10 @@ int RoboErrorCheck(RoboStatus* pStatus, BOOL* pfVerify, BYTE* pbCursor) {
 void AbortJob(RoboStatus* pStatus) {
     DebugLog("->AbortJob()");
 
-    // A motion in progress is let finish first (at most ten seconds): an abort that arrives while
-    // the arm sets a disc down on a recorder's tray would otherwise close the tray under it and
-    // the disc would fall.
+    // A deliberate step ahead of the tray closing: a motion in progress is let finish first, for
+    // at most ten seconds (WaitUntilIdle's bound). An abort that arrives while the arm sets a
+    // disc down on a recorder's tray would otherwise close the tray under it and the disc would
+    // fall. The cost is an abort up to ten seconds slower when the robot stays busy.
     WaitUntilIdle(pStatus);
 
     // The recorder trays are closed (empty as far as this job is concerned) so that nothing is
