@@ -488,12 +488,15 @@ HWND Ui::create_host_window(const std::string& caption) {
     return w->hwnd;
 }
 
-bool Ui::input(HWND dialog, const DialogAction& action) {
+bool Ui::input(HWND dialog, const DialogAction& action, std::function<void()> handled) {
     Window* d = state_->find(dialog);
     if (!d || d->kind != WindowKind::Dialog || d->ended) return false;
     UiState* s = state_.get();
     s->record("operator", d->describe() + ": " + action.describe());
-    s->input(d, [s, dialog, action] { s->perform_input(dialog, action); });
+    s->input(d, [s, dialog, action, handled = std::move(handled)] {
+        s->perform_input(dialog, action);
+        if (handled) handled();
+    });
     return true;
 }
 

@@ -18,6 +18,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -128,7 +129,10 @@ public:
 
     // --- the operator's hands ----------------------------------------------------------------
     // Queue input for a dialog's thread. False when the dialog is not open (or is closing).
-    bool input(HWND dialog, const DialogAction& action);
+    // `handled`, when given, runs on the dialog's thread once the dialog has dealt with the input
+    // (after any message box or dialog its handling showed has gone); it does not run when the
+    // dialog goes before the input reaches it.
+    bool input(HWND dialog, const DialogAction& action, std::function<void()> handled = nullptr);
     bool click(HWND dialog, int id) { return input(dialog, DialogAction::click(id)); }
     bool set_check(HWND dialog, int id, bool on) { return input(dialog, DialogAction::check(id, on)); }
     bool select(HWND dialog, int id, int index) { return input(dialog, DialogAction::select(id, index)); }

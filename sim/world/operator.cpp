@@ -58,11 +58,18 @@ void Operator::window_shown(HWND hwnd) {
 }
 
 void Operator::window_changed(HWND hwnd) {
-    if (watched_.count(hwnd)) examine(hwnd);
+    if (!watched_.count(hwnd)) return;
+    auto h = hands_.find(hwnd);
+    if (h != hands_.end()) {
+        h->second.changed = true;  // looked at once the hands are off it
+        return;
+    }
+    examine(hwnd);
 }
 
 void Operator::window_closed(HWND hwnd) {
     watched_.erase(hwnd);
+    hands_.erase(hwnd);
     auto p = pending_.find(hwnd);
     if (p == pending_.end()) return;
     if (Rule* r = p->second.rule) {
@@ -148,15 +155,36 @@ void Operator::perform(HWND hwnd, uint64_t token) {
     for (const DialogAction& a : rule->actions) actions += (actions.empty() ? "" : ", ") + a.describe();
     world_.kernel().record("operator", "answers " + describe(*info) + by + (actions.empty() ? "" : ": " + actions));
     if (rule->side_effect) rule->side_effect();
-    for (const DialogAction& a : rule->actions) world_.ui().input(hwnd, a);
+    if (!rule->actions.empty()) {
+        const auto [h, idle] = hands_.try_emplace(hwnd);
+        h->second.actions.insert(h->second.actions.end(), rule->actions.begin(), rule->actions.end());
+        if (idle) act(hwnd);
+    }
     if (rule->again) {
         const Micros answered = watched_[hwnd].attention;
         world_.kernel().after(*rule->again, [this, hwnd, answered] {
             auto w = watched_.find(hwnd);
-            if (w == watched_.end() || w->second.attention != answered || pending_.count(hwnd)) return;
+            if (w == watched_.end() || w->second.attention != answered || pending_.count(hwnd) || hands_.count(hwnd))
+                return;
             examine(hwnd);
         });
     }
+}
+
+// The next action of the dialog the hands are on, once the dialog has dealt with the one before.
+void Operator::act(HWND hwnd) {
+    auto h = hands_.find(hwnd);
+    if (h == hands_.end()) return;  // the dialog has gone
+    if (!h->second.actions.empty()) {
+        const DialogAction a = h->second.actions.front();
+        h->second.actions.pop_front();
+        if (world_.ui().input(hwnd, a, [this, hwnd] { act(hwnd); })) return;
+        hands_.erase(h);  // the dialog is closing: what is left cannot be done
+        return;
+    }
+    const bool changed = h->second.changed;
+    hands_.erase(h);
+    if (changed) window_changed(hwnd);
 }
 
 void Operator::arm_watchdog(Micros when) {

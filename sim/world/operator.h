@@ -13,12 +13,19 @@
 // block), then the message box button is pressed or the dialog actions are performed, in order.
 // A window that changes so that its pending rule no longer matches is examined afresh.
 //
+// A dialog's actions follow each other as a person's hands do: each waits until the dialog has
+// dealt with the one before, so that a message box (or dialog) the one before opened has been
+// answered by the rules and has gone first. Meanwhile the operator is busy with that dialog: an
+// answer that comes due for it joins the end of the actions, and a change of its texts is looked
+// at once the last action has been dealt with.
+//
 // A window that is still open `unanswered_window_limit` (WorldConfig) after it appeared or was
 // last answered, with no answer pending, stops the run with a report that names it.
 #pragma once
 
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -109,11 +116,18 @@ private:
     struct Watched {
         Micros attention = 0;  // shown, or last answered
     };
+    // A dialog the operator's hands are on: the actions still to come after the one it is
+    // dealing with, and whether its texts changed meanwhile.
+    struct Hands {
+        std::deque<DialogAction> actions;
+        bool changed = false;
+    };
 
     void examine(HWND hwnd);
     bool matches(const Rule& rule, const WindowInfo& info) const;
     void schedule(HWND hwnd, Rule* rule, Micros think);
     void perform(HWND hwnd, uint64_t token);
+    void act(HWND hwnd);
     void arm_watchdog(Micros when);
     void watchdog();
     std::string describe(const WindowInfo& info) const;
@@ -122,6 +136,7 @@ private:
     std::vector<std::unique_ptr<Rule>> rules_;
     std::map<HWND, Pending> pending_;
     std::map<HWND, Watched> watched_;
+    std::map<HWND, Hands> hands_;
     DefaultAnswer default_answer_ = DefaultAnswer::None;
     Micros think_time_ = 1500 * kMs;
     uint64_t next_token_ = 0;

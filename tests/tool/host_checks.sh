@@ -40,6 +40,37 @@ grep -q 'buttons=IDRETRY|IDCANCEL text="Problem opening serial port. Click Retry
   || fail "port: message 134: $out"
 grep -q 'dialog 119 shown caption="Duplicator Options/Services"' <<<"$out" || fail "port: options dialog: $out"
 
+# A dialog line's actions follow each other as a person's do: "Check Communications" on COM2 (no
+# such port) shows its two boxes, each closed before the operator chooses COM1 and clicks OK,
+# which only then stores the port.
+cat > "$dir/check-com.txt" <<'SCRIPT'
+answer "Unable to communicate with the laminator=CANCEL"
+init VeltoDVD
+dialog 119 select 1080 COM2; click 1078; select 1080 COM1; click 1
+options
+end
+SCRIPT
+out="$("$tool" host "$dir/check-com.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --transcript)" \
+  || fail "check-com: exit $?: $out"
+# The transcript's boxes, their answers and the port's settings write, in their order.
+order="$(grep -E '^\[ *[0-9.]+\] host (window: msgbox (shown|answered)|profile: write .*\] Com = )' <<<"$out" \
+  | sed -E 's/^\[ *[0-9.]+\] host //; s/window: msgbox shown .* text="([^.\\"]*).*/shown \1/;
+            s/window: msgbox answered (.*)/answered \1/; s/profile: write .* Com = (.*)/Com = \1/')"
+expected='shown Unable to communicate with the laminator
+answered IDCANCEL
+shown Error opening COM2
+answered IDOK
+shown No response
+answered IDOK
+Com = "COM1"'
+[ "$order" = "$expected" ] || fail "check-com: boxes and settings in this order:
+$order
+expected:
+$expected"
+grep -q 'msgbox shown caption="Optical Disc Duplicator" flags=0x40 buttons=IDOK text="No response.\\nMake sure the robotics are powered on and the \\nserial cable is connected."' <<<"$out" \
+  || fail "check-com: message 130 as the host prints it: $out"
+grep -q 'ignored' <<<"$out" && fail "check-com: an action was ignored: $out"
+
 cat > "$dir/quessa.txt" <<'SCRIPT'
 answer "Unable to communicate with the laminator=CANCEL"
 dialog 122 click 1

@@ -185,6 +185,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         if (!path.empty() && !std::ofstream(path, std::ios::app)) return usage_error("run", "cannot write '" + path + "'");
     apply_machine_faults(o.machine, machine);
     install_answers(machine.world, machine.robot, o.answers);
+    bool laminator_refused = false;
     if (o.laminate) {
         sim::Operator::Rule& choose = machine.world.op()
             .on_dialog(IDD_SELECT_PRINTER)
@@ -199,6 +200,14 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             .named("no printers listed")
             .answer(IDOK)
             .then([&choose] { choose.uses_left = 0; });
+        // A robot firmware the module reads as older than the laminator needs (its version line
+        // damaged at start-up) makes it refuse the laminator: it warns and unticks "Use
+        // Laminator" before the operator's OK, and the job records and prints without it.
+        machine.world.op()
+            .on_message_box("You need to update the firmware of your ZorvikQIX to use the Laminator.")
+            .named("laminator refused")
+            .answer(IDOK)
+            .then([&laminator_refused] { laminator_refused = true; });
     }
     // A print that never came (the spooler refused it): the module's wait for it times out and
     // says the print may not have completed; the operator goes on, and the disc stays unprinted.
@@ -255,6 +264,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     // --- what the job came to ----------------------------------------------------------------
     const sim::RecordingHostResult& r = host.result();
     const DiscCount count = count_discs(*machine.robot, machine.taken_by_operator(), machine.laminator.get());
+    // The discs go through the laminator unless the module refused it.
+    const bool laminating = o.laminate && !laminator_refused;
     // Input bin "1" stands where the laminator's tray is: a laminating job never picks from it.
     const size_t bin1_left = machine.robot->count_at("1");
     const sim::Micros end = r.finished ? r.finished : machine.world.kernel().now();
@@ -294,7 +305,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
                      std::to_string(o.seed) + " replays this run\n";
         // A laminating job that ran to its end has laminated every disc on the output stacks
         // once, and left the discs of bin "1" where they were.
-        if (broken.empty() && o.laminate && !r.job_aborted && count.not_laminated_once)
+        if (broken.empty() && laminating && !r.job_aborted && count.not_laminated_once)
             broken = std::to_string(count.not_laminated_once) +
                      " discs on the output stacks not laminated exactly once\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
@@ -302,7 +313,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         if (broken.empty() && r.ended && r.end_took > (o.laminate ? kEndBoundLaminating : kEndBound))
             broken = "Rovane_End took " + std::to_string(r.end_took / sim::kMs) + " ms\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
-        if (broken.empty() && o.laminate && bin1_left != bin1_start)
+        if (broken.empty() && laminating && bin1_left != bin1_start)
             broken = "input bin 1 was picked from: " + std::to_string(bin1_start - bin1_left) + " discs gone\nseed " +
                      std::to_string(o.seed) + " replays this run\n";
     }
@@ -352,6 +363,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             j["ribbon_left"] = machine.laminator->ribbon_left();
             j["laminations_left"] = machine.laminator->laminations_left();
             j["input_bin_1_picked"] = bin1_start - bin1_left;
+            j["laminator_refused"] = laminator_refused;
         }
         j["moves"] = {{"loads", r.loads_posted},     {"unloads", r.unloads_posted}, {"rejects", r.rejects_posted},
                       {"done", r.moves_done},        {"aborted", r.moves_aborted},  {"unfinished", r.moves_unfinished}};
@@ -405,6 +417,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             std::printf("  laminations        %u  (ribbon left %u, %u laminations; input bin 1 picked from %zu times)\n",
                         machine.laminator->laminations(), machine.laminator->ribbon_left(),
                         machine.laminator->laminations_left(), bin1_start - bin1_left);
+        if (laminator_refused)
+            std::printf("  laminator refused  the robot firmware read as too old; the job ran without it\n");
         if (!fired.counts().empty()) {
             std::string list;
             for (const auto& [kind, n] : fired.counts()) list += (list.empty() ? "" : ", ") + kind + " " + std::to_string(n);
