@@ -57,7 +57,8 @@ struct Seen {
 Seen g;
 
 // A world with the module and the test templates (901 a status message dialog, 902 one control
-// of every kind); a window open `unanswered_limit` without an answer stops the run.
+// of every kind, 903 a progress window); a window open `unanswered_limit` without an answer
+// stops the run.
 struct UiWorld {
     sim::World world;
     static sim::WorldConfig config(Micros limit) {
@@ -234,6 +235,94 @@ TEST(Dialog, UnansweredDialogStopsTheRunCountingFromItsLastAnswer) {
                              "last answered at t=1.500000s"})
         EXPECT_NE(report.find(part), std::string::npos) << "the report names " << part << ":\n" << report;
     EXPECT_EQ(w.world.kernel().now(), 1500 * kMs + 30 * sim::kMinute);
+}
+
+// A progress window on its own thread, closed by a command (id 2) from the thread that owns the
+// work it shows.
+HWND g_progress = nullptr;
+INT_PTR CALLBACK progress_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
+    if (msg == WM_INITDIALOG) {
+        g_progress = h;
+        return TRUE;
+    }
+    if (msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) {
+        g_progress = nullptr;
+        EndDialog(h, IDCANCEL);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void show_progress() {
+    g_progress = nullptr;
+    sim::world().spawn("printing", [] { DialogBoxParamA(module(), MAKEINTRESOURCEA(903), NULL, progress_proc, 0); });
+}
+
+// A print that waits on a slow operator: the progress window and the status message stay open
+// past the limit while the work behind them waits on message boxes the operator is still
+// thinking about, and close once the work goes on. Nothing is stuck, so nothing is reported.
+TEST(Dialog, ProgressWindowAndAnsweredStatusWaitOnTheBoxesTheirOwnerWaitsOn) {
+    UiWorld w(10 * sim::kMinute);
+    w.world.op().on_dialog(901).after(2 * sim::kMinute);  // the operator clears the error at the robot
+    w.world.op().on_message_box("timed out").answer(IDRETRY).after(4 * sim::kMinute);
+    w.world.op().on_message_box("printer tray").answer(IDRETRY).after(6 * sim::kMinute);
+    show_progress();
+    w.world.spawn("message", [&] { DialogBoxParamA(module(), MAKEINTRESOURCEA(901), NULL, status_proc, 106); });
+    int answers = 0;
+    w.world.spawn("send-queue", [&] {
+        while (!g_progress || !g.hwnd) Sleep(10);
+        Sleep(4 * 60 * 1000 - static_cast<DWORD>(now() / kMs));
+        answers += MessageBoxA(NULL, "Wait for printing timed out.", "Rovane", MB_RETRYCANCEL) == IDRETRY;
+        Sleep(15000);
+        answers += MessageBoxA(NULL, "Unable to move the printer tray in/out.", "Error", MB_RETRYCANCEL) == IDRETRY;
+        Sleep(3000);
+        EXPECT_GT(now(), 14 * sim::kMinute) << "both windows stayed open past the limit";
+        PostMessageA(g_progress, WM_COMMAND, IDCANCEL, 0);
+        Sleep(1000);
+        SendMessageA(g.hwnd, WM_COMMAND, IDCANCEL, 0);
+    });
+    w.run_ok();
+    EXPECT_EQ(answers, 2);
+    EXPECT_TRUE(transcript_has(w.world, "window", "dialog 903 closed"));
+    EXPECT_TRUE(transcript_has(w.world, "window", "dialog 901 closed"));
+}
+
+// A progress window that nothing closes is still reported by name, the limit after the last box
+// that asked for an answer went; a box nobody answers is named rather than the progress window
+// and the status message waiting behind it.
+TEST(Dialog, ProgressWindowNothingClosesAndABoxNobodyAnswersAreReported) {
+    {
+        UiWorld w(10 * sim::kMinute);
+        w.world.op().on_message_box("timed out").answer(IDRETRY).after(1 * sim::kMinute);
+        show_progress();
+        w.world.spawn("send-queue", [&] {
+            Sleep(2 * 60 * 1000);
+            MessageBoxA(NULL, "Wait for printing timed out.", "Rovane", MB_RETRYCANCEL);
+        });
+        const std::string report = w.run_failing();
+        for (const char* part : {"nothing closed dialog 903 caption=\"Printing\"", "which has nothing to answer",
+                                 "thread 'printing'", "shown at t=0.000000s",
+                                 "the last window asking for an answer gone at t=180.000000s"})
+            EXPECT_NE(report.find(part), std::string::npos) << "the report names " << part << ":\n" << report;
+        EXPECT_EQ(w.world.kernel().now(), 3 * sim::kMinute + 10 * sim::kMinute);
+    }
+    {
+        UiWorld w(10 * sim::kMinute);
+        show_progress();
+        w.world.spawn("message", [&] {
+            Sleep(10000);
+            DialogBoxParamA(module(), MAKEINTRESOURCEA(901), NULL, status_proc, 106);
+        });
+        w.world.spawn("send-queue", [&] {
+            Sleep(60000);
+            MessageBoxA(NULL, "Unable to move the printer tray in/out.", "Error", MB_RETRYCANCEL);
+        });
+        const std::string report = w.run_failing();
+        const std::string named = report.substr(0, report.find('\n'));  // the threads and last events follow
+        EXPECT_NE(named.find("nobody answered message box caption=\"Error\""), std::string::npos) << report;
+        EXPECT_EQ(named.find("dialog 90"), std::string::npos) << report;
+        EXPECT_EQ(w.world.kernel().now(), 1 * sim::kMinute + 10 * sim::kMinute);
+    }
 }
 
 INT_PTR CALLBACK controls_proc(HWND h, UINT msg, WPARAM wp, LPARAM);

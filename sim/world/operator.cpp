@@ -52,7 +52,9 @@ void Operator::clear_rules() {
 
 void Operator::window_shown(HWND hwnd) {
     const Micros now = world_.kernel().now();
-    watched_[hwnd].attention = now;
+    Watched& w = watched_[hwnd];
+    w.attention = now;
+    if (const std::optional<WindowInfo> info = world_.ui().window(hwnd)) w.asks = asks_of(*info);
     arm_watchdog(now + world_.config().unanswered_window_limit);
     examine(hwnd);
 }
@@ -68,7 +70,11 @@ void Operator::window_changed(HWND hwnd) {
 }
 
 void Operator::window_closed(HWND hwnd) {
-    watched_.erase(hwnd);
+    auto w = watched_.find(hwnd);
+    if (w != watched_.end()) {
+        last_closed_[static_cast<int>(w->second.asks)] = world_.kernel().now();
+        watched_.erase(w);
+    }
     hands_.erase(hwnd);
     auto p = pending_.find(hwnd);
     if (p == pending_.end()) return;
@@ -201,6 +207,10 @@ void Operator::arm_watchdog(Micros when) {
 void Operator::watchdog() {
     const Micros limit = world_.config().unanswered_window_limit;
     const Micros now = world_.kernel().now();
+    // When a window of each kind was last open: now, if one is.
+    Micros last_open[3] = {last_closed_[0], last_closed_[1], last_closed_[2]};
+    for (const auto& [hwnd, w] : watched_)
+        if (world_.ui().window(hwnd)) last_open[static_cast<int>(w.asks)] = now;
     Micros next = std::numeric_limits<Micros>::max();
     for (const auto& [hwnd, w] : watched_) {
         const std::optional<WindowInfo> info = world_.ui().window(hwnd);
@@ -209,19 +219,41 @@ void Operator::watchdog() {
             next = std::min(next, now + limit);
             continue;
         }
-        if (now >= w.attention + limit) {
+        // A window's time starts again whenever a window that asks more of the operator, which
+        // it may be waiting on, was open.
+        Micros since = w.attention;
+        Micros waited_on = 0;
+        for (int k = 0; k < static_cast<int>(w.asks); ++k) waited_on = std::max(waited_on, last_open[k]);
+        since = std::max(since, waited_on);
+        if (now >= since + limit) {
             char id[16];
             std::snprintf(id, sizeof id, "0x%x", info->thread_id);
-            std::string report = "operator: nobody answered " + describe(*info) + " on thread '" +
-                                 info->thread_name + "' (id " + id + "), shown at " + time_at(info->shown_at);
+            std::string report = w.asks == Asks::Nothing ? "operator: nothing closed " + describe(*info) +
+                                                               ", which has nothing to answer,"
+                                                         : "operator: nobody answered " + describe(*info);
+            report += " on thread '" + info->thread_name + "' (id " + id + "), shown at " + time_at(info->shown_at);
             if (w.attention != info->shown_at) report += ", last answered at " + time_at(w.attention);
+            if (waited_on > w.attention)
+                report += std::string(", the last ") +
+                          (w.asks == Asks::Nothing ? "window asking for an answer" : "message box") + " gone at " +
+                          time_at(waited_on);
             report += ", still open at " + time_at(now) + " (seed " + std::to_string(world_.kernel().seed()) + ")";
             world_.kernel().fail(report);
             return;
         }
-        next = std::min(next, w.attention + limit);
+        next = std::min(next, since + limit);
     }
     if (next != std::numeric_limits<Micros>::max()) arm_watchdog(next);
+}
+
+Operator::Asks Operator::asks_of(const WindowInfo& info) const {
+    if (info.kind == WindowKind::MessageBox) return Asks::Answer;
+    // A dialog asks for input when it has a control the operator could use, whatever its state
+    // now (a hidden button may be shown later); one of texts and frames only shows progress.
+    for (const ControlState& c : world_.ui().controls(info.hwnd))
+        if (c.kind != ControlKind::Text && c.kind != ControlKind::CenteredText && c.kind != ControlKind::GroupBox)
+            return Asks::Input;
+    return Asks::Nothing;
 }
 
 std::string Operator::describe(const WindowInfo& info) const {

@@ -20,7 +20,15 @@
 // at once the last action has been dealt with.
 //
 // A window that is still open `unanswered_window_limit` (WorldConfig) after it appeared or was
-// last answered, with no answer pending, stops the run with a report that names it.
+// last answered, with no answer pending, stops the run with a report that names it. What a window
+// waits on decides when its time starts: a message box waits on nobody but the operator; a
+// dialog with something to press, tick, choose or type can also close by itself once the module
+// goes on, and the module may be waiting on a message box meanwhile, so its time starts again
+// whenever a message box was open; a window with nothing to answer at all (a progress window such
+// as "Printing") waits on whatever its owner waits on, so its time starts again whenever any
+// window that asks for an answer was open. The watch thus names the window the run is really
+// stuck on, and a progress window that its owner never closes is still reported, the limit after
+// the last window that asked for an answer went.
 #pragma once
 
 #include <windows.h>
@@ -113,8 +121,12 @@ private:
         Rule* rule = nullptr;  // nullptr: the default answer
         uint64_t token = 0;
     };
+    // What a window asks of the operator, most first; a window may be waiting on an open one
+    // that asks more than it does.
+    enum class Asks { Answer = 0, Input = 1, Nothing = 2 };  // a message box, a dialog, a progress window
     struct Watched {
         Micros attention = 0;  // shown, or last answered
+        Asks asks = Asks::Answer;
     };
     // A dialog the operator's hands are on: the actions still to come after the one it is
     // dealing with, and whether its texts changed meanwhile.
@@ -131,6 +143,7 @@ private:
     void arm_watchdog(Micros when);
     void watchdog();
     std::string describe(const WindowInfo& info) const;
+    Asks asks_of(const WindowInfo& info) const;
 
     World& world_;
     std::vector<std::unique_ptr<Rule>> rules_;
@@ -143,6 +156,8 @@ private:
     size_t answers_given_ = 0;
     bool watchdog_armed_ = false;
     Micros watchdog_at_ = 0;
+    // When a window of each kind (Asks) last closed.
+    Micros last_closed_[3] = {0, 0, 0};
 };
 
 }  // namespace sim

@@ -43,12 +43,18 @@ set -e
 # invalid command "D", for which the module shows no message, stopped the machine for good behind
 # a pause (seed 146); a job ended while its last prints were still on their way, and a system
 # error then aborted them unseen (seed 628).
+# A print that waited on a slow operator: a printer error, then the print's time-out box and the
+# printer tray's box (the robot paused meanwhile) kept the printing window open past the watch's
+# ten minutes while the operator was still thinking about the box; the watch named the printing
+# window, which has nothing to answer, as unanswered (seeds 5000416 and 5000594).
 for replay in "--drives 4 --discs 7 --record-time 138 --fail-rate 0.161 --print pellan-iv --tray-fail 1 --seed 151" \
               "--drives 2 --discs 4 --record-time 143 --noise 0.042 --mispick 0.069 --seed 79" \
               "--drives 4 --discs 12 --record-time 207 --fail-rate 0.228 --print pellan-pro --noise 0.044 --mispick 0.058 --seed 732" \
               "--drives 2 --discs 7 --record-time 60 --fail-rate 0.019 --tray-fail 2 --abort-at 238 --budget 12 --seed 394" \
               "--drives 2 --discs 7 --record-time 136 --print pellan-pro --noise 0.021 --mispick 0.019 --tray-fail 2 --empty-bin 2 --robot-error B@423.7 --robot-error D@642.3 --pause-at 657.1 --think 12.8 --budget 12 --seed 146" \
-              "--drives 4 --discs 5 --record-time 120 --fail-rate 0.141 --print varrow-2 --laminate --noise 0.038 --tray-fail 1 --robot-error E@455.3 --think 20.5 --budget 12 --seed 628"; do
+              "--drives 4 --discs 5 --record-time 120 --fail-rate 0.141 --print varrow-2 --laminate --noise 0.038 --tray-fail 1 --robot-error E@455.3 --think 20.5 --budget 12 --seed 628" \
+              "--drives 2 --discs 9 --record-time 174 --fail-rate 0.245 --print label --laminate --record-print 0 --noise 0.012 --tray-fail 2 --pause-at 1017.6 --print-fail 2 --think 237.7 --budget 12 --seed 5000416" \
+              "--drives 2 --discs 9 --record-time 61 --print varrow-2 --laminate --record-print 0 --tray-fail 2 --lam-falls 1 --pause-at 327.9 --pause-at 585 --print-fail 2 --think 234.8 --budget 12 --seed 5000594"; do
   set +e
   # shellcheck disable=SC2086
   "$tool" run $replay > "$dir/replay.out" 2>&1; rc=$?
