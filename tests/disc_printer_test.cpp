@@ -236,6 +236,40 @@ TEST(DiscPrinter, FaultsShowThroughTheRobotsStatus) {
     EXPECT_EQ(p.failed_prints(), 3u);
     EXPECT_EQ(p.prints(), 1u);
     EXPECT_EQ(p.print_count(disc), 1u);
+    EXPECT_EQ(p.failed_print_count(disc), 3u);
+}
+
+// A printer that reports a disc on its tray: "I" for its tray in and empty, "D" in with a disc.
+// Falling silent in the middle of a print: busy with a tray that does not answer,
+// the print never ends (a failed print of its disc), the tray ignores its commands and the disc
+// stays on it; later documents wait.
+TEST(DiscPrinter, ReportsADiscInsideAndFallsSilentMidPrint) {
+    sim::AutoloaderConfig c = machine("Pellan IV");
+    c.printer_config.report_disc_in = true;
+    sim::Autoloader m(c);
+    sim::DiscPrinter& p = *m.printer;
+    EXPECT_EQ(seen(*m.robot), "I I");
+    const sim::DiscId disc = disc_in_printer(m);
+    EXPECT_EQ(seen(*m.robot), "I D");
+    sim_test::run_in(m.world, [&] {
+        ASSERT_TRUE(spool("Pellan IV", "one", "1"));
+        Sleep(10000);
+        EXPECT_EQ(seen(*m.robot), "B D") << "printing";
+        p.go_silent();
+        EXPECT_EQ(seen(*m.robot), "B X");
+        m.robot->printer().tray_command(sim::PrinterLink::TrayCommand::Out);
+        ASSERT_TRUE(spool("Pellan IV", "two", "2"));
+        Sleep(120000);
+        EXPECT_EQ(seen(*m.robot), "B X");
+        EXPECT_EQ(p.documents_waiting(), 1u);
+        EXPECT_FALSE(m.robot->printer().has_disc()) << "the tray stayed in";
+    });
+    EXPECT_EQ(p.prints(), 0u);
+    EXPECT_EQ(p.failed_prints(), 1u);
+    EXPECT_EQ(p.failed_print_count(disc), 1u);
+    EXPECT_EQ(p.print_count(disc), 0u);
+    EXPECT_TRUE(p.had_on_tray(disc));
+    EXPECT_EQ(m.robot->place_of(disc), "S");
 }
 
 TEST(DiscPrinter, PrintsWhatTheLabelApplicationSends) {

@@ -44,6 +44,7 @@ const char* print_fault_name(PrintFault f) {
 DiscPrinter::DiscPrinter(const DiscPrinterConfig& config)
     : SimplePrinter(config.tray_move_time), config_(config), held_busy_(config.busy), failing_(config.failing_prints),
       fault_(config.fault), ink_(config.ink) {
+    report_disc_in = config.report_disc_in;
     if (config_.cartridge < 0) config_.cartridge = tessik() ? 3 : 2;
     update_warnings();
     error_bits_ = 0;  // warnings already due at the start were asked about before
@@ -66,12 +67,12 @@ void DiscPrinter::after(Micros delay, std::function<void()> fn) {
 // The auxiliary cable
 
 char DiscPrinter::printer_state() const {
-    if (!powered_) return 'B';
+    if (!powered_ || silent_) return 'B';
     return printing_ || held_busy_ || moving_ ? 'B' : 'I';
 }
 
 void DiscPrinter::tray_command(TrayCommand command) {
-    if (!powered_ || moving_) return;  // a switched-off or moving printer does not listen
+    if (!powered_ || silent_ || moving_) return;  // a switched-off, silent or moving printer does not listen
     if (printing_ || held_busy_) {
         note("busy: tray command ignored");
         return;
@@ -117,7 +118,7 @@ void DiscPrinter::on_document(const SpoolDocument& doc) {
 }
 
 void DiscPrinter::start_next() {
-    if (printing_ || held_busy_ || moving_ || !powered_ || waiting_.empty()) return;
+    if (printing_ || held_busy_ || moving_ || !powered_ || silent_ || waiting_.empty()) return;
     PrinterDocument doc = std::move(waiting_.front());
     waiting_.pop_front();
     printing_ = true;
@@ -129,13 +130,24 @@ void DiscPrinter::start_next() {
     begin_print(std::move(doc));
 }
 
+void DiscPrinter::print_failed(const std::string& name, const char* why) {
+    ++failed_prints_;
+    if (disc_) ++failed_per_disc_[disc_->id];
+    const std::string on = disc_ ? "disc " + std::to_string(disc_->id) : "nothing";
+    note("print of " + quoted(name) + " on " + on + " fails: " + why);
+}
+
 void DiscPrinter::begin_print(PrinterDocument doc) {
     const uint64_t serial = ++print_serial_;
     const std::string on = disc_ ? "disc " + std::to_string(disc_->id) : "nothing";
+    if (silent_) {
+        // Fell silent while pulling its tray in for the document: it never prints.
+        print_failed(doc.name, "printer silent");
+        return;
+    }
     if (failing_ != 0) {
         if (failing_ > 0) --failing_;
-        ++failed_prints_;
-        note("print of " + quoted(doc.name) + " on " + on + " fails: " + print_fault_name(fault_));
+        print_failed(doc.name, print_fault_name(fault_));
         switch (fault_) {
             case PrintFault::StaysIdle:
                 printing_ = false;
@@ -156,12 +168,14 @@ void DiscPrinter::begin_print(PrinterDocument doc) {
         }
     }
     note("printing " + quoted(doc.name) + " on " + on);
+    printing_name_ = doc.name;
     after(config_.print_time, [this, serial, name = doc.name] {
         if (serial == print_serial_) finish_print(name);
     });
 }
 
 void DiscPrinter::finish_print(const std::string& name) {
+    printing_name_.clear();
     ++prints_;
     for (size_t i = 0; i < kInkCounters; ++i) ink_[i] += config_.ink_per_print[i];
     update_warnings();
@@ -181,6 +195,16 @@ void DiscPrinter::finish_print(const std::string& name) {
 uint32_t DiscPrinter::print_count(DiscId id) const {
     auto it = per_disc_.find(id);
     return it == per_disc_.end() ? 0 : it->second;
+}
+
+uint32_t DiscPrinter::failed_print_count(DiscId id) const {
+    auto it = failed_per_disc_.find(id);
+    return it == failed_per_disc_.end() ? 0 : it->second;
+}
+
+void DiscPrinter::put(const Disc& disc) {
+    SimplePrinter::put(disc);
+    on_tray_.insert(disc.id);
 }
 
 std::vector<DiscId> DiscPrinter::printed_twice() const {
@@ -268,6 +292,16 @@ void DiscPrinter::set_busy(bool busy) {
 }
 
 void DiscPrinter::fail_ink_reads(int reads) { failing_reads_ = reads; }
+
+void DiscPrinter::go_silent() {
+    if (silent_) return;
+    SimplePrinter::go_silent();
+    if (!printing_name_.empty()) {
+        ++print_serial_;  // the print under way never ends
+        print_failed(printing_name_, "printer silent");
+        printing_name_.clear();
+    }
+}
 
 void DiscPrinter::raise_ink_warning(uint8_t warning, uint8_t error) {
     warning_ |= warning;

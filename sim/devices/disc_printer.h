@@ -38,7 +38,14 @@
 // Faults (world controls, in the style of the other devices): a printer error reported to the
 // robot (error "B", once); the next prints (or every print until cleared) failing in one of three
 // ways — stopping with a printer error, staying busy for good, or staying idle with the tray in —
-// ; a printer held busy; ink reads that fail; the printer switched off (inherited).
+// ; a printer held busy; ink reads that fail; the printer switched off (inherited); the printer
+// that stops answering the robot for good (`go_silent`, inherited): busy with a tray that does not
+// answer ("B", "X"), tray commands ignored, a print under way stopped unfinished (a failed print
+// of its disc), documents kept waiting.
+//
+// The printer remembers every disc that has been on its tray and, per disc, its finished and its
+// failed prints, so that a disc that reached its output bin unprinted can be told apart: its print
+// failed, or no print ever started while it was on the tray, or it never came to the printer.
 //
 // Every document, print, tray movement and fault goes into the transcript under "printer".
 #pragma once
@@ -48,6 +55,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,6 +100,8 @@ struct DiscPrinterConfig {
     int failing_prints = 0;
     PrintFault fault = PrintFault::Error;
     bool busy = false;
+    // A tray that is in with a disc on it reports "D" instead of "I".
+    bool report_disc_in = false;
 };
 
 // A document as the printer received it.
@@ -133,6 +143,12 @@ public:
     bool printing() const { return printing_; }
     // Prints made on a disc; the discs printed more than once.
     uint32_t print_count(DiscId id) const;
+    // Prints of a disc that failed (a fault, or the printer falling silent during the print).
+    uint32_t failed_print_count(DiscId id) const;
+    // Whether the disc has ever been on the printer's tray.
+    bool had_on_tray(DiscId id) const { return on_tray_.count(id) != 0; }
+    // The tray as a place: every disc put on it is remembered.
+    void put(const Disc& disc) override;
     std::vector<DiscId> printed_twice() const;
     const std::map<DiscId, uint32_t>& print_counts() const { return per_disc_; }
     const InkCounters& ink() const { return ink_; }
@@ -151,6 +167,8 @@ public:
     // Ends every fault: no more failing prints, not held busy, a print stuck busy ends (tray in,
     // the disc not printed), the ink answers again. Waiting documents then print.
     void clear_faults();
+    // Stops answering the robot for good; a print under way stops unfinished.
+    void go_silent() override;
     // The next `reads` ink reads fail (-1: until clear_faults()).
     void fail_ink_reads(int reads);
     // Warning and error bits set by hand ("Tessik 6" layout; added to those pending).
@@ -164,6 +182,7 @@ private:
     void start_next();
     void begin_print(PrinterDocument doc);
     void finish_print(const std::string& name);
+    void print_failed(const std::string& name, const char* why);
     void update_warnings();
 
     DiscPrinterConfig config_;
@@ -172,6 +191,7 @@ private:
     bool printing_ = false;     // from the document's start (tray pulled in) to the push-out
     bool held_busy_ = false;
     bool stuck_ = false;        // a print that stays busy
+    std::string printing_name_; // the document being printed, from its start to its end
     uint64_t print_serial_ = 0;
     int failing_ = 0;
     PrintFault fault_ = PrintFault::Error;
@@ -180,6 +200,8 @@ private:
     uint32_t documents_ = 0, documents_lost_ = 0;
     uint32_t prints_ = 0, blank_prints_ = 0, failed_prints_ = 0;
     std::map<DiscId, uint32_t> per_disc_;
+    std::map<DiscId, uint32_t> failed_per_disc_;
+    std::set<DiscId> on_tray_;
     InkCounters ink_ = {};
     uint8_t warning_ = 0;
     uint8_t error_bits_ = 0;

@@ -80,17 +80,24 @@ SimplePrinter::SimplePrinter(Micros move_time) : tray_move_time(move_time) {}
 SimplePrinter::~SimplePrinter() = default;
 
 char SimplePrinter::printer_state() const {
-    if (!powered_) return 'B';
+    if (!powered_ || silent_) return 'B';
     return moving_ ? 'B' : 'I';
 }
 
 char SimplePrinter::tray_state() const {
-    if (!powered_) return 'X';
-    return tray_in_ ? 'I' : 'O';
+    if (!powered_ || silent_) return 'X';
+    if (!tray_in_) return 'O';
+    return report_disc_in && disc_ ? 'D' : 'I';
+}
+
+void SimplePrinter::go_silent() {
+    if (silent_) return;
+    silent_ = true;
+    kernel().record("printer", "stops answering");
 }
 
 void SimplePrinter::tray_command(TrayCommand command) {
-    if (!powered_ || moving_) return;  // a busy or switched-off printer does not listen
+    if (!powered_ || silent_ || moving_) return;  // a busy, silent or switched-off printer does not listen
     const bool want_in = command == TrayCommand::In ? true : command == TrayCommand::Out ? false : !tray_in_;
     if (want_in == tray_in_) return;
     moving_ = true;

@@ -148,8 +148,11 @@ public:
 
 // A printer that is switched on but never prints: its tray goes in and out on command, taking
 // `tray_move_time` of virtual time, during which the printer reports busy. The tray holds one disc;
-// the arm reaches it only while the tray is out. A base for the printing device, and enough for
-// tests of the tray commands.
+// the arm reaches it only while the tray is out; with `report_disc_in` a tray that is in with a
+// disc on it reports "D" instead of "I". A printer that has stopped answering (`go_silent`)
+// reports busy with a tray that does not answer ("B", "X") and ignores the tray commands; its tray
+// and the disc on it stay where they are. A base for the printing device, and enough for tests of
+// the tray commands.
 class SimplePrinter : public PrinterLink {
 public:
     explicit SimplePrinter(Micros tray_move_time = 2 * kSecond);
@@ -172,11 +175,16 @@ public:
     void set_power(bool on) { powered_ = on; }
     void set_tray_in(bool in) { tray_in_ = in; }
     void raise_printer_error() { if (error_hook_) error_hook_('B'); }
+    // The printer stops answering the robot for good (a hung printer, a loose auxiliary cable).
+    virtual void go_silent();
+    bool silent() const { return silent_; }
     Micros tray_move_time = 0;
+    bool report_disc_in = false;
 
 protected:
     // For a printer built on this one (the disc printer): the tray's state and the disc on it.
     bool powered_ = true;
+    bool silent_ = false;
     bool tray_in_ = true;
     bool moving_ = false;
     uint64_t move_serial_ = 0;

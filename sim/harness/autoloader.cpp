@@ -84,13 +84,27 @@ Autoloader::Autoloader(const AutoloaderConfig& config) : config_(config), world(
         pc.name = config_.disc_printer;
         pc.port = config_.disc_printer_port;
         pc.tray_move_time = config_.printer_tray_time;
+        if (config_.disc_in_printer) pc.report_disc_in = true;
         printer = install_disc_printer(world, pc);
         robot->connect_printer(printer);
+        if (config_.disc_in_printer) {
+            // The disc goes on the tray while it is out; the tray then stands in with it.
+            printer->set_tray_in(false);
+            if (const DiscId id = robot->place_new_disc('S')) found_.push_back({id, 'S'});
+            printer->set_tray_in(true);
+        }
     }
     if (config_.office_printers) world.spooler().add_printer(spooler_printer(kFilePrinter, "FILE:"));
     if (config_.laminator) {
-        laminator = install_laminator(world, config_.laminator_config);
+        LaminatorConfig lc = config_.laminator_config;
+        if (config_.disc_in_laminator) lc.report_disc_in = true;
+        laminator = install_laminator(world, lc);
         robot->connect_laminator(laminator);
+        if (config_.disc_in_laminator) {
+            laminator->set_tray_now(true);
+            if (const DiscId id = robot->place_new_disc('E')) found_.push_back({id, 'E'});
+            laminator->set_tray_now(false);
+        }
     }
     if (config_.label_app) label_app = install_label_app(world);
 }
@@ -158,6 +172,9 @@ HWND Autoloader::host_window() {
 }
 
 size_t Autoloader::take_away(char place) {
+    for (FoundDisc& f : found_)
+        for (DiscId id : robot->discs_at(std::string(1, place)))
+            if (id == f.id) f.taken_from = place;
     const size_t n = robot->empty(place);
     if (n) {
         taken_[place] += n;

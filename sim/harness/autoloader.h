@@ -49,6 +49,11 @@ struct AutoloaderConfig {
     bool laminator = false;          // "Disc Laminator" in the spooler, its tray at position "E"
     LaminatorConfig laminator_config;
     bool label_app = true;           // the label application is installed
+    // A disc left behind from before, there when the world starts: inside the disc printer, its
+    // tray in (the printer then reports "D" for a tray in with a disc), or inside the laminator,
+    // its tray in (reporting "D" likewise; "W" once the tray is out). Ignored without the device.
+    bool disc_in_printer = false;
+    bool disc_in_laminator = false;
     bool register_data_folder = true;
     // The settings file as the last session left it: the four recorders' serial numbers (a
     // four-drive unit then maps without a dialog), and these keys of section "PORTS".
@@ -116,6 +121,16 @@ public:
     // on behind its NUL, as a host's does.
     InitOutcome init_module(const std::string& host_name = "VeltoDVD", const std::string* list = nullptr);
 
+    // The discs the world left in the machine before the module started (disc_in_printer,
+    // disc_in_laminator), with the place each was put: "S" the printer, "E" the laminator; and,
+    // once the operator has taken it off a stack or reject position (take_away), which one.
+    struct FoundDisc {
+        DiscId id = 0;
+        char place = 0;
+        char taken_from = 0;
+    };
+    const std::vector<FoundDisc>& found_discs() const { return found_; }
+
     // The operator lifts every disc off a stack or reject position; the discs leave the machine
     // and are counted here by place.
     size_t take_away(char place);
@@ -137,6 +152,7 @@ public:
 private:
     HWND host_window_ = nullptr;
     std::map<char, size_t> taken_;
+    std::vector<FoundDisc> found_;
 };
 
 }  // namespace sim
