@@ -61,6 +61,21 @@ for rp in 1 0; do
 done
 [ "$(field prints_joined "$(cat "$dir/print1.json")")" -gt 0 ] && grep -q 'Next PRINT CMD = XFER:' "$dir/print1.tr" \
   || fail "print: no disc waited for its print on its return bin"
+# A print that fails (the printer stops halfway with its error): the operator clears the error, and
+# the disc goes on to its output stack unprinted. The run counts it as unprinted because its print
+# failed; an unprinted disc with no failed print (or timed-out wait) behind it would break the
+# invariants (exit 4, counted as unaccounted).
+run printfail --discs 8 --drives 4 --seed 31 --print pellan-iv --record-print 0 --print-fail 1 --json
+p="$(cat "$dir/printfail.json")"
+[ "$(cat "$dir/printfail.rc")" = 0 ] && [ "$(field in_output_bins "$p")" = 8 ] && [ "$(field prints "$p")" = 7 ] \
+  && [ "$(field failed_prints "$p")" = 1 ] && [ "$(field unprinted "$p")" = 1 ] && [ "$(field print_failed "$p")" = 1 ] \
+  && [ "$(field unaccounted "$p")" = 0 ] && [ "$(field wait_timed_out "$p")" = 0 ] \
+  && grep -q '^    "[0-9]*": "print failed"' <<<"$p" || fail "print fail: $p $(cat "$dir/printfail.err")"
+grep -q 'invariants hold: .*no disc printed twice, 1 on the output stacks unprinted, each accounted for (print failed 1)' \
+  "$dir/printfail.err" || fail "print fail: invariants: $(cat "$dir/printfail.err")"
+# The same job without the fault: every disc printed, none unprinted.
+grep -q 'invariants hold: .*every disc on the output stacks printed,' "$dir/print0.err" && [ "$(field unprinted "$(cat "$dir/print0.json")")" = 0 ] \
+  || fail "print: $(cat "$dir/print0.err")"
 
 # A laminating job: three input bins, bin 1 never picked from, every disc printed and laminated
 # once; the laminator's tray goes out at start-up and again at the end.

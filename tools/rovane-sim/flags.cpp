@@ -2,6 +2,7 @@
 // that describe the machine.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -182,6 +183,17 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
     c->add_option("--printer", f->printer, "a disc printer of that name on the robot's auxiliary cable and in the spooler")
         ->type_name("NAME");
     c->add_option("--printer-port", f->printer_port, "the disc printer's spooler port (default LPT1:)")->type_name("P");
+    c->add_option("--printer-silent-at", f->printer_silent_at,
+                  "the disc printer stops answering the robot at SECONDS of virtual time, for good: busy with a tray "
+                  "that does not answer (\"B\", \"X\"), its tray commands ignored, a print under way stopped "
+                  "unprinted. A wait of the module for the tray shows the status message after 6 s and the "
+                  "Retry/Cancel box \"Unable to move the printer tray in/out...\" after 15 s (Cancel aborts the "
+                  "job); its wait for a print under way does not end")
+        ->type_name("SECONDS")
+        ->check(seconds(0, 172800));
+    c->add_flag("--printer-disc-left", f->printer_disc_left,
+                "a disc is left inside the disc printer, its tray in, when the world starts (the printer reports "
+                "\"D\"); a job's begin has it taken out to reject G");
     c->add_flag("--no-office-printers", f->no_office_printers, "no office printer and no printer on FILE:");
     c->add_flag("--laminator", f->laminator, "the laminator \"Disc Laminator\" is installed");
     c->add_option("--lam-firmware", f->lam_firmware, "the laminator's firmware text (default \"LAM 2.04\")")
@@ -200,6 +212,9 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
                   "puts it back)")
         ->type_name("N")
         ->check(whole_number(0, 1000));
+    c->add_flag("--lam-disc-left", f->lam_disc_left,
+                "a disc is left inside the laminator, its tray in, when the world starts (\"D\"; \"W\" once its tray is "
+                "out); a job's begin with the laminator in use has it taken out to reject G");
     c->add_flag("--no-label-app", f->no_label_app, "the label application is not installed");
     c->add_flag("--no-stored-serials", f->no_stored_serials, "the settings file does not know the recorders' places");
     c->add_option("--setting", f->settings, "a key of the settings file as the last session left it (repeatable)")
@@ -293,6 +308,8 @@ sim::AutoloaderConfig machine_config(const MachineFlags& f, uint64_t seed) {
     cfg.office_printers = !f.no_office_printers;
     cfg.laminator = f.laminator;
     cfg.laminator_config.firmware = f.lam_firmware;
+    cfg.disc_in_printer = f.printer_disc_left;
+    cfg.disc_in_laminator = f.lam_disc_left;
     cfg.label_app = !f.no_label_app;
     cfg.stored_serials = !f.no_stored_serials;
     for (const std::string& kv : f.settings) {
@@ -311,6 +328,11 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
         if (f.lam_falls) machine.laminator->fail_next_laminations(static_cast<int>(f.lam_falls), sim::LamFault::FallsOff);
         if (f.lam_jam)
             machine.laminator->fail_next_laminations(static_cast<int>(f.lam_jam), sim::LamFault::Error, sim::kLamErrDiskJam);
+    }
+    if (f.printer_silent_at >= 0 && machine.printer) {
+        sim::Kernel& k = machine.world.kernel();
+        sim::DiscPrinter* printer = machine.printer.get();
+        k.at(k.now() + static_cast<sim::Micros>(std::llround(f.printer_silent_at * 1e6)), [printer] { printer->go_silent(); });
     }
     if (f.tray_fail)
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));

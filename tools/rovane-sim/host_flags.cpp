@@ -66,7 +66,12 @@ Command add_host_command(CLI::App& tool) {
     add_machine_flags(c, &o->machine, false);
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive");
     c->add_flag("--transcript", o->show_transcript, "print the whole transcript at the end");
-    return {c, [o] { return run_host(*o); }};
+    return {c, [o] {
+        if ((o->machine.printer_disc_left || o->machine.printer_silent_at >= 0) && o->machine.printer.empty())
+            return usage_error("host", "--printer-disc-left and --printer-silent-at need a disc printer (--printer NAME)");
+        if (o->machine.lam_disc_left && !o->machine.laminator) return usage_error("host", "--lam-disc-left needs --laminator");
+        return run_host(*o);
+    }};
 }
 
 }  // namespace rovane_tool

@@ -78,8 +78,26 @@ private:
     std::chrono::steady_clock::time_point last_draw_;
 };
 
+// Why a recorded disc on the output stacks of a printing job carries no print.
+enum class Unprinted {
+    PrintFailed,    // its print failed (the printer stopped with its error, or fell silent)
+    WaitTimedOut,   // it was on the printer's tray, no print came, and the operator went on when
+                    // the module's wait for the print timed out
+    Unaccounted,    // neither: a disc that should have been printed and was not (an aborted job
+                    // included: the abort stops the discs where they are, none goes on unprinted)
+};
+const char* unprinted_text(Unprinted why) {
+    switch (why) {
+        case Unprinted::PrintFailed: return "print failed";
+        case Unprinted::WaitTimedOut: return "no print came, the wait for it timed out";
+        case Unprinted::Unaccounted: return "unaccounted";
+    }
+    return "?";
+}
+
 // Where the job's discs ended up. A disc of the job is one that has been in a recorder; blank
-// discs still on the input stacks are not counted.
+// discs still on the input stacks are not counted, and discs the world left in the machine before
+// the job (found_discs) are counted apart.
 struct DiscCount {
     std::map<std::string, int> output_bins;   // recorded discs on stacks "1".."5", by stack
     int in_output_bins = 0;
@@ -89,11 +107,20 @@ struct DiscCount {
     int left_in_machine = 0; // in a recorder, the picker, the printer or the laminator
     int printed_twice = 0;    // recorded discs on the output stacks printed more than once
     int unprinted = 0;        // ... not printed
+    std::vector<std::pair<sim::DiscId, Unprinted>> unprinted_discs;  // each, with why
+    std::map<Unprinted, int> unprinted_why;
     int not_laminated_once = 0;  // ... laminated other than once
     int from_bin_1 = 0;       // discs of the job picked from input bin "1"
+    int found = 0;            // discs found in the machine at the start
+    int found_rejected = 0;   // ... now at a reject position or taken off one
+    std::string found_elsewhere;  // "disc 3 at E" for each found disc anywhere else
 };
 
-DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& taken, const sim::Laminator* lam) {
+// `timed_out_waits`: the times the operator went on after the module's wait for a print timed out.
+DiscCount count_discs(const sim::Autoloader& machine, const sim::Laminator* lam, int timed_out_waits) {
+    const sim::Robot& robot = *machine.robot;
+    const std::map<char, size_t>& taken = machine.taken_by_operator();
+    const sim::DiscPrinter* printer = machine.printer.get();
     DiscCount c;
     // Finished discs the operator took off the output stacks still count as in the output bins.
     for (const auto& [place, n] : taken)
@@ -108,7 +135,18 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
                 ++c.output_bins[stack];
                 ++c.in_output_bins;
                 if (disc->prints > 1) ++c.printed_twice;
-                if (disc->prints == 0) ++c.unprinted;
+                if (disc->prints == 0) {
+                    ++c.unprinted;
+                    Unprinted why = Unprinted::Unaccounted;
+                    if (printer && printer->failed_print_count(id)) {
+                        why = Unprinted::PrintFailed;
+                    } else if (printer && printer->had_on_tray(id) && timed_out_waits > 0) {
+                        --timed_out_waits;
+                        why = Unprinted::WaitTimedOut;
+                    }
+                    c.unprinted_discs.emplace_back(id, why);
+                    ++c.unprinted_why[why];
+                }
                 if (lam && lam->lamination_count(id) != 1) ++c.not_laminated_once;
             }
         }
@@ -119,7 +157,42 @@ DiscCount count_discs(const sim::Robot& robot, const std::map<char, size_t>& tak
     c.lost = static_cast<int>(robot.lost().size());
     for (const char* place : {"A", "B", "C", "D", "picker", "S", "E"})
         c.left_in_machine += static_cast<int>(robot.count_at(place));
+    for (const sim::Autoloader::FoundDisc& f : machine.found_discs()) {
+        ++c.found;
+        const std::string place = robot.place_of(f.id);
+        if (place == "G" || place == "H" || (place == "removed" && f.taken_from && std::strchr("GH", f.taken_from))) {
+            ++c.found_rejected;
+        } else {
+            c.found_elsewhere += (c.found_elsewhere.empty() ? "" : ", ") + std::string("disc ") + std::to_string(f.id) +
+                                 " at " + place;
+            if (place.size() == 1 && std::strchr("ABCDSE", place[0])) --c.left_in_machine;  // counted apart
+            if (place == "picker") --c.left_in_machine;
+        }
+    }
     return c;
+}
+
+// The invariants a run that passed its checks has shown to hold, in words.
+std::string invariants_held(const DiscCount& c, bool printing, bool laminating, bool aborted) {
+    std::string text = "no disc lost or duplicated";
+    if (!aborted) text += ", every disc of the job in an output bin or rejected";
+    if (c.found && !aborted) text += c.found == 1 ? ", the disc found in the machine rejected" : ", the discs found in the machine rejected";
+    if (printing) {
+        text += ", no disc printed twice";
+        if (!c.unprinted) {
+            text += ", every disc on the output stacks printed";
+        } else {
+            text += ", " + std::to_string(c.unprinted) + " on the output stacks unprinted, each accounted for (";
+            bool first = true;
+            for (const auto& [why, n] : c.unprinted_why) {
+                text += std::string(first ? "" : ", ") + unprinted_text(why) + " " + std::to_string(n);
+                first = false;
+            }
+            text += ")";
+        }
+    }
+    if (laminating && !aborted) text += ", every disc on the output stacks laminated once";
+    return text + ", no thread of the module left running";
 }
 
 // The longest Rovane_End may take: ten one-second waits for the module's threads, then they are
@@ -163,6 +236,10 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         if (cfg.disc_printer.empty()) cfg.disc_printer = sim::print_file_printer(print_kind);
         if (!printer_named) cfg.settings.emplace_back("Printer", cfg.disc_printer);
     }
+    if ((o.machine.printer_disc_left || o.machine.printer_silent_at >= 0) && cfg.disc_printer.empty())
+        return usage_error("run", "--printer-disc-left and --printer-silent-at need a disc printer (--print or --printer)");
+    // A job's begin clears the laminator only when the module uses it.
+    if (o.machine.lam_disc_left && !o.laminate) return usage_error("run", "--lam-disc-left needs --laminate");
     if (o.record_print >= 0) cfg.settings.emplace_back("Record-Print", std::to_string(o.record_print));
     cfg.printer_config.print_time = static_cast<sim::Micros>(std::llround(o.print_seconds * 1e6));
     cfg.budget = static_cast<sim::Micros>(std::llround(o.budget_hours * sim::kHour));
@@ -211,10 +288,15 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     }
     // A print that never came (the spooler refused it): the module's wait for it times out and
     // says the print may not have completed; the operator goes on, and the disc stays unprinted.
-    const sim::Operator::Rule& go_on_unprinted = machine.world.op()
-        .on_message_box("Wait for printing timed out")
-        .named("go on without the print")
-        .answer(IDRETRY);
+    machine.world.op().on_message_box("Wait for printing timed out").named("go on without the print").answer(IDRETRY);
+    // Each time someone went on so (this rule or an --answer rule), for the unprinted discs.
+    int timed_out_waits = 0;
+    const int wait_listener = machine.world.kernel().transcript().subscribe([&timed_out_waits](const sim::TranscriptEntry& e) {
+        if (e.kind == "operator" && e.text.rfind("answers message box ", 0) == 0 &&
+            e.text.find("Wait for printing timed out") != std::string::npos &&
+            e.text.find("\" with IDRETRY") != std::string::npos)
+            ++timed_out_waits;
+    });
     sim::install_default_operator(machine);
     machine.world.load_module();
 
@@ -263,7 +345,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
 
     // --- what the job came to ----------------------------------------------------------------
     const sim::RecordingHostResult& r = host.result();
-    const DiscCount count = count_discs(*machine.robot, machine.taken_by_operator(), machine.laminator.get());
+    machine.world.kernel().transcript().unsubscribe(wait_listener);
+    const DiscCount count = count_discs(machine, machine.laminator.get(), timed_out_waits);
     // The discs go through the laminator unless the module refused it.
     const bool laminating = o.laminate && !laminator_refused;
     // Input bin "1" stands where the laminator's tray is: a laminating job never picks from it.
@@ -271,8 +354,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     const sim::Micros end = r.finished ? r.finished : machine.world.kernel().now();
     const sim::Micros duration = end - r.started;
     const double hours = static_cast<double>(duration) / sim::kHour;
-    const int rejected = count.at_g + count.at_h + count.removed;
-    const int finished = count.in_output_bins + rejected;
+    const int rejected = count.at_g + count.at_h + count.removed;  // the discs found in the machine too
+    const int finished = count.in_output_bins + rejected - count.found_rejected;
     const double per_hour = hours > 0 ? finished / hours : 0;
     const double busy_share = duration ? std::min(1.0, static_cast<double>(busy) / duration) : 0;
     const double virtual_seconds = static_cast<double>(duration) / sim::kSecond;
@@ -292,17 +375,23 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
                      std::to_string(rejected) + " rejected, " + std::to_string(count.left_in_machine) +
                      " left in the machine of " + std::to_string(discs) + "\nseed " + std::to_string(o.seed) +
                      " replays this run\n";
-        // A print job that ran to its end has printed every disc on the output stacks once, but
-        // for a print the printer stopped with its error (not made again: the operator clears the
-        // error and the disc goes on unprinted) and for each time the operator went on after a
-        // print that never came.
-        const int failed_prints = machine.printer ? static_cast<int>(machine.printer->failed_prints()) : 0;
-        if (broken.empty() && printing && !r.job_aborted &&
-            (count.printed_twice || count.unprinted > failed_prints + static_cast<int>(go_on_unprinted.used)))
-            broken = std::to_string(count.printed_twice + count.unprinted) +
-                     " discs on the output stacks not printed exactly once (" + std::to_string(failed_prints) +
-                     " prints failed)\nseed " +
+        // A disc the world left in the machine before the job is taken out to a reject position
+        // by the job's begin.
+        if (broken.empty() && !r.job_aborted && !count.found_elsewhere.empty())
+            broken = "a disc found in the machine at the start was not rejected: " + count.found_elsewhere + "\nseed " +
                      std::to_string(o.seed) + " replays this run\n";
+        // Every disc on the output stacks of a printing job, aborted or not, was printed at most
+        // once, and one that was not printed is accounted for: its print failed (the printer
+        // stopped with its error or fell silent; the print is not made again), or no print came
+        // and the operator went on when the module's wait for it timed out.
+        if (broken.empty() && printing && (count.printed_twice || count.unprinted_why.count(Unprinted::Unaccounted))) {
+            std::string which;
+            for (const auto& [id, why] : count.unprinted_discs)
+                if (why == Unprinted::Unaccounted) which += (which.empty() ? "" : ", ") + std::to_string(id);
+            broken = count.printed_twice ? std::to_string(count.printed_twice) + " discs on the output stacks printed twice\n" : "";
+            if (!which.empty()) broken += "discs on the output stacks unprinted with no failed print or timed-out wait: " + which + "\n";
+            broken += "seed " + std::to_string(o.seed) + " replays this run\n";
+        }
         // A laminating job that ran to its end has laminated every disc on the output stacks
         // once, and left the discs of bin "1" where they were.
         if (broken.empty() && laminating && !r.job_aborted && count.not_laminated_once)
@@ -317,6 +406,10 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             broken = "input bin 1 was picked from: " + std::to_string(bin1_start - bin1_left) + " discs gone\nseed " +
                      std::to_string(o.seed) + " replays this run\n";
     }
+    const auto why_count = [&count](Unprinted why) {
+        const auto it = count.unprinted_why.find(why);
+        return it == count.unprinted_why.end() ? 0 : it->second;
+    };
     int exit_code = 0;
     std::string outcome = "completed";
     if (!result.ok()) {
@@ -344,6 +437,10 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         j["rejected"] = {{"G", count.at_g}, {"H", count.at_h}, {"emptied_by_operator", count.removed}};
         j["lost"] = count.lost;
         j["left_in_machine"] = count.left_in_machine;
+        if (count.found) {
+            j["found_in_machine"] = count.found;
+            j["found_rejected"] = count.found_rejected;
+        }
         j["operator_answers"] = machine.world.op().answers_given();
         if (fault_counter)
             j["fail_call"] = {{"call", fail_call_text(fail)}, {"calls", fault_counter->calls()}, {"fired", fault_counter->fired()}};
@@ -353,6 +450,14 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             j["prints_posted"] = r.prints_posted;
             j["prints"] = machine.printer ? machine.printer->prints() : 0;
             j["blank_prints"] = machine.printer ? machine.printer->blank_prints() : 0;
+            j["failed_prints"] = machine.printer ? machine.printer->failed_prints() : 0;
+            j["unprinted"] = count.unprinted;
+            j["unprinted_why"] = {{"print_failed", why_count(Unprinted::PrintFailed)},
+                                  {"wait_timed_out", why_count(Unprinted::WaitTimedOut)},
+                                  {"unaccounted", why_count(Unprinted::Unaccounted)}};
+            nlohmann::ordered_json discs_why = nlohmann::ordered_json::object();
+            for (const auto& [id, why] : count.unprinted_discs) discs_why[std::to_string(id)] = unprinted_text(why);
+            j["unprinted_discs"] = discs_why;
             j["ink_used"] = machine.printer ? machine.printer->ink_used() : sim::InkCounters{};
             j["print_batches"] = r.print_batches;
             j["prints_joined"] = r.prints_joined;
@@ -394,6 +499,9 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
                     count.at_h, count.removed);
         std::printf("  lost               %d\n", count.lost);
         if (count.left_in_machine) std::printf("  left in machine    %d\n", count.left_in_machine);
+        if (count.found)
+            std::printf("  found in machine   %d  (left there before the job; %d of them rejected)\n", count.found,
+                        count.found_rejected);
         std::printf("  operator answers   %zu\n", machine.world.op().answers_given());
         if (fault_counter)
             std::printf("  injected faults    %lu  (--fail-call %s; %lu %s calls made)\n",
@@ -412,6 +520,13 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             if (machine.printer)
                 for (uint32_t u : machine.printer->ink_used()) ink += (ink.empty() ? "" : " ") + std::to_string(u);
             std::printf("  ink used           %s\n", ink.c_str());
+            // Discs on the output stacks without a print, and why: "disc 97: print failed".
+            std::string list;
+            for (size_t i = 0; i < count.unprinted_discs.size() && i < 8; ++i)
+                list += std::string(list.empty() ? "" : ", ") + "disc " + std::to_string(count.unprinted_discs[i].first) +
+                        ": " + unprinted_text(count.unprinted_discs[i].second);
+            if (count.unprinted_discs.size() > 8) list += ", ...";
+            std::printf("  unprinted          %d%s\n", count.unprinted, list.empty() ? "" : ("  (" + list + ")").c_str());
         }
         if (o.laminate)
             std::printf("  laminations        %u  (ribbon left %u, %u laminations; input bin 1 picked from %zu times)\n",
@@ -471,8 +586,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     else if (!broken.empty())
         std::fprintf(stderr, "rovane-sim run: invariants broken:\n%s", broken.c_str());
     else
-        std::fprintf(stderr, "invariants hold: no disc lost or duplicated, no thread of the module left running; seed %" PRIu64
-                     " replays this run\n", o.seed);
+        std::fprintf(stderr, "invariants hold: %s; seed %" PRIu64 " replays this run\n",
+                     invariants_held(count, printing, laminating, r.job_aborted).c_str(), o.seed);
     return exit_code;
 }
 
@@ -506,8 +621,15 @@ Command add_run_command(CLI::App& tool) {
         "The disc printer is the one the file is made for (\"Pellan IV\" for label and broken\n"
         "files) unless --printer names another, and the settings file names it as the chosen\n"
         "printer. It prints for --print-time and pushes the disc out. The summary adds the prints\n"
-        "made and the ink used (six counters, printer units); every disc on the output stacks must\n"
-        "have been printed once.\n"
+        "made, the ink used (six counters, printer units) and the discs on the output stacks that\n"
+        "carry no print, each with why: its print failed (the printer stopped with its error, or\n"
+        "fell silent, and the operator went on), or no print came and the operator went on when\n"
+        "the module's wait for it timed out. No disc may be printed twice, and an unprinted disc\n"
+        "with neither reason breaks the invariants, in an aborted job too.\n"
+        "\n"
+        "--printer-disc-left and --lam-disc-left leave a disc inside the printer or the laminator\n"
+        "when the world starts; the job's begin has it taken out to reject G. The summary counts it\n"
+        "as found in the machine and among the rejects, apart from the job's discs.\n"
         "\n"
         "With --laminate the laminator \"Disc Laminator\" is installed (its tray at the robot's position\n"
         "E, where input bin 1 would be) and chosen as a first session chooses it: the settings file\n"

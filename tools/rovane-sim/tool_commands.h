@@ -84,6 +84,8 @@ struct MachineFlags {
     double noise = 0;
     std::string printer;           // "" = no disc printer
     std::string printer_port = "LPT1:";
+    double printer_silent_at = -1;  // the disc printer stops answering at this time (s; -1: never)
+    bool printer_disc_left = false; // a disc inside the disc printer when the world starts
     bool no_office_printers = false;
     bool laminator = false;
     std::string lam_firmware = sim::LaminatorConfig().firmware;
@@ -91,6 +93,7 @@ struct MachineFlags {
     uint64_t lam_corrupt = 0;
     uint64_t lam_jam = 0;     // the next N laminations stop with a disc jam
     uint64_t lam_falls = 0;   // on the next N laminations the disc falls off the tray
+    bool lam_disc_left = false;  // a disc inside the laminator when the world starts
     bool no_label_app = false;
     bool no_stored_serials = false;
     std::vector<std::string> settings;   // KEY=VALUE
@@ -119,7 +122,8 @@ std::string fail_call_text(const FailCall& f);  // "tray:3+"
 sim::FaultCounter* fail_call_counter(sim::World& world, const std::string& kind);
 // The machine the flags describe.
 sim::AutoloaderConfig machine_config(const MachineFlags& flags, uint64_t seed);
-// What is set on the machine's devices once they exist (laminator faults, failing tray calls).
+// What is set on the machine's devices once they exist (laminator faults, the printer falling
+// silent, failing tray calls).
 void apply_machine_faults(const MachineFlags& flags, sim::Autoloader& machine);
 
 // --- rovane-sim host ------------------------------------------------------------------------------
