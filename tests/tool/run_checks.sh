@@ -69,7 +69,7 @@ run printfail --discs 8 --drives 4 --seed 31 --print pellan-iv --record-print 0 
 p="$(cat "$dir/printfail.json")"
 [ "$(cat "$dir/printfail.rc")" = 0 ] && [ "$(field in_output_bins "$p")" = 8 ] && [ "$(field prints "$p")" = 7 ] \
   && [ "$(field failed_prints "$p")" = 1 ] && [ "$(field unprinted "$p")" = 1 ] && [ "$(field print_failed "$p")" = 1 ] \
-  && [ "$(field unaccounted "$p")" = 0 ] && [ "$(field wait_timed_out "$p")" = 0 ] \
+  && [ "$(field unaccounted "$p")" = 0 ] && [ "$(field wait_timed_out "$p")" = 0 ] && [ "$(field job_aborted "$p")" = 0 ] \
   && grep -q '^    "[0-9]*": "print failed"' <<<"$p" || fail "print fail: $p $(cat "$dir/printfail.err")"
 grep -q 'invariants hold: .*no disc printed twice, 1 on the output stacks unprinted, each accounted for (print failed 1)' \
   "$dir/printfail.err" || fail "print fail: invariants: $(cat "$dir/printfail.err")"

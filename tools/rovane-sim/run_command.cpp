@@ -83,13 +83,17 @@ enum class Unprinted {
     PrintFailed,    // its print failed (the printer stopped with its error, or fell silent)
     WaitTimedOut,   // it was on the printer's tray, no print came, and the operator went on when
                     // the module's wait for the print timed out
-    Unaccounted,    // neither: a disc that should have been printed and was not (an aborted job
-                    // included: the abort stops the discs where they are, none goes on unprinted)
+    JobAborted,     // it never reached the printer's tray, and the job was aborted: a disc whose
+                    // request joined a batch waits on its return bin (an output stack) until the
+                    // batch's first print brings it to the printer ("XFER:"), and an abort leaves
+                    // it there
+    Unaccounted,    // none of these: a disc that should have been printed and was not
 };
 const char* unprinted_text(Unprinted why) {
     switch (why) {
         case Unprinted::PrintFailed: return "print failed";
         case Unprinted::WaitTimedOut: return "no print came, the wait for it timed out";
+        case Unprinted::JobAborted: return "job aborted before it reached the printer";
         case Unprinted::Unaccounted: return "unaccounted";
     }
     return "?";
@@ -117,7 +121,7 @@ struct DiscCount {
 };
 
 // `timed_out_waits`: the times the operator went on after the module's wait for a print timed out.
-DiscCount count_discs(const sim::Autoloader& machine, const sim::Laminator* lam, int timed_out_waits) {
+DiscCount count_discs(const sim::Autoloader& machine, const sim::Laminator* lam, int timed_out_waits, bool job_aborted) {
     const sim::Robot& robot = *machine.robot;
     const std::map<char, size_t>& taken = machine.taken_by_operator();
     const sim::DiscPrinter* printer = machine.printer.get();
@@ -143,6 +147,8 @@ DiscCount count_discs(const sim::Autoloader& machine, const sim::Laminator* lam,
                     } else if (printer && printer->had_on_tray(id) && timed_out_waits > 0) {
                         --timed_out_waits;
                         why = Unprinted::WaitTimedOut;
+                    } else if (job_aborted && !(printer && printer->had_on_tray(id))) {
+                        why = Unprinted::JobAborted;
                     }
                     c.unprinted_discs.emplace_back(id, why);
                     ++c.unprinted_why[why];
@@ -346,7 +352,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     // --- what the job came to ----------------------------------------------------------------
     const sim::RecordingHostResult& r = host.result();
     machine.world.kernel().transcript().unsubscribe(wait_listener);
-    const DiscCount count = count_discs(machine, machine.laminator.get(), timed_out_waits);
+    const DiscCount count = count_discs(machine, machine.laminator.get(), timed_out_waits, r.job_aborted);
     // The discs go through the laminator unless the module refused it.
     const bool laminating = o.laminate && !laminator_refused;
     // Input bin "1" stands where the laminator's tray is: a laminating job never picks from it.
@@ -383,13 +389,14 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         // Every disc on the output stacks of a printing job, aborted or not, was printed at most
         // once, and one that was not printed is accounted for: its print failed (the printer
         // stopped with its error or fell silent; the print is not made again), or no print came
-        // and the operator went on when the module's wait for it timed out.
+        // and the operator went on when the module's wait for it timed out, or the job was
+        // aborted before the disc reached the printer.
         if (broken.empty() && printing && (count.printed_twice || count.unprinted_why.count(Unprinted::Unaccounted))) {
             std::string which;
             for (const auto& [id, why] : count.unprinted_discs)
                 if (why == Unprinted::Unaccounted) which += (which.empty() ? "" : ", ") + std::to_string(id);
             broken = count.printed_twice ? std::to_string(count.printed_twice) + " discs on the output stacks printed twice\n" : "";
-            if (!which.empty()) broken += "discs on the output stacks unprinted with no failed print or timed-out wait: " + which + "\n";
+            if (!which.empty()) broken += "discs on the output stacks unprinted with no failed print, timed-out wait or abort: " + which + "\n";
             broken += "seed " + std::to_string(o.seed) + " replays this run\n";
         }
         // A laminating job that ran to its end has laminated every disc on the output stacks
@@ -454,6 +461,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             j["unprinted"] = count.unprinted;
             j["unprinted_why"] = {{"print_failed", why_count(Unprinted::PrintFailed)},
                                   {"wait_timed_out", why_count(Unprinted::WaitTimedOut)},
+                                  {"job_aborted", why_count(Unprinted::JobAborted)},
                                   {"unaccounted", why_count(Unprinted::Unaccounted)}};
             nlohmann::ordered_json discs_why = nlohmann::ordered_json::object();
             for (const auto& [id, why] : count.unprinted_discs) discs_why[std::to_string(id)] = unprinted_text(why);
@@ -624,8 +632,9 @@ Command add_run_command(CLI::App& tool) {
         "made, the ink used (six counters, printer units) and the discs on the output stacks that\n"
         "carry no print, each with why: its print failed (the printer stopped with its error, or\n"
         "fell silent, and the operator went on), or no print came and the operator went on when\n"
-        "the module's wait for it timed out. No disc may be printed twice, and an unprinted disc\n"
-        "with neither reason breaks the invariants, in an aborted job too.\n"
+        "the module's wait for it timed out, or the job was aborted before the disc reached the\n"
+        "printer (it waited on its return bin for its turn). No disc may be printed twice, and an\n"
+        "unprinted disc with none of these reasons breaks the invariants.\n"
         "\n"
         "--printer-disc-left and --lam-disc-left leave a disc inside the printer or the laminator\n"
         "when the world starts; the job's begin has it taken out to reject G. The summary counts it\n"
