@@ -9,7 +9,11 @@
  *   addressed control of the template is there). The "dialog" rules for its template are used in
  *   script order, each for one showing; when the dialog's texts change (an action of ours or of
  *   the module), it is looked at again and may take the next rule, as the simulated operator does.
- * - Every answer comes after 1.5 s of thought; dialog actions follow each other 100 ms apart.
+ * - Every answer comes after 1.5 s of thought. A dialog's actions follow each other as a
+ *   person's do: each is handed to the dialog with SendMessageCallback, and the next one comes
+ *   100 ms after the dialog's procedure has returned from it, so that a message box (or dialog)
+ *   it opened has been answered by the rules and has gone first. Meanwhile a change of the
+ *   dialog's texts is looked at once the last action has been dealt with.
  * - A window still open 120 s after it appeared or was last answered, with no answer on its way,
  *   ends the program with exit code 3; so does a rule that cannot be carried out.
  *
@@ -306,6 +310,13 @@ typedef struct Watched {
     /* Dialogs. */
     int nDialog;
     DWORD dwTexts;                   /* hash of its texts, to notice a change */
+    /* A dialog rule's actions being carried out. */
+    int fActing;
+    int nActRule, iNextAction;
+    int fAwaiting;                   /* an action handed over, its handling not yet over */
+    ULONG_PTR uToken;                /* the handed-over action's, for its callback */
+    unsigned long long msNextAction;
+    int fChanged;                    /* its texts changed meanwhile */
 } Watched;
 
 static Watched g_aWatched[MAX_WATCHED];
@@ -476,9 +487,35 @@ static void AnswerMessageBox(Watched* w) {
     PostMessageA(w->hWnd, WM_COMMAND, MAKEWPARAM(nControl, BN_CLICKED), (LPARAM)GetDlgItem(w->hWnd, nControl));
 }
 
+/* The action whose message was handed over last; its callback says when the dialog's procedure
+ * has returned from it. Callbacks come on the operator's thread, as it looks at its messages. */
+static ULONG_PTR g_uLastToken;
+
+static VOID CALLBACK ActionHandled(HWND hWnd, UINT uMsg, ULONG_PTR uToken, LRESULT lResult) {
+    (void)hWnd;
+    (void)uMsg;
+    (void)lResult;
+    for (int i = 0; i < g_cWatched; ++i) {
+        Watched* w = &g_aWatched[i];
+        if (w->fAwaiting && w->uToken == uToken) {
+            w->fAwaiting = 0;
+            w->msNextAction = HostMs() + ACTION_GAP_MS;
+        }
+    }
+}
+
+/* Hands a message of an action to the dialog: 1 when its callback is to come. */
+static int HandOver(Watched* w, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    const ULONG_PTR uToken = ++g_uLastToken;
+    if (!SendMessageCallbackA(w->hWnd, uMsg, wParam, lParam, ActionHandled, uToken)) return 0;
+    w->uToken = uToken;
+    return 1;
+}
+
 /* A button's click as the user's: check boxes and radio buttons change their check (the auto
- * kinds do that themselves when clicked), then the dialog hears BN_CLICKED. */
-static void ClickButton(HWND hDlg, HWND hButton, int nControl) {
+ * kinds do that themselves when clicked), then the dialog hears BN_CLICKED. 1 when the click's
+ * callback is to come. */
+static int ClickButton(Watched* w, HWND hButton, int nControl) {
     const LONG lType = GetWindowLongA(hButton, GWL_STYLE) & BS_TYPEMASK;
     if (lType == BS_AUTOCHECKBOX || lType == BS_AUTO3STATE || lType == BS_AUTORADIOBUTTON) {
         const LRESULT lCheck = SendWithin(hButton, BM_GETCHECK, 0, 0, MESSAGE_TIMEOUT_MS, NULL);
@@ -488,7 +525,7 @@ static void ClickButton(HWND hDlg, HWND hButton, int nControl) {
             wNext = lCheck == BST_UNCHECKED ? BST_CHECKED : lCheck == BST_CHECKED ? BST_INDETERMINATE : BST_UNCHECKED;
         SendWithin(hButton, BM_SETCHECK, wNext, 0, MESSAGE_TIMEOUT_MS, NULL);
     }
-    PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(nControl, BN_CLICKED), (LPARAM)hButton);
+    return HandOver(w, WM_COMMAND, MAKEWPARAM(nControl, BN_CLICKED), (LPARAM)hButton);
 }
 
 /* Finds the item whose text is exactly pszItem (CB_/LB_FINDSTRINGEXACT ignores case). */
@@ -515,21 +552,19 @@ static LRESULT FindItem(HWND hList, int fCombo, const char* pszItem) {
 }
 
 /* One action on the dialog; what cannot be done ends the program, as the simulated operator
- * stops the world. */
-static void PerformAction(Watched* w, const DialogAction* a) {
+ * stops the world. 1 when a message of the action was handed over and its callback is to come;
+ * 0 when there was nothing to do. */
+static int PerformAction(Watched* w, const DialogAction* a) {
     HWND hDlg = w->hWnd;
     char szWhat[512];
-    if (!IsWindow(hDlg) || !IsWindowVisible(hDlg) || !IsWindowEnabled(hDlg)) return; /* gone or busy */
-    if (a->kind == ACTION_CLOSE) {
-        PostMessageA(hDlg, WM_CLOSE, 0, 0);
-        return;
-    }
+    if (!IsWindow(hDlg) || !IsWindowVisible(hDlg) || !IsWindowEnabled(hDlg)) return 0; /* gone or busy */
+    if (a->kind == ACTION_CLOSE) return HandOver(w, WM_CLOSE, 0, 0);
     HWND hControl = GetDlgItem(hDlg, a->nControl);
     if (hControl == NULL) {
         Describe(w, szWhat, sizeof szWhat);
         Fail("the %s has no control %d", szWhat, a->nControl);
     }
-    if (!IsWindowVisible(hControl) || !IsWindowEnabled(hControl)) return; /* as the user: nothing to do */
+    if (!IsWindowVisible(hControl) || !IsWindowEnabled(hControl)) return 0; /* as the user: nothing to do */
     char szClass[32];
     GetClassNameA(hControl, szClass, sizeof szClass);
     const int fButton = lstrcmpiA(szClass, "Button") == 0;
@@ -538,8 +573,7 @@ static void PerformAction(Watched* w, const DialogAction* a) {
                            lType == BS_AUTO3STATE || lType == BS_RADIOBUTTON || lType == BS_AUTORADIOBUTTON;
     switch (a->kind) {
         case ACTION_CLICK:
-            if (fButton) ClickButton(hDlg, hControl, a->nControl);
-            return;
+            return fButton ? ClickButton(w, hControl, a->nControl) : 0;
         case ACTION_CHECK:
         case ACTION_UNCHECK: {
             if (!fCheckable) {
@@ -547,11 +581,10 @@ static void PerformAction(Watched* w, const DialogAction* a) {
                 Fail("the %s: control %d is a %s, not a check box", szWhat, a->nControl, szClass);
             }
             const LRESULT lWant = a->kind == ACTION_CHECK ? BST_CHECKED : BST_UNCHECKED;
-            if (SendWithin(hControl, BM_GETCHECK, 0, 0, MESSAGE_TIMEOUT_MS, NULL) == lWant) return;
+            if (SendWithin(hControl, BM_GETCHECK, 0, 0, MESSAGE_TIMEOUT_MS, NULL) == lWant) return 0;
             const int fRadio = lType == BS_RADIOBUTTON || lType == BS_AUTORADIOBUTTON;
-            if (fRadio && a->kind == ACTION_UNCHECK) return; /* cleared by choosing another */
-            ClickButton(hDlg, hControl, a->nControl);
-            return;
+            if (fRadio && a->kind == ACTION_UNCHECK) return 0; /* cleared by choosing another */
+            return ClickButton(w, hControl, a->nControl);
         }
         case ACTION_SELECT: {
             const int fCombo = lstrcmpiA(szClass, "ComboBox") == 0;
@@ -567,23 +600,45 @@ static void PerformAction(Watched* w, const DialogAction* a) {
                      EscapeText(a->text.p, strlen(a->text.p) < TEXT_MAX ? strlen(a->text.p) : TEXT_MAX, szItem));
             }
             SendWithin(hControl, fCombo ? CB_SETCURSEL : LB_SETCURSEL, (WPARAM)lItem, 0, MESSAGE_TIMEOUT_MS, NULL);
-            PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(a->nControl, fCombo ? CBN_SELCHANGE : LBN_SELCHANGE),
-                         (LPARAM)hControl);
-            return;
+            return HandOver(w, WM_COMMAND, MAKEWPARAM(a->nControl, fCombo ? CBN_SELCHANGE : LBN_SELCHANGE),
+                            (LPARAM)hControl);
         }
         case ACTION_CLOSE:
+            return 0;
+    }
+    return 0;
+}
+
+/* The next action of the rule being carried out, once the dialog has dealt with the one before;
+ * after the last one, a dialog that changed meanwhile is looked at again. */
+static void NextAction(Watched* w) {
+    EnterCriticalSection(&g_csState);
+    const DialogRule rule = g_pDialogRules[w->nActRule];
+    LeaveCriticalSection(&g_csState);
+    while (w->iNextAction < rule.cActions) {
+        if (PerformAction(w, &rule.pActions[w->iNextAction++])) {
+            w->fAwaiting = 1;
             return;
+        }
+        if (w->iNextAction < rule.cActions) { /* nothing was done: the next one after the gap */
+            w->msNextAction = HostMs() + ACTION_GAP_MS;
+            return;
+        }
+    }
+    w->fActing = 0;
+    if (w->fChanged) {
+        w->fChanged = 0;
+        if (!w->fPending) Examine(w);
     }
 }
 
 static void AnswerDialog(Watched* w) {
-    EnterCriticalSection(&g_csState);
-    const DialogRule rule = g_pDialogRules[w->nRule];
-    LeaveCriticalSection(&g_csState);
-    for (int i = 0; i < rule.cActions; ++i) {
-        if (i > 0) Sleep(ACTION_GAP_MS);
-        PerformAction(w, &rule.pActions[i]);
-    }
+    w->fActing = 1;
+    w->nActRule = w->nRule;
+    w->iNextAction = 0;
+    w->fAwaiting = 0;
+    w->fChanged = 0;
+    NextAction(w);
 }
 
 /* ---------------------------------------------------------------------------------------------
@@ -662,7 +717,7 @@ static void Look(void) {
     for (int i = 0; i < g_cWatched; ++i) {
         Watched* w = &g_aWatched[i];
         if (w->kind == WINDOW_OTHER) continue;
-        if (w->fPending && HostMs() >= w->msDue) {
+        if (w->fPending && !w->fActing && HostMs() >= w->msDue) {
             w->fPending = 0;
             w->msAttention = HostMs();
             if (w->kind == WINDOW_MESSAGE_BOX)
@@ -671,12 +726,16 @@ static void Look(void) {
                 AnswerDialog(w);
             continue;
         }
+        if (w->fActing && !w->fAwaiting && HostMs() >= w->msNextAction) NextAction(w);
         if (w->kind == WINDOW_DIALOG) {
             int fRead = 0;
             const DWORD dwTexts = DialogTexts(w->hWnd, &fRead);
             if (fRead && dwTexts != w->dwTexts) {
                 w->dwTexts = dwTexts;
-                if (!w->fPending) Examine(w);
+                if (w->fActing)
+                    w->fChanged = 1; /* looked at once the hands are off it */
+                else if (!w->fPending)
+                    Examine(w);
             }
         }
         if (!w->fPending && HostMs() >= w->msAttention + UNANSWERED_LIMIT_MS) {
@@ -694,6 +753,8 @@ static DWORD WINAPI OperatorThread(LPVOID lpParameter) {
     (void)lpParameter;
     for (;;) {
         Sleep(POLL_MS);
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg); /* the actions' callbacks */
         Look();
     }
     return 0;
