@@ -71,6 +71,31 @@ grep -q 'msgbox shown caption="Optical Disc Duplicator" flags=0x40 buttons=IDOK 
   || fail "check-com: message 130 as the host prints it: $out"
 grep -q 'ignored' <<<"$out" && fail "check-com: an action was ignored: $out"
 
+# Code 4 of Rovane_JobBeginsOrEnds is only logged: it returns 1, sends the robot nothing, shows
+# nothing, counts no job (the options dialog opens) and ends none (a begin three seconds later
+# is not concurrent).
+cat > "$dir/job-other.txt" <<'SCRIPT'
+answer "Unable to communicate with the laminator=CANCEL"
+init VeltoDVD
+job 4 3
+dialog 119 click 2
+options
+job begin 1
+job end 1
+end
+SCRIPT
+out="$("$tool" host "$dir/job-other.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --wire --transcript)" \
+  || fail "job-other: exit $?: $out"
+grep -A1 '^[0-9]* job 4 3 -> ' <<<"$out" | paste -sd'|' | grep -qx '[0-9]* job 4 3 -> 1|[0-9]* options -> 1' \
+  || fail "job-other: code 4's result, or something under it: $out"
+grep -q 'dialog 119 shown caption="Duplicator Options/Services"' <<<"$out" \
+  && ! grep -q 'Cannot display Options dialog' <<<"$out" || fail "job-other: the options dialog was refused: $out"
+log="$(sed -nE 's/^\[ *[0-9.]+\] host file: write .*Rovane_QIX\.dbg [0-9]+ bytes: [0-9\/]+ [0-9:]+  (.*)\\r\\n$/\1/p' <<<"$out")"
+grep -A1 -x 'JobBeginsOrEnds 4   dwHowMany=3' <<<"$log" | paste -sd'|' \
+  | grep -qx 'JobBeginsOrEnds 4   dwHowMany=3|JobBeginsOrEnds returning OK' || fail "job-other: code 4's log lines: $log"
+grep -qx 'ConcurrentJob = FALSE' <<<"$log" || fail "job-other: the begin after code 4 was concurrent: $log"
+[ "$(grep -c '^    [0-9]* _RESET$' <<<"$out")" = 2 ] || fail "job-other: a reset at the job's end and one at the module's: $out"
+
 cat > "$dir/quessa.txt" <<'SCRIPT'
 answer "Unable to communicate with the laminator=CANCEL"
 dialog 122 click 1

@@ -11,6 +11,8 @@
 //                                   in the order given; "once" answers one box only
 //   dialog ID ACTION[; ACTION...]   the next showing of dialog ID is answered with these actions:
 //                                   click CTRL | check CTRL | uncheck CTRL | select CTRL TEXT | close
+//                                   one after the other, each once the dialog has dealt with the
+//                                   one before (a message box it opened answered first)
 //   init HOST [LIST]                Rovane_Init with host name HOST and recorder list LIST (the
 //                                   world's own list when absent)
 //   end                             Rovane_End
@@ -19,6 +21,7 @@
 //   movements                       Rovane_Movements (its dialogs answered by "dialog" lines)
 //   services KIND CODE              Rovane_Services
 //   job begin|end|abort N           Rovane_JobBeginsOrEnds with code 1, 2 or 3 for a job of N discs
+//   job CODE N                      Rovane_JobBeginsOrEnds with any other code (4: logged only)
 //   move UNIT ACTION                Rovane_PostMoveDisc
 //   wait UNIT                       Rovane_CheckMoveDisc every 500 ms until it reports 1 or 4
 //   sleep MS                        the host waits MS milliseconds
@@ -220,8 +223,10 @@ bool check_step(const Step& s, std::string* error) {
         return true;
     }
     if (verb == "job") {
-        if (w.size() != 3 || (w[1] != "begin" && w[1] != "end" && w[1] != "abort") || !parse_int(w[2], &n) || n < 0) {
-            *error = "job takes begin|end|abort N";
+        long code = 0;
+        if (w.size() != 3 || (w[1] != "begin" && w[1] != "end" && w[1] != "abort" && !parse_int(w[1], &code)) ||
+            !parse_int(w[2], &n) || n < 0) {
+            *error = "job takes begin|end|abort|CODE N";
             return false;
         }
         return true;
@@ -421,8 +426,10 @@ int run_host(const HostOptions& o) {
             } else if (verb == "job") {
                 long discs = 0;
                 parse_int(w[2], &discs);
-                const LONG code = w[1] == "begin" ? ROVANE_JOB_BEGIN : w[1] == "end" ? ROVANE_JOB_END : ROVANE_JOB_ABORT;
-                const LONG result = Rovane_JobBeginsOrEnds(0, static_cast<DWORD>(discs), code);
+                long code = 0;
+                if (!parse_int(w[1], &code))
+                    code = w[1] == "begin" ? ROVANE_JOB_BEGIN : w[1] == "end" ? ROVANE_JOB_END : ROVANE_JOB_ABORT;
+                const LONG result = Rovane_JobBeginsOrEnds(0, static_cast<DWORD>(discs), static_cast<LONG>(code));
                 std::printf("%llu job %s %ld -> %ld\n", now_ms(), w[1].c_str(), discs, static_cast<long>(result));
                 std::fputs(events.take().c_str(), stdout);
             } else if (verb == "move") {

@@ -8,11 +8,14 @@
  *                                   (OK CANCEL RETRY YES NO ABORT IGNORE)
  *   dialog ID ACTION[; ACTION...]   the next showing of dialog ID gets these actions:
  *                                   click CTRL | check CTRL | uncheck CTRL | select CTRL TEXT | close
+ *                                   one after the other, each once the dialog has dealt with the
+ *                                   one before (a message box it opened answered first)
  *   init HOST [LIST]                Rovane_Init (LIST absent: %ROVANE_ENGINE_DIR%\recorders.txt)
  *   end | status | options          Rovane_End, Rovane_GetRoboStatus, Rovane_Options
  *   movements                       Rovane_Movements (its dialogs answered by "dialog" lines)
  *   services KIND CODE              Rovane_Services
  *   job begin|end|abort N           Rovane_JobBeginsOrEnds with code 1, 2 or 3 for N discs
+ *   job CODE N                      Rovane_JobBeginsOrEnds with any other code (4: logged only)
  *   move UNIT ACTION                Rovane_PostMoveDisc
  *   wait UNIT                       Rovane_CheckMoveDisc every 500 ms until it reports 1 or 4
  *   sleep MS                        the host waits MS milliseconds
@@ -347,9 +350,10 @@ static int CheckStep(const Step* s) {
         return 1;
     }
     if (Is(verb, "job")) {
-        if (s->cWords != 3 || (!Is(&w[1], "begin") && !Is(&w[1], "end") && !Is(&w[1], "abort")) ||
+        if (s->cWords != 3 ||
+            (!Is(&w[1], "begin") && !Is(&w[1], "end") && !Is(&w[1], "abort") && !ParseInt(&w[1], &m)) ||
             !ParseInt(&w[2], &n) || n < 0)
-            return Fails("job takes begin|end|abort N");
+            return Fails("job takes begin|end|abort|CODE N");
         return 1;
     }
     if (Is(verb, "move")) {
@@ -553,8 +557,9 @@ static void RunStep(const Step* s) {
         EndCallLines();
     } else if (Is(verb, "job")) {
         ParseInt(&w[2], &a);
-        const LONG lCode = Is(&w[1], "begin") ? ROVANE_JOB_BEGIN : Is(&w[1], "end") ? ROVANE_JOB_END : ROVANE_JOB_ABORT;
-        const LONG lResult = g_Rovane.JobBeginsOrEnds(0, (DWORD)a, lCode);
+        if (!ParseInt(&w[1], &b))
+            b = Is(&w[1], "begin") ? ROVANE_JOB_BEGIN : Is(&w[1], "end") ? ROVANE_JOB_END : ROVANE_JOB_ABORT;
+        const LONG lResult = g_Rovane.JobBeginsOrEnds(0, (DWORD)a, (LONG)b);
         HostOutputLock();
         printf("%llu job %s %lld -> %ld\n", HostMs(), w[1].p, a, (long)lResult);
         EndCallLines();
