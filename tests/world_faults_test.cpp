@@ -201,4 +201,51 @@ TEST(WorldFaults, DiscLeftInPrinterIsRejectedBeforeTheFirstMove) {
     EXPECT_EQ(m.check_invariants(true), "");
 }
 
+// The printer falls silent in the middle of a print, while the arm waits beside it: the wait for
+// the print does not go on without end, but asks the print time-out question once the printer has
+// been silent for a minute; Cancel aborts the job and closes the printing dialog. The disc stays
+// in the silent printer, unprinted, where the operator finds it.
+TEST(WorldFaults, PrinterSilentDuringAPrintEndsInTheTimeOutQuestion) {
+    sim::Autoloader m(printing_machine());
+    write_print_file(m);
+    m.world.op().on_message_box("Wait for printing timed out.").answer(IDCANCEL);
+    sim::Micros silent_at = 0;
+    m.robot->on_received([&](const sim::ReceivedCommand& c) {
+        if (c.text == "_MOVE:5" && !silent_at) {
+            silent_at = c.time;
+            m.printer->go_silent();
+        }
+    });
+    DWORD print = 0;
+    sim::DiscId disc = 0;
+    sim_test::run_host(m, [&] {
+        init(m);
+        ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
+        ASSERT_EQ(Rovane_PostMoveDisc(1, ROVANE_MOVE_LOAD, 0, 0), 1);
+        ASSERT_EQ(wait_move(1), ROVANE_DONE);
+        disc = m.robot->discs_at("A").at(0);
+        ASSERT_EQ(Rovane_PostMoveAndPrint(1, ROVANE_RECORD_AND_PRINT, 0, kPrintFile, "", 1), 1);
+        print = wait_move(1);
+        Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        char text[ROVANE_END_TEXT_SIZE] = {};
+        Rovane_End(text);
+        while (m.robot->busy() || !m.robot->buffered_commands().empty()) Sleep(100);
+    });
+    ASSERT_NE(silent_at, 0) << "the print never began";
+    EXPECT_EQ(print, ROVANE_ABORTED) << "Cancel at the time-out question aborts the job";
+    const std::vector<std::string> boxes = sim_test::boxes(m);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], box("Rovane", MB_RETRYCANCEL,
+                            "Wait for printing timed out.\nThe print may or may not have completed.\nClick 'Retry' to "
+                            "continue or 'Cancel' to Abort the job."));
+    const sim::Micros asked = log_time(m, "WARNING: More than 60 seconds of a printer that does not answer");
+    EXPECT_GT(asked - silent_at, 60 * kSecond);
+    EXPECT_LT(asked - silent_at, 65 * kSecond);
+    EXPECT_GT(log_time(m, "<-WaitForPrinting returning"), asked);
+    EXPECT_EQ(m.world.ui().find_dialog(IDD_PRINTING), nullptr) << "the printing dialog is closed";
+    EXPECT_EQ(m.robot->place_of(disc), "S") << "the disc stays in the silent printer";
+    EXPECT_EQ(m.robot->disc(disc)->prints, 0u);
+    EXPECT_EQ(m.check_invariants(true), "");
+}
+
 }  // namespace

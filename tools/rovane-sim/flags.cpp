@@ -188,7 +188,7 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
                   "that does not answer (\"B\", \"X\"), its tray commands ignored, a print under way stopped "
                   "unprinted. A wait of the module for the tray shows the status message after 6 s and the "
                   "Retry/Cancel box \"Unable to move the printer tray in/out...\" after 15 s (Cancel aborts the "
-                  "job); its wait for a print under way does not end")
+                  "job); its wait for a print under way asks \"Wait for printing timed out...\" after a minute of silence")
         ->type_name("SECONDS")
         ->check(seconds(0, 172800));
     c->add_flag("--printer-disc-left", f->printer_disc_left,
