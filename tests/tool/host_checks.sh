@@ -240,6 +240,28 @@ for how in options:119 select:122; do
     || fail "laminator ($how): the disc did not go through the laminator: $out"
 done
 
+# "Record-Print" is on for any non-zero value: with -1, as with 1, a record-and-print request
+# reports done once its disc has left the recorder; with 0 only once the printed disc is out.
+cat > "$dir/record-print.txt" <<'SCRIPT'
+answer "Unable to communicate with the laminator=CANCEL"
+printfile C:\\Labels\\a.PRN pellan-iv
+init VeltoDVD
+job begin 2
+move 1 100
+wait 1
+moveprint 1 2000 1 C:\\Labels\\a.PRN
+wait 1
+job end 2
+end
+SCRIPT
+polls() {
+  "$tool" host "$dir/record-print.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --setting "Record-Print=$1" \
+    | sed -n 's/^[0-9]* wait 1 -> 1 after \([0-9]*\) polls$/\1/p' | tail -1
+}
+on="$(polls 1)" minus_one="$(polls -1)" off="$(polls 0)"
+[ -n "$on" ] && [ "$minus_one" = "$on" ] && [ "$off" -gt "$on" ] \
+  || fail "Record-Print: polls for the print request: 1 -> '$on', -1 -> '$minus_one', 0 -> '$off'"
+
 echo "bogus call" > "$dir/bad.txt"
 "$tool" host "$dir/bad.txt" > /dev/null 2>&1 && fail "an unknown call was accepted"
 "$tool" host "$dir/start.txt" --drives 3 > /dev/null 2>&1 && fail "--drives 3 accepted"
