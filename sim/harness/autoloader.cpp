@@ -172,13 +172,20 @@ HWND Autoloader::host_window() {
 }
 
 size_t Autoloader::take_away(char place) {
-    for (FoundDisc& f : found_)
-        for (DiscId id : robot->discs_at(std::string(1, place)))
+    const std::vector<DiscId> here = robot->discs_at(std::string(1, place));
+    size_t blank = 0;
+    for (DiscId id : here) {
+        for (FoundDisc& f : found_)
             if (id == f.id) f.taken_from = place;
+        const auto disc = robot->disc(id);
+        if (disc && !disc->recorded) ++blank;
+    }
     const size_t n = robot->empty(place);
     if (n) {
         taken_[place] += n;
-        world.kernel().record("operator", "takes " + std::to_string(n) + " discs off " + std::string(1, place));
+        for (DiscId id : here) taken_discs_.push_back({id, place});
+        world.kernel().record("operator", "takes " + std::to_string(n) + " discs off " + std::string(1, place) +
+                                              (blank ? ", " + std::to_string(blank) + " of them blank" : ""));
     }
     return n;
 }

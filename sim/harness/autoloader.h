@@ -132,9 +132,16 @@ public:
     const std::vector<FoundDisc>& found_discs() const { return found_; }
 
     // The operator lifts every disc off a stack or reject position; the discs leave the machine
-    // and are counted here by place.
+    // and are counted here by place, and each is remembered with the place it came off. A stack
+    // that is an input bin as well as an output stack may hold blank discs the module had passed
+    // over (a false "input empty"): they are taken off too, and are no finished discs.
     size_t take_away(char place);
     const std::map<char, size_t>& taken_by_operator() const { return taken_; }
+    struct TakenDisc {
+        DiscId id = 0;
+        char place = 0;
+    };
+    const std::vector<TakenDisc>& taken_discs() const { return taken_discs_; }
 
     // After the host is done: lets the module's threads end by themselves (a dialog closing, a
     // worker finishing its pass), for at most `limit` of virtual time.
@@ -152,6 +159,7 @@ public:
 private:
     HWND host_window_ = nullptr;
     std::map<char, size_t> taken_;
+    std::vector<TakenDisc> taken_discs_;
     std::vector<FoundDisc> found_;
 };
 

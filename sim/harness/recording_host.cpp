@@ -245,9 +245,11 @@ void install_default_operator(Autoloader& machine) {
 
     // The status message: what the person does at the machine, after which the message closes
     // by itself once the robot works again.
-    // Every input bin is empty by now (the module moves on by itself until the last): the
-    // output stacks hold finished discs only. They are taken away before they fill up, and the
-    // bin the arm waits at is refilled.
+    // The module has moved on by itself from bin to bin until the last, and the stacks that are
+    // output stacks too are cleared before the job goes on: they hold finished discs, taken away
+    // before they fill up, or blank discs of a bin the module passed over because the robot
+    // reported it empty when it was not, taken back so that no finished disc is stacked on them.
+    // The bin the arm waits at is refilled.
     Autoloader* m = &machine;
     op.on_dialog(IDD_ROBOT_MESSAGE).containing("input bin is empty").named("refill the input bin").then([m, robot] {
         for (char output : {'3', '4', '2', '5'}) m->take_away(output);

@@ -47,6 +47,10 @@ set -e
 # printer tray's box (the robot paused meanwhile) kept the printing window open past the watch's
 # ten minutes while the operator was still thinking about the box; the watch named the printing
 # window, which has nothing to answer, as unanswered (seeds 5000416 and 5000594).
+# Robot errors "A" on input bins 4 and 2 that still held their discs sent the module on to bin 5,
+# empty: the operator refilling it took the blank discs back off bins 4 and 2, which are output
+# stacks too, and the run counted those 50 blank discs as finished ones (seed 8042). Its replay
+# has an answer rule with a space, so each line is read as the shell reads it.
 for replay in "--drives 4 --discs 7 --record-time 138 --fail-rate 0.161 --print pellan-iv --tray-fail 1 --seed 151" \
               "--drives 2 --discs 4 --record-time 143 --noise 0.042 --mispick 0.069 --seed 79" \
               "--drives 4 --discs 12 --record-time 207 --fail-rate 0.228 --print pellan-pro --noise 0.044 --mispick 0.058 --seed 732" \
@@ -54,12 +58,20 @@ for replay in "--drives 4 --discs 7 --record-time 138 --fail-rate 0.161 --print 
               "--drives 2 --discs 7 --record-time 136 --print pellan-pro --noise 0.021 --mispick 0.019 --tray-fail 2 --empty-bin 2 --robot-error B@423.7 --robot-error D@642.3 --pause-at 657.1 --think 12.8 --budget 12 --seed 146" \
               "--drives 4 --discs 5 --record-time 120 --fail-rate 0.141 --print varrow-2 --laminate --noise 0.038 --tray-fail 1 --robot-error E@455.3 --think 20.5 --budget 12 --seed 628" \
               "--drives 2 --discs 9 --record-time 174 --fail-rate 0.245 --print label --laminate --record-print 0 --noise 0.012 --tray-fail 2 --pause-at 1017.6 --print-fail 2 --think 237.7 --budget 12 --seed 5000416" \
-              "--drives 2 --discs 9 --record-time 61 --print varrow-2 --laminate --record-print 0 --tray-fail 2 --lam-falls 1 --pause-at 327.9 --pause-at 585 --print-fail 2 --think 234.8 --budget 12 --seed 5000594"; do
+              "--drives 2 --discs 9 --record-time 61 --print varrow-2 --laminate --record-print 0 --tray-fail 2 --lam-falls 1 --pause-at 327.9 --pause-at 585 --print-fail 2 --think 234.8 --budget 12 --seed 5000594" \
+              "--drives 2 --discs 5 --record-time 149 --fail-rate 0.206 --print tessik-6 --laminate --record-print 0 --noise 0.035 --mispick 0.066 --tray-fail 2 --empty-bin 5 --robot-error A@332.8 --robot-error A@542.1 --pause-at 386.4 --think 294.1 --budget 12 --answer 'not picked=ABORTJOB' --seed 8042"; do
   set +e
-  # shellcheck disable=SC2086
-  "$tool" run $replay > "$dir/replay.out" 2>&1; rc=$?
+  eval "\"\$tool\" run $replay" > "$dir/replay.out" 2>&1; rc=$?
   set -e
   # Completed (0) or aborted with every disc accounted for (2), as a passing swarm run.
   [ "$rc" = 0 ] || [ "$rc" = 2 ] || fail "run $replay: exit $rc: $(tail -5 "$dir/replay.out")"
 done
+# Seed 8042 counted honestly: its five recorded discs on stack 2, the 50 blank discs taken back
+# off bins 4 and 2 apart from them.
+"$tool" run --drives 2 --discs 5 --record-time 149 --fail-rate 0.206 --print tessik-6 --laminate --record-print 0 \
+  --noise 0.035 --mispick 0.066 --tray-fail 2 --empty-bin 5 --robot-error A@332.8 --robot-error A@542.1 \
+  --pause-at 386.4 --think 294.1 --budget 12 --answer 'not picked=ABORTJOB' --seed 8042 --json > "$dir/8042.json" 2> "$dir/8042.err" || :
+grep -q '"in_output_bins": 5,' "$dir/8042.json" || fail "seed 8042: not 5 in the output bins: $(cat "$dir/8042.json")"
+tr -d ' \n' < "$dir/8042.json" | grep -q '"blank_taken_back":{"2":25,"4":25}' \
+  || fail "seed 8042: the blank discs taken back are not counted apart: $(cat "$dir/8042.json")"
 echo "swarm checks passed"

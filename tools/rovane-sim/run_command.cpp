@@ -99,17 +99,21 @@ const char* unprinted_text(Unprinted why) {
     return "?";
 }
 
-// Where the job's discs ended up. A disc of the job is one that has been in a recorder; blank
-// discs still on the input stacks are not counted, and discs the world left in the machine before
-// the job (found_discs) are counted apart.
+// Where the job's discs ended up. A disc of the job is one that has been recorded; blank discs
+// still on the input stacks are not counted, nor are blank discs the operator took back off a
+// stack (an input bin that doubles as an output stack, which the module passed over after a
+// false "input empty"), and discs the world left in the machine before the job (found_discs) are
+// counted apart.
 struct DiscCount {
-    std::map<std::string, int> output_bins;   // recorded discs on stacks "1".."5", by stack
+    std::map<std::string, int> output_bins;   // recorded discs on stacks "1".."5" or taken off them, by stack
     int in_output_bins = 0;
+    std::map<std::string, int> blank_taken;   // blank discs the operator took off stacks "1".."5", by stack
+    int blank_taken_back = 0;
     int at_g = 0, at_h = 0;
     int removed = 0;         // taken off the reject positions by the operator
     int lost = 0;
     int left_in_machine = 0; // in a recorder, the picker, the printer or the laminator
-    int printed_twice = 0;    // recorded discs on the output stacks printed more than once
+    int printed_twice = 0;    // recorded discs of the output stacks printed more than once
     int unprinted = 0;        // ... not printed
     std::vector<std::pair<sim::DiscId, Unprinted>> unprinted_discs;  // each, with why
     std::map<Unprinted, int> unprinted_why;
@@ -123,41 +127,50 @@ struct DiscCount {
 // `timed_out_waits`: the times the operator went on after the module's wait for a print timed out.
 DiscCount count_discs(const sim::Autoloader& machine, const sim::Laminator* lam, int timed_out_waits, bool job_aborted) {
     const sim::Robot& robot = *machine.robot;
-    const std::map<char, size_t>& taken = machine.taken_by_operator();
     const sim::DiscPrinter* printer = machine.printer.get();
     DiscCount c;
-    // Finished discs the operator took off the output stacks still count as in the output bins.
-    for (const auto& [place, n] : taken)
-        if (std::strchr("12345", place)) {
-            c.output_bins[std::string(1, place)] += static_cast<int>(n);
-            c.in_output_bins += static_cast<int>(n);
+    // A recorded disc of an output stack, whether it is still there or the operator lifted it off:
+    // counted in its stack, and checked for its print and its lamination.
+    const auto output_disc = [&](const std::string& stack, const sim::Disc& disc) {
+        const sim::DiscId id = disc.id;
+        ++c.output_bins[stack];
+        ++c.in_output_bins;
+        if (disc.prints > 1) ++c.printed_twice;
+        if (disc.prints == 0) {
+            ++c.unprinted;
+            Unprinted why = Unprinted::Unaccounted;
+            if (printer && printer->failed_print_count(id)) {
+                why = Unprinted::PrintFailed;
+            } else if (printer && printer->had_on_tray(id) && timed_out_waits > 0) {
+                --timed_out_waits;
+                why = Unprinted::WaitTimedOut;
+            } else if (job_aborted && !(printer && printer->had_on_tray(id))) {
+                why = Unprinted::JobAborted;
+            }
+            c.unprinted_discs.emplace_back(id, why);
+            ++c.unprinted_why[why];
         }
+        if (lam && lam->lamination_count(id) != 1) ++c.not_laminated_once;
+    };
+    for (const sim::Autoloader::TakenDisc& t : machine.taken_discs()) {
+        if (!std::strchr("12345", t.place)) continue;
+        const std::string stack(1, t.place);
+        const auto disc = robot.disc(t.id);
+        if (disc && disc->recorded) {
+            output_disc(stack, *disc);
+        } else {
+            ++c.blank_taken[stack];
+            ++c.blank_taken_back;
+        }
+    }
     for (const char* stack : {"1", "2", "3", "4", "5"})
         for (sim::DiscId id : robot.discs_at(stack)) {
             const auto disc = robot.disc(id);
-            if (disc && disc->recorded) {
-                ++c.output_bins[stack];
-                ++c.in_output_bins;
-                if (disc->prints > 1) ++c.printed_twice;
-                if (disc->prints == 0) {
-                    ++c.unprinted;
-                    Unprinted why = Unprinted::Unaccounted;
-                    if (printer && printer->failed_print_count(id)) {
-                        why = Unprinted::PrintFailed;
-                    } else if (printer && printer->had_on_tray(id) && timed_out_waits > 0) {
-                        --timed_out_waits;
-                        why = Unprinted::WaitTimedOut;
-                    } else if (job_aborted && !(printer && printer->had_on_tray(id))) {
-                        why = Unprinted::JobAborted;
-                    }
-                    c.unprinted_discs.emplace_back(id, why);
-                    ++c.unprinted_why[why];
-                }
-                if (lam && lam->lamination_count(id) != 1) ++c.not_laminated_once;
-            }
+            if (disc && disc->recorded) output_disc(stack, *disc);
         }
     c.at_g = static_cast<int>(robot.count_at("G"));
     c.at_h = static_cast<int>(robot.count_at("H"));
+    const std::map<char, size_t>& taken = machine.taken_by_operator();
     for (char reject : {'G', 'H'})
         if (taken.count(reject)) c.removed += static_cast<int>(taken.at(reject));
     c.lost = static_cast<int>(robot.lost().size());
@@ -441,6 +454,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         j["discs_requested"] = discs;
         j["in_output_bins"] = count.in_output_bins;
         j["output_bins"] = count.output_bins;
+        if (count.blank_taken_back) j["blank_taken_back"] = count.blank_taken;
         j["rejected"] = {{"G", count.at_g}, {"H", count.at_h}, {"emptied_by_operator", count.removed}};
         j["lost"] = count.lost;
         j["left_in_machine"] = count.left_in_machine;
@@ -503,6 +517,11 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         for (const auto& [stack, n] : count.output_bins) bins += (bins.empty() ? "" : ", ") + stack + ": " + std::to_string(n);
         std::printf("  discs requested    %d\n", discs);
         std::printf("  in output bins     %d%s\n", count.in_output_bins, bins.empty() ? "" : ("  (" + bins + ")").c_str());
+        if (count.blank_taken_back) {
+            std::string off;
+            for (const auto& [stack, n] : count.blank_taken) off += (off.empty() ? "" : ", ") + stack + ": " + std::to_string(n);
+            std::printf("  blank taken back   %d  (%s; not counted as output)\n", count.blank_taken_back, off.c_str());
+        }
         std::printf("  rejected           %d  (G %d, H %d, emptied by the operator %d)\n", rejected, count.at_g,
                     count.at_h, count.removed);
         std::printf("  lost               %d\n", count.lost);
@@ -612,8 +631,9 @@ Command add_run_command(CLI::App& tool) {
         "and runs a job of N discs through its exports: it keeps every recorder busy (load, record\n"
         "for --record-time, unload, or reject when the recording failed), polls each move every\n"
         "500 ms, ends the job and the module. A person at the machine refills an empty input bin\n"
-        "(taking the finished discs off the output stacks first), presses Pick after a failed pick,\n"
-        "empties full reject positions and answers Retry; the --answer rules come first.\n"
+        "(taking the finished discs off the output stacks first, and any blank discs left on them\n"
+        "in a bin the module passed over), presses Pick after a failed pick, empties full reject\n"
+        "positions and answers Retry; the --answer rules come first.\n"
         "\n"
         "The module empties its command queue (160 entries) only when its send thread runs dry.\n"
         "Recordings shorter than a round of loads (about a minute with four drives) keep it busy\n"
@@ -652,8 +672,10 @@ Command add_run_command(CLI::App& tool) {
         "from bin 1; every disc on the output stacks must have been laminated once.\n"
         "\n"
         "On a terminal a progress bar on stderr shows the discs done, the virtual time and an\n"
-        "estimate of the virtual time left. The summary: discs requested, in output bins, rejected\n"
-        "(G, H), lost, operator answers, virtual duration, discs per hour, the share of the time\n"
+        "estimate of the virtual time left. The summary: discs requested, in output bins (recorded\n"
+        "discs on stacks 1 to 5 or lifted off them by the operator; blank discs taken back off a\n"
+        "stack are counted apart, as \"blank taken back\"), rejected (G, H), lost, operator\n"
+        "answers, virtual duration, discs per hour, the share of the time\n"
         "the arm was busy, the wall time and how much faster than real time the world ran. Then,\n"
         "on stderr, the run's invariants and the seed that replays the run. A run stops after 48\n"
         "hours of virtual time (--budget).\n"
