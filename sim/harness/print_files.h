@@ -1,23 +1,9 @@
 // Print files as a host hands them to the module: printer files (".PRN", rendered by a disc
 // printer's driver, recognised by their first 32 bytes) in every format the module knows, label
-// designs of the label application (".STD"), and broken files. The generator writes what the
-// module reads — the header bytes, the per-disc ink use and low-ink levels, the "Tessik 6"
-// trailer — and fills the rest with printer data of a fixed pattern.
-//
-// Printer file header (offsets from the start):
-//     0      0x1B in every format
-//     1, 2   format bytes: 00 FF "Pellan IV", 03 FF "Pellan PRO", 01 02 + "KS10" at 3..6
-//            "Optical Disc Printer", 05 1E "Varrow", 07 00 the second "Varrow" format,
-//            08 0E "Tessik 6"
-//     8..10  1B 00 FE ("Pellan IV"), 1B 03 FE ("Pellan PRO")
-//   "Pellan IV":  4 cartridge byte (0 black, 1 colour, 2 or 3 colour and black); 11-13, 14-16,
-//                 17-19 use of inks 1, 2, 3 (black only: 11-13 the black use); 20-23 low level
-//   "Pellan PRO": 11-13, 14-16, 17-19 colour use; 20-23 colour low level; 24-26 black use;
-//                 27-30 black low level
-//   "Tessik 6":   6-9 low level of the first cartridge, 10-13 of the second; the last 24 bytes
-//                 1B 08 .. with the use of counters 1-3 at 4-6, 7-9, 10-12 and of 4, 5, 6 at
-//                 13-15, 16-18, 19-21
-// Use figures are 24-bit, levels 32-bit, most significant byte first.
+// designs of the label application (".STD"), and broken files. The bytes are made by the plain C
+// generator both host programs use (tools/host-script/print_file.h, which describes the header,
+// the per-disc ink use, the low-ink levels and the "Tessik 6" trailer); this is its C++ face for
+// the world, its tests and its tools.
 #pragma once
 
 #include <cstdint>
