@@ -50,6 +50,10 @@ void Operator::clear_rules() {
     rules_.clear();
 }
 
+void Operator::make_rules_fallbacks() {
+    for (auto& r : rules_) r->fallback = true;
+}
+
 void Operator::window_shown(HWND hwnd) {
     const Micros now = world_.kernel().now();
     Watched& w = watched_[hwnd];
@@ -97,6 +101,12 @@ bool Operator::matches(const Rule& rule, const WindowInfo& info) const {
     if (info.text.find(rule.text) == std::string::npos) return false;
     if (rule.caption && *rule.caption != info.caption) return false;
     if (rule.flags && *rule.flags != info.flags) return false;
+    // A fallback rule answers only the boxes that offer its button (a "No response" notice with
+    // only OK is not the Retry/Cancel question of the same text).
+    if (rule.fallback) {
+        const std::vector<int> buttons = message_box_buttons(info.flags);
+        if (std::find(buttons.begin(), buttons.end(), rule.button) == buttons.end()) return false;
+    }
     return true;
 }
 
@@ -112,12 +122,13 @@ void Operator::examine(HWND hwnd) {
         --r->used;
         pending_.erase(p);
     }
-    for (auto& r : rules_) {
-        if (r->uses_left != 0 && matches(*r, *info)) {
-            schedule(hwnd, r.get(), r->think.value_or(think_time_));
-            return;
+    for (const bool fallback : {false, true})
+        for (auto& r : rules_) {
+            if (r->fallback == fallback && r->uses_left != 0 && matches(*r, *info)) {
+                schedule(hwnd, r.get(), r->think.value_or(think_time_));
+                return;
+            }
         }
-    }
     if (info->kind != WindowKind::MessageBox) return;
     if (default_answer_ == DefaultAnswer::FirstButton ||
         (default_answer_ == DefaultAnswer::OkOnly && message_box_buttons(info->flags) == std::vector<int>{IDOK}))

@@ -5,7 +5,8 @@
 //   world.op().on_dialog(117).containing("paused").then([&] { robot.press_pause(); }).times(1);
 //   world.op().on_dialog(119).select(1080, "COM2").click(IDOK);
 //
-// Rules are tried in the order they were added; the first that matches a window answers it.
+// Rules are tried in the order they were added (fallback rules after all others); the first that
+// matches a window answers it.
 // A message box is examined when it appears; a dialog when it appears and again whenever the
 // text of its caption or of one of its controls changes (a dialog that updates its message in
 // place is answered by its new text). An answer is given after the rule's think time (default
@@ -69,6 +70,7 @@ public:
         int uses_left = -1;                  // -1: unlimited
         int used = 0;                        // answers given (or scheduled)
         std::string name;
+        bool fallback = false;               // tried after the other rules (make_rules_fallbacks)
 
         Rule& with_caption(const std::string& c) { caption = c; return *this; }
         Rule& with_flags(UINT f) { flags = f; return *this; }
@@ -105,6 +107,10 @@ public:
     // A rule for dialogs made from this template.
     Rule& on_dialog(int resource_id);
     void clear_rules();
+    // The rules added so far are tried after every rule added later, whenever that is added: a
+    // default operator installed first, whose rules a host script's own answer lines override.
+    // A fallback rule for message boxes answers only the boxes that offer its button.
+    void make_rules_fallbacks();
 
     void set_default_answer(DefaultAnswer a) { default_answer_ = a; }
     void set_think_time(Micros t) { think_time_ = t; }
