@@ -2,6 +2,7 @@
 // that describe the machine.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -33,20 +34,72 @@ void install_data_folder(sim::World& world) {
 
 namespace {
 
+// The texts of the numbers a flag takes, as CLI11 would read them otherwise: a leading 0 as octal,
+// 0x as hexadecimal, "inf" and "nan" as numbers. Only decimal is taken.
+bool decimal_digits(const std::string& text, size_t from, size_t to) {
+    return from < to && text.find_first_not_of("0123456789", from) >= to;
+}
+
 bool parse_whole(const std::string& text, uint64_t* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-    char* end = nullptr;
-    *value = std::strtoull(text.c_str(), &end, 0);
-    return !*end;
+    if (!decimal_digits(text, 0, text.size()) || (text.size() > 1 && text[0] == '0')) return false;
+    errno = 0;
+    *value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno != ERANGE;
+}
+
+// "takes 1 to 10000, not '0x10'": the range, and what the text is not.
+std::string whole_number_refusal(const std::string& range, const std::string& text) {
+    std::string why;
+    if (decimal_digits(text, 0, text.size()) && text.size() > 1 && text[0] == '0')
+        why = " (without a leading 0)";
+    else if (!text.empty() && !decimal_digits(text, 0, text.size()))
+        why = " (a whole number written in decimal)";
+    return "takes " + range + why + ", not '" + text + "'";
+}
+
+// A number of `unit` from `low` to `high`: "takes 0 to 86400 seconds, not 'inf'".
+CLI::Validator number(double low, double high, const std::string& unit) {
+    return CLI::Validator(
+        [low, high, unit](std::string& text) -> std::string {
+            double v = 0;
+            if (parse_decimal(text, &v) && v >= low && v <= high) return "";
+            char range[96];
+            std::snprintf(range, sizeof range, "takes %g to %g%s%s", low, high, unit.empty() ? "" : " ", unit.c_str());
+            const std::string why = !text.empty() && !parse_decimal(text, &v) ? " (a number written in decimal)" : "";
+            return std::string(range) + why + ", not '" + text + "'";
+        },
+        "");
 }
 
 }  // namespace
+
+bool parse_decimal(const std::string& text, double* value) {
+    // Digits, an optional fraction, an optional exponent: 240, 0.5, .5, 1e3.
+    size_t at = text.find_first_not_of("0123456789");
+    const size_t int_digits = at == std::string::npos ? text.size() : at;
+    size_t frac_digits = 0;
+    if (at != std::string::npos && text[at] == '.') {
+        const size_t end = text.find_first_not_of("0123456789", at + 1);
+        frac_digits = (end == std::string::npos ? text.size() : end) - at - 1;
+        at = end;
+    }
+    if (int_digits + frac_digits == 0) return false;
+    if (at != std::string::npos && (text[at] == 'e' || text[at] == 'E')) {
+        size_t digits = at + 1;
+        if (digits < text.size() && (text[digits] == '+' || text[digits] == '-')) ++digits;
+        if (!decimal_digits(text, digits, text.size())) return false;
+        at = std::string::npos;
+    }
+    if (at != std::string::npos) return false;
+    *value = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(*value);
+}
 
 CLI::Validator whole_number() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
             uint64_t v = 0;
-            return parse_whole(text, &v) ? "" : "takes a whole number, not '" + text + "'";
+            return parse_whole(text, &v) ? "" : whole_number_refusal("a whole number from 0 to 18446744073709551615", text);
         },
         "");
 }
@@ -56,7 +109,7 @@ CLI::Validator whole_number(uint64_t low, uint64_t high) {
         [low, high](std::string& text) -> std::string {
             uint64_t v = 0;
             if (parse_whole(text, &v) && v >= low && v <= high) return "";
-            return "takes " + std::to_string(low) + " to " + std::to_string(high) + ", not '" + text + "'";
+            return whole_number_refusal(std::to_string(low) + " to " + std::to_string(high), text);
         },
         "");
 }
@@ -64,25 +117,20 @@ CLI::Validator whole_number(uint64_t low, uint64_t high) {
 CLI::Validator probability() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
-            if (!text.empty() && !*end && v >= 0 && v <= 1) return "";
+            double v = 0;
+            if (parse_decimal(text, &v) && v >= 0 && v <= 1) return "";
             return "takes a probability from 0 to 1, not '" + text + "'";
         },
         "");
 }
 
-CLI::Validator seconds(double low, double high) {
-    return CLI::Validator(
-        [low, high](std::string& text) -> std::string {
-            char* end = nullptr;
-            const double v = std::strtod(text.c_str(), &end);
-            if (!text.empty() && !*end && v >= low && v <= high) return "";
-            char range[64];
-            std::snprintf(range, sizeof range, "takes %g to %g seconds", low, high);
-            return std::string(range) + ", not '" + text + "'";
-        },
-        "");
+CLI::Validator seconds(double low, double high) { return number(low, high, "seconds"); }
+
+CLI::Validator hours(double low, double high) { return number(low, high, "hours"); }
+
+CLI::Validator not_empty(const std::string& what) {
+    return CLI::Validator([what](std::string& text) -> std::string { return text.empty() ? "takes " + what + ", not an empty text" : ""; },
+                          "");
 }
 
 CLI::Validator input_bin() {
@@ -163,7 +211,9 @@ void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot
 // The machine
 
 void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
-    c->add_option("--drives", f->drives, "recorders the host has, in positions A.. (default 4)")
+    c->add_option("--drives", f->drives,
+                  "recorders the host has, in positions A.. (default 4). A QIX reports two drives for a single "
+                  "recorder (1), so start-up shows the two-drive choice dialog, which asks for a second one")
         ->type_name("1|2|4")
         ->check(CLI::Validator(
             [](std::string& t) -> std::string { return t == "1" || t == "2" || t == "4" ? "" : "takes 1, 2 or 4"; }, ""));
@@ -171,8 +221,11 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
         ->type_name("C")
         ->check(CLI::Validator([](std::string& t) -> std::string { return t.size() == 1 ? "" : "takes one character"; }, ""));
     c->add_option("--model", f->model, "the robot's model letters (default R, a QIX; N or Q older models)")
-        ->type_name("LETTERS");
-    c->add_option("--firmware", f->firmware, "the robot's firmware version (default 1.13)")->type_name("TEXT");
+        ->type_name("LETTERS")
+        ->check(not_empty("the model letters"));
+    c->add_option("--firmware", f->firmware, "the robot's firmware version (default 1.13)")
+        ->type_name("TEXT")
+        ->check(not_empty("a firmware version"));
     c->add_option("--port", f->port, "the port the robot is on (default COM1)")
         ->type_name("COMn")
         ->check(CLI::IsMember({"COM1", "COM2", "COM3", "COM4"}).description(""));
@@ -181,8 +234,11 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
         ->type_name("P")
         ->check(probability());
     c->add_option("--printer", f->printer, "a disc printer of that name on the robot's auxiliary cable and in the spooler")
-        ->type_name("NAME");
-    c->add_option("--printer-port", f->printer_port, "the disc printer's spooler port (default LPT1:)")->type_name("P");
+        ->type_name("NAME")
+        ->check(not_empty("a printer name"));
+    c->add_option("--printer-port", f->printer_port, "the disc printer's spooler port (default LPT1:)")
+        ->type_name("P")
+        ->check(not_empty("a spooler port"));
     c->add_option("--printer-silent-at", f->printer_silent_at,
                   "the disc printer stops answering the robot at SECONDS of virtual time, for good: busy with a tray "
                   "that does not answer (\"B\", \"X\"), its tray commands ignored, a print under way stopped "
@@ -197,7 +253,8 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
     c->add_flag("--no-office-printers", f->no_office_printers, "no office printer and no printer on FILE:");
     c->add_flag("--laminator", f->laminator, "the laminator \"Disc Laminator\" is installed");
     c->add_option("--lam-firmware", f->lam_firmware, "the laminator's firmware text (default \"LAM 2.04\")")
-        ->type_name("TEXT");
+        ->type_name("TEXT")
+        ->check(not_empty("a firmware text"));
     c->add_flag("--lam-silent", f->lam_silent, "the laminator answers no status request");
     c->add_option("--lam-corrupt", f->lam_corrupt, "the laminator's next N status records are corrupt")
         ->type_name("N")
@@ -228,7 +285,8 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
             ""));
     c->add_option("--name", f->names, "the host lists its recorders under this model name (repeatable, one per position)")
         ->type_name("TEXT")
-        ->allow_extra_args(false);
+        ->allow_extra_args(false)
+        ->check(not_empty("a model name"));
     if (with_faults) {
         add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
         c->add_option("--fail-call", f->fail_call,
@@ -318,6 +376,63 @@ sim::AutoloaderConfig machine_config(const MachineFlags& f, uint64_t seed) {
     }
     cfg.recorder_names = f.names;
     return cfg;
+}
+
+void adapt_for_jobs(CLI::App* c) {
+    c->get_option("--drives")
+        ->description("recorders the host has, in positions A.. (default 4); not 1: a QIX reports two drives for a "
+                      "single recorder, so start-up would ask for a second one")
+        ->type_name("2|4")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                return t == "1" ? "takes 2 or 4, not 1 (a QIX reports two drives for a single recorder, so start-up "
+                                  "would ask for a second one and never finish)"
+                                : "";
+            },
+            ""));
+    c->get_option("--port")->description(
+        "the port the robot is on; the settings file names it (\"Com\"), so the module opens it (default COM1)");
+}
+
+sim::AutoloaderConfig job_machine_config(const MachineFlags& f, uint64_t seed) {
+    sim::AutoloaderConfig cfg = machine_config(f, seed);
+    bool port_named = false;
+    for (const auto& [key, value] : cfg.settings) port_named = port_named || key == "Com";
+    if (!port_named && f.port != "COM1") cfg.settings.emplace_back("Com", f.port);
+    return cfg;
+}
+
+int robot_drive_count(const MachineFlags& f) {
+    // A QIX is "R" in the two letters after "ION:"; "N" or "Q" there make an older model.
+    const std::string letters = f.model.substr(0, 2);
+    if (letters.find_first_of("NQ") != std::string::npos || letters.find('R') == std::string::npos) return 0;
+    const char code = f.drive_code.empty() ? (f.drives == 4 ? 'A' : 'B') : f.drive_code[0];
+    switch (code) {
+        case 'A': case 'D': case 'F': return 4;
+        case 'B': case 'C': case 'E': return 2;
+        default: return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output files
+
+std::FILE* open_output(const std::string& command, const std::string& flag, const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f)
+        std::fprintf(stderr, "rovane-sim %s: cannot write %s '%s': %s\n", command.c_str(), flag.c_str(), path.c_str(),
+                     std::strerror(errno));
+    return f;
+}
+
+bool close_output(const std::string& command, const std::string& flag, const std::string& path, std::FILE* f) {
+    const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
+    const int flush_error = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (flushed && closed) return true;
+    std::fprintf(stderr, "rovane-sim %s: cannot write %s '%s': %s\n", command.c_str(), flag.c_str(), path.c_str(),
+                 std::strerror(flushed ? errno : flush_error));
+    return false;
 }
 
 void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {

@@ -26,9 +26,8 @@ sim::Micros micros(double seconds) { return static_cast<sim::Micros>(std::llroun
 // number of seconds from 0 to two days.
 bool parse_robot_error(const std::string& text, char* code, double* at) {
     if (text.size() < 3 || text[0] < 'A' || text[0] > 'F' || text[1] != '@') return false;
-    char* end = nullptr;
-    const double seconds = std::strtod(text.c_str() + 2, &end);
-    if (end == text.c_str() + 2 || *end != '\0' || !(seconds >= 0 && seconds <= 172800)) return false;
+    double seconds = 0;
+    if (!parse_decimal(text.substr(2), &seconds) || !(seconds >= 0 && seconds <= 172800)) return false;
     *code = text[0];
     *at = seconds;
     return true;

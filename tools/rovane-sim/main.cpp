@@ -1,6 +1,6 @@
 // rovane-sim: the command-line face of the simulated world.
 //
-//   rovane-sim run    [--discs N] [--drives 1|2|4] [flags]   a recording host's whole job
+//   rovane-sim run    [--discs N] [--drives 2|4] [flags]     a recording host's whole job
 //   rovane-sim demo   [--seed N] [--quiet]
 //   rovane-sim status [--seed N] [flags]
 //   rovane-sim host   SCRIPT [flags]
@@ -18,7 +18,9 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -71,8 +73,20 @@ int main(int argc, char** argv) {
     }
     const bool known = std::any_of(commands.begin(), commands.end(),
                                    [&](const rovane_tool::Command& c) { return c.app->get_name() == argv[1]; });
-    if (argv[1][0] != '-' && !known) {
-        std::fprintf(stderr, "rovane-sim: unknown command '%s' (try 'rovane-sim --help')\n", argv[1]);
+    std::string names;
+    for (const auto& c : commands) names += (names.empty() ? "" : ", ") + c.app->get_name();
+    const std::string arg = argv[1];
+    if (arg[0] != '-' && !known) {
+        std::fprintf(stderr, "rovane-sim: unknown command '%s'; the commands: %s (try 'rovane-sim --help')\n",
+                     arg.c_str(), names.c_str());
+        return 1;
+    }
+    // Before the command only --help: every other option belongs to a command and comes after it.
+    if (arg[0] == '-' && arg != "-h" && arg != "--help") {
+        std::fprintf(stderr,
+                     "rovane-sim: unknown option '%s': options come after the command, 'rovane-sim COMMAND "
+                     "[OPTIONS]'; the commands: %s (try 'rovane-sim --help')\n",
+                     arg.c_str(), names.c_str());
         return 1;
     }
     try {
@@ -92,6 +106,15 @@ int main(int argc, char** argv) {
         return rovane_tool::usage_error(command, e.what());
     }
     for (const auto& c : commands)
-        if (c.app->parsed()) return c.run();
+        if (c.app->parsed()) {
+            const int code = c.run();
+            // What the command printed must have reached standard output (not a full disk).
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                std::fprintf(stderr, "rovane-sim %s: cannot write standard output: %s\n", c.app->get_name().c_str(),
+                             std::strerror(errno));
+                return code ? code : 1;
+            }
+            return code;
+        }
     return 1;
 }

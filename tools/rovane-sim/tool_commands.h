@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,14 +51,21 @@ using sim::kDataFolder;
 void install_data_folder(sim::World& world);
 
 // --- value checks for flags ----------------------------------------------------------------------
-// A whole number of at least 0 (decimal, or 0x... hexadecimal).
+// Numbers are taken in decimal only (CLI11 would read "010" as octal and "0x10" as hexadecimal):
+// a whole number is digits without a sign or a leading 0; other numbers may have a fraction and
+// an exponent ("0.5", "1e3"), never a sign, "inf" or "nan".
+bool parse_decimal(const std::string& text, double* value);
+// A whole number from 0 to 2^64-1.
 CLI::Validator whole_number();
 // A whole number from `low` to `high`.
 CLI::Validator whole_number(uint64_t low, uint64_t high);
 // A probability from 0 to 1.
 CLI::Validator probability();
-// A number of seconds (fractions allowed) from `low` to `high`.
+// A number of seconds, or of hours (fractions allowed), from `low` to `high`.
 CLI::Validator seconds(double low, double high);
+CLI::Validator hours(double low, double high);
+// Any text but the empty one: "takes WHAT, not an empty text".
+CLI::Validator not_empty(const std::string& what);
 // An input bin: 4, 2, 5 or 1.
 CLI::Validator input_bin();
 
@@ -122,6 +130,22 @@ std::string fail_call_text(const FailCall& f);  // "tray:3+"
 sim::FaultCounter* fail_call_counter(sim::World& world, const std::string& kind);
 // The machine the flags describe.
 sim::AutoloaderConfig machine_config(const MachineFlags& flags, uint64_t seed);
+// The commands that start the module as a host does before a job (run, movements): --drives
+// takes 2 or 4 (a QIX never reports a single drive, so a single recorder never gets through
+// start-up), and --port names the robot's port in the settings file as well.
+void adapt_for_jobs(CLI::App* command);
+// machine_config, the settings file naming the robot's port ("Com") unless a --setting does.
+sim::AutoloaderConfig job_machine_config(const MachineFlags& flags, uint64_t seed);
+// The drives the robot reports for its drive-count character (A, D, F: 4; B, C, E: 2), 0 for
+// any other character or a robot that is not a QIX.
+int robot_drive_count(const MachineFlags& flags);
+
+// --- output files: --transcript FILE ... ----------------------------------------------------------
+// Created (replaced) before the world runs, so that a path that cannot be written is refused at
+// once; nullptr after "rovane-sim COMMAND: cannot write FLAG 'PATH': why" on stderr.
+std::FILE* open_output(const std::string& command, const std::string& flag, const std::string& path);
+// Flushes and closes it; false, after the same message, when a write failed (a full disk ...).
+bool close_output(const std::string& command, const std::string& flag, const std::string& path, std::FILE* file);
 // What is set on the machine's devices once they exist (laminator faults, the printer falling
 // silent, failing tray calls).
 void apply_machine_faults(const MachineFlags& flags, sim::Autoloader& machine);
