@@ -63,7 +63,14 @@ int run_movements(const MovementsOptions& o) {
     const long discs = static_cast<long>(o.discs);
     const bool printer_asked = !o.machine.printer.empty();
     const bool laminator_asked = o.machine.laminator;
-    sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+    // The dialog's count starts at the robot's drive count and steps by it, up to 400: a count it
+    // cannot show is refused before the world runs.
+    const long drive_count = robot_drive_count(o.machine);
+    if (drive_count > 0 && (discs < drive_count || discs % drive_count != 0))
+        return usage_error("movements", "--discs: the test dialog counts from " + std::to_string(drive_count) +
+                                            " to 400 in steps of " + std::to_string(drive_count) +
+                                            " (the robot's drive count), so it cannot show " + std::to_string(discs));
+    sim::AutoloaderConfig cfg = job_machine_config(o.machine, o.seed);
     bool printer_named = false, lam_named = false;
     for (const auto& [key, value] : cfg.settings) {
         printer_named = printer_named || key == "Printer";
@@ -311,7 +318,7 @@ Command add_movements_command(CLI::App& tool) {
         "each input bin 4, 2, 5 and 1), starts the module and calls Rovane_Movements, as a host does\n"
         "from its menu. In the \"Duplicator Movements\" dialog the operator sets the number of discs\n"
         "with the up-down control (it counts from the robot's drive count in steps of it, so N must\n"
-        "be one of those counts), ticks \"Printer\" with --printer and \"Laminator\" with --laminator,\n"
+        "be a multiple of the drive count: 2, 4, 6 ... with --drives 2; 4, 8 ... with 4), ticks \"Printer\" with --printer and \"Laminator\" with --laminator,\n"
         "and clicks Start Test; answers the message that asks to clear the recorders; watches the\n"
         "\"Multiple Disc Move Test\" dialog count the discs down, clicking Stop Test --stop-after\n"
         "seconds after it opened when that is given; and clicks Exit once it has closed. Then the\n"
@@ -336,7 +343,7 @@ Command add_movements_command(CLI::App& tool) {
         "ended early by itself; 3 when the world stopped (a window nobody answered, a deadlock, the\n"
         "time budget); 4 when an invariant broke (the seed that replays it is printed); 1 on a usage\n"
         "error.");
-    c->add_option("--discs", o->discs, "discs the test moves (1 to 400)")->type_name("N")->required()->check(whole_number(1, 400));
+    c->add_option("--discs", o->discs, "discs the test moves: a multiple of the robot's drive count, up to 400")->type_name("N")->required()->check(whole_number(1, 400));
     c->add_option("--stop-after", o->stop_after, "click Stop Test this long after the test dialog opened")
         ->type_name("SECONDS")
         ->check(seconds(0, 86400));
@@ -344,6 +351,7 @@ Command add_movements_command(CLI::App& tool) {
         ->type_name("N")
         ->check(whole_number());
     add_machine_flags(c, &o->machine, false);
+    adapt_for_jobs(c);
     return {c, [o] { return run_movements(*o); }};
 }
 

@@ -230,7 +230,8 @@ std::string print_file_path(sim::PrintFileKind kind) {
 
 int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     const int discs = static_cast<int>(o.discs);
-    sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+    // The robot on --port, and the settings file naming that port, as the options dialog leaves it.
+    sim::AutoloaderConfig cfg = job_machine_config(o.machine, o.seed);
     sim::PrintFileKind print_kind = sim::PrintFileKind::PellanIv;
     // The module laminates a recorded disc only on its way from the printer (record and print,
     // 2000): a laminating job without --print prints the Pellan IV file.
@@ -274,11 +275,15 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         machine.world.files().mkdir("C:\\Labels");
         machine.world.files().write_file(print_path, sim::make_print_file(recipe));
     }
-    // The transcript goes to its file as it is written (the world holds only its recent part).
-    if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
-        return usage_error("run", "cannot write the transcript to '" + o.transcript_path + "'");
     for (const std::string& path : {o.timeline_path, o.module_log_path})
         if (!path.empty() && !std::ofstream(path, std::ios::app)) return usage_error("run", "cannot write '" + path + "'");
+    // The transcript goes to its file as it is written (the world holds only its recent part).
+    std::FILE* transcript = nullptr;
+    if (!o.transcript_path.empty()) {
+        transcript = open_output("run", "--transcript", o.transcript_path);
+        if (!transcript) return 1;
+        machine.world.kernel().transcript().stream_to(transcript);
+    }
     apply_machine_faults(o.machine, machine);
     install_answers(machine.world, machine.robot, o.answers);
     bool laminator_refused = false;
@@ -361,6 +366,8 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     if (draw_bar) bar.update(host.discs_finished(), machine.world.kernel().now() - host.result().started, true);
     machine.world.kernel().transcript().stop_streaming();
+    // A transcript that could not be written all through fails the run (after its summary).
+    const bool transcript_lost = transcript && !close_output("run", "--transcript", o.transcript_path, transcript);
 
     // --- what the job came to ----------------------------------------------------------------
     const sim::RecordingHostResult& r = host.result();
@@ -591,10 +598,16 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
     // page that rovane-log makes from a machine's log.
     std::string module_log;
     machine.world.files().read_file(std::string(kDataFolder) + "Rovane_QIX.dbg", &module_log);
-    if (!o.module_log_path.empty() && !(std::ofstream(o.module_log_path, std::ios::binary) << module_log)) {
-        std::fprintf(stderr, "rovane-sim run: cannot write the module's log to '%s'\n", o.module_log_path.c_str());
-        if (exit_code == 0) exit_code = 1;
+    if (!o.module_log_path.empty()) {
+        std::ofstream copy(o.module_log_path, std::ios::binary | std::ios::trunc);
+        copy << module_log;
+        copy.close();
+        if (!copy) {
+            std::fprintf(stderr, "rovane-sim run: cannot write the module's log to '%s'\n", o.module_log_path.c_str());
+            if (exit_code == 0) exit_code = 1;
+        }
     }
+    if (transcript_lost && exit_code == 0) exit_code = 1;
     if (!o.timeline_path.empty()) {
         logview::PageOptions page;
         page.title = "rovane-sim run: " + std::to_string(discs) + " discs, " + std::to_string(o.machine.drives) +
@@ -678,11 +691,12 @@ Command add_run_command(CLI::App& tool) {
         "answers, virtual duration, discs per hour, the share of the time\n"
         "the arm was busy, the wall time and how much faster than real time the world ran. Then,\n"
         "on stderr, the run's invariants and the seed that replays the run. A run stops after 48\n"
-        "hours of virtual time (--budget).\n"
+        "hours of virtual time (--budget HOURS).\n"
         "\n"
         "Exit 0 when the job ended with every disc accounted for, 2 when it was aborted, 3 when the\n"
         "world stopped (a window nobody answered, a deadlock, the time budget), 4 when an invariant\n"
-        "broke, 1 on a usage error.");
+        "broke, 1 on a usage error or when an output file (--transcript, --timeline, --module-log,\n"
+        "standard output) could not be written.");
     c->add_option("--discs", o->discs, "discs the job records (default 20)")->type_name("N")->check(whole_number(1, 10000));
     c->add_option("--record-time", o->record_seconds, "how long a recording keeps a disc in its recorder (default 240)")
         ->type_name("SECONDS")
@@ -704,7 +718,7 @@ Command add_run_command(CLI::App& tool) {
     c->add_option("--record-print", o->record_print, "\"Record-Print\" in the settings file: 1 frees a recorder as soon as "
                   "its disc is picked, 0 after the disc is printed and in its output bin (default: not written, 1)")
         ->type_name("0|1")
-        ->check(CLI::Range(0, 1).description(""));
+        ->check(whole_number(0, 1));
     c->add_option("--print-time", o->print_seconds, "how long the disc printer prints one label (default 40)")
         ->type_name("SECONDS")
         ->check(seconds(1, 3600));
@@ -712,18 +726,23 @@ Command add_run_command(CLI::App& tool) {
         ->type_name("N")
         ->check(whole_number());
     add_machine_flags(c, &o->machine, true);
+    adapt_for_jobs(c);
     add_job_fault_flags(c, &o->faults);
     c->add_option("--budget", o->budget_hours, "hours of virtual time after which the run stops (default 48)")
         ->type_name("HOURS")
-        ->check(seconds(0.01, 1000));
+        ->check(hours(0.01, 1000));
     c->add_option("--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
     c->add_flag("--json", o->json, "print the summary as one JSON object");
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");
-    c->add_option("--transcript", o->transcript_path, "write the run's transcript to FILE")->type_name("FILE");
+    c->add_option("--transcript", o->transcript_path, "write the run's transcript to FILE")
+        ->type_name("FILE")
+        ->check(not_empty("a file name"));
     c->add_option("--timeline", o->timeline_path, "write a page with the timeline of the module's log to FILE (see rovane-log)")
-        ->type_name("FILE.html");
+        ->type_name("FILE.html")
+        ->check(not_empty("a file name"));
     c->add_option("--module-log", o->module_log_path, "copy the module's log (Rovane_QIX.dbg) out of the world to FILE")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(not_empty("a file name"));
     return {c, [o] { return run_recording_job(*o); }};
 }
 
