@@ -36,21 +36,68 @@ namespace {
 struct PlayOptions {
     uint64_t seed = 1, tray_fail = 0, repeat = 1;
     double mispick = 0;
-    bool show_timing = false, show_transcript = false;
+    bool show_timing = false;
+    std::string transcript_path;
     std::vector<std::string> empty_bins, answers;
     std::vector<std::string> global_cmds, printer_cmds;
 };
+
+// The commands of the module's queues: what its send thread knows how to play. Anything else
+// would go to the robot as it stands and come back as an invalid command, again and again.
+constexpr const char* kVocabulary =
+    "_MOVE: (the current input bin), _MOVE:L (L a position: A-D, 1-5, E, G, H, S, I, or O for the "
+    "bin's output), A-D alone (open that recorder's tray), PICKUP, DROPOFF, _PICK, _TRAYIN, _TRAYOUT, "
+    "_PTI, _PTO, _LAMIN, _LAMOUT, LAM:..., WAITL:, PRINT:0-4, WAIT:, DONE:0-9, XFER:";
+
+bool known_command(const std::string& c) {
+    static const char* const kWhole[] = {"PICKUP", "DROPOFF", "_PICK", "_TRAYIN", "_TRAYOUT", "_PTI", "_PTO", "_LAMIN",
+                                         "_LAMOUT", "WAITL:", "WAIT:", "XFER:", "_MOVE:", "A", "B", "C", "D"};
+    for (const char* whole : kWhole)
+        if (c == whole) return true;
+    const auto followed_by = [&c](const std::string& head, const char* letters) {
+        return c.size() == head.size() + 1 && c.compare(0, head.size(), head) == 0 && std::strchr(letters, c.back());
+    };
+    return followed_by("_MOVE:", "ABCD12345EGHSIO") || followed_by("PRINT:", "01234") ||
+           followed_by("DONE:", "0123456789") || c.rfind("LAM:", 0) == 0;
+}
+
+CLI::Validator queue_command() {
+    return CLI::Validator(
+        [](std::string& t) -> std::string {
+            return known_command(t) ? ""
+                                    : "the module's queues know no command '" + t + "'; they know " + kVocabulary;
+        },
+        "");
+}
+
+// The global queue and the printer queue hold this many commands each.
+constexpr size_t kQueueEntries = 160;
 
 int run_play(const PlayOptions& o) {
     const uint64_t seed = o.seed, tray_fail = o.tray_fail, repeat = o.repeat;
     const std::vector<std::string>& global_cmds = o.global_cmds;
     const std::vector<std::string>& printer_cmds = o.printer_cmds;
-    for (const auto& c : global_cmds)
-        if (c.size() > 9) {
-            // The queue refuses it itself (and aborts the job); say why up front as well.
-            std::fprintf(stderr, "rovane-sim play: note: '%s' is longer than a queue entry (9 characters)\n", c.c_str());
-        }
+    for (const auto* cmds : {&global_cmds, &printer_cmds})
+        for (const auto& c : *cmds)
+            if (c.size() > 9) {
+                // The queue refuses it itself (and aborts the job); say why up front as well.
+                std::fprintf(stderr, "rovane-sim play: note: '%s' is longer than a queue entry (9 characters)\n",
+                             c.c_str());
+            }
+    for (const auto* cmds : {&global_cmds, &printer_cmds})
+        if (cmds->size() > kQueueEntries)
+            std::fprintf(stderr,
+                         "rovane-sim play: note: %zu commands for the %s queue, which holds %zu: the module refuses "
+                         "the rest and aborts the job\n",
+                         cmds->size(), cmds == &global_cmds ? "global" : "printer", kQueueEntries);
     if (global_cmds.empty() && printer_cmds.empty()) return usage_error("play", "no commands");
+    // CLI11 leaves an empty value of --printer-queue (which may take none) unchecked.
+    for (const std::string& c : printer_cmds)
+        if (!known_command(c))
+            return usage_error("play", "--printer-queue: the module's queues know no command '" + c + "'; they know " +
+                                           kVocabulary);
+    std::FILE* transcript = nullptr;
+    if (!o.transcript_path.empty() && !(transcript = open_output("play", "--transcript", o.transcript_path))) return 1;
 
     // --- the world -------------------------------------------------------------------------------
     // The shared harness's machine: a 4-drive QIX on COM1 whose recorders the settings know, and
@@ -69,19 +116,28 @@ int run_play(const PlayOptions& o) {
     // The robot and the transcript keep only their recent entries: what a long run prints is
     // written to scratch files as it happens and copied out at the end.
     std::FILE* wire_lines = std::tmpfile();
-    std::FILE* transcript_lines = o.show_transcript ? std::tmpfile() : nullptr;
-    if (!wire_lines || (o.show_transcript && !transcript_lines)) {
+    if (!wire_lines) {
         std::fprintf(stderr, "rovane-sim play: cannot create a scratch file\n");
+        if (transcript) std::fclose(transcript);
         return 1;
     }
     robot->on_received([wire_lines](const sim::ReceivedCommand& c) {
         if (c.kind == sim::ReceivedCommand::Kind::Command && (c.text == "_SI" || c.text == "_SV")) return;
         std::fprintf(wire_lines, "%s\n", c.line().c_str());
     });
-    if (transcript_lines) world.kernel().transcript().stream_to(transcript_lines);
+    if (transcript) world.kernel().transcript().stream_to(transcript);
     if (tray_fail)
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(tray_fail));
     install_answers(world, robot, o.answers);
+    // A queue that overflows: the module shows its message (an OK box, system-modal) and aborts
+    // the job; the person at the machine reads it and closes it.
+    std::string overflow;
+    world.op().on_message_box("overflow!").named("close the overflow message").answer(IDOK);
+    const int overflow_listener = world.kernel().transcript().subscribe([&overflow](const sim::TranscriptEntry& e) {
+        const size_t at = e.text.find("text=\"Fatal ");
+        if (overflow.empty() && e.kind == "window" && e.text.rfind("msgbox shown", 0) == 0 && at != std::string::npos)
+            overflow = e.text.substr(at + 5);
+    });
 
     // --- the module ------------------------------------------------------------------------------
     world.load_module();
@@ -118,14 +174,13 @@ int run_play(const PlayOptions& o) {
     if (o.show_timing)
         std::fprintf(stderr, "virtual time %s, wall time %.3f s\n", world.kernel().time_text().c_str(),
                      std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count());
+    world.kernel().transcript().unsubscribe(overflow_listener);
     world.kernel().transcript().stop_streaming();
-    for (std::FILE* lines : {transcript_lines, wire_lines}) {
-        if (!lines) continue;
-        std::rewind(lines);
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, lines)) > 0;) std::fwrite(buffer, 1, n, stdout);
-        std::fclose(lines);
-    }
+    const bool transcript_lost = transcript && !close_output("play", "--transcript", o.transcript_path, transcript);
+    std::rewind(wire_lines);
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, wire_lines)) > 0;) std::fwrite(buffer, 1, n, stdout);
+    std::fclose(wire_lines);
     for (const std::string& line : machine.places()) std::printf("%s\n", line.c_str());
     const bool aborted = g_fJobAborted != 0;
     std::printf("aborted=%d\n", aborted ? 1 : 0);
@@ -144,6 +199,11 @@ int run_play(const PlayOptions& o) {
         std::fprintf(stderr, "rovane-sim play: invariants broken:\n%s", broken.c_str());
         return 4;
     }
+    if (aborted && !overflow.empty())
+        std::fprintf(stderr, "rovane-sim play: the module aborted the job: %s\n", overflow.c_str());
+    else if (aborted)
+        std::fprintf(stderr, "rovane-sim play: the job was aborted\n");
+    if (transcript_lost) return aborted ? 2 : 1;
     return aborted ? 2 : 0;
 }
 
@@ -154,7 +214,8 @@ Command add_play_command(CLI::App& tool) {
     CLI::App* c = tool.add_subcommand("play", "Hands commands to the module's command queues; the send thread plays them.");
     c->footer(
         "Builds a world — a 4-drive QIX on COM1, four recorders mapped to positions A to D, 25 blank\n"
-        "discs in each input bin 4, 2, 5 and 1, no printer —, fills the module's recorder table,\n"
+        "discs in each input bin 4, 2, 5 and 1, the disc printer \"Pellan IV\" named in the settings\n"
+        "file —, starts the module, fills its recorder table,\n"
         "appends the COMMANDs to the global queue (those after --printer-queue to the printer queue),\n"
         "starts the send thread and runs until it has ended. Then prints one line per command the\n"
         "robot received other than _SI and _SV, as '<virtual ms> <command>'; one line per place that\n"
@@ -164,13 +225,22 @@ Command add_play_command(CLI::App& tool) {
         "Example: rovane-sim play A _MOVE: PICKUP _MOVE:A DROPOFF DONE:0\n"
         "         loads a blank disc from the current input bin into the recorder at A.\n"
         "\n"
-        "Exit 0 when the queues drained without an abort, 2 when the job was aborted, 3 when the\n"
-        "world stopped (a window nobody answered, a deadlock, the time budget), 4 when a disc was\n"
-        "lost or the disc accounting broke (the seed that replays it is printed), 1 on a usage error.");
-    c->add_option("COMMAND", o->global_cmds, "commands for the global queue, in order")->type_name("");
+        "The commands the queues know: _MOVE: (to the current input bin), _MOVE:L (L one of A-D,\n"
+        "1-5, E, G, H, S, I; O for the current bin's output), A-D alone (open that recorder's\n"
+        "tray), PICKUP, DROPOFF, _PICK, _TRAYIN, _TRAYOUT, _PTI, _PTO, _LAMIN, _LAMOUT, LAM:...,\n"
+        "WAITL:, PRINT:0-4, WAIT:, DONE:0-9, XFER:; any other is refused. Each queue holds 160\n"
+        "commands of at most 9 characters: the module refuses one more, or a longer one, with its\n"
+        "overflow message and aborts the job; the operator closes the message.\n"
+        "\n"
+        "Exit 0 when the queues drained without an abort, 2 when the job was aborted (why, on\n"
+        "stderr), 3 when the world stopped (a window nobody answered, a deadlock, the 48-hour\n"
+        "time budget), 4 when a disc was lost or the disc accounting broke (the seed that replays\n"
+        "it is printed), 1 on a usage error or when --transcript FILE could not be written.");
+    c->add_option("COMMAND", o->global_cmds, "commands for the global queue, in order")->type_name("")->check(queue_command());
     c->add_option("--printer-queue", o->printer_cmds, "the commands after it go to the printer queue")
         ->type_name("COMMAND")
-        ->expected(0, CLI::detail::expected_max_vector_size);
+        ->expected(0, CLI::detail::expected_max_vector_size)
+        ->check(queue_command());
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_fault_flags(c, &o->mispick, &o->empty_bins, &o->tray_fail);
     c->add_option("--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
@@ -180,7 +250,9 @@ Command add_play_command(CLI::App& tool) {
         ->type_name("N")
         ->check(whole_number(1, 10000));
     c->add_flag("--timing", o->show_timing, "print the virtual and the wall time on stderr");
-    c->add_flag("--transcript", o->show_transcript, "also print the transcript, with virtual times");
+    c->add_option("--transcript", o->transcript_path, "write the transcript, with virtual times, to FILE")
+        ->type_name("FILE")
+        ->check(not_empty("a file name"));
     return {c, [o] { return run_play(*o); }};
 }
 

@@ -5,6 +5,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "devices/robot.h"
 #include "foundation/settings.h"
@@ -29,7 +31,7 @@ struct StatusOptions {
     double noise = 0;
     std::string port = "COM1", firmware, model, drive_code, out_dir = "rovane-sim-out";
     bool robot_off = false;
-    bool show_transcript = false;
+    std::string transcript_path;
 };
 
 int run_status(const StatusOptions& o) {
@@ -37,13 +39,14 @@ int run_status(const StatusOptions& o) {
     const double noise = o.noise;
     const std::string &port = o.port, &firmware = o.firmware, &model = o.model, &drive_code = o.drive_code,
                       &out_dir = o.out_dir;
-    const bool robot_off = o.robot_off, show_transcript = o.show_transcript;
+    const bool robot_off = o.robot_off;
     std::string port_name;
     if (!sim::parse_port_name(port, &port_name) || port_name > "COM4")
         return usage_error("status", "--port takes COM1 to COM4, not '" + port + "'");
-    if (drive_code.size() > 1 || firmware.find_first_of("\r\n") != std::string::npos ||
-        model.find_first_of("\r\n") != std::string::npos)
-        return usage_error("status", "--drive-code takes one character; texts must be one line");
+    if (firmware.find_first_of("\r\n") != std::string::npos || model.find_first_of("\r\n") != std::string::npos)
+        return usage_error("status", "--firmware and --model take one line of text");
+    std::FILE* transcript = nullptr;
+    if (!o.transcript_path.empty() && !(transcript = open_output("status", "--transcript", o.transcript_path))) return 1;
 
     sim::WorldConfig cfg;
     cfg.seed = seed;
@@ -79,16 +82,23 @@ int run_status(const StatusOptions& o) {
         PortClose();
     });
     const sim::RunResult result = world.run();
+    if (transcript) {
+        for (const auto& e : world.kernel().transcript().entries())
+            if (e.kind.rfind("serial", 0) == 0 || e.kind == "robot")
+                std::fprintf(transcript, "%s\n", sim::Transcript::format(e).c_str());
+        if (!close_output("status", "--transcript", o.transcript_path, transcript)) return 1;
+    }
     if (!result.ok()) {
         std::fprintf(stderr, "rovane-sim status: the world stopped: %s\n", result.report.c_str());
         return 1;
     }
-    world.files().export_to(out_dir);
+    // The world's files, the module's log among them, as the output folder now holds them.
     const std::string log_path = world.files().host_path(out_dir, g_szLogPath);
-
-    if (show_transcript) {
-        for (const auto& e : world.kernel().transcript().entries())
-            if (e.kind.rfind("serial", 0) == 0 || e.kind == "robot") std::printf("%s\n", sim::Transcript::format(e).c_str());
+    std::error_code error;
+    if (!world.files().export_to(out_dir) || !std::filesystem::is_regular_file(log_path, error)) {
+        std::fprintf(stderr, "rovane-sim status: cannot write the world's files to '%s' (the module's log: '%s')\n",
+                     out_dir.c_str(), log_path.c_str());
+        return 1;
     }
     if (status_ok) {
         std::printf("state=%c\nerror=%c\nprinter=%c\ntray=%c\nposition=%c\naux=%c\npicker=%c\n", status[0], status[1],
@@ -118,20 +128,24 @@ Command add_status_command(CLI::App& tool) {
         "ask the robot's version (up to three times, as an operator pressing Retry would) and its\n"
         "status, and prints: state, error, printer, tray, position, aux, picker, model (1 for a\n"
         "Zorvik QIX, 0 otherwise), drives, firmware (escaped to one line), then log=PATH, the\n"
-        "module's log file as written to the output folder.\n"
+        "module's log file as written to the output folder (--out; the world's files are written\n"
+        "there as they are at the end, under C/...).\n"
         "\n"
-        "Exit 0 when the robot answered the status query, 1 with a one-line reason when it did not\n"
-        "or on a usage error.");
+        "Exit 0 when the robot answered the status query, 1 with a one-line reason when it did not,\n"
+        "on a usage error, or when the output folder or --transcript FILE could not be written.");
     c->add_option("--seed", o->seed, "the world's seed (default 1); the same seed gives the same output and log")
         ->type_name("N")
         ->check(whole_number());
     c->add_option("--port", o->port, "the port the robot is on and the module opens (default COM1)")->type_name("COMn");
     c->add_option("--firmware", o->firmware, "the robot's firmware version, as its version line tells it (default 1.13)")
-        ->type_name("TEXT");
+        ->type_name("TEXT")
+        ->check(not_empty("a firmware version"));
     c->add_option("--model", o->model, "the model letters after \"VERSION:\" (default R, a QIX; N or Q older models)")
-        ->type_name("LETTERS");
+        ->type_name("LETTERS")
+        ->check(not_empty("the model letters"));
     c->add_option("--drive-code", o->drive_code, "the drive-count character before CR LF (default A: four drives)")
-        ->type_name("C");
+        ->type_name("C")
+        ->check(CLI::Validator([](std::string& t) -> std::string { return t.size() == 1 ? "" : "takes one character"; }, ""));
     c->add_flag("--robot-off", o->robot_off, "the robot is switched off: it answers nothing");
     c->add_option("--noise", o->noise,
                   "probability that a reply of the robot is damaged: garbage before it, a bad checksum, a dropped "
@@ -144,8 +158,12 @@ Command add_status_command(CLI::App& tool) {
                   "three attempts")
         ->type_name("N")
         ->check(whole_number(1, 100000));
-    c->add_flag("--transcript", o->show_transcript, "also print the wire transcript, with virtual times");
-    c->add_option("--out", o->out_dir, "where the world's files are written (default rovane-sim-out)")->type_name("DIR");
+    c->add_option("--transcript", o->transcript_path, "write the wire transcript, with virtual times, to FILE")
+        ->type_name("FILE")
+        ->check(not_empty("a file name"));
+    c->add_option("--out", o->out_dir, "where the world's files are written (default rovane-sim-out)")
+        ->type_name("DIR")
+        ->check(not_empty("a folder name"));
     return {c, [o] { return run_status(*o); }};
 }
 
