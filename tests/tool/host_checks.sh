@@ -50,10 +50,10 @@ dialog 119 select 1080 COM2; click 1078; select 1080 COM1; click 1
 options
 end
 SCRIPT
-out="$("$tool" host "$dir/check-com.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --transcript)" \
+out="$("$tool" host "$dir/check-com.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --transcript "$dir/check-com.tr")" \
   || fail "check-com: exit $?: $out"
 # The transcript's boxes, their answers and the port's settings write, in their order.
-order="$(grep -E '^\[ *[0-9.]+\] host (window: msgbox (shown|answered)|profile: write .*\] Com = )' <<<"$out" \
+order="$(grep -E '^\[ *[0-9.]+\] host (window: msgbox (shown|answered)|profile: write .*\] Com = )' "$dir/check-com.tr" \
   | sed -E 's/^\[ *[0-9.]+\] host //; s/window: msgbox shown .* text="([^.\\"]*).*/shown \1/;
             s/window: msgbox answered (.*)/answered \1/; s/profile: write .* Com = (.*)/Com = \1/')"
 expected='shown Unable to communicate with the laminator
@@ -69,7 +69,7 @@ expected:
 $expected"
 grep -q 'msgbox shown caption="Optical Disc Duplicator" flags=0x40 buttons=IDOK text="No response.\\nMake sure the robotics are powered on and the \\nserial cable is connected."' <<<"$out" \
   || fail "check-com: message 130 as the host prints it: $out"
-grep -q 'ignored' <<<"$out" && fail "check-com: an action was ignored: $out"
+grep -q 'ignored' "$dir/check-com.tr" && fail "check-com: an action was ignored: $out"
 
 # Code 4 of Rovane_JobBeginsOrEnds is only logged: it returns 1, sends the robot nothing, shows
 # nothing, counts no job (the options dialog opens) and ends none (a begin three seconds later
@@ -84,13 +84,13 @@ job begin 1
 job end 1
 end
 SCRIPT
-out="$("$tool" host "$dir/job-other.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --wire --transcript)" \
+out="$("$tool" host "$dir/job-other.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --wire --transcript "$dir/job-other.tr")" \
   || fail "job-other: exit $?: $out"
 grep -A1 '^[0-9]* job 4 3 -> ' <<<"$out" | paste -sd'|' | grep -qx '[0-9]* job 4 3 -> 1|[0-9]* options -> 1' \
   || fail "job-other: code 4's result, or something under it: $out"
 grep -q 'dialog 119 shown caption="Duplicator Options/Services"' <<<"$out" \
   && ! grep -q 'Cannot display Options dialog' <<<"$out" || fail "job-other: the options dialog was refused: $out"
-log="$(sed -nE 's/^\[ *[0-9.]+\] host file: write .*Rovane_QIX\.dbg [0-9]+ bytes: [0-9\/]+ [0-9:]+  (.*)\\r\\n$/\1/p' <<<"$out")"
+log="$(sed -nE 's/^\[ *[0-9.]+\] host file: write .*Rovane_QIX\.dbg [0-9]+ bytes: [0-9\/]+ [0-9:]+  (.*)\\r\\n$/\1/p' "$dir/job-other.tr")"
 grep -A1 -x 'JobBeginsOrEnds 4   dwHowMany=3' <<<"$log" | paste -sd'|' \
   | grep -qx 'JobBeginsOrEnds 4   dwHowMany=3|JobBeginsOrEnds returning OK' || fail "job-other: code 4's log lines: $log"
 grep -qx 'ConcurrentJob = FALSE' <<<"$log" || fail "job-other: the begin after code 4 was concurrent: $log"
@@ -177,18 +177,18 @@ grep -q 'never seen to end with 1 or 4' "$dir/err.txt" || fail "unwaited moves: 
 # Print files made by the script, checked and printed: a good file, a short one, a missing one
 # (acceptable only for record and print), then one disc recorded and printed.
 cat > "$dir/print.txt" <<'SCRIPT'
-printfile C:\\Labels\\a.prn pellan-iv
-printfile C:\\Labels\\bad.prn short
+printfile C:\Labels\a.prn pellan-iv
+printfile C:\Labels\bad.prn short
 answer "PRN file is invalid=OK"
 init VeltoDVD
-validprint 2000 C:\\Labels\\a.prn
-validprint 2000 C:\\Labels\\bad.prn
-validprint 2000 C:\\Labels\\missing.prn
-validprint 1000 C:\\Labels\\missing.prn
+validprint 2000 C:\Labels\a.prn
+validprint 2000 C:\Labels\bad.prn
+validprint 2000 C:\Labels\missing.prn
+validprint 1000 C:\Labels\missing.prn
 job begin 1
 move 1 100
 wait 1
-moveprint 1 2000 1 C:\\Labels\\a.prn
+moveprint 1 2000 1 C:\Labels\a.prn
 wait 1
 checkprinting
 job end 1
@@ -213,19 +213,19 @@ cat > "$dir/lam-job.txt" <<'SCRIPT'
 job begin 1
 move 1 100
 wait 1
-moveprint 1 2000 1 C:\\Labels\\a.prn
+moveprint 1 2000 1 C:\Labels\a.prn
 wait 1
 job end 1
 end
 SCRIPT
 cat - "$dir/lam-job.txt" > "$dir/lam-options.txt" <<'SCRIPT'
-printfile C:\\Labels\\a.prn pellan-iv
+printfile C:\Labels\a.prn pellan-iv
 init VeltoDVD
 dialog 119 check 1200; click 1
 options
 SCRIPT
 cat - "$dir/lam-job.txt" > "$dir/lam-select.txt" <<'SCRIPT'
-printfile C:\\Labels\\a.prn pellan-iv
+printfile C:\Labels\a.prn pellan-iv
 dialog 122 select 1081 "Pellan IV on LPT1:"; check 1197; click 1
 init VeltoDVD
 SCRIPT
@@ -244,12 +244,12 @@ done
 # reports done once its disc has left the recorder; with 0 only once the printed disc is out.
 cat > "$dir/record-print.txt" <<'SCRIPT'
 answer "Unable to communicate with the laminator=CANCEL"
-printfile C:\\Labels\\a.PRN pellan-iv
+printfile C:\Labels\a.PRN pellan-iv
 init VeltoDVD
 job begin 2
 move 1 100
 wait 1
-moveprint 1 2000 1 C:\\Labels\\a.PRN
+moveprint 1 2000 1 C:\Labels\a.PRN
 wait 1
 job end 2
 end

@@ -7,7 +7,8 @@
 set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
-# A host run's lines without the transcript that --transcript adds at their end.
+# A host run's lines and its transcript (--transcript FILE) in one text, and the lines alone.
+with_transcript() { cat - "$1"; }
 calls() { grep -v '^\[' <<<"$1"; }
 dir="$(mktemp -d)"
 trap 'rm -rf "$dir"' EXIT
@@ -27,20 +28,21 @@ printer=(--printer "Pellan IV" --setting "Printer=Pellan IV")
 # wait asks once more).
 cat > "$dir/silent.txt" <<'SCRIPT'
 answer "Unable to move the printer tray=CANCEL"
-printfile C:\\Labels\\disc.PRN pellan-iv
+printfile C:\Labels\disc.PRN pellan-iv
 init VeltoDVD
-validprint 2000 C:\\Labels\\disc.PRN
+validprint 2000 C:\Labels\disc.PRN
 job begin 1
 move 1 100
 wait 1
-moveprint 1 2000 1 C:\\Labels\\disc.PRN
+moveprint 1 2000 1 C:\Labels\disc.PRN
 wait 1
 status
 job end 1
 sleep 5000
 end
 SCRIPT
-out="$("$tool" host "$dir/silent.txt" "${printer[@]}" --printer-silent-at 30 --wire --transcript)" || fail "silent: exit $?"
+out="$("$tool" host "$dir/silent.txt" "${printer[@]}" --printer-silent-at 30 --wire --transcript "$dir/silent-host.tr" \
+  | with_transcript "$dir/silent-host.tr")" || fail "silent: exit $?"
 grep -q '^[0-9]* wait 1 -> 4 after' <<<"$out" || fail "silent: the print request's poll did not return 4: $(calls "$out")"
 grep -q '^    state=. error=. printer=B tray=X ' <<<"$out" || fail "silent: status not B/X: $(calls "$out")"
 box='msgbox shown caption="Error" flags=0x5 buttons=IDRETRY|IDCANCEL text="Unable to move the printer tray in/out.\nPlease make sure the printer is powered on and connected to the robotics via the 6-pin cable.\nClick "Retry" to try again or "Cancel" to abort the job."'
@@ -86,7 +88,8 @@ wait 1
 job end 1
 end
 SCRIPT
-out="$("$tool" host "$dir/left.txt" "${printer[@]}" --printer-disc-left --wire --transcript)" || fail "printer disc: exit $?"
+out="$("$tool" host "$dir/left.txt" "${printer[@]}" --printer-disc-left --wire --transcript "$dir/left-host.tr" \
+  | with_transcript "$dir/left-host.tr")" || fail "printer disc: exit $?"
 grep -q '^    state=I error=. printer=I tray=D ' <<<"$out" || fail "printer disc: tray not D: $(calls "$out")"
 tr="$dir/left.tr"; echo "$out" > "$tr"
 [ "$(queued_after "$tr" 'Disc left in printer - queue commands to reject')" = "_TRAYOUT _MOVE:S PICKUP _PTI _MOVE:G DROPOFF " ] \
@@ -118,7 +121,7 @@ wait 1
 job end 1
 end
 SCRIPT
-"$tool" host "$dir/lam.txt" "${printer[@]}" --laminator --lam-disc-left --wire --transcript > "$dir/lam.tr" \
+"$tool" host "$dir/lam.txt" "${printer[@]}" --laminator --lam-disc-left --wire --transcript "$dir/lam.tr" > /dev/null \
   || fail "laminator disc D: exit $?"
 [ "$(queued_after "$dir/lam.tr" 'Disc left in laminator - queue commands to remove')" = "_LAMOUT _MOVE:E PICKUP _MOVE:G DROPOFF " ] \
   || fail "laminator disc D: queued $(queued_after "$dir/lam.tr" 'Disc left in laminator - queue commands to remove')"

@@ -2,59 +2,24 @@
 // on the host's thread, one call a line, and prints what each call returned, with the windows the
 // operator saw and answered (and, with --wire, the robot's commands) in between.
 //
-// The script language is deliberately small and line-based, so that a Windows host program can
-// run the same scripts against the real DLL:
-//
-//   # a comment                     blank lines and comments are skipped
-//   answer PATTERN=BUTTON [once]    message boxes whose text contains PATTERN are answered with
-//                                   BUTTON (OK CANCEL RETRY YES NO ABORT IGNORE); rules are tried
-//                                   in the order given; "once" answers one box only
-//   dialog ID ACTION[; ACTION...]   the next showing of dialog ID is answered with these actions:
-//                                   click CTRL | check CTRL | uncheck CTRL | select CTRL TEXT | close
-//                                   one after the other, each once the dialog has dealt with the
-//                                   one before (a message box it opened answered first)
-//   init HOST [LIST]                Rovane_Init with host name HOST and recorder list LIST (the
-//                                   world's own list when absent)
-//   end                             Rovane_End
-//   status                          Rovane_GetRoboStatus
-//   options                         Rovane_Options
-//   movements                       Rovane_Movements (its dialogs answered by "dialog" lines)
-//   services KIND CODE              Rovane_Services
-//   job begin|end|abort N           Rovane_JobBeginsOrEnds with code 1, 2 or 3 for a job of N discs
-//   job CODE N                      Rovane_JobBeginsOrEnds with any other code (4: logged only)
-//   move UNIT ACTION                Rovane_PostMoveDisc
-//   wait UNIT                       Rovane_CheckMoveDisc every 500 ms until it reports 1 or 4
-//   sleep MS                        the host waits MS milliseconds
-//   printfile PATH KIND             writes a generated print file of that kind (pellan-iv,
-//                                   pellan-pro, optical-disc-printer, varrow, varrow-2, tessik-6,
-//                                   label, short, wrong) at PATH, its folder created as needed
-//   validprint ACTION FILE          Rovane_CheckValidPrint(0, ACTION, 0, FILE, 0, 0)
-//   moveprint UNIT ACTION DISCNUM FILE
-//                                   Rovane_PostMoveAndPrint(UNIT, ACTION, 0, FILE, "", DISCNUM)
-//   checkprinting                   Rovane_CheckPrinting(0)
-//
-// The laminator (machine flag --laminator) is chosen as a user chooses it: "dialog 119 check 1200;
-// click 1" before "options", or "dialog 122 select 1081 \"NAME on PORT\"; check 1197; click 1"
-// before an "init" that shows the printer selection dialog (no printer named in the settings).
-// The module ticks either box by itself when "Laminate Disc" is not 0 and the laminator answers.
-//
-// Words with blanks are written in double quotes; inside and outside quotes \r, \n, \0, \t, \",
-// \\ stand for themselves.
-#include <chrono>
+// The script is read and checked by the reader the Windows host program shares
+// (tools/host-script/host_script.h, where the language is described), so that both run the same
+// scripts with the same messages. The operator is run's: the default rules of the person at the
+// machine (sim::install_default_operator, and Retry to a wait for a print that timed out), tried
+// after the script's own answer and dialog lines.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "harness/autoloader.h"
-#include "harness/print_files.h"
+#include "host_script.h"
 #include "kernel/transcript.h"
+#include "print_file.h"
+#include "resources/resource.h"
 #include "rovane.h"
 #include "tool_commands.h"
 #include "win32/files.h"
@@ -65,196 +30,21 @@ namespace rovane_tool {
 
 namespace {
 
-// Splits a script line into words: blanks separate, double quotes group, backslash escapes.
-bool split_words(const std::string& line, std::vector<std::string>* words, std::string* error) {
-    words->clear();
-    std::string word;
-    bool in_word = false, quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '\\' && i + 1 < line.size()) {
-            const char e = line[++i];
-            switch (e) {
-                case 'r': word += '\r'; break;
-                case 'n': word += '\n'; break;
-                case 't': word += '\t'; break;
-                case '0': word += '\0'; break;
-                default: word += e; break;
-            }
-            in_word = true;
-        } else if (c == '"') {
-            quoted = !quoted;
-            in_word = true;
-        } else if (!quoted && (c == ' ' || c == '\t')) {
-            if (in_word) words->push_back(word);
-            word.clear();
-            in_word = false;
-        } else {
-            word += c;
-            in_word = true;
-        }
-    }
-    if (quoted) {
-        *error = "a quote is not closed";
-        return false;
-    }
-    if (in_word) words->push_back(word);
-    return true;
-}
+static_assert(HS_OK == IDOK && HS_CANCEL == IDCANCEL && HS_ABORT == IDABORT && HS_RETRY == IDRETRY &&
+                  HS_IGNORE == IDIGNORE && HS_YES == IDYES && HS_NO == IDNO,
+              "an answer line's message box buttons are the button ids");
 
-int button_id(const std::string& name) { return message_box_button(name); }
+std::string text_of(const HsText& t) { return std::string(t.p, t.cb); }
 
-bool parse_int(const std::string& text, long* value) {
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end) return false;
-    *value = v;
-    return true;
-}
-
-// One script line, checked before the world runs.
-struct Step {
-    int line = 0;
-    std::vector<std::string> words;
-};
-
-// The dialog actions of a "dialog" line: ID then actions separated by ";".
-bool parse_dialog_actions(const std::vector<std::string>& words, int* dialog_id,
-                          std::vector<sim::DialogAction>* actions, std::string* error) {
-    long id = 0;
-    if (words.size() < 3 || !parse_int(words[1], &id) || id <= 0) {
-        *error = "dialog takes ID ACTION[; ACTION...]";
-        return false;
+sim::DialogAction dialog_action(const HsAction& a) {
+    switch (a.kind) {
+        case HS_CLICK: return sim::DialogAction::click(a.control);
+        case HS_CHECK: return sim::DialogAction::check(a.control, true);
+        case HS_UNCHECK: return sim::DialogAction::check(a.control, false);
+        case HS_SELECT: return sim::DialogAction::select(a.control, text_of(a.item));
+        case HS_CLOSE: break;
     }
-    *dialog_id = static_cast<int>(id);
-    std::vector<std::vector<std::string>> groups(1);
-    for (size_t i = 2; i < words.size(); ++i) {
-        std::string w = words[i];
-        const bool ends_group = !w.empty() && w.back() == ';';
-        if (ends_group) w.pop_back();
-        if (!w.empty()) groups.back().push_back(w);
-        if (ends_group) groups.emplace_back();
-    }
-    for (const auto& g : groups) {
-        if (g.empty()) continue;
-        long ctrl = 0;
-        if (g[0] == "close" && g.size() == 1) {
-            actions->push_back(sim::DialogAction::close());
-        } else if ((g[0] == "click" || g[0] == "check" || g[0] == "uncheck") && g.size() == 2 && parse_int(g[1], &ctrl)) {
-            if (g[0] == "click")
-                actions->push_back(sim::DialogAction::click(static_cast<int>(ctrl)));
-            else
-                actions->push_back(sim::DialogAction::check(static_cast<int>(ctrl), g[0] == "check"));
-        } else if (g[0] == "select" && g.size() >= 3 && parse_int(g[1], &ctrl)) {
-            std::string text = g[2];
-            for (size_t i = 3; i < g.size(); ++i) text += " " + g[i];
-            actions->push_back(sim::DialogAction::select(static_cast<int>(ctrl), text));
-        } else {
-            *error = "unknown dialog action '" + g[0] + "'";
-            return false;
-        }
-    }
-    if (actions->empty()) {
-        *error = "dialog needs at least one action";
-        return false;
-    }
-    return true;
-}
-
-bool check_step(const Step& s, std::string* error) {
-    const auto& w = s.words;
-    const std::string& verb = w[0];
-    long n = 0;
-    if (verb == "answer") {
-        const size_t eq = w.size() >= 2 ? w[1].rfind('=') : std::string::npos;
-        if (w.size() < 2 || w.size() > 3 || eq == std::string::npos || eq == 0 || !button_id(w[1].substr(eq + 1)) ||
-            (w.size() == 3 && w[2] != "once")) {
-            *error = "answer takes PATTERN=BUTTON [once]";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "dialog") {
-        int id = 0;
-        std::vector<sim::DialogAction> actions;
-        return parse_dialog_actions(w, &id, &actions, error);
-    }
-    if (verb == "init") {
-        if (w.size() < 2 || w.size() > 3) {
-            *error = "init takes HOST [LIST]";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "printfile") {
-        sim::PrintFileKind kind;
-        if (w.size() != 3 || !sim::print_file_kind(w[2], &kind)) {
-            *error = "printfile takes PATH KIND (pellan-iv, pellan-pro, optical-disc-printer, varrow, varrow-2, "
-                     "tessik-6, label, short, wrong)";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "validprint") {
-        if (w.size() != 3 || !parse_int(w[1], &n)) {
-            *error = "validprint takes ACTION FILE";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "moveprint") {
-        long m = 0, d = 0;
-        if (w.size() != 5 || !parse_int(w[1], &n) || !parse_int(w[2], &m) || !parse_int(w[3], &d)) {
-            *error = "moveprint takes UNIT ACTION DISCNUM FILE";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "end" || verb == "status" || verb == "options" || verb == "movements" || verb == "checkprinting") {
-        if (w.size() != 1) *error = verb + " takes no arguments";
-        return w.size() == 1;
-    }
-    if (verb == "services") {
-        long m = 0;
-        if (w.size() != 3 || !parse_int(w[1], &n) || !parse_int(w[2], &m)) {
-            *error = "services takes KIND CODE";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "job") {
-        long code = 0;
-        if (w.size() != 3 || (w[1] != "begin" && w[1] != "end" && w[1] != "abort" && !parse_int(w[1], &code)) ||
-            !parse_int(w[2], &n) || n < 0) {
-            *error = "job takes begin|end|abort|CODE N";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "move") {
-        long m = 0;
-        if (w.size() != 3 || !parse_int(w[1], &n) || !parse_int(w[2], &m)) {
-            *error = "move takes UNIT ACTION";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "wait") {
-        if (w.size() != 2 || !parse_int(w[1], &n)) {
-            *error = "wait takes UNIT";
-            return false;
-        }
-        return true;
-    }
-    if (verb == "sleep") {
-        if (w.size() != 2 || !parse_int(w[1], &n) || n < 0 || n > 24L * 3600 * 1000) {
-            *error = "sleep takes milliseconds (0 to one day)";
-            return false;
-        }
-        return true;
-    }
-    *error = "unknown call '" + verb + "'";
-    return false;
+    return sim::DialogAction::close();
 }
 
 // Collects the transcript's window events (and the wire, when asked) since the last call, as
@@ -313,195 +103,203 @@ private:
     std::vector<Line> windows_, commands_;
 };
 
+// An answer line's rule, as run's --answer rules are made (install_answers, flags.cpp): a message
+// box button for the boxes whose text contains the pattern, or what the person does about the
+// robot's status message whose text contains it.
+sim::Operator::Rule& answer_rule(sim::Autoloader& machine, const HsStep& s) {
+    const std::string pattern = text_of(s.text[0]);
+    const std::string name = "script line " + std::to_string(s.line) + ": answer " + pattern + "=" + hs_button_name(s.button);
+    sim::Operator& op = machine.world.op();
+    if (s.button != HS_ABORTJOB && s.button != HS_PAUSEPICK && s.button != HS_REFILL)
+        return op.on_message_box(pattern).answer(s.button).named(name);  // HS_OK ... are IDOK ...
+    auto& rule = op.on_dialog(IDD_ROBOT_MESSAGE).containing(pattern).named(name);
+    const std::shared_ptr<sim::Robot> robot = machine.robot;
+    if (s.button == HS_ABORTJOB) {
+        rule.click(IDC_ABORT_JOB);
+    } else if (s.button == HS_PAUSEPICK) {
+        rule.then([robot] { robot->press_pause_and_pick(); });
+    } else {
+        rule.then([robot] {
+            const char bin = robot->position();
+            if (std::strchr("1245", bin)) robot->refill(bin, 25);
+            robot->press_pick();
+        });
+    }
+    return rule;
+}
+
 std::string quoted(const std::string& s) { return "\"" + sim::Transcript::escape(s) + "\""; }
+std::string quoted(const HsText& t) { return quoted(text_of(t)); }
+
+// The script, freed at the end.
+struct Script {
+    HsScript s{};
+    ~Script() { hs_free(&s); }
+};
 
 }  // namespace
 
 int run_host(const HostOptions& o) {
-    const std::string& script_path = o.script_path;
-    const bool wire = o.wire, show_transcript = o.show_transcript;
+    const bool wire = o.wire;
     const sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
 
     // --- the script ----------------------------------------------------------------------------
-    std::ifstream file;
-    std::istream* in = &std::cin;
-    if (script_path != "-") {
-        file.open(script_path);
-        if (!file) {
-            std::fprintf(stderr, "rovane-sim host: cannot read the script '%s'\n", script_path.c_str());
-            return 1;
-        }
-        in = &file;
+    Script script;
+    char error[1024];
+    if (!hs_read(o.script_path.c_str(), &script.s, error, sizeof error)) {
+        std::fprintf(stderr, "rovane-sim host: %s\n", error);
+        return 1;
     }
-    std::vector<Step> steps;
-    std::string line;
-    for (int number = 1; std::getline(*in, line); ++number) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        Step s;
-        s.line = number;
-        std::string error;
-        if (!split_words(line, &s.words, &error)) {
-            std::fprintf(stderr, "rovane-sim host: %s:%d: %s\n", script_path.c_str(), number, error.c_str());
-            return 1;
+    if (o.check_only) {
+        for (int i = 0; i < script.s.count; ++i) {
+            char* line = hs_describe(&script.s.steps[i]);
+            std::printf("%s\n", line);
+            std::free(line);
         }
-        if (s.words.empty() || s.words[0][0] == '#') continue;
-        if (!check_step(s, &error)) {
-            std::fprintf(stderr, "rovane-sim host: %s:%d: %s\n", script_path.c_str(), number, error.c_str());
-            return 1;
-        }
-        steps.push_back(s);
+        return 0;
     }
 
     // --- the world -----------------------------------------------------------------------------
     sim::Autoloader machine(cfg);
+    if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
+        return usage_error("host", "cannot write the transcript to '" + o.transcript_path + "'");
     apply_machine_faults(o.machine, machine);
-    // The whole transcript is printed at the end: keep all of it, not only its recent part.
-    if (show_transcript) machine.world.kernel().transcript().set_retained(0);
-    // A notice with only an OK button is read and closed; every question needs a rule.
-    machine.world.op().set_default_answer(sim::Operator::DefaultAnswer::OkOnly);
+    // The operator of run: a print that never came is gone on without (run_command.cpp), and the
+    // person at the machine does the rest. The script's answer and dialog lines come first.
+    machine.world.op().on_message_box("Wait for printing timed out").named("go on without the print").answer(IDRETRY);
+    sim::install_default_operator(machine);
+    machine.world.op().make_rules_fallbacks();
     machine.world.load_module();
     EventPrinter events(machine, wire);
     bool ended = false;
     // Moves posted and not yet seen to end with 1 or 4, by unit, with the time they were posted.
-    std::map<long, unsigned long long> unwaited_moves;
+    std::map<long long, unsigned long long> unwaited_moves;
 
     sim::SimThread* host = machine.world.spawn("host", [&] {
         machine.host_window();  // the host application has its window before it loads the module
-        for (const Step& s : steps) {
-            const auto& w = s.words;
-            const std::string& verb = w[0];
-            if (verb == "answer") {
-                const size_t eq = w[1].rfind('=');
-                auto& rule = machine.world.op().on_message_box(w[1].substr(0, eq)).answer(button_id(w[1].substr(eq + 1)));
-                if (w.size() == 3) rule.times(1);
-                continue;
-            }
-            if (verb == "dialog") {
-                int id = 0;
-                std::vector<sim::DialogAction> actions;
-                std::string error;
-                parse_dialog_actions(w, &id, &actions, &error);
-                auto& rule = machine.world.op().on_dialog(id).times(1);
-                rule.actions = actions;
-                continue;
-            }
-            if (verb == "sleep") {
-                long ms = 0;
-                parse_int(w[1], &ms);
-                Sleep(static_cast<DWORD>(ms));
-                continue;
-            }
-            const auto now_ms = [] { return static_cast<unsigned long long>(sim::kernel().now() / sim::kMs); };
-            if (verb == "init") {
-                const sim::InitOutcome r = w.size() == 3 ? machine.init_module(w[1], &w[2]) : machine.init_module(w[1]);
-                std::printf("%llu init %s -> %ld\n", now_ms(), quoted(w[1]).c_str(), static_cast<long>(r.result));
-                for (const std::string& l : r.lines) std::printf("    recorder %s\n", quoted(l).c_str());
-                if (!r.product.empty())
-                    std::printf("    product %s error=%u\n", quoted(r.product).c_str(), static_cast<unsigned>(r.error));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "end") {
-                char text[ROVANE_END_TEXT_SIZE + 1] = {};
-                const DWORD result = Rovane_End(text);
-                ended = true;
-                std::printf("%llu end -> %lu\n    text %s\n", now_ms(), static_cast<unsigned long>(result), quoted(text).c_str());
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "status") {
-                BYTE status[22] = {};
-                DWORD length = 0, type = 0;
-                const DWORD result = Rovane_GetRoboStatus(status, sizeof status, &length, &type);
-                std::printf("%llu status -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                if (result)
-                    std::printf("    state=%c error=%c printer=%c tray=%c position=%c aux=%c picker=%c firmware=%s\n",
-                                status[0], status[1], status[2], status[3], status[4], status[5], status[6],
-                                quoted(reinterpret_cast<const char*>(status + 7)).c_str());
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "options") {
-                const DWORD result = Rovane_Options();
-                std::printf("%llu options -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "movements") {
-                const DWORD result = Rovane_Movements(0);
-                std::printf("%llu movements -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "job") {
-                long discs = 0;
-                parse_int(w[2], &discs);
-                long code = 0;
-                if (!parse_int(w[1], &code))
-                    code = w[1] == "begin" ? ROVANE_JOB_BEGIN : w[1] == "end" ? ROVANE_JOB_END : ROVANE_JOB_ABORT;
-                const LONG result = Rovane_JobBeginsOrEnds(0, static_cast<DWORD>(discs), static_cast<LONG>(code));
-                std::printf("%llu job %s %ld -> %ld\n", now_ms(), w[1].c_str(), discs, static_cast<long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "move") {
-                long unit = 0, action = 0;
-                parse_int(w[1], &unit);
-                parse_int(w[2], &action);
-                const LONG result = Rovane_PostMoveDisc(static_cast<DWORD>(unit), action, 0, 0);
-                if (result == 1) unwaited_moves[unit] = now_ms();
-                std::printf("%llu move %ld %ld -> %ld\n", now_ms(), unit, action, static_cast<long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "wait") {
-                long unit = 0;
-                parse_int(w[1], &unit);
-                DWORD state = ROVANE_IN_PROGRESS;
-                int polls = 0;
-                while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(unit))) == ROVANE_IN_PROGRESS) {
-                    ++polls;
-                    Sleep(500);
+        const auto now_ms = [] { return static_cast<unsigned long long>(sim::kernel().now() / sim::kMs); };
+        for (int i = 0; i < script.s.count; ++i) {
+            const HsStep& s = script.s.steps[i];
+            switch (s.call) {
+                case HS_ANSWER: {
+                    auto& rule = answer_rule(machine, s);
+                    if (s.once) rule.times(1);
+                    continue;
                 }
-                if (state == ROVANE_DONE || state == ROVANE_ABORTED) unwaited_moves.erase(unit);
-                std::printf("%llu wait %ld -> %lu after %d polls\n", now_ms(), unit, static_cast<unsigned long>(state), polls);
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "printfile") {
-                // The folders of the path, then the file (a world file, like the host's own).
-                sim::PrintFileKind kind = sim::PrintFileKind::PellanIv;
-                sim::print_file_kind(w[2], &kind);
-                sim::PrintFileRecipe recipe;
-                recipe.kind = kind;
-                const std::string bytes = sim::make_print_file(recipe);
-                const size_t slash = w[1].find_last_of("\\/");
-                if (slash != std::string::npos) machine.world.files().mkdir(w[1].substr(0, slash));
-                const bool written = machine.world.files().write_file(w[1], bytes);
-                std::printf("%llu printfile %s %s -> %zu\n", now_ms(), quoted(w[1]).c_str(), w[2].c_str(),
-                            written ? bytes.size() : static_cast<size_t>(0));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "validprint") {
-                long action = 0;
-                parse_int(w[1], &action);
-                const LONG result = Rovane_CheckValidPrint(0, action, 0, w[2].c_str(), 0, 0);
-                std::printf("%llu validprint %ld %s -> %ld\n", now_ms(), action, quoted(w[2]).c_str(),
-                            static_cast<long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "moveprint") {
-                long unit = 0, action = 0, disc = 0;
-                parse_int(w[1], &unit);
-                parse_int(w[2], &action);
-                parse_int(w[3], &disc);
-                const LONG result = Rovane_PostMoveAndPrint(static_cast<DWORD>(unit), action, 0, w[4].c_str(), "",
-                                                            static_cast<DWORD>(disc));
-                if (result == 1 && action == ROVANE_RECORD_AND_PRINT) unwaited_moves[unit] = now_ms();
-                std::printf("%llu moveprint %ld %ld %ld %s -> %ld\n", now_ms(), unit, action, disc, quoted(w[4]).c_str(),
-                            static_cast<long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "checkprinting") {
-                const DWORD result = Rovane_CheckPrinting(0);
-                std::printf("%llu checkprinting -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                std::fputs(events.take().c_str(), stdout);
-            } else if (verb == "services") {
-                long kind = 0, code = 0;
-                parse_int(w[1], &kind);
-                parse_int(w[2], &code);
-                const LONG result = Rovane_Services(kind, code);
-                std::printf("%llu services %ld %ld -> %ld\n", now_ms(), kind, code, static_cast<long>(result));
-                std::fputs(events.take().c_str(), stdout);
+                case HS_DIALOG: {
+                    auto& rule = machine.world.op().on_dialog(static_cast<int>(s.n[0])).times(1);
+                    rule.named("script line " + std::to_string(s.line));
+                    for (int a = 0; a < s.action_count; ++a) rule.actions.push_back(dialog_action(s.actions[a]));
+                    continue;
+                }
+                case HS_SLEEP:
+                    Sleep(static_cast<DWORD>(s.n[0]));
+                    continue;
+                case HS_INIT: {
+                    const std::string host_name = text_of(s.text[0]), list = text_of(s.text[1]);
+                    const sim::InitOutcome r = s.has_list ? machine.init_module(host_name, &list) : machine.init_module(host_name);
+                    std::printf("%llu init %s -> %ld\n", now_ms(), quoted(host_name).c_str(), static_cast<long>(r.result));
+                    for (const std::string& l : r.lines) std::printf("    recorder %s\n", quoted(l).c_str());
+                    if (!r.product.empty())
+                        std::printf("    product %s error=%u\n", quoted(r.product).c_str(), static_cast<unsigned>(r.error));
+                    break;
+                }
+                case HS_END: {
+                    char text[ROVANE_END_TEXT_SIZE + 1] = {};
+                    const DWORD result = Rovane_End(text);
+                    ended = true;
+                    std::printf("%llu end -> %lu\n    text %s\n", now_ms(), static_cast<unsigned long>(result), quoted(text).c_str());
+                    break;
+                }
+                case HS_STATUS: {
+                    BYTE status[22] = {};
+                    DWORD length = 0, type = 0;
+                    const DWORD result = Rovane_GetRoboStatus(status, sizeof status, &length, &type);
+                    std::printf("%llu status -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+                    if (result)
+                        std::printf("    state=%c error=%c printer=%c tray=%c position=%c aux=%c picker=%c firmware=%s\n",
+                                    status[0], status[1], status[2], status[3], status[4], status[5], status[6],
+                                    quoted(reinterpret_cast<const char*>(status + 7)).c_str());
+                    break;
+                }
+                case HS_OPTIONS: {
+                    const DWORD result = Rovane_Options();
+                    std::printf("%llu options -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+                    break;
+                }
+                case HS_MOVEMENTS: {
+                    const DWORD result = Rovane_Movements(0);
+                    std::printf("%llu movements -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+                    break;
+                }
+                case HS_JOB: {
+                    const LONG result = Rovane_JobBeginsOrEnds(0, static_cast<DWORD>(s.n[1]), static_cast<LONG>(s.n[0]));
+                    const std::string code = s.job_word ? s.job_word : std::to_string(s.n[0]);
+                    std::printf("%llu job %s %lld -> %ld\n", now_ms(), code.c_str(), s.n[1], static_cast<long>(result));
+                    break;
+                }
+                case HS_MOVE: {
+                    const LONG result = Rovane_PostMoveDisc(static_cast<DWORD>(s.n[0]), static_cast<LONG>(s.n[1]), 0, 0);
+                    if (result == 1) unwaited_moves[s.n[0]] = now_ms();
+                    std::printf("%llu move %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));
+                    break;
+                }
+                case HS_WAIT: {
+                    DWORD state = ROVANE_IN_PROGRESS;
+                    int polls = 0;
+                    while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(s.n[0]))) == ROVANE_IN_PROGRESS) {
+                        ++polls;
+                        Sleep(500);
+                    }
+                    if (state == ROVANE_DONE || state == ROVANE_ABORTED) unwaited_moves.erase(s.n[0]);
+                    std::printf("%llu wait %lld -> %lu after %d polls\n", now_ms(), s.n[0], static_cast<unsigned long>(state), polls);
+                    break;
+                }
+                case HS_PRINTFILE: {
+                    // The folders of the path, then the file (a world file, like the host's own).
+                    const std::string path = text_of(s.text[0]);
+                    const PfRecipe recipe = pf_recipe(static_cast<PfKind>(s.print_kind));
+                    std::string bytes(pf_make(&recipe, nullptr, 0), '\0');
+                    pf_make(&recipe, reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size());
+                    const size_t slash = path.find_last_of("\\/");
+                    if (slash != std::string::npos) machine.world.files().mkdir(path.substr(0, slash));
+                    const bool written = machine.world.files().write_file(path, bytes);
+                    std::printf("%llu printfile %s %s -> %zu\n", now_ms(), quoted(path).c_str(),
+                                pf_kind_name(static_cast<PfKind>(s.print_kind)), written ? bytes.size() : static_cast<size_t>(0));
+                    break;
+                }
+                case HS_VALIDPRINT: {
+                    const LONG result = Rovane_CheckValidPrint(0, static_cast<LONG>(s.n[0]), 0, s.text[0].p, 0, 0);
+                    std::printf("%llu validprint %lld %s -> %ld\n", now_ms(), s.n[0], quoted(s.text[0]).c_str(),
+                                static_cast<long>(result));
+                    break;
+                }
+                case HS_MOVEPRINT: {
+                    const LONG result = Rovane_PostMoveAndPrint(static_cast<DWORD>(s.n[0]), static_cast<LONG>(s.n[1]), 0,
+                                                                s.text[0].p, "", static_cast<DWORD>(s.n[2]));
+                    if (result == 1 && s.n[1] == ROVANE_RECORD_AND_PRINT) unwaited_moves[s.n[0]] = now_ms();
+                    std::printf("%llu moveprint %lld %lld %lld %s -> %ld\n", now_ms(), s.n[0], s.n[1], s.n[2],
+                                quoted(s.text[0]).c_str(), static_cast<long>(result));
+                    break;
+                }
+                case HS_CHECKPRINTING: {
+                    const DWORD result = Rovane_CheckPrinting(0);
+                    std::printf("%llu checkprinting -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+                    break;
+                }
+                case HS_SERVICES: {
+                    const LONG result = Rovane_Services(static_cast<LONG>(s.n[0]), static_cast<LONG>(s.n[1]));
+                    std::printf("%llu services %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));
+                    break;
+                }
             }
+            std::fputs(events.take().c_str(), stdout);
             std::fflush(stdout);
         }
     });
     sim::RunResult result = machine.world.run([host] { return host->state == sim::ThreadState::Finished; });
     if (result.ok()) result = machine.settle();
     std::fputs(events.take().c_str(), stdout);
-    if (show_transcript) std::fputs(machine.world.transcript_text().c_str(), stdout);
     if (!result.ok()) {
         std::fprintf(stderr, "rovane-sim host: the world stopped: %s\n", result.report.c_str());
         return 3;

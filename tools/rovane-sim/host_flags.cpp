@@ -1,74 +1,62 @@
-// rovane-sim host: its command line. The script interpreter is in host_command.cpp.
+// rovane-sim host: its command line. The script interpreter is in host_command.cpp, the script's
+// reader in tools/host-script.
 #include <CLI/CLI.hpp>
 
+#include "host_script.h"
 #include "tool_commands.h"
 
 namespace rovane_tool {
 
 namespace {
 
-// The command's help below its flags: what it does and the script language.
-const char* const kHostHelp =
-    "Runs a host application's script of export calls (SCRIPT a file, or - for standard input)\n"
-    "against the module in a simulated world: a QIX robot on COM1 with its recorders (their\n"
-    "serial numbers stored in the settings file), an office printer and a printer on FILE:,\n"
-    "the label application installed. Prints one line per call,\n"
-    "    <virtual ms> <call> -> <result>\n"
-    "followed by what the call returned in its buffers (init: each selected-recorder line and\n"
-    "the product name; status: the status bytes), and the message boxes and dialogs that\n"
-    "were shown and answered while it ran.\n"
-    "\n"
-    "Message boxes with only an OK button are read and closed (after 1.5 s); every other box\n"
-    "and every dialog needs an answer line, or the run stops after ten minutes with a report.\n"
-    "\n"
-    "Script lines:\n"
-    "  # comment\n"
-    "  answer PATTERN=BUTTON [once]  answer message boxes whose text contains PATTERN with\n"
-    "                                OK, CANCEL, RETRY, YES, NO, ABORT or IGNORE\n"
-    "  dialog ID ACTION[; ACTION]    answer the next showing of dialog ID: click CTRL,\n"
-    "                                check CTRL, uncheck CTRL, select CTRL TEXT, close;\n"
-    "                                each action waits until the dialog has dealt with the\n"
-    "                                one before (a message box it opened answered first)\n"
-    "  init HOST [LIST]              Rovane_Init; LIST is the recorder list (default: the\n"
-    "                                world's), e.g. \"1,0,4,0,E,Pioneer DVD-RW DVR-112D\\r\\n\"\n"
-    "  end                           Rovane_End\n"
-    "  status                        Rovane_GetRoboStatus\n"
-    "  options                       Rovane_Options\n"
-    "  movements                     Rovane_Movements (dialogs 118 and 120, answered by dialog\n"
-    "                                lines)\n"
-    "  services KIND CODE            Rovane_Services\n"
-    "  job begin|end|abort N         Rovane_JobBeginsOrEnds (codes 1, 2, 3) for N discs\n"
-    "  job CODE N                    Rovane_JobBeginsOrEnds with that code (4: only logged)\n"
-    "  move UNIT ACTION              Rovane_PostMoveDisc (100 load, 200 unload, 300 reject ...)\n"
-    "  wait UNIT                     Rovane_CheckMoveDisc every 500 ms until 1 or 4\n"
-    "  sleep MS                      the host waits\n"
-    "  printfile PATH KIND           writes a generated print file of KIND at PATH: pellan-iv,\n"
-    "                                pellan-pro, optical-disc-printer, varrow, varrow-2,\n"
-    "                                tessik-6, label (a .STD design), short (31 bytes), wrong\n"
-    "                                (no known header)\n"
-    "  validprint ACTION FILE        Rovane_CheckValidPrint(0, ACTION, 0, FILE, 0, 0)\n"
-    "  moveprint UNIT ACTION DISCNUM FILE\n"
-    "                                Rovane_PostMoveAndPrint(UNIT, ACTION, 0, FILE, \"\", DISCNUM)\n"
-    "                                (2000 record and print, 1000 print a blank disc ...)\n"
-    "  checkprinting                 Rovane_CheckPrinting(0): 1 not printing, 2 printing,\n"
-    "                                4 aborted\n"
-    "Words with blanks go in double quotes; \\r \\n \\0 \\t \\\" \\\\ are escapes.\n"
-    "\n"
-    "Exit 0 when the script ran and the run's invariants hold; 1 on a usage or script error;\n"
-    "3 when the world stopped (a window nobody answered, a deadlock, the time budget); 4 when an\n"
-    "invariant broke (the seed that replays it is printed).";
+// The command's help below its flags: what it does, the script language (shared with the
+// Windows host program), the operator and the exit codes.
+std::string host_help() {
+    return std::string(
+               "Runs a host application's script of export calls (SCRIPT a file, or - for standard input)\n"
+               "against the module in a simulated world: a QIX robot on COM1 with its recorders (their\n"
+               "serial numbers stored in the settings file), 25 blank discs in each input bin, an office\n"
+               "printer and a printer on FILE:, the label application installed. Prints one line per call,\n"
+               "    <virtual ms> <call> -> <result>\n"
+               "followed by what the call returned in its buffers (init: each selected-recorder line and\n"
+               "the product name; status: the status bytes), and the message boxes and dialogs that\n"
+               "were shown and answered while it ran. The Windows host program (rovane-host.exe) runs the\n"
+               "same scripts against the real DLL.\n"
+               "\n") +
+           hs_language_help() +
+           "\n"
+           "The operator is the person of `run`, whose rules come after the script's answer and dialog\n"
+           "lines (those are tried first, in the order the script reached them): refills an empty input\n"
+           "bin (taking the finished discs off the output stacks) and presses Pick, presses Pick after\n"
+           "a failed pick, un-pauses the robot, clears a robot error (Pause and Pick) and answers\n"
+           "Retry, empties the reject positions and answers Retry, clears the laminator and puts a\n"
+           "fallen disc back, clears a robot error or pause its panel has shown for two minutes;\n"
+           "tries a robot, printer, printer tray or laminator that does not answer\n"
+           "three times (Retry) and then gives up (Cancel; at once for a laminator that is not there);\n"
+           "answers Retry to \"Wait for printing timed out\" and \"Wait for lamination timed out\",\n"
+           "No to keeping a printer on FILE:, Yes to the input bin questions, OK to the printer\n"
+           "selection dialog, Cancel to the options dialog, chooses the drives where they sit, and\n"
+           "answers any other message box with its first button (OK to a notice). A window that stays\n"
+           "open ten minutes stops the run with a report.\n"
+           "\n"
+           "Exit 0 when the script ran and the run's invariants hold; 1 on a usage or script error;\n"
+           "3 when the world stopped (a window nobody answered, a deadlock, the time budget); 4 when an\n"
+           "invariant broke (the seed that replays it is printed).";
+}
 
 }  // namespace
 
 Command add_host_command(CLI::App& tool) {
     auto o = std::make_shared<HostOptions>();
     CLI::App* c = tool.add_subcommand("host", "Runs a host application's script of export calls against the module.");
-    c->footer(kHostHelp);
+    c->footer(host_help());
     c->add_option("SCRIPT", o->script_path, "the script: a file, or - for standard input")->required()->type_name("");
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_machine_flags(c, &o->machine, false);
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive");
-    c->add_flag("--transcript", o->show_transcript, "print the whole transcript at the end");
+    c->add_option("--transcript", o->transcript_path, "the run's transcript, streamed to FILE")->type_name("FILE");
+    c->add_flag("--check", o->check_only,
+                "read and check the script only: print each call as read (LINE CALL ARGUMENTS), run nothing");
     return {c, [o] {
         if ((o->machine.printer_disc_left || o->machine.printer_silent_at >= 0) && o->machine.printer.empty())
             return usage_error("host", "--printer-disc-left and --printer-silent-at need a disc printer (--printer NAME)");

@@ -157,7 +157,8 @@ struct HostOptions {
     std::string script_path;   // a file, or "-" for standard input
     MachineFlags machine;
     bool wire = false;
-    bool show_transcript = false;
+    std::string transcript_path;  // the run's transcript, streamed to this file ("" = none)
+    bool check_only = false;      // read and check the script, print its calls as read, run nothing
 };
 int run_host(const HostOptions& options);
 
