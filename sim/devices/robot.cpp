@@ -621,13 +621,22 @@ size_t Robot::refill(char letter, size_t n) {
     return added;
 }
 
-size_t Robot::empty(char letter) {
+size_t Robot::empty(char letter, const std::function<bool(const Disc&)>& leave) {
     Stack* s = stack(letter);
     if (!s) return 0;
-    std::vector<Disc> all = s->take_all();
-    removed_.insert(removed_.end(), all.begin(), all.end());
-    note("operator: " + std::to_string(all.size()) + " discs taken off " + std::string(1, letter));
-    return all.size();
+    size_t taken = 0, left = 0;
+    for (const Disc& d : s->take_all()) {
+        if (leave && leave(d)) {
+            s->put(d);  // bottom first: the pile keeps its order
+            ++left;
+        } else {
+            removed_.push_back(d);
+            ++taken;
+        }
+    }
+    note("operator: " + std::to_string(taken) + " discs taken off " + std::string(1, letter) +
+         (left ? ", " + std::to_string(left) + " left on it" : ""));
+    return taken;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -277,8 +277,10 @@ public:
     void press_pause_and_pick();
     // Adds up to n blank discs on top of a stack "1".."5"; returns how many fitted.
     size_t refill(char stack, size_t n);
-    // Lifts every disc off a stack or reject position; returns how many.
-    size_t empty(char place);
+    // Lifts every disc off a stack or reject position; returns how many. With `leave`, the discs
+    // it says yes to are put back on the same place in the order they were in (the operator
+    // sorting the pile), and only the others leave the machine.
+    size_t empty(char place, const std::function<bool(const Disc&)>& leave = nullptr);
 
     // --- faults --------------------------------------------------------------------------------
     void fail_next_picks(int n) { fail_picks_ += n; }          // "F", the disc stays

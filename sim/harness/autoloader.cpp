@@ -1,6 +1,7 @@
 #include "harness/autoloader.h"
 #include "harness/log_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -171,22 +172,25 @@ HWND Autoloader::host_window() {
     return host_window_;
 }
 
-size_t Autoloader::take_away(char place) {
+size_t Autoloader::take_away(char place, const std::function<bool(const Disc&)>& leave) {
     const std::vector<DiscId> here = robot->discs_at(std::string(1, place));
+    const size_t n = robot->empty(place, leave);
+    // Those still on the place were left there; the others came off.
+    const std::vector<DiscId> kept = robot->discs_at(std::string(1, place));
+    if (!n && kept.empty()) return 0;
     size_t blank = 0;
     for (DiscId id : here) {
+        if (std::find(kept.begin(), kept.end(), id) != kept.end()) continue;
         for (FoundDisc& f : found_)
             if (id == f.id) f.taken_from = place;
         const auto disc = robot->disc(id);
         if (disc && !disc->recorded) ++blank;
+        taken_discs_.push_back({id, place});
     }
-    const size_t n = robot->empty(place);
-    if (n) {
-        taken_[place] += n;
-        for (DiscId id : here) taken_discs_.push_back({id, place});
-        world.kernel().record("operator", "takes " + std::to_string(n) + " discs off " + std::string(1, place) +
-                                              (blank ? ", " + std::to_string(blank) + " of them blank" : ""));
-    }
+    if (n) taken_[place] += n;
+    world.kernel().record("operator", "takes " + std::to_string(n) + " discs off " + std::string(1, place) +
+                                          (blank ? ", " + std::to_string(blank) + " of them blank" : "") +
+                                          (kept.empty() ? "" : ", leaves " + std::to_string(kept.size()) + " on it"));
     return n;
 }
 

@@ -12,6 +12,7 @@
 //   std::string broken = machine.check_invariants();
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -134,8 +135,10 @@ public:
     // The operator lifts every disc off a stack or reject position; the discs leave the machine
     // and are counted here by place, and each is remembered with the place it came off. A stack
     // that is an input bin as well as an output stack may hold blank discs the module had passed
-    // over (a false "input empty"): they are taken off too, and are no finished discs.
-    size_t take_away(char place);
+    // over (a false "input empty"): they are taken off too, and are no finished discs. With
+    // `leave`, the discs it says yes to go back on the place in their order and stay in the
+    // machine (the operator sorting the pile); returns how many left it.
+    size_t take_away(char place, const std::function<bool(const Disc&)>& leave = nullptr);
     const std::map<char, size_t>& taken_by_operator() const { return taken_; }
     struct TakenDisc {
         DiscId id = 0;

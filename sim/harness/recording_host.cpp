@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -238,7 +239,7 @@ void RecordingHost::run() {
 // ---------------------------------------------------------------------------------------------
 // The default operator.
 
-void install_default_operator(Autoloader& machine) {
+void install_default_operator(Autoloader& machine, bool job_prints) {
     Operator& op = machine.world.op();
     Robot* robot = machine.robot.get();
     const bool laminator = machine.laminator != nullptr;
@@ -249,10 +250,19 @@ void install_default_operator(Autoloader& machine) {
     // output stacks too are cleared before the job goes on: they hold finished discs, taken away
     // before they fill up, or blank discs of a bin the module passed over because the robot
     // reported it empty when it was not, taken back so that no finished disc is stacked on them.
+    // In a job that prints, a stack may also hold recorded discs that wait there for their label:
+    // a print request that joins a batch has its disc set down on the disc's output stack, and
+    // the batch's first print ("XFER:") comes back for it later to carry it to the printer. The
+    // person sees which discs carry a label and, turning a disc over, which have been written:
+    // they lift the pile, keep the written discs that have no label yet apart and put them back
+    // on the same stack in their order, so that the print finds its disc where it left it. (A
+    // disc whose print failed for good looks the same and stays too, until the job's end.)
     // The bin the arm waits at is refilled.
     Autoloader* m = &machine;
-    op.on_dialog(IDD_ROBOT_MESSAGE).containing("input bin is empty").named("refill the input bin").then([m, robot] {
-        for (char output : {'3', '4', '2', '5'}) m->take_away(output);
+    std::function<bool(const Disc&)> leave;
+    if (job_prints) leave = [](const Disc& d) { return d.recorded && d.prints == 0; };
+    op.on_dialog(IDD_ROBOT_MESSAGE).containing("input bin is empty").named("refill the input bin").then([m, robot, leave] {
+        for (char output : {'3', '4', '2', '5'}) m->take_away(output, leave);
         const char bin = robot->position();
         if (std::strchr("1245", bin)) robot->refill(bin, 25);
         robot->press_pick();

@@ -164,7 +164,9 @@ private:
 };
 
 // The person at the machine, as a careful operator behaves when nobody has told them otherwise:
-// refills an empty input stack and presses Pick, presses Pick after a disc was not picked, lets
+// refills an empty input stack and presses Pick (taking the finished discs off the output stacks
+// first: in a job that prints, `job_prints`, a recorded disc without its label is not finished
+// and stays), presses Pick after a disc was not picked, lets
 // a paused robot go on, empties a full reject position and answers Retry, clears a laminator
 // error or open cover at the laminator (a new ribbon when it ran out, then the "Laminate" button
 // for a stopped lamination), puts a disc that fell off the laminator's tray back and answers
@@ -172,6 +174,6 @@ private:
 // no message for some of them), and answers Retry to
 // every other question that offers it (OK to a notice). Installed after any rules of the caller,
 // which therefore override it. Every answer is counted by the operator (answers_given()).
-void install_default_operator(Autoloader& machine);
+void install_default_operator(Autoloader& machine, bool job_prints = false);
 
 }  // namespace sim

@@ -2,7 +2,8 @@
 # rovane-sim run, end to end: a 20-disc job on four drives puts every disc into the output bins
 # and replays exactly from its seed, while another seed interleaves differently to the same end;
 # failed recordings are rejected to G; a printing job prints every disc once; a laminating job
-# laminates every disc once from three input bins; a mispicking robot on a noisy line still finishes the job
+# laminates every disc once from three input bins, also past a refill while discs wait on their
+# stack for their print; a mispicking robot on a noisy line still finishes the job
 # with the operator's help; usage errors exit 1.
 set -euo pipefail
 tool="$1"
@@ -107,6 +108,19 @@ done
 run lamonly --discs 4 --drives 2 --laminate
 grep -q 'laminations        4 ' "$dir/lamonly.json" && [ "$(cat "$dir/lamonly.rc")" = 0 ] \
   || fail "laminate without --print: $(cat "$dir/lamonly.json") $(cat "$dir/lamonly.err")"
+
+# A printing job that uses up a round of input bins: bin 2 starts empty, so bin 5, the last of the
+# laminating job's three, runs out at disc 50 while three recorded discs wait on its output stack
+# 2 for "XFER:" to carry them to the printer. The operator refilling bin 5 takes the printed
+# discs off the stacks and puts those three back; taking them too left the print's pick with
+# nothing on stack 2 (robot error "A" and Pick pressed for good, until the budget ran out).
+run roundprint --discs 55 --laminate --empty-bin 2 --seed 3 --budget 4 --json --transcript "$dir/roundprint.tr"
+p="$(cat "$dir/roundprint.json")"
+[ "$(cat "$dir/roundprint.rc")" = 0 ] && [ "$(field in_output_bins "$p")" = 55 ] && [ "$(field prints "$p")" = 55 ] \
+  && [ "$(field laminations "$p")" = 55 ] && [ "$(field unprinted "$p")" = 0 ] && [ "$(field left_in_machine "$p")" = 0 ] \
+  || fail "a printing job past a round of bins: $p $(tail -5 "$dir/roundprint.err")"
+grep -Eq 'world operator: takes [0-9]+ discs off 2, leaves [1-9][0-9]* on it' "$dir/roundprint.tr" \
+  || fail "a printing job past a round of bins: no recorded disc left waiting on its stack at the refill"
 
 for bad in "--drives 3" "--fail-rate 2" "--discs 0" "--answer nonsense" "--bogus" "--print nothing" "--print-time 0"; do
   # shellcheck disable=SC2086

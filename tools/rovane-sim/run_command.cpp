@@ -321,7 +321,7 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
             e.text.find("\" with IDRETRY") != std::string::npos)
             ++timed_out_waits;
     });
-    sim::install_default_operator(machine);
+    sim::install_default_operator(machine, printing);
     machine.world.load_module();
 
     // The progress bar is drawn from the host's poll rounds; the wire is printed as the robot
@@ -645,8 +645,9 @@ Command add_run_command(CLI::App& tool) {
         "for --record-time, unload, or reject when the recording failed), polls each move every\n"
         "500 ms, ends the job and the module. A person at the machine refills an empty input bin\n"
         "(taking the finished discs off the output stacks first, and any blank discs left on them\n"
-        "in a bin the module passed over), presses Pick after a failed pick, empties full reject\n"
-        "positions and answers Retry; the --answer rules come first.\n"
+        "in a bin the module passed over; in a printing job a recorded disc without its label may\n"
+        "be waiting there for its print, and goes back on its stack), presses Pick after a failed\n"
+        "pick, empties full reject positions and answers Retry; the --answer rules come first.\n"
         "\n"
         "The module empties its command queue (160 entries) only when its send thread runs dry.\n"
         "Recordings shorter than a round of loads (about a minute with four drives) keep it busy\n"
