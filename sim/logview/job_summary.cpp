@@ -27,7 +27,10 @@
 // empty starts a journey in the picker. Such discs count like any other.
 //
 // Lines the module drops (two threads logging at once) or lost lines: a pick-up while the modelled
-// picker still holds a disc ends the held disc's journey as "track lost" where the log last saw it.
+// picker still holds a disc, or a drop-off on a recorder, the printer's tray or the laminator
+// (which hold one disc) where the model still sees one, ends that disc's journey as "track lost"
+// where the log last saw it. Bins and reject positions are stacks (the model keeps the top
+// kStackKept discs of each).
 //
 // Job abort. The abort sequence puts a disc still held by the picker on the reject position G
 // without logging the move: when the log shows the abort while the model's picker holds a disc,
@@ -36,7 +39,19 @@
 //
 // Arm busy: from each move or pick command sent (">>Sent CMD = _MOVE:..", "_PICK") to the next
 // line that shows the robot idle again (the verification of the command, the next command taken,
-// an error the robot reports, the abort).
+// an error the robot reports, the abort), or to the last line before the module starts again.
+//
+// Durations. A job lasts from its first line to its last, counted as the sum of the steps from
+// each line to the next on the log's clock (which never goes back: a line out of order or a clock
+// set back adds no time, see log_reader.h), but for the step into the module's start-up
+// ("Rovane_b.ini path:"): the module was not running in between, so that gap is no job's time and
+// no busy time. The arm's busy share is its busy time within those steps over the duration.
+//
+// One pass. The log is read line by line; the stretch of each line (a job or the lines between
+// jobs) is known when the line is read, every disc, mark and count goes into its stretch then, and
+// a stretch is settled once kRangesOpen stretches after it have begun (a disc counted in it that
+// moves later changes it until then). Without detail nothing else is kept: a few hundred discs on
+// the model's places at most, and the stretches not yet settled.
 //
 // Messages and answers. The status message dialog ("Robot Message") is shown for robot errors the
 // operator has to clear (input empty at the last bin, printer error, movement error, system error,
@@ -48,8 +63,10 @@
 #include "logview/job_summary.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 
 namespace logview {
 
@@ -57,6 +74,10 @@ namespace {
 
 bool starts_with(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
 bool contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+bool ends_with(const std::string& s, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
 
 bool is_bin(char c) { return c >= '1' && c <= '5'; }
 
@@ -101,153 +122,430 @@ std::string other_error_code(const std::string& text) {
     return code.empty() ? "OTHER" : code;
 }
 
-// One line that begins a job or ends it, found before the journeys are followed.
-struct JobRange {
-    size_t first = 0, last = 0;  // line indices
-    bool begin_seen = false, end_seen = false, aborted = false;
-    long how_many = -1;
-    std::string note;
-};
+constexpr size_t kStackKept = 500;  // discs the model keeps on one place (a bin holds about 100)
 
-class Tracker {
+bool is_startup_banner(const std::string& t) { return starts_with(t, "********************* RovaneInit"); }
+
+void count_error(Figures& f, const std::string& code) {
+    const auto it = f.errors.find(code);
+    if (it != f.errors.end())
+        ++it->second;
+    else if (f.errors.size() < kErrorCodesKept)
+        f.errors[code] = 1;
+    else
+        ++f.errors["OTHER"];
+}
+
+void count_mark(Figures& f, MarkKind kind, const std::string& code) {
+    if (kind == MarkKind::Error) count_error(f, code);
+    if (kind == MarkKind::Message) ++f.messages;
+    if (kind == MarkKind::Answer) ++f.answers;
+}
+
+// A disc where it ends up counts as good (an output bin), rejected (a reject position) or in the
+// machine (anywhere else).
+void count_disc(Figures& f, const std::string& place, int sign) {
+    f.discs += sign;
+    if (starts_with(place, "out:")) {
+        f.good += sign;
+    } else if (starts_with(place, "reject:")) {
+        f.rejected += sign;
+        const std::string at = place.substr(7);
+        if ((f.rejected_at[at] += sign) == 0) f.rejected_at.erase(at);
+    } else {
+        f.in_machine += sign;
+    }
+}
+
+}  // namespace
+
+class Summarizer::Impl {
 public:
-    explicit Tracker(LogSummary& s) : s_(s) {}
+    explicit Impl(Options options) : opt_(std::move(options)) {}
 
-    void run() {
-        const auto& lines = s_.log.lines;
-        for (size_t i = 0; i < lines.size(); ++i) {
-            line_ = i;
-            step(lines[i]);
+    LogSummary s_;
+
+    void add(const LogLine& l) {
+        const std::string& t = l.text;
+        const bool startup = starts_with(t, "Rovane_b.ini path:") || (is_startup_banner(t) && !after_ini_path_);
+        after_ini_path_ = starts_with(t, "Rovane_b.ini path:");
+        if (!seen_line_) {
+            seen_line_ = true;
+            first_ms_ = l.ms;
+            starts_at_startup_ = starts_with(t, "Rovane_b.ini path:") || is_startup_banner(t);
         }
-        finish();
+        place_line(l, startup);
+        Range& r = ranges_.back();
+        // Durations: the steps from line to line within the stretch, but for the step into the
+        // module's start-up (it was not running in between).
+        if (have_prev_ && prev_range_ == r.id && !startup) {
+            const int64_t step = l.ms - last_ms_;
+            r.figures.duration_ms += step;
+            if (busy_since_ >= 0) r.figures.busy_ms += step;
+        }
+        line_range_ = r.id;
+        line_number_ = l.number;
+        if (startup) restarted();
+        step(l);
+        have_prev_ = true;
+        prev_range_ = r.id;
+        last_ms_ = l.ms;
+        while (ranges_.size() > kRangesOpen) retire();
     }
 
-    // Where things were found, as indices into the log's lines, for cutting the log into jobs.
-    std::vector<size_t> arrival_line;      // each journey's last arrival (by id - 1): the job it is counted in
-    std::vector<size_t> mark_line;         // each mark
-    std::vector<size_t> fault_lines;       // status replies missing or damaged
-    std::vector<size_t> print_lines;       // prints started
-    std::vector<size_t> lamination_lines;  // laminations started
+    void finish(const LogInfo& info) {
+        if (tentative_.active) settle_tentative("");
+        resolve_pending(0);
+        busy_ends(last_ms_);
+        if (!ranges_.empty()) {
+            Range& last = ranges_.back();
+            if (!last.closed && last.is_job && !last.end_seen && last.note.empty())
+                last.note = "the log ends before the job's end";
+            last.closed = true;
+        }
+        while (!ranges_.empty()) retire();
+        if (opt_.detail) {
+            for (Journey& j : s_.journeys) {
+                const int seg = range_segment_[journey_range_[static_cast<size_t>(j.id - 1)]];
+                j.segment = seg < 0 ? 0 : static_cast<size_t>(seg);
+                if (j.outcome == Outcome::Untracked) continue;  // followed up to where it was lost
+                j.stops.back().to = std::max(j.stops.back().to, last_ms_);
+                const std::string& last = j.stops.back().place;
+                if (starts_with(last, "out:"))
+                    j.outcome = Outcome::Good;
+                else if (starts_with(last, "reject:"))
+                    j.outcome = Outcome::Rejected;
+                else
+                    j.outcome = Outcome::InMachine;
+            }
+        }
+        s_.log = info;
+    }
 
 private:
-    struct Entry {
-        int disc;
-        bool on_input;  // put down on the bin while it was the current input bin
+    // A stretch of the log: a host job, each from its "JobBeginsOrEnds 1" line to the
+    // "JobBeginsOrEnds returning OK" of its end (which waits for the send thread to end) or, for an
+    // abort, to the end of the send thread when it was running (it runs the abort sequence after
+    // the host's call has returned); or the lines between jobs. A job that ends before any begin
+    // in the log began before the log did (the lines before its end since the last job are its
+    // own); a job still open when the module starts again, or at the end of the log, did not end
+    // in it.
+    struct Range {
+        uint64_t id = 0;
+        bool first = false;     // the log's first stretch
+        bool closed = false;
+        bool is_job = false, begin_seen = false, end_seen = false, aborted = false;
+        bool ending = false;    // its end or abort line has been seen, its "returning OK" not yet
+        bool host_abort = false;  // the host aborted it (code 3)
+        bool winding = false;   // aborted and returned: the send thread's abort sequence goes on
+        bool test = false;      // it holds the multiple-disc move test
+        long how_many = -1;
+        std::string note;
+        size_t first_line = 0, last_line = 0;
+        int64_t from = 0, to = 0;
+        std::string from_stamp, to_stamp;
+        Figures figures;        // its discs, marks and counts as they stand, its duration and busy time
     };
 
-    LogSummary& s_;
-    size_t line_ = 0;
-    std::map<std::string, std::vector<Entry>> stacks_;  // bins by "bin:N", other places by their key
-    int picker_ = -1;
+    // A disc on a place or in the picker: the stretch it is counted in.
+    struct Entry {
+        int disc = -1;
+        uint64_t range = 0;
+        bool on_input = false;  // put down on a bin while it was the current input bin
+    };
+
+    Options opt_;
+    std::deque<Range> ranges_;  // the stretches not yet settled, the last one the line's
+    uint64_t next_range_ = 0;
+    std::vector<int> range_segment_;      // with detail: each stretch's segment, or -1
+    std::vector<uint64_t> journey_range_; // with detail: each journey's stretch
+    bool seen_line_ = false, starts_at_startup_ = false, first_kept_ = false, after_ini_path_ = false;
+    bool have_prev_ = false;
+    bool send_running_ = false;  // the send thread is running, as far as the log shows
+    uint64_t prev_range_ = 0;
+    int64_t first_ms_ = 0;
+    int64_t last_ms_ = 0;
+    uint64_t line_range_ = 0;  // the stretch of the line being read
+    size_t line_number_ = 0;
+
+    // The model of the machine.
+    std::map<std::string, std::deque<Entry>> stacks_;  // bins by "bin:N", other places by their key
+    Entry picker_;
+    int discs_ = 0;
     char arm_ = 0;
     bool move_bare_ = false;  // the last move taken from a queue was "_MOVE:" (the current input bin)
     char current_input_ = 0;
     bool drop_sent_ = false;  // a "_PICK" was sent while the picker held a disc, not yet confirmed
     enum class Pending { None, Pick, Drop } pending_ = Pending::None;
     int64_t pending_ms_ = 0;
-    size_t pending_line_ = 0;
+    uint64_t pending_range_ = 0;
     int64_t busy_since_ = -1;
     // An error whose message depends on the next line (the module may retry by itself).
-    int tentative_ = -1;  // index into marks of the error, or -1
-    std::string tentative_text_;
+    struct Tentative {
+        bool active = false;
+        int64_t ms = 0;
+        uint64_t range = 0;
+        size_t line = 0;
+        size_t mark = 0;  // with detail: its index in marks
+        std::string code, words;
+    } tentative_;
     // The message the operator has in front of them, and how its answer is read.
     enum class Open { None, RobotMessage, RetryBox } open_ = Open::None;
-    int64_t last_ms_ = 0;
     bool abort_open_ = false;  // the abort sequence has begun and not yet ended
 
-    Journey& disc(int id) { return s_.journeys[static_cast<size_t>(id - 1)]; }
-
-    int new_disc(const std::string& place, int64_t ms, bool known_from_start, bool from_unknown) {
-        Journey j;
-        j.id = static_cast<int>(s_.journeys.size()) + 1;
-        j.seen_from_start = known_from_start;
-        Stop st;
-        st.place = place;
-        st.from = from_unknown ? (s_.log.lines.empty() ? ms : s_.log.lines.front().ms) : ms;
-        st.to = ms;
-        st.from_unknown = from_unknown;
-        arrival_line.push_back(line_);
-        j.stops.push_back(st);
-        s_.journeys.push_back(j);
-        return j.id;
+    Range* range(uint64_t id) {
+        if (ranges_.empty() || id < ranges_.front().id) return nullptr;  // settled
+        const uint64_t at = id - ranges_.front().id;
+        return at < ranges_.size() ? &ranges_[static_cast<size_t>(at)] : nullptr;
     }
 
-    void move_to(int id, const std::string& place, int64_t ms, size_t line) {
-        Journey& j = disc(id);
-        j.stops.back().to = ms;
-        Stop st;
-        st.place = place;
-        st.from = ms;
-        st.to = ms;
-        j.stops.push_back(st);
-        arrival_line[static_cast<size_t>(id - 1)] = line;
+    // ---- The stretches of the log.
+
+    Range& open_range(const LogLine& l) {
+        Range r;
+        r.id = next_range_++;
+        r.first = r.id == 0;
+        r.first_line = l.number;
+        r.from = l.ms;
+        r.from_stamp = l.stamp;
+        ranges_.push_back(r);
+        if (opt_.detail) range_segment_.push_back(-1);
+        return ranges_.back();
     }
 
-    void add_mark(int64_t ms, MarkKind kind, const std::string& code, const std::string& text, bool inferred = false) {
-        Mark m;
-        m.ms = ms;
-        m.kind = kind;
-        m.code = code;
-        m.text = text;
-        m.line = s_.log.lines[line_].number;
-        m.inferred = inferred;
-        s_.marks.push_back(m);
-        mark_line.push_back(line_);
-    }
-
-    void pick(int64_t ms, char letter, size_t line) {
-        if (picker_ > 0) {
-            // The log missed where the held disc went.
-            Journey& held = disc(picker_);
-            held.outcome = Outcome::Untracked;
-            held.stops.back().to = ms;
-            picker_ = -1;
+    // Finds the stretch of line `l`, closing and opening stretches as the line says.
+    void place_line(const LogLine& l, bool startup) {
+        const std::string& t = l.text;
+        Range* cur = ranges_.empty() || ranges_.back().closed ? nullptr : &ranges_.back();
+        bool close_after = false;
+        const bool send_ends = t == "SendQueueThread() RETURNING-->";
+        if (send_ends) {
+            close_after = cur && cur->winding;
+            send_running_ = false;
+        } else if (t == "-->SendQueueThread() called" || ends_with(t, "calling SendQueueThread") ||
+                   starts_with(t, ">>Sent CMD = ") || starts_with(t, "Next GLOBAL CMD = ")) {
+            send_running_ = true;
         }
-        int id = -1;
-        std::string place;
+        if (starts_with(t, "JobBeginsOrEnds ")) {
+            if (t == "JobBeginsOrEnds returning OK") {
+                if (cur && cur->is_job && cur->ending && !cur->winding) {
+                    if (cur->host_abort && send_running_)
+                        cur->winding = true;
+                    else
+                        close_after = true;
+                }
+            } else {
+                const long code = std::strtol(t.c_str() + 16, nullptr, 10);
+                if (code == 1) {
+                    if (cur) {
+                        if (cur->is_job) cur->note = "a next job began before this one's end was logged";
+                        cur->closed = true;
+                    }
+                    cur = &open_range(l);
+                    cur->is_job = cur->begin_seen = true;
+                    const size_t at = t.find("dwHowMany=");
+                    if (at != std::string::npos) cur->how_many = std::strtol(t.c_str() + at + 10, nullptr, 10);
+                } else if (code == 2 || code == 3) {
+                    if (!cur) cur = &open_range(l);
+                    cur->is_job = true;  // its begin is before the log (or was not logged) when it was not one
+                    cur->end_seen = true;
+                    cur->aborted = cur->aborted || code == 3;
+                    cur->host_abort = cur->host_abort || code == 3;
+                    cur->ending = true;
+                }
+            }
+        } else if (startup && cur && cur->is_job) {
+            if (!cur->end_seen) cur->note = "the module was started again before the job's end";
+            cur->closed = true;
+            cur = nullptr;
+        }
+        if (!cur) cur = &open_range(l);
+        // A job's sequence may be aborted from the robot (ABORT Job, errors) before the host's
+        // abort arrives: that is still the same job.
+        if (cur->is_job && !cur->ending && t == "->AbortJob()") cur->aborted = true;
+        if (starts_with(t, "Multiple disc move test:")) cur->test = true;
+        cur->last_line = l.number;
+        cur->to = l.ms;
+        cur->to_stamp = l.stamp;
+        if (close_after) cur->closed = true;
+    }
+
+    // The oldest stretch is settled: it becomes a segment when it is a job or discs are counted
+    // in it.
+    void retire() {
+        Range& r = ranges_.front();
+        if (r.is_job || r.figures.discs > 0) {
+            Segment seg;
+            seg.is_job = r.is_job;
+            seg.begin_seen = r.begin_seen;
+            seg.end_seen = r.end_seen;
+            seg.aborted = r.aborted;
+            seg.how_many = r.how_many;
+            seg.from = r.from;
+            seg.to = r.to;
+            seg.from_stamp = r.from_stamp;
+            seg.to_stamp = r.to_stamp;
+            seg.first_line = r.first_line;
+            seg.last_line = r.last_line;
+            seg.figures = r.figures;
+            if (r.is_job) {
+                seg.title = "job " + std::to_string(++s_.jobs);
+                if (!r.begin_seen) seg.note = "its begin is before the log starts (the module restarts its log at 700,000 bytes)";
+                if (!r.note.empty()) seg.note += (seg.note.empty() ? "" : "; ") + r.note;
+            } else {
+                seg.title = r.test ? "multiple-disc move test" : r.first ? "before the first job of the log" : "between jobs";
+                if (r.first && !starts_at_startup_) seg.note = "the log starts here, in the middle of the module's work";
+            }
+            if (!first_kept_) {
+                first_kept_ = true;
+                s_.starts_mid_job = !starts_at_startup_ && ((seg.is_job && !seg.begin_seen) || (!seg.is_job && r.first));
+            }
+            Figures& life = s_.lifetime;
+            const Figures& f = r.figures;
+            life.discs += f.discs;
+            life.good += f.good;
+            life.rejected += f.rejected;
+            for (const auto& [at, n] : f.rejected_at) life.rejected_at[at] += n;
+            life.in_machine += f.in_machine;
+            life.untracked += f.untracked;
+            life.duration_ms += f.duration_ms;
+            life.busy_ms += f.busy_ms;
+            if (opt_.detail) {
+                range_segment_[r.id] = static_cast<int>(s_.segments.size());
+                s_.segments.push_back(seg);
+            }
+            if (opt_.on_segment) opt_.on_segment(seg, s_);
+        }
+        ranges_.pop_front();
+    }
+
+    // ---- The discs.
+
+    Journey& journey(int id) { return s_.journeys[static_cast<size_t>(id - 1)]; }
+
+    Entry new_disc(const std::string& place, int64_t ms, bool known_from_start, bool from_unknown, uint64_t in_range) {
+        Entry e;
+        e.disc = ++discs_;
+        e.range = in_range;
+        if (Range* r = range(in_range)) count_disc(r->figures, place, +1);
+        if (opt_.detail) {
+            Journey j;
+            j.id = e.disc;
+            j.seen_from_start = known_from_start;
+            Stop st;
+            st.place = place;
+            st.from = from_unknown ? first_ms_ : ms;
+            st.to = ms;
+            st.from_unknown = from_unknown;
+            j.stops.push_back(st);
+            s_.journeys.push_back(j);
+            journey_range_.push_back(in_range);
+        }
+        return e;
+    }
+
+    // The disc arrives at `to` from `from`: it is counted where it arrived, unless its figures are
+    // settled.
+    void move(Entry& e, const std::string& from, const std::string& to, int64_t ms, uint64_t in_range) {
+        if (Range* old = range(e.range)) {
+            count_disc(old->figures, from, -1);
+            if (Range* now = range(in_range)) count_disc(now->figures, to, +1);
+            e.range = in_range;
+            if (opt_.detail) journey_range_[static_cast<size_t>(e.disc - 1)] = in_range;
+        }
+        if (opt_.detail) {
+            Journey& j = journey(e.disc);
+            j.stops.back().to = ms;
+            Stop st;
+            st.place = to;
+            st.from = ms;
+            st.to = ms;
+            j.stops.push_back(st);
+        }
+    }
+
+    // The log missed where a disc went: its journey ends where the log last saw it.
+    void lost(const Entry& e, int64_t ms) {
+        if (Range* r = range(e.range)) {
+            --r->figures.in_machine;
+            ++r->figures.untracked;
+        }
+        if (opt_.detail) {
+            Journey& j = journey(e.disc);
+            j.outcome = Outcome::Untracked;
+            j.stops.back().to = ms;
+        }
+    }
+
+    void put(const std::string& stack, Entry e, int64_t ms) {
+        auto& s = stacks_[stack];
+        // A recorder, the printer's tray and the laminator hold one disc: one the model still sees
+        // there was taken out unseen.
+        if (starts_with(stack, "rec:") || stack == "printer" || stack == "laminator") {
+            for (const Entry& old : s) lost(old, ms);
+            s.clear();
+        }
+        s.push_back(e);
+        if (s.size() > kStackKept) s.pop_front();  // out of the model's reach: where it is counted stays
+    }
+
+    static std::string bin_place(char bin, bool on_input) { return std::string(on_input ? "in:" : "out:") + bin; }
+
+    void pick(int64_t ms, char letter, uint64_t in_range) {
+        if (picker_.disc > 0) {
+            lost(picker_, ms);  // the log missed where the held disc went
+            picker_ = Entry();
+        }
+        Entry e;
+        std::string from;
         if (is_bin(letter)) {
             auto& stack = stacks_[std::string("bin:") + letter];
             if (move_bare_) {
                 if (!stack.empty() && stack.back().on_input) {
-                    id = stack.back().disc;
+                    e = stack.back();
                     stack.pop_back();
+                    from = bin_place(letter, true);
                 } else {
-                    id = new_disc(std::string("in:") + letter, ms, true, false);
+                    from = bin_place(letter, true);
+                    e = new_disc(from, ms, true, false, in_range);
                 }
             } else if (!stack.empty()) {
-                id = stack.back().disc;
+                e = stack.back();
                 stack.pop_back();
+                from = bin_place(letter, e.on_input);
             } else {
-                id = new_disc(std::string("out:") + letter, ms, false, true);
+                from = bin_place(letter, false);
+                e = new_disc(from, ms, false, true, in_range);
             }
         } else {
-            place = place_of(letter);
-            auto& stack = stacks_[place];
+            from = place_of(letter);
+            auto& stack = stacks_[from];
             if (!stack.empty()) {
-                id = stack.back().disc;
+                e = stack.back();
                 stack.pop_back();
             } else {
-                id = new_disc(place, ms, false, true);
+                e = new_disc(from, ms, false, true, in_range);
             }
         }
-        move_to(id, "picker", ms, line);
-        picker_ = id;
+        move(e, from, "picker", ms, in_range);
+        e.on_input = false;
+        picker_ = e;
     }
 
-    void drop(int64_t ms, char letter, size_t line, bool assumed) {
-        if (picker_ < 0) picker_ = new_disc("picker", ms, false, true);
-        const int id = picker_;
-        picker_ = -1;
+    void drop(int64_t ms, char letter, uint64_t in_range, bool assumed) {
+        if (picker_.disc < 0) picker_ = new_disc("picker", ms, false, true, in_range);
+        Entry e = picker_;
+        picker_ = Entry();
         if (is_bin(letter)) {
-            const bool on_input = letter == current_input_;
-            move_to(id, std::string(on_input ? "in:" : "out:") + letter, ms, line);
-            stacks_[std::string("bin:") + letter].push_back({id, on_input});
+            e.on_input = letter == current_input_;
+            move(e, "picker", bin_place(letter, e.on_input), ms, in_range);
+            put(std::string("bin:") + letter, e, ms);
         } else {
             const std::string place = place_of(letter);
-            move_to(id, place, ms, line);
-            stacks_[place].push_back({id, false});
+            move(e, "picker", place, ms, in_range);
+            put(place, e, ms);
         }
-        if (assumed) disc(id).end_assumed = true;
+        if (assumed && opt_.detail) journey(e.disc).end_assumed = true;
     }
 
     void resolve_pending(char letter) {
@@ -255,16 +553,43 @@ private:
         if (letter == 0) letter = arm_;
         if (letter == 0) letter = '?';
         if (pending_ == Pending::Pick)
-            pick(pending_ms_, letter, pending_line_);
+            pick(pending_ms_, letter, pending_range_);
         else
-            drop(pending_ms_, letter, pending_line_, false);
+            drop(pending_ms_, letter, pending_range_, false);
         pending_ = Pending::None;
     }
 
     void busy_ends(int64_t ms) {
         if (busy_since_ < 0) return;
-        s_.busy.push_back({busy_since_, ms});
+        if (opt_.detail) s_.busy.push_back({busy_since_, ms});
         busy_since_ = -1;
+    }
+
+    // The module starts again: the arm's command and the message in front of the operator end
+    // unanswered with the module that was running.
+    void restarted() {
+        busy_ends(last_ms_);
+        open_ = Open::None;
+        abort_open_ = false;
+        drop_sent_ = false;
+    }
+
+    // ---- Errors, messages and answers.
+
+    void add_mark(int64_t ms, MarkKind kind, const std::string& code, const std::string& text, bool inferred = false,
+                  uint64_t in_range = UINT64_MAX, size_t line = 0) {
+        if (in_range == UINT64_MAX) in_range = line_range_;
+        count_mark(s_.lifetime, kind, code);
+        if (Range* r = range(in_range)) count_mark(r->figures, kind, code);
+        if (!opt_.detail) return;
+        Mark m;
+        m.ms = ms;
+        m.kind = kind;
+        m.code = code;
+        m.text = text;
+        m.line = line ? line : line_number_;
+        m.inferred = inferred;
+        s_.marks.push_back(m);
     }
 
     // The operator's answer to the message in front of them.
@@ -293,19 +618,18 @@ private:
     }
 
     void settle_tentative(const std::string& text) {
-        if (tentative_ < 0) return;
-        Mark& err = s_.marks[static_cast<size_t>(tentative_)];
+        if (!tentative_.active) return;
+        tentative_.active = false;
+        std::string* err_text = opt_.detail ? &s_.marks[tentative_.mark].text : nullptr;
         if (text == "Mispick from Recorder -> Retrying" || text == "No Disc found in Recorder -> Retrying") {
-            err.text += "; the module closes the recorder's tray, opens it again and retries";
+            if (err_text) *err_text += "; the module closes the recorder's tray, opens it again and retries";
         } else if (starts_with(text, "Error: Not picked - no warning") || starts_with(text, "No warning when empty")) {
-            err.text += "; no message in this mode: the job is aborted";
+            if (err_text) *err_text += "; no message in this mode: the job is aborted";
         } else {
-            const size_t err_line = err.line, err_index = mark_line[static_cast<size_t>(tentative_)];
-            message(err.ms, err.code, "Robot Message: " + tentative_text_, Open::RobotMessage);
-            s_.marks.back().line = err_line;
-            mark_line.back() = err_index;
+            add_mark(tentative_.ms, MarkKind::Message, tentative_.code, "Robot Message: " + tentative_.words, false,
+                     tentative_.range, tentative_.line);
+            open_ = Open::RobotMessage;
         }
-        tentative_ = -1;
     }
 
     void error_line(const LogLine& l, const std::string& detail) {
@@ -315,8 +639,13 @@ private:
             add_mark(l.ms, MarkKind::Error, code, std::string(k.words) + " (" + display_text(l.text) + ")");
             if (!k.message) return;
             if (code == "NOT_PICKED" || code == "INPUT_EMPTY") {
-                tentative_ = static_cast<int>(s_.marks.size()) - 1;
-                tentative_text_ = k.words;
+                tentative_.active = true;
+                tentative_.ms = l.ms;
+                tentative_.range = line_range_;
+                tentative_.line = l.number;
+                tentative_.mark = s_.marks.size() - 1;
+                tentative_.code = code;
+                tentative_.words = k.words;
             } else {
                 message(l.ms, code, std::string("Robot Message: ") + k.words, Open::RobotMessage);
             }
@@ -325,9 +654,19 @@ private:
         add_mark(l.ms, MarkKind::Error, other_error_code(detail), display_text(l.text));
     }
 
+    void count_line(int Figures::*field) {
+        ++(s_.lifetime.*field);
+        if (Range* r = range(line_range_)) ++(r->figures.*field);
+    }
+
+    // The disc on top of a place, or 0.
+    int top_disc(const std::string& place) {
+        const auto it = stacks_.find(place);
+        return it == stacks_.end() || it->second.empty() ? 0 : it->second.back().disc;
+    }
+
     void step(const LogLine& l) {
         const std::string& t = l.text;
-        last_ms_ = l.ms;
 
         // The line after a pick-up or drop-off names where it happened.
         if (pending_ != Pending::None) {
@@ -339,12 +678,12 @@ private:
                 return;
             }
         }
-        if (tentative_ >= 0) settle_tentative(t);
+        if (tentative_.active) settle_tentative(t);
 
         if (t == "Disc PICKED UP successfully" || t == "Disc DROPPED OFF successfully") {
             pending_ = t[5] == 'P' ? Pending::Pick : Pending::Drop;
             pending_ms_ = l.ms;
-            pending_line_ = line_;
+            pending_range_ = line_range_;
             drop_sent_ = false;
             return;
         }
@@ -366,7 +705,7 @@ private:
                 if (busy_since_ < 0) busy_since_ = l.ms;
             }
             if (starts_with(cmd, "_MOVE:") && cmd.size() > 6 && move_bare_) current_input_ = cmd[6];
-            if (cmd == "_PICK") drop_sent_ = picker_ > 0;
+            if (cmd == "_PICK") drop_sent_ = picker_.disc > 0;
             goes_on(l.ms);
             return;
         }
@@ -416,11 +755,11 @@ private:
             return;
         }
         if (t == "<-AbortJob() exiting") {
-            if (abort_open_ && picker_ > 0) {
+            if (abort_open_ && picker_.disc > 0) {
                 if (drop_sent_ && arm_)
-                    drop(l.ms, arm_, line_, true);
+                    drop(l.ms, arm_, line_range_, true);
                 else
-                    drop(l.ms, 'G', line_, true);
+                    drop(l.ms, 'G', line_range_, true);
             }
             abort_open_ = false;
             drop_sent_ = false;
@@ -435,21 +774,19 @@ private:
             return;
         }
         if (t == "(__PRINTING STARTED__)") {
-            const auto& stack = stacks_["printer"];
-            const int id = stack.empty() ? 0 : stack.back().disc;
-            if (id) ++disc(id).prints;
-            print_lines.push_back(line_);
+            const int id = top_disc("printer");
+            if (id && opt_.detail) ++journey(id).prints;
+            count_line(&Figures::prints);
             return;
         }
         if (starts_with(t, "Laminate with ")) {
-            const auto& stack = stacks_["laminator"];
-            const int id = stack.empty() ? 0 : stack.back().disc;
-            if (id) ++disc(id).laminations;
-            lamination_lines.push_back(line_);
+            const int id = top_disc("laminator");
+            if (id && opt_.detail) ++journey(id).laminations;
+            count_line(&Figures::laminations);
             return;
         }
         if (t == "NOTE: PortRead() no response in GetSystemStatus" || t == "WARNING: CHECKSUM ERROR!! TRY AGAIN.") {
-            fault_lines.push_back(line_);
+            count_line(&Figures::status_faults);
             return;
         }
         // Retry/Cancel boxes, logged before or after the operator's answer.
@@ -512,94 +849,7 @@ private:
         }
     }
 
-    void finish() {
-        if (tentative_ >= 0) settle_tentative("");
-        resolve_pending(0);
-        busy_ends(last_ms_);
-        for (Journey& j : s_.journeys) {
-            j.stops.back().to = std::max(j.stops.back().to, last_ms_);
-            if (j.outcome == Outcome::Untracked) continue;
-            const std::string& last = j.stops.back().place;
-            if (starts_with(last, "out:"))
-                j.outcome = Outcome::Good;
-            else if (starts_with(last, "reject:"))
-                j.outcome = Outcome::Rejected;
-            else
-                j.outcome = Outcome::InMachine;
-        }
-    }
 };
-
-// The host's jobs: each from its "JobBeginsOrEnds 1" line to the "JobBeginsOrEnds returning OK"
-// of its end or abort. A job that ends before any begin in the log began before the log did; a
-// job still open when the module starts again, or at the end of the log, did not end in it.
-std::vector<JobRange> find_jobs(const std::vector<LogLine>& lines) {
-    std::vector<JobRange> jobs;
-    bool open = false;      // a job's begin has been seen and its end not
-    bool ending = false;    // its end or abort line has been seen, its "returning OK" not yet
-    size_t next_free = 0;   // the first line after the last job's range
-    auto close = [&](size_t last) {
-        jobs.back().last = last;
-        open = ending = false;
-        next_free = last + 1;
-    };
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const std::string& t = lines[i].text;
-        if (starts_with(t, "JobBeginsOrEnds ")) {
-            const long code = std::strtol(t.c_str() + 16, nullptr, 10);
-            if (code == 1) {
-                if (open) {
-                    jobs.back().note = "a next job began before this one's end was logged";
-                    close(i - 1);
-                }
-                JobRange r;
-                r.first = i;
-                r.begin_seen = true;
-                const size_t at = t.find("dwHowMany=");
-                if (at != std::string::npos) r.how_many = std::strtol(t.c_str() + at + 10, nullptr, 10);
-                jobs.push_back(r);
-                open = true;
-            } else if (code == 2 || code == 3) {
-                if (!open) {
-                    // Its begin is before the log (or was not logged).
-                    JobRange r;
-                    r.first = next_free;
-                    r.begin_seen = false;
-                    jobs.push_back(r);
-                    open = true;
-                }
-                jobs.back().end_seen = true;
-                jobs.back().aborted = jobs.back().aborted || code == 3;
-                ending = true;
-                jobs.back().last = i;
-            }
-            continue;
-        }
-        if (open && ending && t == "JobBeginsOrEnds returning OK") {
-            close(i);
-            continue;
-        }
-        if (open && t.find("********************* RovaneInit") == 0) {
-            if (!jobs.back().end_seen) jobs.back().note = "the module was started again before the job's end";
-            close(i - 1);
-        }
-        // A job's sequence may be aborted from the robot (ABORT Job, errors) before the host's
-        // abort arrives: that is still the same job.
-        if (open && !ending && (t == "->AbortJob()")) jobs.back().aborted = true;
-    }
-    if (open) {
-        if (!jobs.back().end_seen && jobs.back().note.empty()) jobs.back().note = "the log ends before the job's end";
-        jobs.back().last = lines.empty() ? 0 : lines.size() - 1;
-    }
-    return jobs;
-}
-
-int64_t overlap(int64_t a0, int64_t a1, int64_t b0, int64_t b1) {
-    const int64_t lo = std::max(a0, b0), hi = std::min(a1, b1);
-    return hi > lo ? hi - lo : 0;
-}
-
-}  // namespace
 
 PlaceInfo place_info(const std::string& key) {
     PlaceInfo p;
@@ -670,134 +920,28 @@ double Figures::busy_share() const {
     return std::min(1.0, static_cast<double>(busy_ms) / static_cast<double>(duration_ms));
 }
 
-LogSummary summarize(LogText log) {
-    LogSummary s;
-    s.log = std::move(log);
-    const auto& lines = s.log.lines;
-    Tracker tracker(s);
-    tracker.run();
-    if (lines.empty()) return s;
 
-    // Segments: the jobs, and the stretches between them.
-    struct Range {
-        size_t first, last;
-        int job;  // index into jobs, or -1
-    };
-    const std::vector<JobRange> jobs = find_jobs(lines);
-    std::vector<Range> ranges;
-    size_t at = 0;
-    for (size_t j = 0; j < jobs.size(); ++j) {
-        if (jobs[j].first > at) ranges.push_back({at, jobs[j].first - 1, -1});
-        ranges.push_back({jobs[j].first, std::max(jobs[j].first, jobs[j].last), static_cast<int>(j)});
-        at = std::max(jobs[j].first, jobs[j].last) + 1;
-    }
-    if (at < lines.size()) ranges.push_back({at, lines.size() - 1, -1});
+Summarizer::Summarizer(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Summarizer::~Summarizer() = default;
+void Summarizer::add(const LogLine& line) { impl_->add(line); }
+void Summarizer::finish(const LogInfo& info) { impl_->finish(info); }
+LogSummary& Summarizer::summary() { return impl_->s_; }
 
-    auto range_of = [&](size_t line) {
-        for (size_t r = 0; r < ranges.size(); ++r)
-            if (line >= ranges[r].first && line <= ranges[r].last) return r;
-        return ranges.size() - 1;
-    };
-    std::vector<int> journeys_in(ranges.size(), 0);
-    std::vector<size_t> journey_range(s.journeys.size());
-    for (size_t i = 0; i < s.journeys.size(); ++i) {
-        journey_range[i] = range_of(tracker.arrival_line[i]);
-        ++journeys_in[journey_range[i]];
-    }
+LogSummary summarize(const LogText& log) {
+    Summarizer summarizer(Summarizer::Options{});
+    for (const LogLine& line : log.lines) summarizer.add(line);
+    summarizer.finish(log.info);
+    return std::move(summarizer.summary());
+}
 
-    // Keep the jobs, and the stretches between them in which discs moved.
-    std::vector<int> segment_of(ranges.size(), -1);
-    int job_number = 0;
-    for (size_t r = 0; r < ranges.size(); ++r) {
-        const Range& range = ranges[r];
-        if (range.job < 0 && journeys_in[r] == 0) continue;
-        Segment seg;
-        seg.first_line = lines[range.first].number;
-        seg.last_line = lines[range.last].number;
-        seg.from = lines[range.first].ms;
-        seg.to = lines[range.last].ms;
-        seg.from_stamp = lines[range.first].stamp;
-        seg.to_stamp = lines[range.last].stamp;
-        if (range.job >= 0) {
-            const JobRange& j = jobs[static_cast<size_t>(range.job)];
-            seg.is_job = true;
-            seg.begin_seen = j.begin_seen;
-            seg.end_seen = j.end_seen;
-            seg.aborted = j.aborted;
-            seg.how_many = j.how_many;
-            seg.title = "job " + std::to_string(++job_number);
-            std::string note;
-            if (!j.begin_seen) note = "its begin is before the log starts (the module restarts its log at 700,000 bytes)";
-            if (!j.note.empty()) note += (note.empty() ? "" : "; ") + j.note;
-            seg.note = note;
-        } else {
-            bool test = false;
-            for (size_t i = range.first; i <= range.last; ++i)
-                test = test || starts_with(lines[i].text, "Multiple disc move test:");
-            seg.title = test ? "multiple-disc move test" : r == 0 ? "before the first job of the log" : "between jobs";
-            if (r == 0 && lines.front().text.find("Rovane_b.ini path:") != 0 &&
-                lines.front().text.find("********************* RovaneInit") != 0)
-                seg.note = "the log starts here, in the middle of the module's work";
-        }
-        segment_of[r] = static_cast<int>(s.segments.size());
-        s.segments.push_back(seg);
-    }
-    s.jobs = job_number;
-    const std::string& first = lines.front().text;
-    const bool starts_at_startup =
-        first.find("Rovane_b.ini path:") == 0 || first.find("********************* RovaneInit") == 0;
-    s.starts_mid_job = !starts_at_startup && !s.segments.empty() &&
-                       ((s.segments.front().is_job && !s.segments.front().begin_seen) ||
-                        (!s.segments.front().is_job && s.segments.front().first_line == lines.front().number));
-
-    // What each segment holds.
-    for (size_t i = 0; i < s.journeys.size(); ++i) {
-        const int seg = segment_of[journey_range[i]];
-        s.journeys[i].segment = seg < 0 ? 0 : static_cast<size_t>(seg);
-    }
-    auto count_into = [](Figures& f, const Journey& j) {
-        ++f.discs;
-        switch (j.outcome) {
-            case Outcome::Good: ++f.good; break;
-            case Outcome::Rejected:
-                ++f.rejected;
-                ++f.rejected_at[j.stops.back().place.substr(7)];
-                break;
-            case Outcome::InMachine: ++f.in_machine; break;
-            case Outcome::Untracked: ++f.untracked; break;
-        }
-    };
-    auto mark_into = [](Figures& f, const Mark& m) {
-        if (m.kind == MarkKind::Error) ++f.errors[m.code];
-        if (m.kind == MarkKind::Message) ++f.messages;
-        if (m.kind == MarkKind::Answer) ++f.answers;
-    };
-    for (const Journey& j : s.journeys) {
-        if (!s.segments.empty()) count_into(s.segments[j.segment].figures, j);
-        count_into(s.lifetime, j);
-    }
-    for (size_t m = 0; m < s.marks.size(); ++m) {
-        mark_into(s.lifetime, s.marks[m]);
-        const int seg = segment_of[range_of(tracker.mark_line[m])];
-        if (seg >= 0) mark_into(s.segments[static_cast<size_t>(seg)].figures, s.marks[m]);
-    }
-    auto per_line = [&](const std::vector<size_t>& at_lines, int Figures::*field) {
-        for (size_t line : at_lines) {
-            ++(s.lifetime.*field);
-            const int seg = segment_of[range_of(line)];
-            if (seg >= 0) ++(s.segments[static_cast<size_t>(seg)].figures.*field);
-        }
-    };
-    per_line(tracker.fault_lines, &Figures::status_faults);
-    per_line(tracker.print_lines, &Figures::prints);
-    per_line(tracker.lamination_lines, &Figures::laminations);
-    for (Segment& seg : s.segments) {
-        seg.figures.duration_ms = seg.to - seg.from;
-        for (const Busy& b : s.busy) seg.figures.busy_ms += overlap(b.from, b.to, seg.from, seg.to);
-        s.lifetime.duration_ms += seg.figures.duration_ms;
-        s.lifetime.busy_ms += seg.figures.busy_ms;
-    }
-    return s;
+bool summarize_file(const std::string& path, Summarizer::Options options, LogSummary* out, std::string* error,
+                    uint64_t max_bytes) {
+    Summarizer summarizer(std::move(options));
+    LogInfo info;
+    if (!read_log_file(path, [&](const LogLine& line) { summarizer.add(line); }, &info, error, max_bytes)) return false;
+    summarizer.finish(info);
+    *out = std::move(summarizer.summary());
+    return true;
 }
 
 }  // namespace logview

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -72,17 +74,18 @@ struct Figures {
     std::map<std::string, int> rejected_at;   // "G", "H"
     int in_machine = 0;
     int untracked = 0;
-    std::map<std::string, int> errors;        // by code
+    std::map<std::string, int> errors;        // by code; past kErrorCodesKept codes, the others as "OTHER"
     int messages = 0;
     int answers = 0;
     int prints = 0;
     int laminations = 0;
     int status_faults = 0;                    // status replies missing or damaged
-    int64_t duration_ms = 0;
+    int64_t duration_ms = 0;                  // see "Durations" in job_summary.cpp
     int64_t busy_ms = 0;
     double discs_per_hour() const;            // finished (good + rejected) discs per hour
     double busy_share() const;                // busy / duration, 0 to 1
 };
+constexpr size_t kErrorCodesKept = 64;
 
 // A stretch of the log: one host job, or discs moved outside a job (the movement test).
 struct Segment {
@@ -100,16 +103,52 @@ struct Segment {
 };
 
 struct LogSummary {
-    LogText log;                       // the lines and the reading's counts
+    LogInfo log;                       // the reading's counts
     bool starts_mid_job = false;       // the first line is not the module's start-up and discs are moving
+    // With detail (for a page): every disc's journey, every mark, every busy stretch of the arm and
+    // every segment. Without, only the figures: memory stays the same whatever the log's size.
     std::vector<Journey> journeys;
     std::vector<Mark> marks;           // in time order
     std::vector<Busy> busy;            // the arm's busy stretches
-    std::vector<Segment> segments;
+    std::vector<Segment> segments;     // without detail, each is handed to on_segment instead
     Figures lifetime;                  // the whole log
     int jobs = 0;                      // segments that are host jobs
 };
 
-LogSummary summarize(LogText log);
+// A disc is counted in the job in which it reached its last place. A job's figures are settled
+// once kRangesOpen further stretches of the log (jobs and the stretches between them) have
+// begun: a disc that moves again after that (one the model still sees on an output bin) stays
+// counted where it was.
+constexpr size_t kRangesOpen = 16;
+
+// Reads a log line by line, in the order of the file, keeping only what its figures need (and,
+// with detail, what a page draws).
+class Summarizer {
+public:
+    struct Options {
+        bool detail = true;
+        // Called with each segment once its figures are settled, in the log's order, with the
+        // summary as it stands (starts_mid_job is known by the first call).
+        std::function<void(const Segment&, const LogSummary&)> on_segment;
+    };
+    explicit Summarizer(Options options);
+    ~Summarizer();
+    void add(const LogLine& line);
+    // The end of the log: settles what is still open.
+    void finish(const LogInfo& info);
+    LogSummary& summary();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The whole summary, with detail, of a log held in memory.
+LogSummary summarize(const LogText& log);
+
+// Reads the file at `path` as a stream into a summary (see read_log_file for max_bytes); false
+// with `error` when it cannot be read.
+bool summarize_file(const std::string& path, Summarizer::Options options, LogSummary* out, std::string* error,
+                    uint64_t max_bytes = 0);
 
 }  // namespace logview

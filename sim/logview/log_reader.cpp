@@ -1,8 +1,11 @@
 #include "logview/log_reader.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 namespace logview {
 
@@ -42,66 +45,164 @@ int64_t parse_stamp(const std::string& line) {
 
 }  // namespace
 
+void LogReader::feed(const char* data, size_t size) {
+    info_.bytes += size;
+    const char* const stop = data + size;
+    while (data < stop) {
+        const char* nl = static_cast<const char*>(std::memchr(data, '\n', static_cast<size_t>(stop - data)));
+        const char* end = nl ? nl : stop;
+        const size_t n = static_cast<size_t>(end - data);
+        if (n) any_bytes_ = true;
+        const size_t room = kMaxLineBytes - partial_.size();
+        if (n > room) partial_long_ = true;
+        partial_.append(data, std::min(n, room));
+        if (!nl) break;
+        line_done(true);
+        data = nl + 1;
+    }
+}
+
+void LogReader::finish() {
+    if (any_bytes_) line_done(false);
+    if (holding_) place_held(nullptr, 0);
+}
+
+void LogReader::line_done(bool complete) {
+    const size_t number = ++info_.total_lines;
+    std::string& line = partial_;
+    const bool long_line = partial_long_;
+    partial_long_ = any_bytes_ = false;
+    if (!complete) {
+        // The file ends inside this line: what is there may be cut anywhere.
+        ++info_.truncated;
+        line.clear();
+        return;
+    }
+    if (long_line) ++info_.long_lines;
+    if (!long_line && !line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) return;
+    const int64_t raw = parse_stamp(line);
+    if (raw < 0) {
+        ++info_.unparseable;
+        line.clear();
+        return;
+    }
+    LogLine l;
+    l.number = number;
+    l.stamp = line.substr(0, 18);
+    l.text = line.substr(20);
+    line.clear();
+    stamped(std::move(l), raw);
+}
+
+void LogReader::stamped(LogLine&& line, int64_t raw) {
+    ++info_.read;
+    if (info_.first_stamp.empty()) info_.first_stamp = line.stamp;
+    info_.last_stamp = line.stamp;
+    if (last_raw_ >= 0) {
+        if (raw + kYear / 2 < last_raw_)
+            year_start_ += kYear;
+        else if (raw > last_raw_ + kYear / 2)
+            year_start_ -= kYear;
+    }
+    last_raw_ = raw;
+    const int64_t abs = year_start_ + raw;
+    if (holding_) place_held(&abs, line.number);
+    held_ = std::move(line);
+    held_abs_ = abs;
+    holding_ = true;
+}
+
+void LogReader::place_held(const int64_t* next_abs, size_t next_number) {
+    holding_ = false;
+    LogLine& line = held_;
+    const int64_t abs = held_abs_;
+    // The line after it is in step with the line before it (or there is none).
+    const bool next_in_step = !next_abs || *next_abs >= ref_abs_;
+    const bool in_order = !have_ref_ || (abs >= ref_abs_ && (!next_abs || abs <= *next_abs || !next_in_step));
+    if (in_order) {
+        line.ms = have_ref_ ? ref_ms_ + (abs - ref_abs_) : abs;
+        have_ref_ = true;
+        ref_abs_ = abs;
+        ref_ms_ = line.ms;
+        ref_number_ = line.number;
+    } else if (next_in_step) {
+        // Out of order: at the time of the line before it, which stays the reference.
+        line.ms = ref_ms_;
+        if (abs < ref_abs_)
+            jump(ClockJump::Early, line.number, ref_number_, ref_abs_ - abs);
+        else
+            jump(ClockJump::Late, line.number, next_number, abs - *next_abs);
+    } else {
+        // The clock was set back here: the lines from here on keep their distances from it.
+        line.ms = ref_ms_;
+        jump(ClockJump::SetBack, line.number, ref_number_, ref_abs_ - abs);
+        ref_abs_ = abs;
+        ref_number_ = line.number;
+    }
+    sink_(line);
+}
+
+void LogReader::jump(ClockJump::Kind kind, size_t line, size_t other, int64_t ms) {
+    ++info_.clock_jumps;
+    info_.clock_jumps_ms += ms;
+    if (info_.jumps.size() < kJumpsKept) info_.jumps.push_back({kind, line, other, ms});
+}
+
+const char* jump_kind_name(ClockJump::Kind kind) {
+    switch (kind) {
+        case ClockJump::Early: return "out of order (early)";
+        case ClockJump::Late: return "out of order (late)";
+        case ClockJump::SetBack: return "clock set back";
+    }
+    return "?";
+}
+
 LogText read_log(const std::string& bytes) {
     LogText out;
-    out.bytes = bytes.size();
-    int64_t year_start = 0;
-    int64_t last_raw = -1;
-    int64_t last_ms = 0;
-    int64_t shift = 0;  // how far the clock was set back, in total
-    size_t start = 0;
-    size_t number = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        const bool complete = end != std::string::npos;
-        if (!complete) end = bytes.size();
-        std::string line = bytes.substr(start, end - start);
-        start = end + 1;
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!complete) {
-            // The file ends inside this line: what is there may be cut anywhere.
-            ++out.truncated;
-            break;
-        }
-        if (line.empty()) continue;
-        const int64_t raw = parse_stamp(line);
-        if (raw < 0) {
-            ++out.unparseable;
-            continue;
-        }
-        if (last_raw >= 0 && raw + kYear / 2 < last_raw) year_start += kYear;
-        last_raw = raw;
-        int64_t ms = year_start + raw + shift;
-        if (!out.lines.empty() && ms < last_ms) {
-            shift += last_ms - ms;
-            ms = last_ms;
-        }
-        last_ms = ms;
-        LogLine l;
-        l.number = number;
-        l.ms = ms;
-        l.stamp = line.substr(0, 18);
-        l.text = line.substr(20);
-        out.lines.push_back(std::move(l));
-    }
-    out.total_lines = number;
+    LogReader reader([&](const LogLine& l) { out.lines.push_back(l); });
+    reader.feed(bytes.data(), bytes.size());
+    reader.finish();
+    out.info = reader.info();
     return out;
 }
 
-bool read_log_file(const std::string& path, LogText* out, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot open '" + path + "'";
+bool read_log_file(const std::string& path, const std::function<void(const LogLine&)>& sink, LogInfo* info,
+                   std::string* error, uint64_t max_bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = "cannot open '" + path + "': " + std::strerror(errno);
         return false;
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) {
-        *error = "cannot read '" + path + "'";
+    struct stat st {};
+    const bool have_stat = fstat(fileno(f), &st) == 0;
+    if (have_stat && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        *error = "'" + path + "' is a folder, not a log";
         return false;
     }
-    *out = read_log(bytes.str());
+    auto too_big = [&] {
+        *error = "'" + path + "' holds more than " + std::to_string(max_bytes) + " bytes";
+        std::fclose(f);
+        return false;
+    };
+    if (max_bytes && have_stat && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > max_bytes) return too_big();
+    LogReader reader(sink);
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const size_t n = std::fread(buffer.data(), 1, buffer.size(), f);
+        if (n) reader.feed(buffer.data(), n);
+        if (max_bytes && reader.info().bytes > max_bytes) return too_big();
+        if (n < buffer.size()) break;
+    }
+    if (std::ferror(f)) {
+        *error = "cannot read '" + path + "': " + std::strerror(errno);
+        std::fclose(f);
+        return false;
+    }
+    std::fclose(f);
+    reader.finish();
+    *info = reader.info();
     return true;
 }
 
@@ -124,6 +225,15 @@ std::string duration_text(int64_t ms) {
         std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(s / 60), static_cast<int>(s % 60));
     return text;
 }
+
+std::string jump_text(int64_t ms) {
+    if (ms >= 60000) return duration_text(ms);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+bool has_stamp(const std::string& line) { return parse_stamp(line) >= 0; }
 
 std::string display_text(const std::string& text) {
     std::string out;

@@ -1,9 +1,15 @@
 #include "logview/timeline_page.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <cstdlib>
+#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -61,9 +67,13 @@ std::string colour(int id) {
 
 std::string f1(double v) { return num(v, 1); }
 
-bool overlaps(const Journey& j, int64_t from, int64_t to) {
-    for (const Stop& s : j.stops)
-        if (s.to >= from && s.from <= to) return true;
+// Whether the disc is under way or in the machine at some time of [from, to]: a stop of it
+// overlaps that time, the place a finished disc rests at (its last stop) aside.
+bool passes_through(const Journey& j, int64_t from, int64_t to) {
+    const bool finished = j.outcome == Outcome::Good || j.outcome == Outcome::Rejected;
+    const size_t n = j.stops.size() - (finished ? 1 : 0);
+    for (size_t k = 0; k < n; ++k)
+        if (j.stops[k].to >= from && j.stops[k].from <= to) return true;
     return false;
 }
 
@@ -105,7 +115,7 @@ void write_svg(std::ostringstream& o, const LogSummary& sum, size_t seg_index) {
     std::vector<const Journey*> drawn;
     std::set<std::string> places;
     for (const Journey& j : sum.journeys) {
-        if (j.segment != seg_index && !overlaps(j, seg.from, seg.to)) continue;
+        if (j.segment != seg_index && !passes_through(j, seg.from, seg.to)) continue;
         drawn.push_back(&j);
         for (const Stop& s : j.stops)
             if (s.to >= seg.from && s.from <= seg.to) places.insert(s.place);
@@ -324,16 +334,32 @@ std::string timeline_page(const LogSummary& s, const PageOptions& opt) {
       << "</title><style>" << kStyle << "</style></head>\n<body>\n";
     o << "<h1>Disc timeline: " << escape(title) << "</h1>\n";
     o << "<p class=\"source\">" << (opt.source.empty() ? "" : "log " + escape(opt.source) + " &middot; ") << s.log.total_lines
-      << " lines, " << s.log.lines.size() << " read, <span data-figure=\"unparseable\">" << s.log.unparseable
+      << " lines, " << s.log.read << " read, <span data-figure=\"unparseable\">" << s.log.unparseable
       << "</span> unparseable, <span data-figure=\"truncated\">" << s.log.truncated << "</span> truncated";
-    if (!s.log.lines.empty())
-        o << " &middot; from " << escape(s.log.lines.front().stamp) << " to " << escape(s.log.lines.back().stamp);
+    if (s.log.read) o << " &middot; from " << escape(s.log.first_stamp) << " to " << escape(s.log.last_stamp);
     o << "</p>\n";
+    if (s.log.clock_jumps) {
+        o << "<p class=\"note\" id=\"clock-jumps\" data-count=\"" << s.log.clock_jumps << "\">The log's clock jumps "
+          << s.log.clock_jumps << (s.log.clock_jumps == 1 ? " time" : " times") << ": ";
+        for (size_t i = 0; i < s.log.jumps.size(); ++i) {
+            const ClockJump& j = s.log.jumps[i];
+            o << (i ? "; " : "") << "line " << j.line << " "
+              << (j.kind == ClockJump::Early  ? "is " + jump_text(j.ms) + " earlier than line " + std::to_string(j.other)
+                                                    + " (out of order)"
+                  : j.kind == ClockJump::Late ? "is " + jump_text(j.ms) + " later than line " + std::to_string(j.other)
+                                                    + " (out of order)"
+                                              : "goes back " + jump_text(j.ms) + " from line " + std::to_string(j.other)
+                                                    + " (the clock was set back)");
+        }
+        if (s.log.jumps.size() < s.log.clock_jumps) o << "; and " << s.log.clock_jumps - s.log.jumps.size() << " more";
+        o << ". Each counts as no time: a line out of order is drawn at the time of the line before it, and the lines "
+             "after a clock set back go on from there at their own distances.</p>\n";
+    }
     if (s.starts_mid_job)
         o << "<p class=\"note\" id=\"starts-mid-job\">The log starts in the middle of the machine's work (the module "
              "restarts its log once it has grown past 700,000 bytes): discs already in the machine are drawn from the "
              "log's start, and the first job's figures cover only what the log shows.</p>\n";
-    if (s.log.lines.empty()) o << "<p class=\"note\">The log holds no line of the module's format.</p>\n";
+    if (!s.log.read) o << "<p class=\"note\">The log holds no line of the module's format.</p>\n";
 
     // The summary table: every job, then the whole log.
     o << "<h2>Summary</h2>\n<table class=\"summary\" id=\"summary\"><thead><tr><th></th><th>discs</th><th>good</th>"
@@ -432,12 +458,58 @@ std::string timeline_page(const LogSummary& s, const PageOptions& opt) {
 }
 
 bool write_page_file(const std::string& path, const std::string& page, std::string* error) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (out) out << page;
-    if (out) out.close();
-    if (!out) {
-        *error = "cannot write the page to '" + path + "'";
+    auto failed = [&](int err) {
+        *error = "cannot write the page to '" + path + "': " + (err ? std::strerror(err) : "it is a folder");
         return false;
+    };
+    auto write_all = [&](int fd) {
+        for (size_t done = 0; done < page.size();) {
+            const ssize_t n = write(fd, page.data() + done, page.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return n < 0 ? errno : EIO;
+            done += static_cast<size_t>(n);
+        }
+        return 0;
+    };
+    // Written beside the target under another name and renamed over it when complete, so a page
+    // that cannot be written whole leaves what was there; through a link, to the file it names.
+    // A target that is not a plain file (a pipe, /dev/stdout) is written to directly.
+    std::string target = path;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    }
+    auto write_in_place = [&] {
+        const int fd = open(target.c_str(), O_WRONLY | O_TRUNC);
+        if (fd < 0) return failed(errno);
+        const int err = write_all(fd);
+        if (close(fd) != 0 && !err) return failed(errno);
+        return err ? failed(err) : true;
+    };
+    const bool exists = stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return failed(0);
+    if (exists && !S_ISREG(st.st_mode)) return write_in_place();
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = target.substr(dir.size());
+    std::string temp;
+    int fd = -1;
+    for (int n = 0; fd < 0; ++n) {
+        temp = dir + "." + base + ".part-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);  // the usual mode, as the umask says
+        if (fd < 0 && exists && errno == EACCES) return write_in_place();  // a folder we may not add to
+        if (fd < 0 && (errno != EEXIST || n == 100)) return failed(errno);
+    }
+    int err = write_all(fd);
+    if (!err && exists && fchmod(fd, st.st_mode & 07777) != 0) err = errno;  // the mode of the page it replaces
+    if (close(fd) != 0 && !err) err = errno;
+    if (!err && rename(temp.c_str(), target.c_str()) != 0) err = errno;
+    if (err) {
+        unlink(temp.c_str());
+        return failed(err);
     }
     return true;
 }
