@@ -7,7 +7,8 @@
 #   scripts/install-deps.sh --wine   Wine (64-bit, and 32-bit from the i386 architecture) and Xvfb,
 #                                    for running the built DLLs under Windows semantics
 set -euo pipefail
-packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev)
+# time: /usr/bin/time, which measures rovane-log's peak memory in its check
+packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev time)
 case "${1:-}" in
   --sim) ;;
   --wine) packages=(wine64 wine32:i386 xvfb) ;;

@@ -3,7 +3,9 @@
 # disc, its lanes, and the run's own figures; a job with mispicks, rejects and the operator's
 # answers shows its errors, messages and answers as marks, and an aborted one its ABORT Job; a log
 # cut at an arbitrary byte (the module restarts its log at 700,000 bytes) still renders and counts
-# the discs it sees finish; stats --json gives the job's and the whole log's figures; exit codes.
+# the discs it sees finish; stats --json gives the job's and the whole log's figures; exit codes,
+# what a usage error says, the page never written over a log, clock jumps named and not counted,
+# random bytes and markup in a log's text.
 set -euo pipefail
 sim="$1"
 logtool="$2"
@@ -80,6 +82,45 @@ s="$("$logtool" stats "$dir/head.dbg" --json)" || fail "log cut at its end: stat
 
 # Exit codes: usage 1, a log that cannot be read 2.
 code() { set +e; "$@" > /dev/null 2>&1; echo $?; set -e; }
+# What went wrong, on stderr, with exit 1: said/expect EXIT TEXT COMMAND...
+said() {
+  local want="$1" text="$2" rc
+  shift 2
+  set +e; "$@" > /dev/null 2> "$dir/said"; rc=$?; set -e
+  [ "$rc" = "$want" ] && grep -qF -- "$text" "$dir/said" || fail "$* exits $rc (want $want) and says: $(cat "$dir/said")"
+}
+said 1 "unknown command 'foo'; commands: timeline, stats" "$logtool" foo "$dir/a.dbg"
+said 1 "unknown option '--bar'; a command comes first" "$logtool" --bar
+said 1 "rovane-log stats: unknown option '--bar'" "$logtool" stats --bar "$dir/a.dbg"
+said 1 "rovane-log timeline: unknown option '-x'" "$logtool" timeline "$dir/a.dbg" -x -o "$dir/x.html"
+said 1 "unexpected argument 'more.dbg'" "$logtool" stats "$dir/a.dbg" more.dbg
+# The page is never written over its log (by the same path, another path, a link either way, a
+# hard link) nor over another log; the log stays as it was.
+cp "$dir/a.dbg" "$dir/keep.dbg"
+ln -s a.dbg "$dir/soft.dbg"
+ln "$dir/a.dbg" "$dir/hard.dbg"
+for pair in "a.dbg a.dbg" "a.dbg ./a.dbg" "soft.dbg a.dbg" "a.dbg soft.dbg" "a.dbg hard.dbg"; do
+  set -- $pair
+  said 1 "would be written over the log it is made from" "$logtool" timeline "$dir/$1" -o "$dir/$2"
+done
+said 1 "holds a module log: the page is not written over it" "$logtool" timeline "$dir/a.dbg" -o "$dir/f.dbg"
+cmp -s "$dir/a.dbg" "$dir/keep.dbg" || fail "the log was written over"
+# A clock set back by an hour and a line an hour out of order: each named on stderr, and the
+# job's duration is the log's own.
+awk 'NR == 700 || NR >= 900 { h = substr($0, 7, 2) - 1; $0 = substr($0, 1, 6) sprintf("%02d", h) substr($0, 9) } { print }'   "$dir/a.dbg" > "$dir/jump.dbg"
+s="$("$logtool" stats "$dir/jump.dbg" --json 2> "$dir/jump.err")" || fail "clock jumps: stats exit $?"
+grep -q "line 700 is out of order, 1:00:00 earlier than line 699" "$dir/jump.err" \
+  && grep -q "the clock goes back 1:00:00 at line 900 (from line 899)" "$dir/jump.err" \
+  && [ "$(field clock_jumps "$s")" = 2 ] || fail "clock jumps: $(cat "$dir/jump.err")"
+[ "$(field duration_s "$s")" = "$(field duration_s "$("$logtool" stats "$dir/a.dbg" --json)")" ] \
+  || fail "clock jumps change the duration: $(field duration_s "$s") s"
+# Random bytes are no log; a log's text with markup is shown as text.
+head -c 200000 /dev/urandom > "$dir/random.bin"
+said 2 "holds no line of the module's log" "$logtool" stats "$dir/random.bin"
+{ head -n 100 "$dir/a.dbg"; printf '03/02 08:00:04:000  ERROR: <script>alert("x")</script> & more\r\n'; } > "$dir/markup.dbg"
+"$logtool" timeline "$dir/markup.dbg" -o "$dir/markup.html" 2> /dev/null || fail "markup: exit $?"
+! grep -q "<script" "$dir/markup.html" && grep -q '&lt;script&gt;alert(&quot;x&quot;)' "$dir/markup.html" \
+  || fail "markup in the log's text reaches the page"
 [ "$(code "$logtool")" = 1 ] && [ "$(code "$logtool" timeline "$dir/a.dbg")" = 1 ] && [ "$(code "$logtool" stats)" = 1 ] \
   || fail "usage errors do not exit 1"
 [ "$(code "$logtool" stats "$dir/none.dbg")" = 2 ] && [ "$(code "$logtool" stats "$dir/a.json")" = 2 ] \
