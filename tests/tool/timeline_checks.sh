@@ -94,6 +94,7 @@ said 1 "unknown option '--bar'; a command comes first" "$logtool" --bar
 said 1 "rovane-log stats: unknown option '--bar'" "$logtool" stats --bar "$dir/a.dbg"
 said 1 "rovane-log timeline: unknown option '-x'" "$logtool" timeline "$dir/a.dbg" -x -o "$dir/x.html"
 said 1 "unexpected argument 'more.dbg'" "$logtool" stats "$dir/a.dbg" more.dbg
+said 1 "-o is given 2 times" "$logtool" timeline "$dir/a.dbg" -o "$dir/x.html" -o "$dir/y.html"
 # The page is never written over its log (by the same path, another path, a link either way, a
 # hard link) nor over another log; the log stays as it was.
 cp "$dir/a.dbg" "$dir/keep.dbg"

@@ -325,14 +325,16 @@ int run_timeline(const std::string& path, const std::string& out, const std::str
     o.title = title.empty() ? path : title;
     o.source = path;
     if (!logview::write_page_file(out, logview::timeline_page(s, o), &error)) return cannot(error);
-    std::fprintf(stderr, "rovane-log: %s: %zu disc journeys in %zu parts (%d jobs), %zu lines skipped\n", out.c_str(),
-                 s.journeys.size(), s.segments.size(), s.jobs, s.log.unparseable + s.log.truncated);
+    std::fprintf(stderr, "rovane-log: %s: %zu disc journeys in %zu %s (%d %s), %zu lines skipped\n", out.c_str(),
+                 s.journeys.size(), s.segments.size(), s.segments.size() == 1 ? "part" : "parts", s.jobs,
+                 s.jobs == 1 ? "job" : "jobs", s.log.unparseable + s.log.truncated);
     return 0;
 }
 
 // What CLI11 left over in a command: an unknown option or a word too many.
 int leftover(const CLI::App* command) {
     for (const std::string& arg : command->remaining()) {
+        if (arg == "--") continue;  // the end of the options, kept by CLI11 as a leftover
         if (arg.size() > 1 && arg[0] == '-')
             return usage(command->get_name(), "unknown option '" + arg + "'");
         return usage(command->get_name(), "unexpected argument '" + arg + "': it reads one LOGFILE");
@@ -372,13 +374,14 @@ int main(int argc, char** argv) {
         "written over a log), 2 when the log cannot be read, holds no line of the module's format or\n"
         "is too big for a page, or the page cannot be written.");
 
-    std::string timeline_log, out_path, title;
+    std::string timeline_log;
+    std::vector<std::string> out_paths, titles;  // each given once: checked below, to say so plainly
     CLI::App* timeline = tool.add_subcommand("timeline", "Write one self-contained HTML page with the log's timeline.");
     timeline->add_option("LOGFILE", timeline_log, "the module's log")->required();
-    timeline->add_option("-o,--output", out_path, "the page to write; never the log itself, nor another log")
+    timeline->add_option("-o,--output", out_paths, "the page to write; never the log itself, nor another log")
         ->required()
         ->type_name("FILE.html");
-    timeline->add_option("--title", title, "the page's title (default: the log's path)")->type_name("TEXT");
+    timeline->add_option("--title", titles, "the page's title (default: the log's path)")->type_name("TEXT");
     timeline->allow_extras();
     timeline->group("Commands");
     timeline->footer(
@@ -453,7 +456,10 @@ int main(int argc, char** argv) {
     }
     if (timeline->parsed()) {
         if (const int rc = leftover(timeline)) return rc;
-        return run_timeline(timeline_log, out_path, title);
+        if (out_paths.size() > 1) return usage("timeline", "-o is given " + std::to_string(out_paths.size()) +
+                                                               " times: a timeline writes one page");
+        if (titles.size() > 1) return usage("timeline", "--title is given " + std::to_string(titles.size()) + " times");
+        return run_timeline(timeline_log, out_paths.front(), titles.empty() ? std::string() : titles.front());
     }
     if (stats->parsed()) {
         if (const int rc = leftover(stats)) return rc;
