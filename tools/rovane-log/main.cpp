@@ -272,6 +272,7 @@ int run_stats(const std::string& path, bool json) {
     if (!logview::summarize_file(path, options, &s, &error)) return cannot(error);
     if (!s.log.read) return no_lines(path, s.log);  // then no segment was printed either
     printer.finish(s);
+    std::fflush(stdout);  // the figures, then the warnings about them
     warn_clock(path, s.log);
     return 0;
 }
