@@ -1,14 +1,19 @@
 /*
  * The operator: a thread that looks every 50 ms for the windows of this process that the module
  * shows (message boxes and its own dialogs, both of the dialog class "#32770") and answers them by
- * the script's rules, as the simulated operator does with the same rules:
+ * the script's rules, then by the default operator's, as the simulated operator does:
  *
  * - A message box is answered by the first "answer" rule whose pattern its text contains (a
- *   "once" rule answers one box); a box without a rule whose only button is OK is closed with OK.
+ *   "once" rule answers one box); else by the first default rule that fits (the rules of
+ *   rovane-sim's person at the machine, sim/harness/recording_host.cpp, without the hands: what
+ *   needs the robot's buttons or a disc moved is left to a person); else with its first button.
  * - A dialog of the module is recognised by its template in the module's resources (every
  *   addressed control of the template is there). The "dialog" rules for its template are used in
- *   script order, each for one showing; when the dialog's texts change (an action of ours or of
- *   the module), it is looked at again and may take the next rule, as the simulated operator does.
+ *   script order, each for one showing, then the default ones (OK to the printer selection, Cancel
+ *   to the options, the robot's status message read and left to the person at the machine, or
+ *   its ABORT Job button for an ABORTJOB answer rule whose pattern one of its texts contains);
+ *   when the dialog's texts change (an action of ours or of the module), it is looked at again
+ *   and may take the next rule, as the simulated operator does.
  * - Every answer comes after 1.5 s of thought. A dialog's actions follow each other as a
  *   person's do: each is handed to the dialog with SendMessageCallback, and the next one comes
  *   100 ms after the dialog's procedure has returned from it, so that a message box (or dialog)
@@ -24,7 +29,10 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host.h"
+#include "host.h" /* windows.h, before winspool.h */
+#include <winspool.h>
+
+#include "resource.h"
 
 #define POLL_MS 50
 #define THINK_MS 1500
@@ -88,10 +96,59 @@ typedef struct AnswerRule {
 
 typedef struct DialogRule {
     int nDialog;
-    DialogAction* pActions;
+    Text pattern;               /* one of the dialog's texts contains it (empty: any showing) */
+    const HsAction* pActions;
     int cActions;
-    int nUsesLeft;
+    int nUsesLeft;              /* -1: every showing */
 } DialogRule;
+
+/* The default operator's rules, tried after the script's. A rule index (Watched.nRule) is the
+ * script rule's (0 ...), DEFAULT_RULE(i) for the default rule i, or FIRST_BUTTON. */
+#define FIRST_BUTTON (-1)
+#define DEFAULT_RULE(i) (-100 - (i))
+#define IS_DEFAULT_RULE(n) ((n) <= -100)
+#define DEFAULT_INDEX(n) (-100 - (n))
+
+typedef struct DefaultAnswer {
+    const char* pszPattern;
+    int nButton;           /* 0: left to a person at the machine (the hands rovane-sim's operator has) */
+    int nUsesLeft;
+    int fLaminatorOnly;    /* only when the spooler has the laminator */
+} DefaultAnswer;
+
+static DefaultAnswer g_aDefaultAnswers[] = {
+    {"Wait for printing timed out", IDRETRY, -1, 0},
+    {"Press both Pause & Pick", 0, -1, 0},  /* the robot's error cleared first */
+    {"Robotics are PAUSED", 0, -1, 0},      /* ... the robot un-paused first */
+    {"reject position", 0, -1, 0},          /* ... the reject positions emptied first */
+    {"No response", IDRETRY, 3, 0},
+    {"No response", IDCANCEL, -1, 0},
+    {"The printer is not responding", IDRETRY, 3, 0},
+    {"The printer is not responding", IDCANCEL, -1, 0},
+    {"Unable to move the printer tray", IDRETRY, 3, 0},
+    {"Unable to move the printer tray", IDCANCEL, -1, 0},
+    {"Unable to communicate with the laminator", IDRETRY, 3, 1},
+    {"Unable to communicate with the laminator", IDCANCEL, -1, 0},
+    {"fallen out of the laminator tray", 0, -1, 0},  /* ... the disc put back first */
+    {"Wait for lamination timed out", IDRETRY, -1, 0},
+    {"already holds", IDCANCEL, -1, 0},
+    {"connected to FILE:", IDNO, -1, 0},
+    {"Initial input bin", IDYES, -1, 0},
+    {"all 4 input bins", IDYES, -1, 0},
+};
+#define DEFAULT_ANSWERS ((int)(sizeof g_aDefaultAnswers / sizeof g_aDefaultAnswers[0]))
+
+static const HsAction kClickOk = {HS_CLICK, IDOK, {NULL, 0}};
+static const HsAction kClickCancel = {HS_CLICK, IDCANCEL, {NULL, 0}};
+static const HsAction kAbortJob = {HS_CLICK, IDC_ABORT_JOB, {NULL, 0}};
+static DialogRule g_aDefaultDialogs[] = {
+    {IDD_ROBOT_MESSAGE, {NULL, 0}, NULL, 0, -1}, /* read: the person at the machine deals with the robot */
+    {IDD_SELECT_PRINTER, {NULL, 0}, &kClickOk, 1, -1},
+    {IDD_OPTIONS, {NULL, 0}, &kClickCancel, 1, -1},
+};
+#define DEFAULT_DIALOGS ((int)(sizeof g_aDefaultDialogs / sizeof g_aDefaultDialogs[0]))
+
+static int g_fLaminator; /* the spooler has the laminator */
 
 static CRITICAL_SECTION g_csState;
 static AnswerRule* g_pAnswers;
@@ -101,7 +158,24 @@ static int g_cDialogRules;
 static char* g_pEvents;
 static size_t g_cbEvents, g_cbEventsMax;
 
+static void AddDialogRule(int nDialog, const Text* pattern, const HsAction* pActions, int cActions, int nUses) {
+    EnterCriticalSection(&g_csState);
+    g_pDialogRules = (DialogRule*)HostGrow(g_pDialogRules, (g_cDialogRules + 1) * sizeof *g_pDialogRules);
+    DialogRule* r = &g_pDialogRules[g_cDialogRules++];
+    r->nDialog = nDialog;
+    r->pattern.p = pattern != NULL ? CopyBytes(pattern->p, pattern->cb) : NULL;
+    r->pattern.cb = pattern != NULL ? pattern->cb : 0;
+    r->pActions = pActions;
+    r->cActions = cActions;
+    r->nUsesLeft = nUses;
+    LeaveCriticalSection(&g_csState);
+}
+
 void AutomationAddAnswer(const Text* pattern, int nButton, int fOnce) {
+    if (nButton == HS_ABORTJOB) {
+        AddDialogRule(IDD_ROBOT_MESSAGE, pattern, &kAbortJob, 1, fOnce ? 1 : -1);
+        return;
+    }
     EnterCriticalSection(&g_csState);
     g_pAnswers = (AnswerRule*)HostGrow(g_pAnswers, (g_cAnswers + 1) * sizeof *g_pAnswers);
     AnswerRule* r = &g_pAnswers[g_cAnswers++];
@@ -112,15 +186,8 @@ void AutomationAddAnswer(const Text* pattern, int nButton, int fOnce) {
     LeaveCriticalSection(&g_csState);
 }
 
-void AutomationAddDialog(int nDialog, DialogAction* pActions, int cActions) {
-    EnterCriticalSection(&g_csState);
-    g_pDialogRules = (DialogRule*)HostGrow(g_pDialogRules, (g_cDialogRules + 1) * sizeof *g_pDialogRules);
-    DialogRule* r = &g_pDialogRules[g_cDialogRules++];
-    r->nDialog = nDialog;
-    r->pActions = pActions;
-    r->cActions = cActions;
-    r->nUsesLeft = 1;
-    LeaveCriticalSection(&g_csState);
+void AutomationAddDialog(int nDialog, const HsAction* pActions, int cActions) {
+    AddDialogRule(nDialog, NULL, pActions, cActions, 1);
 }
 
 /* Adds "    <ms> <text>" to the events. */
@@ -301,7 +368,7 @@ typedef struct Watched {
     /* The answer on its way. */
     int fPending;
     unsigned long long msDue;
-    int nRule;                       /* rule index, -1 the default answer */
+    int nRule;                       /* rule index: a script rule's, DEFAULT_RULE(i), FIRST_BUTTON */
     /* Message boxes. */
     char szCaption[512];
     char szText[TEXT_MAX];
@@ -422,42 +489,82 @@ static void Schedule(Watched* w, int nRule) {
     w->msDue = HostMs() + THINK_MS;
 }
 
-/* Looks at a window without an answer on its way: a rule, or the default answer, or nothing. */
+/* One of the dialog's texts (its caption, its controls') contains the pattern. */
+static int DialogContains(HWND hDlg, const Text* pattern) {
+    char szText[TEXT_MAX];
+    if (pattern->cb == 0) return 1;
+    size_t cb = WindowText(hDlg, szText, sizeof szText);
+    if (Contains(szText, cb, pattern)) return 1;
+    for (HWND hChild = GetWindow(hDlg, GW_CHILD); hChild != NULL; hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+        cb = WindowText(hChild, szText, sizeof szText);
+        if (Contains(szText, cb, pattern)) return 1;
+    }
+    return 0;
+}
+
+/* The uses left of a rule (NULL for the first-button answer); under g_csState. */
+static int* UsesLeft(const Watched* w, int nRule) {
+    if (nRule == FIRST_BUTTON) return NULL;
+    if (w->kind == WINDOW_MESSAGE_BOX)
+        return IS_DEFAULT_RULE(nRule) ? &g_aDefaultAnswers[DEFAULT_INDEX(nRule)].nUsesLeft : &g_pAnswers[nRule].nUsesLeft;
+    return IS_DEFAULT_RULE(nRule) ? &g_aDefaultDialogs[DEFAULT_INDEX(nRule)].nUsesLeft : &g_pDialogRules[nRule].nUsesLeft;
+}
+
+static const DialogRule* DialogRuleOf(int nRule) {
+    return IS_DEFAULT_RULE(nRule) ? &g_aDefaultDialogs[DEFAULT_INDEX(nRule)] : &g_pDialogRules[nRule];
+}
+
+static int DialogRuleFits(const DialogRule* r, const Watched* w) {
+    return r->nUsesLeft != 0 && r->nDialog == w->nDialog && DialogContains(w->hWnd, &r->pattern);
+}
+
+/* A default rule answers only the boxes that offer its button (a "No response" notice with only
+ * OK is not the Retry/Cancel question of the same text). */
+static int Offers(const Watched* w, int nButton) {
+    for (int i = 0; i < w->cButtons; ++i)
+        if (w->anButtons[i] == nButton) return 1;
+    return 0;
+}
+
+/* Looks at a window without an answer on its way: the script's rules, then the default ones,
+ * then (a message box) its first button; a default rule that leaves it to a person: nothing. */
 static void Examine(Watched* w) {
     EnterCriticalSection(&g_csState);
+    int nRule = -2;
     if (w->kind == WINDOW_MESSAGE_BOX) {
-        int nRule = -2;
-        for (int i = 0; i < g_cAnswers && nRule == -2; ++i) {
-            AnswerRule* r = &g_pAnswers[i];
-            if (r->nUsesLeft != 0 && Contains(w->szText, w->cbText, &r->pattern)) {
-                if (r->nUsesLeft > 0) --r->nUsesLeft;
-                nRule = i;
-            }
+        for (int i = 0; i < g_cAnswers && nRule == -2; ++i)
+            if (g_pAnswers[i].nUsesLeft != 0 && Contains(w->szText, w->cbText, &g_pAnswers[i].pattern)) nRule = i;
+        for (int i = 0; i < DEFAULT_ANSWERS && nRule == -2; ++i) {
+            const DefaultAnswer* d = &g_aDefaultAnswers[i];
+            Text pattern;
+            pattern.p = (char*)d->pszPattern;
+            pattern.cb = strlen(d->pszPattern);
+            if (d->nUsesLeft != 0 && (!d->fLaminatorOnly || g_fLaminator) && Contains(w->szText, w->cbText, &pattern) &&
+                (d->nButton == 0 || Offers(w, d->nButton)))
+                nRule = DEFAULT_RULE(i);
         }
-        if (nRule == -2 && w->cButtons == 1 && w->anButtons[0] == IDOK) nRule = -1; /* a notice */
-        if (nRule != -2) Schedule(w, nRule);
+        if (nRule == -2 && w->cButtons > 0) nRule = FIRST_BUTTON;
+        if (IS_DEFAULT_RULE(nRule) && g_aDefaultAnswers[DEFAULT_INDEX(nRule)].nButton == 0) nRule = -2; /* a person's */
     } else if (w->kind == WINDOW_DIALOG) {
-        for (int i = 0; i < g_cDialogRules; ++i) {
-            DialogRule* r = &g_pDialogRules[i];
-            if (r->nUsesLeft != 0 && r->nDialog == w->nDialog) {
-                if (r->nUsesLeft > 0) --r->nUsesLeft;
-                Schedule(w, i);
-                break;
-            }
-        }
+        for (int i = 0; i < g_cDialogRules && nRule == -2; ++i)
+            if (DialogRuleFits(&g_pDialogRules[i], w)) nRule = i;
+        for (int i = 0; i < DEFAULT_DIALOGS && nRule == -2; ++i)
+            if (DialogRuleFits(&g_aDefaultDialogs[i], w)) nRule = DEFAULT_RULE(i);
+    }
+    if (nRule != -2) {
+        int* pUses = UsesLeft(w, nRule);
+        if (pUses != NULL && *pUses > 0) --*pUses;
+        Schedule(w, nRule);
     }
     LeaveCriticalSection(&g_csState);
 }
 
 /* The window went before its answer: the rule is there for the next one. */
 static void CallOff(Watched* w) {
-    if (!w->fPending || w->nRule < 0) return;
+    if (!w->fPending) return;
     EnterCriticalSection(&g_csState);
-    if (w->kind == WINDOW_MESSAGE_BOX) {
-        if (g_pAnswers[w->nRule].nUsesLeft >= 0) ++g_pAnswers[w->nRule].nUsesLeft;
-    } else if (g_pDialogRules[w->nRule].nUsesLeft >= 0) {
-        ++g_pDialogRules[w->nRule].nUsesLeft;
-    }
+    int* pUses = UsesLeft(w, w->nRule);
+    if (pUses != NULL && *pUses >= 0) ++*pUses;
     LeaveCriticalSection(&g_csState);
 }
 
@@ -466,12 +573,13 @@ static void CallOff(Watched* w) {
  */
 
 static void AnswerMessageBox(Watched* w) {
-    int nButton = IDOK;
-    if (w->nRule >= 0) {
-        EnterCriticalSection(&g_csState);
+    int nButton = w->cButtons > 0 ? w->anButtons[0] : IDOK;
+    EnterCriticalSection(&g_csState);
+    if (IS_DEFAULT_RULE(w->nRule))
+        nButton = g_aDefaultAnswers[DEFAULT_INDEX(w->nRule)].nButton;
+    else if (w->nRule >= 0)
         nButton = g_pAnswers[w->nRule].nButton;
-        LeaveCriticalSection(&g_csState);
-    }
+    LeaveCriticalSection(&g_csState);
     char szName[16], szOffered[128] = "", szWhat[3 * TEXT_MAX];
     int nControl = 0;
     for (int i = 0; i < w->cButtons; ++i) {
@@ -554,15 +662,15 @@ static LRESULT FindItem(HWND hList, int fCombo, const char* pszItem) {
 /* One action on the dialog; what cannot be done ends the program, as the simulated operator
  * stops the world. 1 when a message of the action was handed over and its callback is to come;
  * 0 when there was nothing to do. */
-static int PerformAction(Watched* w, const DialogAction* a) {
+static int PerformAction(Watched* w, const HsAction* a) {
     HWND hDlg = w->hWnd;
     char szWhat[512];
     if (!IsWindow(hDlg) || !IsWindowVisible(hDlg) || !IsWindowEnabled(hDlg)) return 0; /* gone or busy */
-    if (a->kind == ACTION_CLOSE) return HandOver(w, WM_CLOSE, 0, 0);
-    HWND hControl = GetDlgItem(hDlg, a->nControl);
+    if (a->kind == HS_CLOSE) return HandOver(w, WM_CLOSE, 0, 0);
+    HWND hControl = GetDlgItem(hDlg, a->control);
     if (hControl == NULL) {
         Describe(w, szWhat, sizeof szWhat);
-        Fail("the %s has no control %d", szWhat, a->nControl);
+        Fail("the %s has no control %d", szWhat, a->control);
     }
     if (!IsWindowVisible(hControl) || !IsWindowEnabled(hControl)) return 0; /* as the user: nothing to do */
     char szClass[32];
@@ -572,38 +680,38 @@ static int PerformAction(Watched* w, const DialogAction* a) {
     const int fCheckable = lType == BS_CHECKBOX || lType == BS_AUTOCHECKBOX || lType == BS_3STATE ||
                            lType == BS_AUTO3STATE || lType == BS_RADIOBUTTON || lType == BS_AUTORADIOBUTTON;
     switch (a->kind) {
-        case ACTION_CLICK:
-            return fButton ? ClickButton(w, hControl, a->nControl) : 0;
-        case ACTION_CHECK:
-        case ACTION_UNCHECK: {
+        case HS_CLICK:
+            return fButton ? ClickButton(w, hControl, a->control) : 0;
+        case HS_CHECK:
+        case HS_UNCHECK: {
             if (!fCheckable) {
                 Describe(w, szWhat, sizeof szWhat);
-                Fail("the %s: control %d is a %s, not a check box", szWhat, a->nControl, szClass);
+                Fail("the %s: control %d is a %s, not a check box", szWhat, a->control, szClass);
             }
-            const LRESULT lWant = a->kind == ACTION_CHECK ? BST_CHECKED : BST_UNCHECKED;
+            const LRESULT lWant = a->kind == HS_CHECK ? BST_CHECKED : BST_UNCHECKED;
             if (SendWithin(hControl, BM_GETCHECK, 0, 0, MESSAGE_TIMEOUT_MS, NULL) == lWant) return 0;
             const int fRadio = lType == BS_RADIOBUTTON || lType == BS_AUTORADIOBUTTON;
-            if (fRadio && a->kind == ACTION_UNCHECK) return 0; /* cleared by choosing another */
-            return ClickButton(w, hControl, a->nControl);
+            if (fRadio && a->kind == HS_UNCHECK) return 0; /* cleared by choosing another */
+            return ClickButton(w, hControl, a->control);
         }
-        case ACTION_SELECT: {
+        case HS_SELECT: {
             const int fCombo = lstrcmpiA(szClass, "ComboBox") == 0;
             if (!fCombo && lstrcmpiA(szClass, "ListBox") != 0) {
                 Describe(w, szWhat, sizeof szWhat);
-                Fail("the %s: control %d is a %s, not a list", szWhat, a->nControl, szClass);
+                Fail("the %s: control %d is a %s, not a list", szWhat, a->control, szClass);
             }
-            const LRESULT lItem = FindItem(hControl, fCombo, a->text.p);
+            const LRESULT lItem = FindItem(hControl, fCombo, a->item.p);
             if (lItem < 0) {
                 char szItem[4 * TEXT_MAX + 1];
                 Describe(w, szWhat, sizeof szWhat);
-                Fail("the %s: list %d holds no item \"%s\"", szWhat, a->nControl,
-                     EscapeText(a->text.p, strlen(a->text.p) < TEXT_MAX ? strlen(a->text.p) : TEXT_MAX, szItem));
+                Fail("the %s: list %d holds no item \"%s\"", szWhat, a->control,
+                     EscapeText(a->item.p, strlen(a->item.p) < TEXT_MAX ? strlen(a->item.p) : TEXT_MAX, szItem));
             }
             SendWithin(hControl, fCombo ? CB_SETCURSEL : LB_SETCURSEL, (WPARAM)lItem, 0, MESSAGE_TIMEOUT_MS, NULL);
-            return HandOver(w, WM_COMMAND, MAKEWPARAM(a->nControl, fCombo ? CBN_SELCHANGE : LBN_SELCHANGE),
+            return HandOver(w, WM_COMMAND, MAKEWPARAM(a->control, fCombo ? CBN_SELCHANGE : LBN_SELCHANGE),
                             (LPARAM)hControl);
         }
-        case ACTION_CLOSE:
+        case HS_CLOSE:
             return 0;
     }
     return 0;
@@ -613,7 +721,7 @@ static int PerformAction(Watched* w, const DialogAction* a) {
  * after the last one, a dialog that changed meanwhile is looked at again. */
 static void NextAction(Watched* w) {
     EnterCriticalSection(&g_csState);
-    const DialogRule rule = g_pDialogRules[w->nActRule];
+    const DialogRule rule = *DialogRuleOf(w->nActRule);
     LeaveCriticalSection(&g_csState);
     while (w->iNextAction < rule.cActions) {
         if (PerformAction(w, &rule.pActions[w->iNextAction++])) {
@@ -762,6 +870,12 @@ static DWORD WINAPI OperatorThread(LPVOID lpParameter) {
 
 int AutomationStart(void) {
     InitializeCriticalSection(&g_csState);
+    /* A laminator that does not answer is tried again only where there is one. */
+    HANDLE hLaminator = NULL;
+    if (OpenPrinterA((LPSTR) "Disc Laminator", &hLaminator, NULL)) {
+        g_fLaminator = 1;
+        ClosePrinter(hLaminator);
+    }
     EnumResourceNamesA(g_hRovane, (LPCSTR)RT_DIALOG, AddTemplate, 0);
     HANDLE hThread = CreateThread(NULL, 0, OperatorThread, NULL, 0, NULL);
     if (hThread == NULL) return 0;

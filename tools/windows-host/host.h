@@ -1,12 +1,14 @@
 /*
  * rovane-host: a host application for the real Rovane.dll. It runs the same scripts of export
- * calls as `rovane-sim host` (see tools/rovane-sim/host_command.cpp for the language) and prints
- * the same lines: one per call, with what the call returned and the message boxes and dialogs
- * that were shown and answered meanwhile. The operator is played by window automation.
+ * calls as `rovane-sim host`, read by the same reader (tools/host-script/host_script.h, where the
+ * language is described), and prints the same lines: one per call, with what the call returned
+ * and the message boxes and dialogs that were shown and answered meanwhile. The operator is
+ * played by window automation.
  *
  *   main.c        the command line, the module's exports, the host window, the clock, output
- *   script.c      the script: reading and checking it, running its calls
+ *   script.c      the script: reading it (the shared reader), running its calls
  *   automation.c  the operator: finds the module's windows, answers them by the script's rules
+ *                 and then by the default operator's
  */
 #ifndef ROVANE_HOST_H
 #define ROVANE_HOST_H
@@ -14,6 +16,7 @@
 #include <stddef.h>
 #include <windows.h>
 
+#include "host_script.h"
 #include "rovane.h"
 
 /* ---------------------------------------------------------------------------------------------
@@ -52,10 +55,7 @@ void HostOutputLock(void);
 void HostOutputUnlock(void);
 
 /* A byte string: script words may hold NULs. */
-typedef struct Text {
-    char* p;       /* NUL-terminated beyond its length */
-    size_t cb;
-} Text;
+typedef HsText Text;
 
 /* `s` as the transcript writes it: \r \n \t \\ and \xNN for bytes outside 0x20..0x7e. Written to
  * the buffer out (at least 4 * cb + 1 bytes). */
@@ -72,8 +72,8 @@ char* CopyBytes(const char* p, size_t cb);
  */
 
 /* Reads and checks the script (path "-": standard input), before anything runs. 1 when it can
- * run; 0 on a script error, reported on stderr. */
-int LoadScript(const char* pszPath);
+ * run; 0 on a script error, reported on stderr. fCheckOnly: prints each call as read instead. */
+int LoadScript(const char* pszPath, int fCheckOnly);
 
 /* Runs the script's lines, printing each call's line and the events under it. */
 void RunScript(void);
@@ -82,23 +82,16 @@ void RunScript(void);
  * automation.c: the operator.
  */
 
-/* A dialog action of a "dialog" line. */
-typedef enum ActionKind { ACTION_CLICK, ACTION_CHECK, ACTION_UNCHECK, ACTION_SELECT, ACTION_CLOSE } ActionKind;
-
-typedef struct DialogAction {
-    ActionKind kind;
-    int nControl;
-    Text text; /* ACTION_SELECT: the item */
-} DialogAction;
-
 /* Starts the operator's thread. 0 when it could not start. */
 int AutomationStart(void);
 
-/* An answer rule: message boxes whose text contains the pattern get this button (once: one box). */
+/* An answer rule: message boxes whose text contains the pattern get this button (an HsButton;
+ * HS_ABORTJOB: the robot's status message containing it gets its ABORT Job button); once: one
+ * window only. */
 void AutomationAddAnswer(const Text* pattern, int nButton, int fOnce);
 
 /* A dialog rule: the next showing of dialog nDialog gets these actions (the rule keeps them). */
-void AutomationAddDialog(int nDialog, DialogAction* pActions, int cActions);
+void AutomationAddDialog(int nDialog, const HsAction* pActions, int cActions);
 
 /* Writes the window events recorded since the last call to stdout; under HostOutputLock. */
 void AutomationPrintEvents(void);

@@ -1,6 +1,6 @@
 /*
- * rovane-host SCRIPT [--dll PATH]: loads Rovane.dll (by default the one beside this program),
- * opens the host's window, starts the operator and runs the script. See host.h.
+ * rovane-host SCRIPT [--dll PATH] [--check]: loads Rovane.dll (by default the one beside this
+ * program), opens the host's window, starts the operator and runs the script. See host.h.
  *
  * Exit 0 when the script ran; 1 on a usage or script error; 3 when a window stayed unanswered
  * (automation.c).
@@ -46,25 +46,7 @@ void HostSleep(DWORD dwMs) {
 void HostOutputLock(void) { EnterCriticalSection(&g_csOutput); }
 void HostOutputUnlock(void) { LeaveCriticalSection(&g_csOutput); }
 
-char* EscapeText(const char* s, size_t cb, char* out) {
-    char* o = out;
-    for (size_t i = 0; i < cb; ++i) {
-        const unsigned char c = (unsigned char)s[i];
-        switch (c) {
-            case '\r': *o++ = '\\'; *o++ = 'r'; break;
-            case '\n': *o++ = '\\'; *o++ = 'n'; break;
-            case '\t': *o++ = '\\'; *o++ = 't'; break;
-            case '\\': *o++ = '\\'; *o++ = '\\'; break;
-            default:
-                if (c >= 0x20 && c < 0x7f)
-                    *o++ = (char)c;
-                else
-                    o += sprintf(o, "\\x%02x", c);
-        }
-    }
-    *o = '\0';
-    return out;
-}
+char* EscapeText(const char* s, size_t cb, char* out) { return hs_escape(s, cb, out); }
 
 void* HostGrow(void* p, size_t cb) {
     void* q = realloc(p, cb);
@@ -163,11 +145,26 @@ static int CreateHostWindow(void) {
 
 static int Usage(const char* pszWhy) {
     if (pszWhy != NULL) fprintf(stderr, "rovane-host: %s\n", pszWhy);
-    fputs("usage: rovane-host SCRIPT [--dll PATH]\n"
+    fputs("usage: rovane-host SCRIPT [--dll PATH] [--check]\n"
           "Runs a host application's script of export calls (SCRIPT a file, or - for standard input)\n"
           "against Rovane.dll (default: the one beside this program), the same scripts as\n"
-          "'rovane-sim host' runs; message boxes and dialogs are answered by the script's rules.\n"
+          "'rovane-sim host' runs, read by the same reader. --check reads and checks the script only\n"
+          "and prints each call as read (LINE CALL ARGUMENTS), as 'rovane-sim host --check' does.\n"
           "An 'init HOST' line without a LIST reads %ROVANE_ENGINE_DIR%\\recorders.txt.\n"
+          "\n",
+          stderr);
+    fputs(hs_language_help(), stderr);
+    fputs("\n"
+          "The operator answers the module's windows by the script's answer and dialog lines first,\n"
+          "then as rovane-sim host's operator does: a robot, printer, printer tray or laminator that\n"
+          "does not answer is tried three times (Retry; a laminator only when the spooler has\n"
+          "\"Disc Laminator\") and then given up (Cancel); Retry to \"Wait for printing timed out\" and\n"
+          "\"Wait for lamination timed out\", No to keeping a printer on FILE:, Yes to the input bin\n"
+          "questions, OK to the printer selection dialog, Cancel to the options dialog, and any other\n"
+          "message box its first button (OK to a notice). What needs hands at the machine is left to\n"
+          "a person: the robot's status messages, a robot error or pause (\"Press both Pause & Pick\",\n"
+          "\"Robotics are PAUSED\"), full reject positions, a disc fallen off the laminator's tray, and\n"
+          "the drive choice dialogs; the answers PAUSEPICK and REFILL are refused.\n"
           "Exit 0 when the script ran; 1 on a usage or script error; 3 when a window stayed\n"
           "unanswered for 120 s.\n",
           stderr);
@@ -183,8 +180,11 @@ int main(int argc, char** argv) {
 
     const char* pszScript = NULL;
     const char* pszDll = NULL;
+    int fCheckOnly = 0;
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--dll") == 0) {
+        if (strcmp(argv[i], "--check") == 0) {
+            fCheckOnly = 1;
+        } else if (strcmp(argv[i], "--dll") == 0) {
             if (i + 1 >= argc) return Usage("--dll needs a PATH");
             pszDll = argv[++i];
         } else if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
@@ -201,7 +201,11 @@ int main(int argc, char** argv) {
         }
     }
     if (pszScript == NULL) return Usage("SCRIPT is required");
-    if (!LoadScript(pszScript)) return 1;
+    if (!LoadScript(pszScript, fCheckOnly)) return 1;
+    if (fCheckOnly) {
+        fflush(stdout);
+        return 0;
+    }
 
     /* The host has its window before it loads the module. */
     if (!CreateHostWindow()) {
