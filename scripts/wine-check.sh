@@ -15,6 +15,8 @@
 # the disc printer listed in the spooler and the settings file of the last session; then, for each
 # script of tests/wine/, it starts `rovane-sim serve`, runs rovane-host.exe under Wine on an Xvfb
 # display, stops serve, runs `rovane-sim host` with the same script and machine, and compares.
+# Before that, both hosts read every case of tests/tool/host_script_cases.sh with --check and must
+# read it alike.
 #
 # A machine whose kernel cannot run 32-bit programs (no IA-32 emulation) cannot run 32-bit Wine;
 # the i686 build is then skipped with that reason, and the run fails only if nothing ran at all.
@@ -129,6 +131,32 @@ for arch in "${arches[@]}"; do
   /usr/lib/wine/wineserver -p >/dev/null 2>&1
   data="$prefix/drive_c/ProgramData/Marlune"
   mkdir -p "$data"
+
+  # The script reader both hosts share: each case of tests/tool/host_script_cases.sh is read alike
+  # by rovane-host.exe --check and rovane-sim host --check (the calls as read, or the message with
+  # its line, and the exit code).
+  cases="$work/cases-$arch"
+  mkdir -p "$cases"
+  bash tests/tool/host_script_cases.sh "$cases"
+  read_alike=0
+  while IFS=$'\t' read -r name _ _; do
+    script="$cases/$name.txt"
+    win_status=0 sim_status=0
+    "$launcher" "$bin/rovane-host.exe" --check "$(windows_path "$script")" >"$cases/$name.win" 2>"$cases/$name.win.err" \
+      || win_status=$?
+    "$tool" host --check "$script" >"$cases/$name.sim" 2>"$cases/$name.sim.err" || sim_status=$?
+    win_err="$(cat "$cases/$name.win.err")" sim_err="$(cat "$cases/$name.sim.err")"
+    win_err="${win_err/#"rovane-host: $(windows_path "$script"):"/SCRIPT:}"
+    sim_err="${sim_err/#"rovane-sim host: $script:"/SCRIPT:}"
+    if [ "$win_status" != "$sim_status" ] || ! cmp -s "$cases/$name.win" "$cases/$name.sim" || [ "$win_err" != "$sim_err" ]; then
+      echo "FAILED: $arch: the script $name is read otherwise by rovane-host.exe (exit $win_status) and rovane-sim host (exit $sim_status):"
+      diff -u --label rovane-host.exe --label "rovane-sim host" <(cat "$cases/$name.win"; echo "$win_err") \
+        <(cat "$cases/$name.sim"; echo "$sim_err") || true
+      failed=1
+    fi
+    read_alike=$((read_alike + 1))
+  done <"$cases/cases"
+  echo "wine-check $arch: $read_alike scripts read alike by both hosts (--check)"
 
   for script in tests/wine/*.txt; do
     name="$(basename "$script" .txt)"

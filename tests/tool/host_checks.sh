@@ -3,7 +3,8 @@
 # recorders are known from the settings file and ends it twice; the port refusal with Retry and the
 # options dialog; the print-only host; a job, with the manual movements refused during it; print
 # files checked and a disc printed; the laminator chosen in the options or printer selection
-# dialog; a script error; the same seed printing the same lines.
+# dialog; the same seed printing the same lines; the README's example with the default operator,
+# the script's answers before it, ABORTJOB; the script reader's cases, bad and good.
 set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
@@ -262,7 +263,75 @@ on="$(polls 1)" minus_one="$(polls -1)" off="$(polls 0)"
 [ -n "$on" ] && [ "$minus_one" = "$on" ] && [ "$off" -gt "$on" ] \
   || fail "Record-Print: polls for the print request: 1 -> '$on', -1 -> '$minus_one', 0 -> '$off'"
 
-echo "bogus call" > "$dir/bad.txt"
-"$tool" host "$dir/bad.txt" > /dev/null 2>&1 && fail "an unknown call was accepted"
+# The README's example: no answer line, the default operator answers the laminator that is not
+# there (Cancel) and the printer selection dialog (OK), and the job's load ends.
+printf 'init VeltoDVD\njob begin 4\nmove 1 100\nwait 1\nend\n' > "$dir/readme.txt"
+out="$("$tool" host "$dir/readme.txt")" || fail "README example: exit $?: $out"
+grep -qx '[0-9]* init "VeltoDVD" -> 4' <<<"$out" && grep -qx '[0-9]* wait 1 -> 1 after [0-9]* polls' <<<"$out" \
+  && grep -qx '    [0-9]* msgbox answered IDCANCEL' <<<"$out" && grep -q 'dialog 122 closed' <<<"$out" \
+  || fail "README example: $out"
+
+# The script's answer lines come before the default operator's: the first laminator box gets the
+# script's Retry (once), the next one the default Cancel.
+printf 'answer "Unable to communicate with the laminator=RETRY" once\ninit VeltoDVD\nend\n' > "$dir/first.txt"
+out="$("$tool" host "$dir/first.txt")" || fail "script first: exit $?: $out"
+[ "$(grep -o 'msgbox answered ID[A-Z]*' <<<"$out" | paste -sd' ')" = "msgbox answered IDRETRY msgbox answered IDCANCEL" ] \
+  || fail "script first: answers: $out"
+
+# ABORTJOB answers the robot's status message as run --answer does: the printer falls silent
+# while the printed disc's tray goes out, its status message gets ABORT Job and the request's
+# poll returns 4.
+cat > "$dir/abortjob.txt" <<'SCRIPT'
+printfile C:\Labels\disc.PRN pellan-iv
+answer "tray is not opening=ABORTJOB" once
+init VeltoDVD
+job begin 1
+move 1 100
+wait 1
+moveprint 1 2000 1 C:\Labels\disc.PRN
+wait 1
+job end 1
+end
+SCRIPT
+out="$("$tool" host "$dir/abortjob.txt" --printer "Pellan IV" --setting "Printer=Pellan IV" --printer-silent-at 30 \
+  --transcript "$dir/abortjob.tr")" || fail "abortjob: exit $?: $out"
+grep -qx '[0-9]* wait 1 -> 4 after [0-9]* polls' <<<"$out" \
+  && grep -q 'answers dialog 117 .*tray is not opening.*(rule script line 2: answer tray is not opening=ABORTJOB): click 1178$' \
+    "$dir/abortjob.tr" || fail "abortjob: $out"
+
+# The script reader: every case of host_script_cases.sh, a bad script refused before anything runs
+# with its line and problem (exit 1), a good one read as written (--check).
+mkdir "$dir/cases"
+bash "$(dirname "$0")/host_script_cases.sh" "$dir/cases"
+checked=0
+while IFS=$'\t' read -r name code expected; do
+  script="$dir/cases/$name.txt"
+  set +e
+  if [ "$code" = 0 ]; then
+    got="$("$tool" host --check "$script" 2>"$dir/err" | awk 'NR > 1 { printf " | " } { printf "%s", $0 }')"
+  else
+    got="$("$tool" host "$script" 2>"$dir/err")"
+  fi
+  rc=$?
+  set -e
+  if [ "$code" = 0 ]; then
+    [ "$rc" = 0 ] && [ "$got" = "$expected" ] && [ ! -s "$dir/err" ] \
+      || fail "script $name: exit $rc, read as '$got', not '$expected' $(cat "$dir/err")"
+  else
+    [ "$rc" = 1 ] && [ -z "$got" ] && [ "$(cat "$dir/err")" = "rovane-sim host: $script:$expected" ] \
+      || fail "script $name: exit $rc: '$(cat "$dir/err")', not '$script:$expected'"
+  fi
+  checked=$((checked + 1))
+done < "$dir/cases/cases"
+[ "$checked" -ge 40 ] || fail "only $checked script cases"
+# A folder and a missing file are reported, never read as an empty script.
+for path in "$dir" "$dir/missing.txt"; do
+  set +e
+  "$tool" host "$path" > /dev/null 2> "$dir/err"
+  rc=$?
+  set -e
+  [ "$rc" = 1 ] && grep -qx "rovane-sim host: cannot read the script '$path': .*" "$dir/err" || fail "$path: exit $rc $(cat "$dir/err")"
+done
+grep -q 'it is a folder' <<<"$("$tool" host "$dir" 2>&1)" || fail "a folder not named as such"
 "$tool" host "$dir/start.txt" --drives 3 > /dev/null 2>&1 && fail "--drives 3 accepted"
 echo "host checks passed"
