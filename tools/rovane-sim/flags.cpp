@@ -184,6 +184,23 @@ CLI::Validator answer_rule() {
         "");
 }
 
+sim::Operator::Rule& robot_message_rule(sim::World& world, const std::shared_ptr<sim::Robot>& robot,
+                                        const std::string& pattern, const std::string& action) {
+    auto& rule = world.op().on_dialog(IDD_ROBOT_MESSAGE).containing(pattern);
+    if (action == "ABORTJOB") {
+        rule.click(IDC_ABORT_JOB);
+    } else if (action == "PAUSEPICK") {
+        rule.then([robot] { robot->press_pause_and_pick(); });
+    } else {  // REFILL
+        rule.then([robot] {
+            const char bin = robot->position();
+            if (std::strchr("1245", bin)) robot->refill(bin, 25);
+            robot->press_pick();
+        });
+    }
+    return rule;
+}
+
 void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot, const std::vector<std::string>& rules) {
     for (const std::string& text : rules) {
         std::string pattern, button;
@@ -192,18 +209,7 @@ void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot
             world.op().on_message_box(pattern).answer(id).named("--answer " + text);
             continue;
         }
-        auto& rule = world.op().on_dialog(IDD_ROBOT_MESSAGE).containing(pattern).named("--answer " + text);
-        if (button == "ABORTJOB") {
-            rule.click(IDC_ABORT_JOB);
-        } else if (button == "PAUSEPICK") {
-            rule.then([robot] { robot->press_pause_and_pick(); });
-        } else {
-            rule.then([robot] {
-                const char bin = robot->position();
-                if (std::strchr("1245", bin)) robot->refill(bin, 25);
-                robot->press_pick();
-            });
-        }
+        robot_message_rule(world, robot, pattern, button).named("--answer " + text);
     }
 }
 

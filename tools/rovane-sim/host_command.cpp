@@ -112,20 +112,7 @@ sim::Operator::Rule& answer_rule(sim::Autoloader& machine, const HsStep& s) {
     sim::Operator& op = machine.world.op();
     if (s.button != HS_ABORTJOB && s.button != HS_PAUSEPICK && s.button != HS_REFILL)
         return op.on_message_box(pattern).answer(s.button).named(name);  // HS_OK ... are IDOK ...
-    auto& rule = op.on_dialog(IDD_ROBOT_MESSAGE).containing(pattern).named(name);
-    const std::shared_ptr<sim::Robot> robot = machine.robot;
-    if (s.button == HS_ABORTJOB) {
-        rule.click(IDC_ABORT_JOB);
-    } else if (s.button == HS_PAUSEPICK) {
-        rule.then([robot] { robot->press_pause_and_pick(); });
-    } else {
-        rule.then([robot] {
-            const char bin = robot->position();
-            if (std::strchr("1245", bin)) robot->refill(bin, 25);
-            robot->press_pick();
-        });
-    }
-    return rule;
+    return robot_message_rule(machine.world, machine.robot, pattern, hs_button_name(s.button)).named(name);
 }
 
 std::string quoted(const std::string& s) { return "\"" + sim::Transcript::escape(s) + "\""; }

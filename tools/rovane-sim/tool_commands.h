@@ -16,6 +16,7 @@
 
 #include "harness/autoloader.h"
 #include "harness/recording_host.h"
+#include "world/operator.h"
 #include "world/world.h"
 
 namespace CLI {
@@ -80,6 +81,11 @@ CLI::Validator answer_rule();
 // IDOK, IDCANCEL ... for "OK", "CANCEL", "RETRY", "YES", "NO", "ABORT", "IGNORE"; 0 for anything else.
 int message_box_button(const std::string& name);
 void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot, const std::vector<std::string>& rules);
+// The person's answer to the robot's status message whose text contains `pattern`: ABORTJOB
+// presses its "ABORT Job" button; PAUSEPICK presses Pause and Pick at the robot; REFILL fills the
+// input bin at the arm (when it is one) and presses Pick.
+sim::Operator::Rule& robot_message_rule(sim::World& world, const std::shared_ptr<sim::Robot>& robot,
+                                        const std::string& pattern, const std::string& action);
 
 // --- the machine: the world flags of host and run ------------------------------------------------
 struct MachineFlags {
