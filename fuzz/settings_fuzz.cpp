@@ -104,9 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(port == (com == "COM2" ? 1 : com == "COM3" ? 2 : com == "COM4" ? 3 : 0));
 
     InitGlobals();
-    FUZZ_CHECK(g_fRecordPrint == ((int)GetPrivateProfileIntA(SETTINGS_SECTION, KEY_RECORD_PRINT, 1, g_szSettingsPath) > 0));
+    // A flag is on for any non-zero value, negative ones included.
+    FUZZ_CHECK(g_fRecordPrint == (GetPrivateProfileIntA(SETTINGS_SECTION, KEY_RECORD_PRINT, 1, g_szSettingsPath) != 0));
     FUZZ_CHECK(g_fMinimizePrintDlg ==
-               ((int)GetPrivateProfileIntA(SETTINGS_SECTION, KEY_MINIMIZE_PRINTDLG, 1, g_szSettingsPath) > 0));
+               (GetPrivateProfileIntA(SETTINGS_SECTION, KEY_MINIMIZE_PRINTDLG, 1, g_szSettingsPath) != 0));
 
     std::memset(g_szPrinterName, 'x', sizeof g_szPrinterName);
     GetPrivateProfileStringA(SETTINGS_SECTION, KEY_PRINTER, "", g_szPrinterName, PRINTER_VALUE_SIZE, g_szSettingsPath);
