@@ -48,6 +48,8 @@
 #define MSGBOX_TEXT_ID_OLD 100
 #define ID_TRYAGAIN 10
 #define ID_CONTINUE 11
+/* The message box's icon control, as on Windows and in Wine. */
+#define MSGBOX_ICON_ID 0x0440
 
 /* ---------------------------------------------------------------------------------------------
  * Small helpers
@@ -374,6 +376,7 @@ typedef struct Watched {
     char szText[TEXT_MAX];
     size_t cbText;
     int anButtons[9], anButtonControls[9], cButtons;
+    UINT uFlags;                     /* the flags the box shows: buttons, icon, default, topmost */
     /* Dialogs. */
     int nDialog;
     DWORD dwTexts;                   /* hash of its texts, to notice a change */
@@ -403,6 +406,47 @@ static void ReadButtons(Watched* w) {
     /* An OK box whose one button carries the id of Cancel (as some Windows versions make it)
      * still answers OK. */
     if (w->cButtons == 1 && w->anButtons[0] == IDCANCEL) w->anButtons[0] = IDOK;
+}
+
+/* The MessageBox flags a box shows, read back from the box itself so that they can be compared
+ * with the flags the simulated world records: the button set (MB_OK .. MB_RETRYCANCEL), the icon
+ * (the shared system icon in its icon control), the default button (MB_DEFBUTTON1..3, the box's
+ * default id) and MB_SYSTEMMODAL (a system-modal box is topmost). Flags that leave no mark on the
+ * window (MB_SETFOREGROUND, MB_TASKMODAL) read as 0. */
+static UINT VisibleFlags(const Watched* w) {
+    static const struct { UINT uType; int anIds[3]; } kTypes[] = {
+        {MB_OK, {IDOK, 0, 0}},         {MB_OKCANCEL, {IDOK, IDCANCEL, 0}},
+        {MB_ABORTRETRYIGNORE, {IDABORT, IDRETRY, IDIGNORE}}, {MB_YESNOCANCEL, {IDYES, IDNO, IDCANCEL}},
+        {MB_YESNO, {IDYES, IDNO, 0}},  {MB_RETRYCANCEL, {IDRETRY, IDCANCEL, 0}},
+    };
+    static const struct { UINT uIcon; LPCSTR pszId; } kIcons[] = {
+        {MB_ICONHAND, IDI_HAND}, {MB_ICONQUESTION, IDI_QUESTION},
+        {MB_ICONEXCLAMATION, IDI_EXCLAMATION}, {MB_ICONASTERISK, IDI_ASTERISK},
+    };
+    UINT uFlags = 0;
+    int iType = -1;
+    for (int t = 0; t < (int)(sizeof kTypes / sizeof kTypes[0]) && iType < 0; ++t) {
+        int c = 0;
+        while (c < 3 && kTypes[t].anIds[c] != 0) ++c;
+        if (c != w->cButtons) continue;
+        int fSame = 1;
+        for (int b = 0; b < c; ++b) fSame &= kTypes[t].anIds[b] == w->anButtons[b] || (c == 1 && w->anButtons[b] == IDOK);
+        if (fSame) iType = t;
+    }
+    if (iType >= 0) uFlags |= kTypes[iType].uType;
+    HWND hIcon = GetDlgItem(w->hWnd, MSGBOX_ICON_ID);
+    if (hIcon != NULL && IsWindowVisible(hIcon)) {
+        const HICON hShown = (HICON)SendMessageA(hIcon, STM_GETICON, 0, 0);
+        for (size_t i = 0; i < sizeof kIcons / sizeof kIcons[0]; ++i)
+            if (hShown != NULL && hShown == LoadIconA(NULL, kIcons[i].pszId)) uFlags |= kIcons[i].uIcon;
+    }
+    const LRESULT lDefault = SendMessageA(w->hWnd, DM_GETDEFID, 0, 0);
+    if (iType >= 0 && HIWORD(lDefault) == DC_HASDEFID) {
+        for (int b = 1; b < 3; ++b)
+            if (kTypes[iType].anIds[b] != 0 && kTypes[iType].anIds[b] == (int)LOWORD(lDefault)) uFlags |= (UINT)b << 8;
+    }
+    if (GetWindowLongA(w->hWnd, GWL_EXSTYLE) & WS_EX_TOPMOST) uFlags |= MB_SYSTEMMODAL;
+    return uFlags;
 }
 
 static DWORD HashBytes(DWORD h, const void* p, size_t cb) {
@@ -468,6 +512,7 @@ static void Classify(Watched* w) {
         return;
     }
     w->kind = WINDOW_MESSAGE_BOX;
+    w->uFlags = VisibleFlags(w);
     WindowText(w->hWnd, w->szCaption, sizeof w->szCaption);
     w->cbText = WindowText(hText, w->szText, sizeof w->szText);
 }
@@ -798,8 +843,8 @@ static void Look(void) {
                 if (b > 0) strcat(szButtons, "|");
                 strcat(szButtons, ButtonName(w->anButtons[b], szName));
             }
-            AddEvent("msgbox shown caption=\"%s\" buttons=%s text=\"%s\"",
-                     EscapeText(w->szCaption, strlen(w->szCaption), szCaption), szButtons,
+            AddEvent("msgbox shown caption=\"%s\" flags=0x%x buttons=%s text=\"%s\"",
+                     EscapeText(w->szCaption, strlen(w->szCaption), szCaption), w->uFlags, szButtons,
                      EscapeText(w->szText, w->cbText, szText));
             Examine(w);
         } else if (w->kind == WINDOW_DIALOG) {
