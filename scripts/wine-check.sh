@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
-# The built Rovane.dll itself under Wine, against the virtual autoloader on a pseudo-terminal, and
-# the same host scripts in the simulated world: both must give the same export results, the same
-# selected-recorder lines, the same message boxes and the same robot commands in the same order
-# (the times differ: Wine runs in real time).
+# Windows is the judge: the built Rovane.dll itself under Wine, against the virtual autoloader on
+# a pseudo-terminal, and the same host scripts in the simulated world. For every scenario of
+# tests/scenarios/ both runs must give the same export calls and results, the same buffers, the
+# same message boxes (caption, text, buttons, icon, default button) and answers, the same dialogs
+# shown, the same robot commands in the same order, and the same discs in the same places at the
+# end. Times differ (Wine runs in real time); order must not.
 #
-#   scripts/wine-check.sh [x86-64|i686 ...]     default: both
+#   scripts/wine-check.sh [x86-64|i686 ...]     default: both, side by side
 #
-# With WINE_CHECK_KEEP=DIR the outputs of every run (host.txt from Wine, serve.txt from the
-# pseudo-terminal's far end, sim.txt from the simulated world) are copied to DIR.
+#   WINE_CHECK_ONLY="NAME ..."   only these scenarios (names of tests/scenarios/NAME.txt)
+#   WINE_CHECK_REPEAT=N          run every scenario N times in a row; every round must agree
+#   WINE_CHECK_KEEP=DIR          copy the outputs of every run (host.txt from Wine, serve.txt from
+#                                the pseudo-terminal's far end, sim.txt from the simulated world)
 #
 # For each Windows build (build/win64, build/win32: Rovane.dll, rovane-host.exe and the stand-in
 # engine libraries KT.dll, Dorquel.dll, KTSDKPLS.dll beside it) it makes a fresh Wine prefix with
-# COM1 mapped to the pseudo-terminal of `rovane-sim serve`, the module's data folder registered,
-# the disc printer listed in the spooler and the settings file of the last session; then, for each
-# script of tests/wine/, it starts `rovane-sim serve`, runs rovane-host.exe under Wine on an Xvfb
-# display, stops serve, runs `rovane-sim host` with the same script and machine, and compares.
-# Before that, both hosts read every case of tests/tool/host_script_cases.sh with --check and must
-# read it alike.
+# COM1..COM4 mapped to pseudo-terminal paths (serve makes the one of the robot's port; the others
+# lead nowhere, as an empty port), the module's data folder registered, and for each scenario the
+# printers of its machine in the spooler and the settings file its machine implies; then it
+# starts `rovane-sim serve`, runs rovane-host.exe under Wine on an Xvfb display, lets serve end
+# when the module has closed the port, runs `rovane-sim host` with the same script and machine,
+# and compares. Before that, both hosts read every case of tests/tool/host_script_cases.sh with
+# --check and must read it alike.
+#
+# The two architectures run side by side (their waits are the machine's real time, not its
+# processors'), each in its own prefix.
 #
 # A machine whose kernel cannot run 32-bit programs (no IA-32 emulation) cannot run 32-bit Wine;
 # the i686 build is then skipped with that reason, and the run fails only if nothing ran at all.
@@ -25,6 +33,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 arches=("$@")
 ((${#arches[@]})) || arches=(x86-64 i686)
+repeat="${WINE_CHECK_REPEAT:-1}"
 
 bash scripts/install-deps.sh --wine
 bash scripts/install-deps.sh
@@ -43,11 +52,21 @@ for arch in "${arches[@]}"; do
   fi
 done
 
+# --- the scenarios ----------------------------------------------------------------------------
+scenarios=()
+for script in tests/scenarios/*.txt; do
+  name="$(basename "$script" .txt)"
+  if [ -n "${WINE_CHECK_ONLY:-}" ] && [[ " $WINE_CHECK_ONLY " != *" $name "* ]]; then continue; fi
+  scenarios+=("$name")
+done
+((${#scenarios[@]})) || { echo "FAILED: no scenario in tests/scenarios/ matches '${WINE_CHECK_ONLY:-}'"; exit 1; }
+
 work="$(mktemp -d /tmp/rovane-wine.XXXXXX)"
-serve_pid=""
 xvfb_pid=""
 cleanup() {
-  [ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null || true
+  for pid_file in "$work"/*/serve.pid; do
+    [ -f "$pid_file" ] && kill "$(cat "$pid_file")" 2>/dev/null || true
+  done
   for prefix in "$work"/prefix-*; do
     [ -d "$prefix" ] && WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
   done
@@ -65,80 +84,117 @@ export WINEDEBUG=-all
 # No Mono or Gecko installers at prefix creation.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# The machine of each script, as flags of both `rovane-sim serve` and `rovane-sim host`.
+# The machine of a scenario: the words of its "# machine:" line, one a line, quotes as the shell
+# reads them. They are the flags of both `rovane-sim serve` and `rovane-sim host`.
 machine_flags() {
-  local flags=(--no-label-app --printer "Pellan IV" --setting "Printer=Pellan IV")
-  [ "$1" = robot-off ] && flags+=(--robot-off)
-  printf '%s\n' "${flags[@]}"
+  local line
+  line="$(sed -nE 's/^# machine:[[:space:]]*//p' "$1" | head -1)"
+  [ -n "$line" ] && xargs printf '%s\n' <<<"$line"
+  return 0
 }
+flag_value() {  # FLAG, then the flags: the value of the flag's last use
+  local want="$1" value="" i
+  shift
+  local flags=("$@")
+  for ((i = 0; i + 1 < ${#flags[@]}; i++)); do [ "${flags[$i]}" = "$want" ] && value="${flags[$((i + 1))]}"; done
+  printf '%s' "$value"
+}
+has_flag() { local want="$1" f; shift; for f in "$@"; do [ "$f" = "$want" ] && return 0; done; return 1; }
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
-# The lines both runs must agree on: each call with its result (the wait's poll count and all
-# times left out), what the call returned in its buffers, and the message boxes with their buttons,
-# texts and answers (the simulated world also knows a box's style flags; Windows does not say).
+# --- what both runs must agree on ---------------------------------------------------------------
+# Each call with its result (the wait's poll count and all times left out), what the call returned
+# in its buffers, the message boxes with their caption, the flags a box shows on the screen
+# (buttons, icon, default button, system-modal; the world records every flag, the Windows host
+# reads back what the box shows), buttons, text and answer, and the dialogs shown.
 calls() {
-  sed -nE \
-    -e 's/^[0-9]+ (wait [0-9]+ -> [0-9]+) after [0-9]+ polls$/\1/p;t' \
-    -e 's/^[0-9]+ ([a-z].*)$/\1/p;t' \
-    -e 's/^    ((recorder|product|text|state=).*)$/  \1/p;t' \
-    -e 's/^    [0-9]+ msgbox shown (caption="[^"]*") (flags=0x[0-9a-f]+ )?(buttons=.*)$/  msgbox \1 \3/p;t' \
-    -e 's/^    [0-9]+ msgbox answered (.*)$/  answered \1/p;t' \
-    "$1"
+  perl -ne '
+    if (/^\d+ (wait \d+ -> \d+) after \d+ polls$/) { print "$1\n"; next }
+    if (/^\d+ ([a-z].*)$/) { print "$1\n"; next }
+    if (/^    ((recorder|product|text|state=).*)$/) { print "  $1\n"; next }
+    if (/^    \d+ msgbox shown (caption="[^"]*") flags=0x([0-9a-f]+) (buttons=.*)$/) {
+      printf "  msgbox %s flags=0x%x %s\n", $1, hex($2) & 0x1fff, $3; next }
+    if (/^    \d+ msgbox answered (.*)$/) { print "  answered $1\n"; next }
+    if (/^    \d+ (dialog \d+ shown caption="[^"]*")/) { print "  $1\n"; next }
+  ' "$1"
 }
 # The robot's commands in the order they arrived (the status queries left out by both).
 wire() { sed -nE 's/^    [0-9]+ (_.*)$/\1/p' "$1"; }
+# Where the discs are at the end: "place NAME COUNT" for every place that holds discs.
+places() { grep -E '^place ' "$1" || true; }
 
-compare() {  # name, what, file a, file b
-  if ! diff -u --label "$3" --label "$4" <("$2" "$3") <("$2" "$4") >"$work/diff"; then
+compare() {  # label, what, file a, file b
+  if ! diff -u --label "$3" --label "$4" <("$2" "$3") <("$2" "$4") >"$(dirname "$3")/$2.diff"; then
     echo "FAILED: $1: the $2 differ between Wine and the simulated world:"
-    cat "$work/diff"
+    cat "$(dirname "$3")/$2.diff"
     return 1
   fi
 }
 
-ran=0
-failed=0
-for arch in "${arches[@]}"; do
-  if [ "$arch" = i686 ]; then launcher=/usr/lib/wine/wine; bin="$root/build/win32/bin"
-  else launcher=/usr/lib/wine/wine64; bin="$root/build/win64/bin"; fi
-  if ! "$launcher" --version >/dev/null 2>"$work/launcher.err"; then
-    echo "wine-check $arch: skipped: $launcher cannot run on this machine ($(head -c 200 "$work/launcher.err" | tr '\n' ' '))"
-    echo "  (a kernel without IA-32 emulation cannot run 32-bit programs, so 32-bit Wine cannot start)"
-    continue
-  fi
-  prefix="$work/prefix-$arch"
+# --- one architecture ---------------------------------------------------------------------------
+# The prefix: COM1..COM4 lead to pseudo-terminal paths (serve links the robot's port's path to
+# its terminal; the others lead nowhere), the host's data folder registered for each host name.
+make_prefix() {  # launcher, prefix, folder of the port paths
+  local launcher="$1" prefix="$2" ports="$3" n keyword
   export WINEPREFIX="$prefix"
-  echo "wine-check $arch: $($launcher --version), prefix $prefix"
   timeout 300 "$launcher" wineboot -i >/dev/null 2>&1
-  reg() { "$launcher" reg add "$@" /f >/dev/null; }
-  # COM1 is the pseudo-terminal; Wine reads the mapping when its server starts.
-  reg 'HKLM\Software\Wine\Ports' /v COM1 /d "$work/com1"
-  # The host's data folder, where the module keeps its settings and its log.
+  for n in 1 2 3 4; do reg_add "$launcher" 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$ports/com$n"; done
   for keyword in VeltoDVD Fenwit Quessa; do
-    reg "HKLM\\Software\\Marlune\\$keyword" /v DataPath /d 'C:\ProgramData\Marlune\'
+    reg_add "$launcher" "HKLM\\Software\\Marlune\\$keyword" /v DataPath /d 'C:\ProgramData\Marlune\'
   done
-  # The disc printer in the spooler's list, on the parallel port, as the simulated spooler lists it.
-  printer_key='HKLM\System\CurrentControlSet\Control\Print\Printers\Pellan IV'
-  reg "$printer_key" /v Name /d "Pellan IV"
-  reg "$printer_key" /v Port /d "LPT1:"
-  reg "$printer_key" /v "Printer Driver" /d "Pellan IV Driver"
-  reg "$printer_key" /v Attributes /t REG_DWORD /d 64
+  # Wine reads the port mapping when its server starts: start it anew here rather than from the
+  # host program, so that what it prints when it is stopped does not land in the host's output.
   /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
-  # The server starts anew with the port mapping, here rather than from the host program, so that
-  # what it prints when it is stopped does not land in the host program's output.
   /usr/lib/wine/wineserver -p >/dev/null 2>&1
-  data="$prefix/drive_c/ProgramData/Marlune"
-  mkdir -p "$data"
+  mkdir -p "$prefix/drive_c/ProgramData/Marlune"
+}
+reg_add() { local launcher="$1"; shift; "$launcher" reg add "$@" /f >/dev/null; }
 
-  # The script reader both hosts share: each case of tests/tool/host_script_cases.sh is read alike
-  # by rovane-host.exe --check and rovane-sim host --check (the calls as read, or the message with
-  # its line, and the exit code).
-  cases="$work/cases-$arch"
+# The spooler as the scenario's machine has it: the disc printer, on the parallel port, as the
+# simulated spooler lists it.
+machine_printers() {  # launcher, flags...
+  local launcher="$1"
+  shift
+  local printer key
+  # The last scenario's printers go first.
+  "$launcher" reg delete 'HKLM\System\CurrentControlSet\Control\Print\Printers' /f >/dev/null 2>&1 || true
+  printer="$(flag_value --printer "$@")"
+  [ -n "$printer" ] || return 0
+  key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\$printer"
+  reg_add "$launcher" "$key" /v Name /d "$printer"
+  reg_add "$launcher" "$key" /v Port /d "$(flag_value --printer-port "$@" | sed 's/^$/LPT1:/')"
+  reg_add "$launcher" "$key" /v "Printer Driver" /d "$printer Driver"
+  reg_add "$launcher" "$key" /v Attributes /t REG_DWORD /d 64
+}
+
+# The settings file as the last session left it: the recorders' places by serial number (unless
+# the machine has none stored), and the machine's settings keys.
+settings_file() {  # units.txt, flags...
+  local units="$1" unit letter position serial i
+  shift
+  local flags=("$@")
+  printf '[PORTS]\r\n'
+  if ! has_flag --no-stored-serials "${flags[@]}"; then
+    while read -r unit letter position serial; do
+      [ "$unit" = end ] && break
+      printf 'Drive%dSerial=%s\r\n' "$(($(printf '%d' "'$position") - 64))" "$serial"
+    done <"$units"
+  fi
+  for ((i = 0; i + 1 < ${#flags[@]}; i++)); do
+    [ "${flags[$i]}" = --setting ] && printf '%s\r\n' "${flags[$((i + 1))]}"
+  done
+  return 0
+}
+
+# The script reader both hosts share: each case of tests/tool/host_script_cases.sh is read alike
+# by rovane-host.exe --check and rovane-sim host --check (the calls as read, or the message with
+# its line, and the exit code).
+read_alike() {  # arch, launcher, bin
+  local arch="$1" launcher="$2" bin="$3" cases="$work/cases-$1" name script win_status sim_status win_err sim_err n=0 bad=0
   mkdir -p "$cases"
   bash tests/tool/host_script_cases.sh "$cases"
-  read_alike=0
   while IFS=$'\t' read -r name _ _; do
     script="$cases/$name.txt"
     win_status=0 sim_status=0
@@ -152,62 +208,100 @@ for arch in "${arches[@]}"; do
       echo "FAILED: $arch: the script $name is read otherwise by rovane-host.exe (exit $win_status) and rovane-sim host (exit $sim_status):"
       diff -u --label rovane-host.exe --label "rovane-sim host" <(cat "$cases/$name.win"; echo "$win_err") \
         <(cat "$cases/$name.sim"; echo "$sim_err") || true
-      failed=1
+      bad=1
     fi
-    read_alike=$((read_alike + 1))
+    n=$((n + 1))
   done <"$cases/cases"
-  echo "wine-check $arch: $read_alike scripts read alike by both hosts (--check)"
+  echo "wine-check $arch: $n scripts read alike by both hosts (--check)"
+  return "$bad"
+}
 
-  for script in tests/wine/*.txt; do
-    name="$(basename "$script" .txt)"
-    out="$work/$arch-$name"
-    mkdir -p "$out/share"
-    mapfile -t flags < <(machine_flags "$name")
-    "$tool" serve --pty "$work/com1" --share "$out/share" "${flags[@]}" >"$out/serve.txt" 2>"$out/serve.err" &
-    serve_pid=$!
-    for _ in $(seq 100); do [ -f "$out/share/units.txt" ] && break; sleep 0.1; done
-    [ -f "$out/share/units.txt" ] || { echo "FAILED: $arch $name: serve did not start"; cat "$out/serve.err"; exit 1; }
-    # The settings file as the last session left it: the recorders' places by serial number, and
-    # the machine's settings keys.
-    {
-      printf '[PORTS]\r\n'
-      while read -r unit letter position serial; do
-        [ "$unit" = end ] && break
-        printf 'Drive%dSerial=%s\r\n' "$(($(printf '%d' "'$position") - 64))" "$serial"
-      done <"$out/share/units.txt"
-      for ((i = 0; i < ${#flags[@]}; i++)); do
-        [ "${flags[$i]}" = --setting ] && printf '%s\r\n' "${flags[$((i + 1))]}"
-      done
-    } >"$data/ROVANE_QIX.INI"
-    rm -f "$data/Rovane_QIX.dbg"
-    host_status=0
-    ROVANE_ENGINE_DIR="$(windows_path "$out/share")" timeout 600 "$launcher" "$bin/rovane-host.exe" \
-      "$(windows_path "$root/$script")" >"$out/host.txt" 2>"$out/host.err" || host_status=$?
-    kill -TERM "$serve_pid"
-    serve_status=0
-    wait "$serve_pid" || serve_status=$?
-    serve_pid=""
-    "$tool" host "$script" "${flags[@]}" --wire >"$out/sim.txt" 2>"$out/sim.err" || true
+# One scenario, one round: serve and Wine, then the world, then the comparison.
+run_scenario() {  # arch, launcher, bin, name, round
+  local arch="$1" launcher="$2" bin="$3" name="$4" round="$5"
+  local script="tests/scenarios/$4.txt" out="$work/$1/$4${5:+.$5}" data="$WINEPREFIX/drive_c/ProgramData/Marlune"
+  local flags port serve_pid host_status=0 serve_status=0 ok=1 started
+  mkdir -p "$out/share"
+  mapfile -t flags < <(machine_flags "$script")
+  port="$(flag_value --port "${flags[@]}")"
+  port="${port:-COM1}"
+  started=$(date +%s)
+  "$tool" serve --pty "$work/ports-$arch/${port,,}" --share "$out/share" "${flags[@]}" >"$out/serve.txt" 2>"$out/serve.err" &
+  serve_pid=$!
+  echo "$serve_pid" >"$out/serve.pid"
+  for _ in $(seq 100); do [ -f "$out/share/units.txt" ] && break; sleep 0.1; done
+  if [ ! -f "$out/share/units.txt" ]; then
+    echo "FAILED: $arch $name: serve did not start"
+    cat "$out/serve.err"
+    return 1
+  fi
+  machine_printers "$launcher" "${flags[@]}"
+  settings_file "$out/share/units.txt" "${flags[@]}" >"$data/ROVANE_QIX.INI"
+  rm -f "$data/Rovane_QIX.dbg"
+  ROVANE_ENGINE_DIR="$(windows_path "$out/share")" timeout 600 "$launcher" "$bin/rovane-host.exe" \
+    "$(windows_path "$root/$script")" >"$out/host.txt" 2>"$out/host.err" || host_status=$?
+  kill -TERM "$serve_pid" 2>/dev/null || true
+  wait "$serve_pid" || serve_status=$?
+  rm -f "$out/serve.pid"
+  cp "$data/Rovane_QIX.dbg" "$out/module.dbg" 2>/dev/null || true
+  "$tool" host "$script" "${flags[@]}" --wire >"$out/sim.txt" 2>"$out/sim.err" || true
 
-    ok=1
-    [ "$host_status" = 0 ] || { echo "FAILED: $arch $name: rovane-host.exe exited with $host_status"; ok=0; }
-    [ "$serve_status" = 0 ] || { echo "FAILED: $arch $name: serve exited with $serve_status"; ok=0; }
-    compare "$arch $name" calls "$out/host.txt" "$out/sim.txt" || ok=0
-    compare "$arch $name" wire "$out/serve.txt" "$out/sim.txt" || ok=0
-    if [ "$ok" = 1 ]; then
-      echo "wine-check $arch $name: same calls, results and messages ($(calls "$out/host.txt" | wc -l) lines)," \
-        "same $(wire "$out/serve.txt" | wc -l) robot commands; $(grep -c '^place' "$out/serve.txt" || true) places at the end"
-    else
-      failed=1
-      for f in host.txt host.err serve.txt serve.err sim.txt; do echo "--- $f"; cat "$out/$f"; done
-      [ -f "$data/Rovane_QIX.dbg" ] && { echo "--- the module's log"; tr -d '\r' <"$data/Rovane_QIX.dbg" | tail -60; }
-    fi
-    ran=$((ran + 1))
-    [ -z "${WINE_CHECK_KEEP:-}" ] || { mkdir -p "$WINE_CHECK_KEEP"; cp -r "$out" "$WINE_CHECK_KEEP/"; }
+  [ "$host_status" = 0 ] || { echo "FAILED: $arch $name: rovane-host.exe exited with $host_status"; ok=0; }
+  [ "$serve_status" = 0 ] || { echo "FAILED: $arch $name: serve exited with $serve_status"; ok=0; }
+  compare "$arch $name" calls "$out/host.txt" "$out/sim.txt" || ok=0
+  compare "$arch $name" wire "$out/serve.txt" "$out/sim.txt" || ok=0
+  compare "$arch $name" places "$out/serve.txt" "$out/sim.txt" || ok=0
+  if [ "$ok" = 1 ]; then
+    echo "wine-check $arch $name${round:+ (round $round)}: agree: $(calls "$out/host.txt" | wc -l) call lines," \
+      "$(wire "$out/serve.txt" | wc -l) robot commands, $(places "$out/serve.txt" | wc -l) places; $(($(date +%s) - started)) s"
+  else
+    for f in host.txt host.err serve.txt serve.err sim.txt sim.err; do echo "--- $f"; cat "$out/$f"; done
+    [ -f "$out/module.dbg" ] && { echo "--- the module's log"; tr -d '\r' <"$out/module.dbg" | tail -60; }
+  fi
+  [ -z "${WINE_CHECK_KEEP:-}" ] || { mkdir -p "$WINE_CHECK_KEEP/$arch"; cp -r "$out" "$WINE_CHECK_KEEP/$arch/"; }
+  [ "$ok" = 1 ]
+}
+
+check_arch() {  # arch: exit 0 when every scenario agreed, 1 when one did not
+  local arch="$1" launcher bin name round bad=0 started ran=0
+  if [ "$arch" = i686 ]; then launcher=/usr/lib/wine/wine; bin="$root/build/win32/bin"
+  else launcher=/usr/lib/wine/wine64; bin="$root/build/win64/bin"; fi
+  started=$(date +%s)
+  echo "wine-check $arch: $($launcher --version), prefix $work/prefix-$arch"
+  mkdir -p "$work/$arch" "$work/ports-$arch"
+  make_prefix "$launcher" "$work/prefix-$arch" "$work/ports-$arch"
+  read_alike "$arch" "$launcher" "$bin" || bad=1
+  for ((round = 1; round <= repeat; round++)); do
+    for name in "${scenarios[@]}"; do
+      run_scenario "$arch" "$launcher" "$bin" "$name" "$([ "$repeat" -gt 1 ] && echo "$round")" || bad=1
+      ran=$((ran + 1))
+    done
   done
   /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  echo "wine-check $arch: $ran runs of ${#scenarios[@]} scenarios, $([ "$bad" = 0 ] && echo "all agree" || echo "NOT all agree"); $(($(date +%s) - started)) s"
+  return "$bad"
+}
+
+# --- both architectures, side by side -----------------------------------------------------------
+pids=()
+ran_arches=()
+for arch in "${arches[@]}"; do
+  launcher=$([ "$arch" = i686 ] && echo /usr/lib/wine/wine || echo /usr/lib/wine/wine64)
+  if ! "$launcher" --version >/dev/null 2>"$work/launcher.err"; then
+    echo "wine-check $arch: skipped: $launcher cannot run on this machine ($(head -c 200 "$work/launcher.err" | tr '\n' ' '))"
+    echo "  (a kernel without IA-32 emulation cannot run 32-bit programs, so 32-bit Wine cannot start)"
+    continue
+  fi
+  check_arch "$arch" >"$work/$arch.log" 2>&1 &
+  pids+=($!)
+  ran_arches+=("$arch")
+done
+failed=0
+for i in "${!pids[@]}"; do
+  wait "${pids[$i]}" || failed=1
+  cat "$work/${ran_arches[$i]}.log"
 done
 
-[ "$failed" = 0 ] || exit 1
-[ "$ran" -gt 0 ] || { echo "FAILED: no Windows build could run under Wine on this machine"; exit 1; }
-echo "wine-check: $ran runs, all agree"
+((${#ran_arches[@]})) || { echo "FAILED: no Windows build could run under Wine on this machine"; exit 1; }
+[ "$failed" = 0 ] || { echo "wine-check: FAILED"; exit 1; }
+echo "wine-check: ${ran_arches[*]}: ${#scenarios[@]} scenarios x $repeat round(s), all agree"
