@@ -361,6 +361,7 @@ void Robot::motion_command(const std::string& command) {
 }
 
 void Robot::run_motion(const std::string& command) {
+    if (on_motion_) on_motion_(command);
     if (command == "_RESET")
         command_reset();
     else if (command == "_PICK")

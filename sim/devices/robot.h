@@ -241,6 +241,11 @@ public:
     void on_alarm(std::function<void()> fn) { on_alarm_ = std::move(fn); }
     uint64_t alarm_serial() const { return alarm_serial_; }
     void remove_received_listener(int id);
+    // Calls `fn` as each motion command starts to run, before it acts: "_MOVE:A", "_PICK" (the
+    // picker as it is then tells a pick from a drop) or "_RESET", whether it came straight from the
+    // line or from the command buffer; not a command that is ignored or dropped. Faults that are
+    // counted in motions (the third pick fails ...) are armed from here. One listener.
+    void on_motion(std::function<void(const std::string& command)> fn) { on_motion_ = std::move(fn); }
 
     // --- where the discs are -------------------------------------------------------------------
     // Places: "1".."5", "A".."D", "S" (also "I"), "E", "G", "H", "picker", "lost", "removed".
@@ -355,6 +360,7 @@ private:
     char error_ = '.';
     uint64_t alarm_serial_ = 0;
     std::function<void()> on_alarm_;
+    std::function<void(const std::string&)> on_motion_;
     void raised_alarm();
     bool paused_ = false;            // pressed during a motion, it shows once the motion ends
     char retry_pick_at_ = 0;         // where a pick failed with "A" or "F", for the Pick button

@@ -334,4 +334,44 @@ for path in "$dir" "$dir/missing.txt"; do
 done
 grep -q 'it is a folder' <<<"$("$tool" host "$dir" 2>&1)" || fail "a folder not named as such"
 "$tool" host "$dir/start.txt" --drives 3 > /dev/null 2>&1 && fail "--drives 3 accepted"
+# Faults counted in the machine's events strike at that event: the second pick fails (F), the
+# third move ends in a movement error (C), the fourth move is paused; each is cleared by the
+# person and the job ends. A fault spelled wrong is refused with its flag.
+cat > "$dir/faults.txt" <<'SCRIPT'
+answer "SureThing=OK"
+init VeltoDVD
+job begin 2
+move 1 100
+wait 1
+move 2 100
+wait 2
+move 1 200
+wait 1
+move 2 200
+wait 2
+job end 2
+end
+SCRIPT
+for fault in F@pick:2 C@move:3 pause:move:4; do
+  case "$fault" in
+    pause:*) flag=(--pause-on "${fault#pause:}"); want='operator: Pause .after the motion.'; kind=move; n=4 ;;
+    F@*) flag=(--robot-error-on "$fault"); want='error F: disc not picked'; kind=pick; n=2 ;;
+    *) flag=(--robot-error-on "$fault"); want='error C: movement error'; kind=move; n=3 ;;
+  esac
+  "$tool" host "$dir/faults.txt" --no-label-app "${flag[@]}" --transcript "$dir/faults.tr" >"$dir/faults.out" \
+    || fail "$fault: exit $?: $(cat "$dir/faults.out")"
+  grep -q '^[0-9]* job end 2 -> 1$' "$dir/faults.out" || fail "$fault: the job did not end: $(cat "$dir/faults.out")"
+  # The robot's motions in the transcript up to the fault: it strikes during the Nth of its kind.
+  motions="$(grep -E 'world robot: (_MOVE:.: move to|_PICK: (pick up|drop off) at|'"$want"')' "$dir/faults.tr" \
+    | sed -E 's/.*_MOVE:.: move to.*/move/; s/.*_PICK: pick up.*/pick/; s/.*_PICK: drop off.*/drop/; s/.*(error|Pause).*/FAULT/')"
+  before="$(sed '/FAULT/q' <<<"$motions" | grep -c "^$kind$" || true)"
+  grep -q FAULT <<<"$motions" || fail "$fault: '$want' not in the transcript"
+  [ "$before" = "$n" ] || fail "$fault: struck after $before motions of kind $kind, not $n: $motions"
+done
+for bad in "--robot-error-on A@move:1" "--robot-error-on C@pick:1" "--robot-error-on F@pick:0" "--pause-on lift:2" \
+           "--robot-error-on F@12" "--print-fail x"; do
+  # shellcheck disable=SC2086
+  "$tool" host "$dir/faults.txt" $bad >/dev/null 2>"$dir/err" && fail "$bad accepted"
+  grep -q "^rovane-sim host: ${bad%% *}" "$dir/err" || fail "$bad: $(cat "$dir/err")"
+done
 echo "host checks passed"

@@ -76,6 +76,7 @@ printf '1 E A SN-DRIVE-1\n2 F B SN-DRIVE-2\n3 G C SN-DRIVE-3\n4 H D SN-DRIVE-4\n
 for n in 1 2 3 4; do printf '%s,0,4,%s,%s,KESTREL DVD-RW KR-2040\r\n' $n $n "$(printf "\\x$((44 + n))")"; done \
   | cmp - "$dir/share/recorders.txt" || fail "recorders.txt: $(cat -A "$dir/share/recorders.txt")"
 [ -f "$dir/share/trays.txt" ] && [ ! -s "$dir/share/trays.txt" ] || fail "trays.txt is not there and empty"
+[ -f "$dir/share/faults.txt" ] && [ ! -s "$dir/share/faults.txt" ] || fail "faults.txt is not there and empty"
 
 talk "$dir/tty" _SV version || fail "_SV"
 talk "$dir/tty" _SI frame || fail "_SI"
@@ -109,6 +110,12 @@ mkdir "$dir/quiet"
   || fail "--seconds: exit $?: $(cat "$dir/quiet.err")"
 [ "$(grep -c '^place' "$dir/quiet.txt")" = 4 ] || fail "--seconds: $(cat "$dir/quiet.txt")"
 [ -z "$(ls -A "$dir/quiet")" ] || fail "--seconds left files: $(ls -A "$dir/quiet")"
+
+# The faults the engine's stand-in libraries play themselves are written for them.
+"$tool" serve --pty "$dir/quiet/tty2" --seconds 1 --share "$dir/faulty" --tray-fail 2 --robot-error-on F@pick:1 \
+  > /dev/null 2> "$dir/faulty.err" || fail "--tray-fail: exit $?: $(cat "$dir/faulty.err")"
+[ "$(cat "$dir/faulty/faults.txt")" = "tray-fail 2" ] || fail "faults.txt: $(cat "$dir/faulty/faults.txt")"
+"$tool" serve --pty "$dir/quiet/tty2" --seconds 1 --robot-error-on C@pick:1 > /dev/null 2>&1 && fail "C@pick:1 accepted"
 
 "$tool" serve --seconds 1 > /dev/null 2>&1 && fail "no --pty accepted"
 echo "serve checks passed"

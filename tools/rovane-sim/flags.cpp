@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 
+#include "devices/disc_printer.h"
 #include "devices/robot.h"
 #include "resources/resource.h"
 #include "tool_commands.h"
@@ -355,6 +358,95 @@ void add_fault_flags(CLI::App* c, double* mispick, std::vector<std::string>* emp
         ->check(whole_number(0, 1000));
 }
 
+// ---------------------------------------------------------------------------------------------
+// Faults counted in the machine's events
+//
+// A script run by both test hosts meets its faults at the same point in both worlds only when the
+// fault is tied to something both worlds do in the same order: the robot's motions (the module
+// sends the same commands in the same order whatever the clock), the printer's prints, the
+// recorder tray calls. A moment of time is not such a point: under Wine the robot runs in real
+// time, and the module's polls fall where the scheduler lets them.
+
+namespace {
+
+const char* const kMotionKinds = "pick, drop or move";
+
+bool parse_count(const std::string& text, uint64_t* n) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos || text[0] == '0')
+        return false;
+    *n = std::strtoull(text.c_str(), nullptr, 10);
+    return *n > 0;
+}
+
+// The kind of motion a command starting to run is: "_PICK" picks up with an empty picker and
+// drops off with a disc in it.
+std::string motion_kind(const sim::Robot& robot, const std::string& command) {
+    if (command == "_PICK") return robot.picker() ? "drop" : "pick";
+    if (command.rfind("_MOVE:", 0) == 0) return "move";
+    return "reset";
+}
+
+}  // namespace
+
+bool parse_motion_count(const std::string& text, std::string* kind, uint64_t* n) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string k = text.substr(0, colon);
+    if (k != "pick" && k != "drop" && k != "move") return false;
+    if (!parse_count(text.substr(colon + 1), n)) return false;
+    *kind = k;
+    return true;
+}
+
+bool parse_robot_error_on(const std::string& text, char* code, std::string* kind, uint64_t* n) {
+    if (text.size() < 3 || text[0] < 'A' || text[0] > 'F' || text[1] != '@') return false;
+    if (!parse_motion_count(text.substr(2), kind, n)) return false;
+    const char c = text[0];
+    if ((c == 'A' || c == 'F') && *kind != "pick") return false;
+    if (c == 'C' && *kind != "move") return false;
+    *code = c;
+    return true;
+}
+
+void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
+    add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
+    c->get_option("--mispick")
+        ->description("probability that a pick where a disc is fails (robot error F); drawn at each such pick, so "
+                      "the same picks fail in host and serve as long as --noise is 0");
+    c->add_option("--robot-error-on", f->robot_errors_on,
+                  std::string("robot error CODE as the Nth motion of KIND (") + kMotionKinds +
+                      ", counted from the start) begins: A (the disc not seen) and F (not gripped) on a pick, C on a "
+                      "move, E instead of the motion, B and D at once while it runs (repeatable)")
+        ->type_name("CODE@KIND:N")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                char code;
+                std::string kind;
+                uint64_t n;
+                return parse_robot_error_on(t, &code, &kind, &n)
+                           ? ""
+                           : "takes CODE@KIND:N (A@pick, F@pick, C@move, B, D or E @pick, @drop or @move; N from 1), "
+                             "not '" + t + "'";
+            },
+            ""));
+    c->add_option("--pause-on", f->pauses_on,
+                  std::string("the robot's Pause button is pressed as the Nth motion of KIND (") + kMotionKinds +
+                      ") begins; the motion ends first (repeatable)")
+        ->type_name("KIND:N")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                std::string kind;
+                uint64_t n;
+                return parse_motion_count(t, &kind, &n) ? "" : "takes KIND:N (pick, drop or move; N from 1), not '" + t + "'";
+            },
+            ""));
+    c->add_option("--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
+        ->type_name("N")
+        ->check(whole_number(0, 1000));
+}
+
 sim::AutoloaderConfig machine_config(const MachineFlags& f, uint64_t seed) {
     sim::AutoloaderConfig cfg;
     cfg.seed = seed;
@@ -459,6 +551,43 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));
     FailCall fail;
     if (parse_fail_call(f.fail_call, &fail)) fail_call_counter(machine.world, fail.kind)->arm(fail.n, fail.lasting);
+    if (f.print_fail && machine.printer) machine.printer->fail_next_prints(static_cast<int>(f.print_fail), sim::PrintFault::Error);
+    if (!f.robot_errors_on.empty() || !f.pauses_on.empty()) {
+        // Each fault strikes as the motion it counts begins, whether the command came from the line
+        // or from the robot's buffer: an armed pick or move fault is used by that very motion.
+        struct Counted {
+            char code;  // A..F, or 'P' for the Pause button
+            std::string kind;
+            uint64_t n;
+        };
+        std::vector<Counted> faults;
+        for (const std::string& t : f.robot_errors_on) {
+            Counted c{};
+            if (parse_robot_error_on(t, &c.code, &c.kind, &c.n)) faults.push_back(c);
+        }
+        for (const std::string& t : f.pauses_on) {
+            Counted c{'P', "", 0};
+            if (parse_motion_count(t, &c.kind, &c.n)) faults.push_back(c);
+        }
+        sim::Robot* robot = machine.robot.get();
+        auto counts = std::make_shared<std::map<std::string, uint64_t>>();
+        robot->on_motion([robot, faults, counts](const std::string& command) {
+            const std::string kind = motion_kind(*robot, command);
+            const uint64_t n = ++(*counts)[kind];
+            for (const Counted& c : faults) {
+                if (c.kind != kind || c.n != n) continue;
+                if (c.code != 'P') {
+                    inject_robot_error(*robot, c.code);
+                    continue;
+                }
+                // Pressed once the motion is under way, so that it shows when the motion ends; a
+                // person presses it only on a robot that is not paused.
+                robot->after(0, [](sim::Robot& r) {
+                    if (!r.paused()) r.press_pause();
+                });
+            }
+        });
+    }
 }
 
 }  // namespace rovane_tool

@@ -53,6 +53,7 @@ Command add_host_command(CLI::App& tool) {
     c->add_option("SCRIPT", o->script_path, "the script: a file, or - for standard input")->required()->type_name("");
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_machine_flags(c, &o->machine, false);
+    add_counted_fault_flags(c, &o->machine);
     c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive");
     c->add_option("--transcript", o->transcript_path, "the run's transcript, streamed to FILE")->type_name("FILE");
     c->add_flag("--check", o->check_only,

@@ -33,10 +33,17 @@ bool parse_robot_error(const std::string& text, char* code, double* at) {
     return true;
 }
 
-// Raises robot error `code` as the machine would meet it: "A" and "F" at the next pick (the disc
-// there is missed or not gripped; Pick tries again), "C" on the next move, "E" instead of the next
-// motion command, "B" (the printer's error, reported through the robot) and "D" (a command
-// damaged on the way) at once.
+std::string seconds_text(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", s);
+    return text;
+}
+
+}  // namespace
+
+// "A" and "F" strike at the next pick (the disc there is missed or not gripped; Pick tries again),
+// "C" on the next move, "E" instead of the next motion command, "B" (the printer's error, reported
+// through the robot) and "D" (a command damaged on the way) at once.
 void inject_robot_error(sim::Robot& robot, char code) {
     switch (code) {
         case 'A': robot.miss_next_picks(1); break;
@@ -47,14 +54,6 @@ void inject_robot_error(sim::Robot& robot, char code) {
         default: robot.raise_error('D', "a command arrived damaged (injected)"); break;
     }
 }
-
-std::string seconds_text(double s) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", s);
-    return text;
-}
-
-}  // namespace
 
 void add_job_fault_flags(CLI::App* c, JobFaults* f) {
     c->add_option("--robot-error", f->robot_errors,

@@ -49,7 +49,16 @@ const char* const kServeHelp =
     "With --share DIR the recording engine's stand-in libraries and serve share that folder:\n"
     "serve writes recorders.txt (the host's recorder list) and units.txt (one line per\n"
     "recorder: UNIT LETTER POSITION SERIAL, then 'end'), empties trays.txt and follows it,\n"
-    "moving a recorder's tray for each line 'UNIT open' or 'UNIT close' appended to it.\n"
+    "moving a recorder's tray for each line 'UNIT open' or 'UNIT close' appended to it; and\n"
+    "faults.txt, 'tray-fail N' with --tray-fail N (Dorquel.dll then fails each recorder's first\n"
+    "N tray calls itself).\n"
+    "\n"
+    "The faults are those of 'host', counted in the machine's events so that a script meets them\n"
+    "at the same point in both worlds: --robot-error-on CODE@KIND:N and --pause-on KIND:N (the Nth\n"
+    "pick, drop or move of the robot), --print-fail N, --empty-bin BIN, --tray-fail N, --mispick P\n"
+    "(drawn at each pick where a disc is), the laminator's --lam-jam N and --lam-falls N. --noise P\n"
+    "is drawn at each reply, and the number of status replies follows the wall clock: a run with\n"
+    "noise does not repeat.\n"
     "\n"
     "Prints, as they happen:\n"
     "    <ms> <command>                 each robot command but the status query _SI\n"
@@ -343,7 +352,11 @@ int run_serve(const ServeOptions& o) {
             return 1;
         }
         std::fclose(trays);
-        if (!write_file_whole(dir + "recorders.txt", machine.recorder_list(), &error) ||
+        // The faults the stand-in libraries play themselves: a failing tray call is answered on
+        // the Windows side, at once, as the engine's own call would be.
+        const std::string faults = o.machine.tray_fail ? "tray-fail " + std::to_string(o.machine.tray_fail) + "\n" : "";
+        if (!write_file_whole(dir + "faults.txt", faults, &error) ||
+            !write_file_whole(dir + "recorders.txt", machine.recorder_list(), &error) ||
             !write_file_whole(dir + "units.txt", units_text(machine), &error)) {
             std::fprintf(stderr, "%s: %s\n", name, error.c_str());
             return 1;
@@ -475,6 +488,7 @@ Command add_serve_command(CLI::App& tool) {
         ->check(whole_number(1, 47 * 3600));
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_machine_flags(c, &o->machine, false);
+    add_counted_fault_flags(c, &o->machine);
     return {c, [o] { return run_serve(*o); }};
 }
 

@@ -117,6 +117,11 @@ struct MachineFlags {
     std::vector<std::string> empty_bins;
     uint64_t tray_fail = 0;
     std::string fail_call;    // --fail-call KIND:N or KIND:N+ ("" = none)
+    // Faults counted in the machine's own events (host and serve): they strike at the same point
+    // of a run whether the world's clock is virtual or keeps pace with the wall clock.
+    std::vector<std::string> robot_errors_on;  // "F@pick:3": robot error F on the third pick
+    std::vector<std::string> pauses_on;        // "move:5": the Pause button during the fifth move
+    uint64_t print_fail = 0;                   // the disc printer's next N prints stop with error "B"
 };
 // Adds the flags to a command; `with_faults` adds --mispick, --empty-bin and --tray-fail.
 void add_machine_flags(CLI::App* command, MachineFlags* flags, bool with_faults);
@@ -145,6 +150,18 @@ sim::AutoloaderConfig job_machine_config(const MachineFlags& flags, uint64_t see
 // The drives the robot reports for its drive-count character (A, D, F: 4; B, C, E: 2), 0 for
 // any other character or a robot that is not a QIX.
 int robot_drive_count(const MachineFlags& flags);
+
+// The faults of host and serve: --mispick, --empty-bin, --tray-fail, and the faults counted in
+// the machine's events, --robot-error-on CODE@KIND:N, --pause-on KIND:N and --print-fail N.
+void add_counted_fault_flags(CLI::App* command, MachineFlags* flags);
+// "F@pick:3" -> 'F', "pick", 3; false when the text is not CODE@KIND:N with a code the kind of
+// motion can meet (A and F a pick, C a move, B, D and E any of pick, drop, move), N from 1.
+bool parse_robot_error_on(const std::string& text, char* code, std::string* kind, uint64_t* n);
+// "move:5" -> "move", 5.
+bool parse_motion_count(const std::string& text, std::string* kind, uint64_t* n);
+// Raises robot error `code` as the machine meets it: "A" and "F" at the next pick, "C" on the next
+// move, "E" instead of the next motion, "B" and "D" at once.
+void inject_robot_error(sim::Robot& robot, char code);
 
 // --- output files: --transcript FILE ... ----------------------------------------------------------
 // Created (replaced) before the world runs, so that a path that cannot be written is refused at

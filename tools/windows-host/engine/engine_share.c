@@ -139,6 +139,22 @@ const EngineUnit* EngineFindLetter(const EngineUnit* pUnits, int cUnits, char cL
     return NULL;
 }
 
+long EngineFaultCount(const char* pszFolder, const char* pszName) {
+    char* pText = EngineReadFile(pszFolder, "faults.txt", NULL);
+    if (pText == NULL) return 0;
+    long lCount = 0;
+    const size_t cchName = strlen(pszName);
+    for (char* pLine = pText; *pLine != '\0';) {
+        char* pNext = strchr(pLine, '\n');
+        if (pNext != NULL) *pNext++ = '\0';
+        else pNext = pLine + strlen(pLine);
+        if (strncmp(pLine, pszName, cchName) == 0 && pLine[cchName] == ' ') lCount = strtol(pLine + cchName + 1, NULL, 10);
+        pLine = pNext;
+    }
+    HeapFree(GetProcessHeap(), 0, pText);
+    return lCount > 0 ? lCount : 0;
+}
+
 /* ---------------------------------------------------------------------------------------------
  * The tray requests
  */

@@ -10,6 +10,9 @@
  * a serial number), and a last line "end"; a file without that line is not complete and lists
  * nothing.
  *
+ * faults.txt names the faults of the server's machine that the libraries play themselves
+ * (EngineFaultCount).
+ *
  * trays.txt receives one line per accepted tray request, "UNIT open" or "UNIT close", each written
  * whole under a lock shared by all the libraries of the process.
  */
@@ -56,6 +59,12 @@ int EngineReadUnits(const char* pszFolder, EngineUnit* pUnits, int cMax);
 /* The listed recorder with this unit number / drive letter (either case), or NULL. */
 const EngineUnit* EngineFindUnit(const EngineUnit* pUnits, int cUnits, LONG lUnit);
 const EngineUnit* EngineFindLetter(const EngineUnit* pUnits, int cUnits, char cLetter);
+
+/*
+ * The count of a fault named in faults.txt, one "NAME N" line per fault the server's machine was
+ * started with ("tray-fail 2"); 0 when the file or the line is missing.
+ */
+long EngineFaultCount(const char* pszFolder, const char* pszName);
 
 /* Appends "UNIT open" / "UNIT close" to trays.txt; 1 when written. */
 int EngineAppendTray(const char* pszFolder, LONG lUnit, int fOpen);
