@@ -10,6 +10,7 @@
 #
 #   WINE_CHECK_ONLY="NAME ..."   only these scenarios (names of tests/scenarios/NAME.txt)
 #   WINE_CHECK_REPEAT=N          run every scenario N times in a row; every round must agree
+#   WINE_CHECK_LANES=N           prefixes per architecture running scenarios side by side (default 2)
 #   WINE_CHECK_KEEP=DIR          copy the outputs of every run (host.txt from Wine, serve.txt from
 #                                the pseudo-terminal's far end, sim.txt from the simulated world)
 #
@@ -23,8 +24,8 @@
 # and compares. Before that, both hosts read every case of tests/tool/host_script_cases.sh with
 # --check and must read it alike.
 #
-# The two architectures run side by side (their waits are the machine's real time, not its
-# processors'), each in its own prefix.
+# The two architectures run side by side, and each in lanes (WINE_CHECK_LANES), each lane in its own
+# prefix: the runs wait on the machine's real time, hardly on its processors.
 #
 # A machine whose kernel cannot run 32-bit programs (no IA-32 emulation) cannot run 32-bit Wine;
 # the i686 build is then skipped with that reason, and the run fails only if nothing ran at all.
@@ -34,6 +35,7 @@ root="$PWD"
 arches=("$@")
 ((${#arches[@]})) || arches=(x86-64 i686)
 repeat="${WINE_CHECK_REPEAT:-1}"
+lanes="${WINE_CHECK_LANES:-2}"
 
 bash scripts/install-deps.sh --wine
 bash scripts/install-deps.sh
@@ -217,8 +219,8 @@ read_alike() {  # arch, launcher, bin
 }
 
 # One scenario, one round: serve and Wine, then the world, then the comparison.
-run_scenario() {  # arch, launcher, bin, name, round
-  local arch="$1" launcher="$2" bin="$3" name="$4" round="$5"
+run_scenario() {  # arch, launcher, bin, name, round, lane
+  local arch="$1" launcher="$2" bin="$3" name="$4" round="$5" lane="$6"
   local script="tests/scenarios/$4.txt" out="$work/$1/$4${5:+.$5}" data="$WINEPREFIX/drive_c/ProgramData/Marlune"
   local flags port serve_pid host_status=0 serve_status=0 ok=1 started
   mkdir -p "$out/share"
@@ -226,7 +228,7 @@ run_scenario() {  # arch, launcher, bin, name, round
   port="$(flag_value --port "${flags[@]}")"
   port="${port:-COM1}"
   started=$(date +%s)
-  "$tool" serve --pty "$work/ports-$arch/${port,,}" --share "$out/share" "${flags[@]}" >"$out/serve.txt" 2>"$out/serve.err" &
+  "$tool" serve --pty "$work/ports-$arch-$lane/${port,,}" --share "$out/share" "${flags[@]}" >"$out/serve.txt" 2>"$out/serve.err" &
   serve_pid=$!
   echo "$serve_pid" >"$out/serve.pid"
   for _ in $(seq 100); do [ -f "$out/share/units.txt" ] && break; sleep 0.1; done
@@ -262,23 +264,39 @@ run_scenario() {  # arch, launcher, bin, name, round
   [ "$ok" = 1 ]
 }
 
-check_arch() {  # arch: exit 0 when every scenario agreed, 1 when one did not
-  local arch="$1" launcher bin name round bad=0 started ran=0
+# One lane: its own prefix and ports, every lanes-th scenario from its own (the first lane also
+# checks the script reader).
+check_lane() {  # arch, lane, lanes
+  local arch="$1" lane="$2" lanes="$3" launcher bin i round bad=0
   if [ "$arch" = i686 ]; then launcher=/usr/lib/wine/wine; bin="$root/build/win32/bin"
   else launcher=/usr/lib/wine/wine64; bin="$root/build/win64/bin"; fi
-  started=$(date +%s)
-  echo "wine-check $arch: $($launcher --version), prefix $work/prefix-$arch"
-  mkdir -p "$work/$arch" "$work/ports-$arch"
-  make_prefix "$launcher" "$work/prefix-$arch" "$work/ports-$arch"
-  read_alike "$arch" "$launcher" "$bin" || bad=1
+  mkdir -p "$work/$arch" "$work/ports-$arch-$lane"
+  make_prefix "$launcher" "$work/prefix-$arch-$lane" "$work/ports-$arch-$lane"
+  [ "$lane" != 1 ] || read_alike "$arch" "$launcher" "$bin" || bad=1
   for ((round = 1; round <= repeat; round++)); do
-    for name in "${scenarios[@]}"; do
-      run_scenario "$arch" "$launcher" "$bin" "$name" "$([ "$repeat" -gt 1 ] && echo "$round")" || bad=1
-      ran=$((ran + 1))
+    for ((i = lane - 1; i < ${#scenarios[@]}; i += lanes)); do
+      run_scenario "$arch" "$launcher" "$bin" "${scenarios[$i]}" "$([ "$repeat" -gt 1 ] && echo "$round")" "$lane" || bad=1
     done
   done
   /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-  echo "wine-check $arch: $ran runs of ${#scenarios[@]} scenarios, $([ "$bad" = 0 ] && echo "all agree" || echo "NOT all agree"); $(($(date +%s) - started)) s"
+  return "$bad"
+}
+
+check_arch() {  # arch: exit 0 when every scenario agreed, 1 when one did not
+  local arch="$1" launcher lane bad=0 started pids=()
+  launcher=$([ "$arch" = i686 ] && echo /usr/lib/wine/wine || echo /usr/lib/wine/wine64)
+  started=$(date +%s)
+  echo "wine-check $arch: $($launcher --version), $lanes lane(s), prefixes $work/prefix-$arch-*"
+  for ((lane = 1; lane <= lanes; lane++)); do
+    check_lane "$arch" "$lane" "$lanes" >"$work/$arch-$lane.log" 2>&1 &
+    pids+=($!)
+  done
+  for ((lane = 1; lane <= lanes; lane++)); do
+    wait "${pids[$((lane - 1))]}" || bad=1
+    cat "$work/$arch-$lane.log"
+  done
+  echo "wine-check $arch: $((${#scenarios[@]} * repeat)) runs of ${#scenarios[@]} scenarios," \
+    "$([ "$bad" = 0 ] && echo "all agree" || echo "NOT all agree"); $(($(date +%s) - started)) s"
   return "$bad"
 }
 
