@@ -207,7 +207,7 @@ TEST(SpoolerDocument, RawDocumentReachesTheModelWithItsBytesAtEndDoc) {
         ASSERT_GT(job, 0u);
         SetLastError(0);
         EXPECT_EQ(start_doc(h, "second"), 0u);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PRINTER_STATE)) << "one document per handle";
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "one document per handle";
         ASSERT_TRUE(StartPagePrinter(h));
         ASSERT_TRUE(WritePrinter(h, const_cast<BYTE*>(cmd), 5, &written));
         EXPECT_EQ(written, 5u);

@@ -501,11 +501,14 @@ INT_PTR CALLBACK api_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     SetDlgItemTextA(h, 1110, "  -12 ");
     EXPECT_EQ(static_cast<int>(GetDlgItemInt(h, 1110, &ok, TRUE)), -12);
     EXPECT_TRUE(ok);
-    for (const char* bad : {"  -12 ", "12abc", "4294967296"}) {
+    for (const char* bad : {"  -12 ", "abc", "4294967296"}) {
         SetDlgItemTextA(h, 1110, bad);
         GetDlgItemInt(h, 1110, &ok, FALSE);
         EXPECT_FALSE(ok) << "unsigned \"" << bad << "\"";
     }
+    SetDlgItemTextA(h, 1110, "12abc");
+    EXPECT_EQ(GetDlgItemInt(h, 1110, &ok, FALSE), 12u) << "the translation stops at the first non-digit";
+    EXPECT_TRUE(ok);
     EXPECT_EQ(GetDlgItemTextA(h, 1107, buf, 7), 6u);
     EXPECT_STREQ(buf, "Line o") << "truncated, NUL-terminated";
 

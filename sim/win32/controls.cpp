@@ -214,14 +214,18 @@ LRESULT UiState::control_message(Window* c, UINT msg, WPARAM wp, LPARAM lp) {
         case CB_RESETCONTENT:
             items.clear();
             select_item(*this, c, CB_ERR);
-            return 0;  // CB_OKAY
+            // TRUE, whatever the documentation's CB_OKAY (0) says: Windows answers 1.
+            return TRUE;
         case CB_GETCOUNT: return n;
         case CB_SETCURSEL: {
             const int i = as_int(wp);
-            if (i < 0 || i >= n) {
+            if (i == -1) {
                 select_item(*this, c, CB_ERR);
                 return CB_ERR;
             }
+            // An index past the list is refused and leaves the selection as it was (the
+            // documentation says it clears it; Windows does not).
+            if (i < 0 || i >= n) return CB_ERR;
             select_item(*this, c, i);
             return i;
         }

@@ -87,6 +87,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     sim::enter_call("CloseHandle");
+    // INVALID_HANDLE_VALUE is also the current process's pseudo handle: closing it does nothing.
+    if (hObject == INVALID_HANDLE_VALUE) return TRUE;
     if (!sim::world().handles().close(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

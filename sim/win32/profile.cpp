@@ -195,8 +195,10 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyN
             const long s = find_section(lines, lpAppName);
             if (s >= 0) {
                 const size_t end = section_end(lines, s);
+                // A line without '=' is no key: it is read as missing and listed with none.
                 for (size_t i = static_cast<size_t>(s) + 1; i < end; ++i)
-                    if (lines[i].kind == Line::Entry && !lines[i].name.empty()) names.push_back(lines[i].name);
+                    if (lines[i].kind == Line::Entry && lines[i].has_value && !lines[i].name.empty())
+                        names.push_back(lines[i].name);
             }
         }
         sim::kernel().record("profile", where + what + " -> " + join(names));
@@ -261,6 +263,8 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKey
         if (lpKeyName || lpString) SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    // The value is written without its leading blanks (Windows strips them; trailing ones stay).
+    while (lpString && (*lpString == ' ' || *lpString == '\t' || *lpString == '\r' || *lpString == '\n')) ++lpString;
     std::string what = "[" + std::string(lpAppName) + "]";
     if (!lpKeyName) what = "delete " + shown(path) + " " + what;
     else if (!lpString) what = "delete " + shown(path) + " " + what + " " + lpKeyName;

@@ -197,10 +197,15 @@ extern "C" LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOpti
         result = ERROR_INVALID_HANDLE;
     } else if (base->deleted) {
         result = sim::kErrorKeyDeleted;
+    } else if (!sub.empty() && sub[0] == '\\') {
+        // A sub-key name is relative to its key: one that starts at a root is a bad path.
+        result = ERROR_BAD_PATHNAME;
     } else if (!(key = sim::Registry::find(base, sub))) {
         result = ERROR_FILE_NOT_FOUND;
     }
     if (result != ERROR_SUCCESS) {
+        // A failed open leaves no handle behind: the result is NULL, not what was there.
+        if (phkResult) *phkResult = NULL;
         sim::kernel().record("registry", where + "error " + std::to_string(result));
         return result;
     }

@@ -164,6 +164,8 @@ extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer,
     sim::enter_call("LoadStringA");
     const std::string* text = sim::world().resources().string(hInstance, uID);
     if (!text) {
+        // A string that is not there still leaves an empty text in the buffer.
+        if (lpBuffer && cchBufferMax > 0) lpBuffer[0] = '\0';
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
         return 0;
     }

@@ -283,6 +283,8 @@ HANDLE SerialBus::open(const std::string& port, DWORD access, DWORD share, DWORD
     HANDLE h = world_.handles().add(object);
     k.record("serial", "open " + name);
     l->device_->on_open();
+    // CreateFile clears the last error when it opens what already existed without OPEN_ALWAYS.
+    SetLastError(ERROR_SUCCESS);
     return h;
 }
 

@@ -414,7 +414,8 @@ extern "C" DWORD WINAPI StartDocPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pD
         return 0;
     }
     if (ph->in_doc) {
-        SetLastError(ERROR_INVALID_PRINTER_STATE);
+        // A second document on a handle that has one open is a bad parameter, not a printer state.
+        SetLastError(ERROR_INVALID_PARAMETER);
         kernel().record("spool", "StartDocPrinterA on " + quoted(p.config.name) + " refused: job " +
                                      std::to_string(ph->doc.job_id) + " still open on this handle");
         return 0;

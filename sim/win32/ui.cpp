@@ -745,8 +745,9 @@ UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bS
     if (!c) return 0;
     char text[64];
     ui().send(c, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    // Leading blanks are skipped, then an optional minus sign (signed only) and decimal digits;
-    // trailing blanks are allowed, anything else fails, as does a value out of range.
+    // Leading blanks are skipped, then an optional sign (signed only) and decimal digits; the
+    // translation stops at the first character that is no digit ("12ab" is 12, "0x10" is 0). No
+    // digit at all fails, as does a value out of range.
     const char* p = text;
     while (*p == ' ') ++p;
     bool negative = false;
@@ -757,8 +758,6 @@ UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bS
         v = v * 10 + static_cast<unsigned>(*p++ - '0');
         if (v > 0xFFFFFFFFull) return 0;
     }
-    while (*p == ' ') ++p;
-    if (*p) return 0;
     if (bSigned) {
         if ((!negative && v > 0x7FFFFFFFull) || (negative && v > 0x80000000ull)) return 0;
         if (lpTranslated) *lpTranslated = TRUE;
