@@ -151,24 +151,40 @@ make_prefix() {  # launcher, prefix, folder of the port paths
   /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -p >/dev/null 2>&1
   mkdir -p "$prefix/drive_c/ProgramData/Marlune"
+  # Wine's spooler pipes each raw document it finishes for a mapped port into this script (see
+  # machine_printers): it writes the bytes whole into the engine folder's docs/, under a name that
+  # sorts in the order the documents came, and serve hands them to the world's printer on that
+  # port. EndDocPrinter returns once the script has ended.
+  cat >"$prefix/spool.sh" <<'SPOOL'
+dir="$(printf '%s' "${ROVANE_ENGINE_DIR#Z:}" | tr '\\' /)/docs"
+cat >"$dir/.$$.part" && mv "$dir/.$$.part" "$dir/$(date +%s%N)-$$-$1"
+SPOOL
 }
 reg_add() { local launcher="$1"; shift; "$launcher" reg add "$@" /f >/dev/null; }
 
-# The spooler as the scenario's machine has it: the disc printer, on the parallel port, as the
-# simulated spooler lists it.
-machine_printers() {  # launcher, flags...
-  local launcher="$1"
-  shift
-  local printer key
-  # The last scenario's printers go first.
-  "$launcher" reg delete 'HKLM\System\CurrentControlSet\Control\Print\Printers' /f >/dev/null 2>&1 || true
-  printer="$(flag_value --printer "$@")"
-  [ -n "$printer" ] || return 0
-  key="HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers\\$printer"
-  reg_add "$launcher" "$key" /v Name /d "$printer"
-  reg_add "$launcher" "$key" /v Port /d "$(flag_value --printer-port "$@" | sed 's/^$/LPT1:/')"
-  reg_add "$launcher" "$key" /v "Printer Driver" /d "$printer Driver"
-  reg_add "$launcher" "$key" /v Attributes /t REG_DWORD /d 64
+# The spooler as the scenario's machine has it: the printers serve lists in printers.txt (the
+# world's spooler, in its order), each on its port, and every port but FILE: mapped to the spool
+# script (HKCU\Software\Wine\Printing\Spooler: a value "|command" makes Wine's spooler pipe each
+# finished job for that port into the command). The opening of printers, the printer list and the
+# documents are Wine's own; only the drivers' printer-data answers stand in (printer_data.c of
+# rovane-host.exe asks serve). The last scenario's printers and ports go first.
+machine_printers() {  # launcher, prefix, printers.txt
+  local launcher="$1" prefix="$2" list="$3" name port driver attributes
+  local reg="$prefix/printers.reg" key='HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Print\Printers'
+  local spooler='HKEY_CURRENT_USER\Software\Wine\Printing\Spooler'
+  {
+    printf 'REGEDIT4\r\n\r\n[-%s]\r\n\r\n[%s]\r\n\r\n[-%s]\r\n\r\n[%s]\r\n' "$key" "$key" "$spooler" "$spooler"
+    while IFS=$'\t' read -r name port driver attributes; do
+      [ "$name" = end ] && break
+      [ "$port" = FILE: ] || printf '"%s"="|/bin/sh %s \x27%s\x27"\r\n' "$port" "$prefix/spool.sh" "$port"
+    done <"$list"
+    while IFS=$'\t' read -r name port driver attributes; do
+      [ "$name" = end ] && break
+      printf '\r\n[%s\\%s]\r\n"Name"="%s"\r\n"Port"="%s"\r\n"Printer Driver"="%s"\r\n' "$key" "$name" "$name" "$port" "$driver"
+      printf '"Attributes"=dword:%08x\r\n"Print Processor"="WinPrint"\r\n"Datatype"="RAW"\r\n' "$attributes"
+    done <"$list"
+  } >"$reg"
+  "$launcher" regedit /S "$(windows_path "$reg")" >/dev/null 2>&1
 }
 
 # The settings file as the last session left it: the recorders' places by serial number (unless
@@ -237,12 +253,15 @@ run_scenario() {  # arch, launcher, bin, name, round, lane
     cat "$out/serve.err"
     return 1
   fi
-  machine_printers "$launcher" "${flags[@]}"
+  machine_printers "$launcher" "$WINEPREFIX" "$out/share/printers.txt"
   settings_file "$out/share/units.txt" "${flags[@]}" >"$data/ROVANE_QIX.INI"
   rm -f "$data/Rovane_QIX.dbg"
   ROVANE_ENGINE_DIR="$(windows_path "$out/share")" timeout 600 "$launcher" "$bin/rovane-host.exe" \
     "$(windows_path "$root/$script")" >"$out/host.txt" 2>"$out/host.err" || host_status=$?
+  # serve takes in what the module wrote last (its final "_RESET" ...) before it ends; it is
+  # killed only if it does not end within a minute.
   kill -TERM "$serve_pid" 2>/dev/null || true
+  timeout 60 tail --pid="$serve_pid" -f /dev/null || kill -KILL "$serve_pid" 2>/dev/null || true
   wait "$serve_pid" || serve_status=$?
   rm -f "$out/serve.pid"
   cp "$data/Rovane_QIX.dbg" "$out/module.dbg" 2>/dev/null || true

@@ -239,6 +239,13 @@ for how in options:119 select:122; do
   [ "$(grep -c '^[0-9]* wait 1 -> 1 after' <<<"$out")" = 2 ] && [ "$(grep -c ' _MOVE:E$' <<<"$out")" = 2 ] \
     && grep -q 'dialog 125 shown caption="Laminating..."' <<<"$out" && grep -q 'dialog 125 closed' <<<"$out" \
     || fail "laminator ($how): the disc did not go through the laminator: $out"
+  # With --wire the documents the printers received come among the robot's commands: the heater
+  # started, the print file (4096 bytes of pellan-iv), then the laminator's tray out for the
+  # printed disc, the lamination and the tray out with it; and at the end the places holding discs.
+  [[ "$(grep -E '^    [0-9]+ (lam|doc) ' <<<"$out" | sed -E 's/^    [0-9]+ //' | tr '\n' ';')" \
+      == *'lam HEATER;doc "Pellan IV" 4096 bytes fba00ada;lam TRAYOUT;lam LAMINATE;lam TRAYOUT;' ]] \
+    || fail "laminator ($how): documents: $(grep -E '^    [0-9]+ (lam|doc) ' <<<"$out")"
+  grep -qx 'place 3 1' <<<"$out" || fail "laminator ($how): places: $out"
 done
 
 # "Record-Print" is on for any non-zero value: with -1, as with 1, a record-and-print request

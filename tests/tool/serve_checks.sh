@@ -111,6 +111,47 @@ mkdir "$dir/quiet"
 [ "$(grep -c '^place' "$dir/quiet.txt")" = 4 ] || fail "--seconds: $(cat "$dir/quiet.txt")"
 [ -z "$(ls -A "$dir/quiet")" ] || fail "--seconds left files: $(ls -A "$dir/quiet")"
 
+# The printers: serve lists the world's spooler printers, hands a raw document that lands in docs/
+# to the printer on its port (a laminator command is printed by its name, any other document by
+# its printer, size and hash), and answers the printer-data requests from the world's devices
+# ("pass" for a printer without a driver of the world, a refusal for a document on a port of no
+# printer).
+"$tool" serve --pty "$dir/ptty" --share "$dir/pshare" --printer "Pellan IV" --laminator --lam-firmware "LAM 9.99" \
+  > "$dir/pout.txt" 2> "$dir/perr.txt" &
+pid=$!
+wait_for "$dir/pshare/units.txt" end || fail "printers: serve did not start: $(cat "$dir/perr.txt")"
+grep -qP '^Pellan IV\tLPT1:\tPellan IV Driver\t64$' "$dir/pshare/printers.txt" || fail "printers.txt: $(cat -A "$dir/pshare/printers.txt")"
+grep -qP '^Disc Laminator\tUSB002\t' "$dir/pshare/printers.txt" || fail "printers.txt: $(cat -A "$dir/pshare/printers.txt")"
+[ "$(tail -1 "$dir/pshare/printers.txt")" = end ] || fail "printers.txt has no end"
+printf '\x1b\x04\x80\x00\x00\x00\x00\x9f' > "$dir/pshare/docs/.part" && mv "$dir/pshare/docs/.part" "$dir/pshare/docs/100-7-USB002"
+printf 'PRINTFILE' > "$dir/pshare/docs/.part" && mv "$dir/pshare/docs/.part" "$dir/pshare/docs/200-7-LPT1:"
+printf 'x' > "$dir/pshare/docs/.part" && mv "$dir/pshare/docs/.part" "$dir/pshare/docs/300-7-LPT9:"
+wait_for "$dir/pout.txt" '^    [0-9]+ lam TRAYIN$' || fail "laminator command: $(cat "$dir/pout.txt")"
+# FNV-1a of "PRINTFILE".
+hash="$(python3 -c 'h=2166136261
+for b in b"PRINTFILE": h=((h^b)*16777619)&0xffffffff
+print("%08x"%h)')"
+wait_for "$dir/pout.txt" "^    [0-9]+ doc \"Pellan IV\" 9 bytes $hash\$" || fail "print document: $(cat "$dir/pout.txt")"
+wait_for "$dir/pout.txt" '^    [0-9]+ doc "300-7-LPT9:" refused: no printer of the world on port "LPT9:"$' || fail "LPT9: $(cat "$dir/pout.txt")"
+[ -z "$(ls "$dir/pshare/docs")" ] || fail "documents left: $(ls "$dir/pshare/docs")"
+ask() {  # NAME TEXT: the answer to a printer-data request
+  printf "$2" > "$dir/pshare/.req" && mv "$dir/pshare/.req" "$dir/pshare/$1.req"
+  wait_for "$dir/pshare/$1.ans" . || fail "no answer to $1"
+  cat "$dir/pshare/$1.ans"
+}
+[ "$(ask pd-1-1 'set\nDisc Laminator\nMARLUNE\n3\n00\n')" = 0 ] || fail "set: $(cat "$dir/pshare/pd-1-1.ans")"
+answer="$(ask pd-1-2 'get\nDisc Laminator\nMARLUNE\n')"
+# An 80-byte status record: 01, its length, the firmware text at offset 9, the last command (tray in) at 27, 04 at the end.
+[[ "$answer" =~ ^0\ 3\ ([0-9a-f]{160})$ ]] || fail "get: '$answer'"
+record="${BASH_REMATCH[1]}"
+[ "${record:0:2}" = 01 ] && [ "${record:158:2}" = 04 ] && [ "${record:54:2}" = 80 ] || fail "record: $record"
+[ "$(printf '%s' "${record:18:16}" | xxd -r -p)" = "LAM 9.99" ] || fail "firmware in the record: $record"
+[ "$(ask pd-1-3 'get\nKestrel Office Laser 4200\nMARLUNE\n')" = pass ] || fail "office printer: $(cat "$dir/pshare/pd-1-3.ans")"
+[ "$(ask pd-1-4 'get\nNo Such Printer\nMARLUNE\n')" = pass ] || fail "unknown printer"
+kill -TERM "$pid"
+wait "$pid" || fail "printers: exit $?: $(cat "$dir/perr.txt")"
+pid=""
+
 # The faults the engine's stand-in libraries play themselves are written for them.
 "$tool" serve --pty "$dir/quiet/tty2" --seconds 1 --share "$dir/faulty" --tray-fail 2 --robot-error-on F@pick:1 \
   > /dev/null 2> "$dir/faulty.err" || fail "--tray-fail: exit $?: $(cat "$dir/faulty.err")"

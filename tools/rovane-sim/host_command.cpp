@@ -1,6 +1,7 @@
 // rovane-sim host: a host application in the simulated world. It runs a script of export calls
 // on the host's thread, one call a line, and prints what each call returned, with the windows the
-// operator saw and answered (and, with --wire, the robot's commands) in between.
+// operator saw and answered (and, with --wire, the robot's commands and the documents the printers
+// received) in between.
 //
 // The script is read and checked by the reader the Windows host program shares
 // (tools/host-script/host_script.h, where the language is described), so that both run the same
@@ -57,11 +58,17 @@ public:
             if (e.kind == "window" && (e.text.rfind("msgbox ", 0) == 0 || e.text.rfind("dialog ", 0) == 0))
                 windows_.push_back(Line{e.time_us, "    " + std::to_string(e.time_us / sim::kMs) + " " + with_buttons(e.text) + "\n"});
         });
-        if (wire_)
+        if (wire_) {
             command_listener_ = machine_.robot->on_received([this](const sim::ReceivedCommand& c) {
                 if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") return;
                 commands_.push_back(Line{c.time, "    " + c.line() + "\n"});
             });
+            // The documents the printers receive, among the robot's commands, as serve prints them.
+            witness_documents(machine_.world, [this](const sim::SpoolDocument& d) {
+                const sim::Micros now = machine_.world.kernel().now();
+                commands_.push_back(Line{now, "    " + std::to_string(now / sim::kMs) + " " + document_line(d) + "\n"});
+            });
+        }
     }
     ~EventPrinter() {
         machine_.world.kernel().transcript().unsubscribe(entry_listener_);
@@ -291,6 +298,8 @@ int run_host(const HostOptions& o) {
         std::fprintf(stderr, "rovane-sim host: the world stopped: %s\n", result.report.c_str());
         return 3;
     }
+    if (o.places || o.wire)
+        for (const std::string& p : machine.places()) std::printf("%s\n", p.c_str());
     std::string broken = machine.check_invariants(ended);
     for (const auto& [unit, posted] : unwaited_moves)
         broken += "the move posted for unit " + std::to_string(unit) + " at " + std::to_string(posted) +

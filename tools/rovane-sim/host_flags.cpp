@@ -54,7 +54,11 @@ Command add_host_command(CLI::App& tool) {
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_machine_flags(c, &o->machine, false);
     add_counted_fault_flags(c, &o->machine);
-    c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive");
+    c->add_flag("--wire", o->wire,
+                "print the robot's commands (other than _SI) as they arrive, and each document a printer receives: "
+                "\"lam TRAYIN\" (TRAYOUT, LAMINATE, HEATER) for a laminator command, 'doc \"PRINTER\" SIZE bytes "
+                "HASH' for any other (HASH its FNV-1a hash), as serve prints them; at the end, the places as --places");
+    c->add_flag("--places", o->places, "print 'place NAME COUNT' for every place that holds discs at the end, as serve does");
     c->add_option("--transcript", o->transcript_path, "the run's transcript, streamed to FILE")->type_name("FILE");
     c->add_flag("--check", o->check_only,
                 "read and check the script only: print each call as read (LINE CALL ARGUMENTS), run nothing");

@@ -13,6 +13,7 @@
 // the world's recorders as the lines appear.
 #include <CLI/CLI.hpp>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +55,15 @@ const char* const kServeHelp =
     "faults.txt, 'tray-fail N' with --tray-fail N (Dorquel.dll then fails each recorder's first\n"
     "N tray calls itself).\n"
     "\n"
+    "The printers: serve writes printers.txt (the world's spooler printers, one a line: NAME,\n"
+    "PORT, DRIVER, ATTRIBUTES separated by tabs, then 'end') for the Windows side to install,\n"
+    "each port mapped to a command that writes every raw document Wine's spooler finishes into\n"
+    "docs/ as NANOSECONDS-PID-PORT; serve hands each to the world's printer on that port. For the\n"
+    "printer-data value \"MARLUNE\" the Windows host program writes pd-PID-SEQ.req (set or get,\n"
+    "the printer, the value, for a write its type and hex bytes) and serve answers pd-PID-SEQ.ans\n"
+    "at once from the world's disc printer or laminator: 'RESULT', 'RESULT TYPE HEX', or 'pass'\n"
+    "for a printer the world does not hold.\n"
+    "\n"
     "The faults are those of 'host', counted in the machine's events so that a script meets them\n"
     "at the same point in both worlds: --robot-error-on CODE@KIND:N and --pause-on KIND:N (the Nth\n"
     "pick, drop or move of the robot), --print-fail N, --empty-bin BIN, --tray-fail N, --mispick P\n"
@@ -64,6 +75,8 @@ const char* const kServeHelp =
     "    <ms> <command>                 each robot command but the status query _SI\n"
     "    <ms> tray UNIT open|close      each tray line carried out\n"
     "    <ms> tray UNIT refused: WHY    a tray line that could not be\n"
+    "    <ms> lam COMMAND               each laminator command (TRAYIN, TRAYOUT, LAMINATE, HEATER)\n"
+    "    <ms> doc \"PRINTER\" N bytes HASH  any other document a printer received (FNV-1a hash)\n"
     "and at the end (SIGTERM, SIGINT, SIGHUP or --seconds) 'place NAME COUNT' for every place\n"
     "that holds discs.\n"
     "\n"
@@ -237,6 +250,19 @@ std::string units_text(const sim::Autoloader& machine) {
     return text + "end\n";
 }
 
+// printers.txt: the world's spooler printers in their order, one a line, "NAME<TAB>PORT<TAB>DRIVER
+// <TAB>ATTRIBUTES" (attributes in decimal), then "end": the Windows side installs the same printers
+// in its own spooler, their ports mapped to the spool script.
+std::string printers_text(sim::Autoloader& machine) {
+    std::string text;
+    for (sim::Printer* p : machine.world.spooler().printers()) {
+        if (p->removed || p->config.connection) continue;
+        const std::string driver = p->config.driver.empty() ? p->config.name : p->config.driver;
+        text += p->config.name + "\t" + p->config.port + "\t" + driver + "\t" + std::to_string(p->config.attributes) + "\n";
+    }
+    return text + "end\n";
+}
+
 // Follows trays.txt from its start: the complete lines (ending in LF) appended since the last
 // look. A file that shrank or was replaced is followed again from its start.
 class TrayFile {
@@ -314,6 +340,138 @@ std::string act_on_tray_line(sim::Autoloader& machine, std::string line) {
     return "tray " + unit_text + " " + words[1];
 }
 
+// The names in a folder that pass `keep`, sorted.
+std::vector<std::string> folder_names(const std::string& dir, const std::function<bool(const std::string&)>& keep) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (keep(name)) names.push_back(name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool read_whole(const std::string& path, std::string* bytes) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes->clear();
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes->append(buffer, n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+bool ends_with(const std::string& s, const char* end) {
+    const size_t n = std::strlen(end);
+    return s.size() >= n && s.compare(s.size() - n, n, end) == 0;
+}
+
+// The raw documents Wine's spooler delivered: for a printer's port, the spooler pipes each finished
+// job into the shared folder's spool script (wine-check.sh maps the ports to it), which writes the
+// bytes whole into docs/ as "NANOSECONDS-PID-PORT". Names sort in the order the documents came: the
+// spooler's EndDocPrinter returns only once the script has ended, so one document is written before
+// the module can send the next. Each document goes to the world's printer on that port, as the
+// world's EndDocPrinter hands it over; returns what serve prints for each (without the time).
+std::vector<std::string> deliver_documents(sim::Autoloader& machine, const std::string& docs) {
+    std::vector<std::string> lines;
+    sim::Kernel& k = machine.world.kernel();
+    for (const std::string& name : folder_names(docs, [](const std::string& n) { return !n.empty() && n[0] != '.'; })) {
+        const std::string path = docs + "/" + name;
+        std::string bytes;
+        const bool read = read_whole(path, &bytes);
+        unlink(path.c_str());
+        // The port is what follows the second "-".
+        const size_t first = name.find('-');
+        const size_t second = first == std::string::npos ? std::string::npos : name.find('-', first + 1);
+        const std::string port = second == std::string::npos ? "" : name.substr(second + 1);
+        std::shared_ptr<sim::Printer> printer;
+        for (sim::Printer* p : machine.world.spooler().printers())
+            if (!printer && p->config.port == port) printer = machine.world.spooler().find_shared(p->config.name);
+        if (!read || !printer) {
+            lines.push_back("doc \"" + sim::Transcript::escape(name) + "\" refused: " +
+                            (read ? "no printer of the world on port \"" + sim::Transcript::escape(port) + "\""
+                                  : "cannot read it: " + errno_text()));
+            continue;
+        }
+        sim::SpoolDocument doc;
+        doc.printer = printer->config.name;
+        doc.name = "Wine job " + name;
+        doc.datatype = "RAW";
+        doc.bytes.assign(bytes.begin(), bytes.end());
+        doc.job_id = machine.world.spooler().next_job_id();
+        doc.started = doc.finished = k.now();
+        k.record("spool", "document job " + std::to_string(doc.job_id) + " to \"" + sim::Transcript::escape(doc.printer) +
+                              "\" from Wine's spooler: " + std::to_string(doc.bytes.size()) + " bytes");
+        if (printer->config.model) printer->config.model->on_document(doc);
+        ++printer->documents_finished;
+        printer->bytes_finished += doc.bytes.size();
+        printer->documents.push_back(std::move(doc));
+        if (printer->documents_kept)
+            while (printer->documents.size() > printer->documents_kept) printer->documents.pop_front();
+    }
+    return lines;
+}
+
+// The printer drivers' answers to the printer-data value "MARLUNE" under Wine: the Windows host
+// program asks for each write and read of the value on a printer (pd-PID-SEQ.req in the shared
+// folder) and waits for the answer (pd-PID-SEQ.ans), which the world's printer model gives as the
+// world's SetPrinterDataA and GetPrinterDataA would, at once: "RESULT" for a write, "RESULT TYPE
+// HEX" for a read, "pass" for a printer the world does not hold (Wine's spooler answers then).
+void answer_printer_data(sim::Autoloader& machine, const std::string& share) {
+    sim::Kernel& k = machine.world.kernel();
+    for (const std::string& name : folder_names(share, [](const std::string& n) { return n.rfind("pd-", 0) == 0 && ends_with(n, ".req"); })) {
+        const std::string path = share + "/" + name;
+        std::string text;
+        if (!read_whole(path, &text)) continue;
+        unlink(path.c_str());
+        std::vector<std::string> lines;
+        for (size_t at = 0; at < text.size();) {
+            size_t end = text.find('\n', at);
+            if (end == std::string::npos) end = text.size();
+            lines.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        std::string answer = "pass";
+        std::shared_ptr<sim::Printer> printer =
+            lines.size() >= 3 ? machine.world.spooler().find_shared(lines[1]) : std::shared_ptr<sim::Printer>();
+        if (printer && printer->config.model && lines[0] == "set" && lines.size() >= 5) {
+            std::vector<uint8_t> bytes;
+            for (size_t i = 0; i + 1 < lines[4].size(); i += 2)
+                bytes.push_back(static_cast<uint8_t>(std::strtoul(lines[4].substr(i, 2).c_str(), nullptr, 16)));
+            const uint32_t type = static_cast<uint32_t>(std::strtoul(lines[3].c_str(), nullptr, 10));
+            const uint32_t result = printer->config.model->set_data(lines[2], type, bytes);
+            k.record("spool", "SetPrinterDataA \"" + sim::Transcript::escape(lines[1]) + "\" \"" +
+                                  sim::Transcript::escape(lines[2]) + "\" from Wine, " + std::to_string(bytes.size()) +
+                                  " bytes -> " + std::to_string(result));
+            answer = std::to_string(result);
+        } else if (printer && printer->config.model && lines[0] == "get") {
+            uint32_t type = REG_NONE;
+            std::vector<uint8_t> value;
+            const uint32_t result = printer->config.model->get_data(lines[2], &type, &value);
+            k.record("spool", "GetPrinterDataA \"" + sim::Transcript::escape(lines[1]) + "\" \"" +
+                                  sim::Transcript::escape(lines[2]) + "\" from Wine -> " + std::to_string(result) + ", " +
+                                  std::to_string(value.size()) + " bytes");
+            answer = std::to_string(result);
+            if (result == ERROR_SUCCESS) {
+                answer += " " + std::to_string(type) + " ";
+                char hex[3];
+                for (uint8_t b : value) {
+                    std::snprintf(hex, sizeof hex, "%02x", b);
+                    answer += hex;
+                }
+            }
+        }
+        std::string error;
+        const std::string answer_path = path.substr(0, path.size() - 4) + ".ans";
+        if (!write_file_whole(answer_path, answer + "\n", &error))
+            std::fprintf(stderr, "rovane-sim serve: %s\n", error.c_str());
+    }
+}
+
 void print_line(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
@@ -355,7 +513,14 @@ int run_serve(const ServeOptions& o) {
         // The faults the stand-in libraries play themselves: a failing tray call is answered on
         // the Windows side, at once, as the engine's own call would be.
         const std::string faults = o.machine.tray_fail ? "tray-fail " + std::to_string(o.machine.tray_fail) + "\n" : "";
+        if (mkdir((dir + "docs").c_str(), 0777) != 0 && errno != EEXIST) {
+            std::fprintf(stderr, "%s: cannot create %sdocs: %s\n", name, dir.c_str(), errno_text().c_str());
+            return 1;
+        }
+        for (const std::string& old : folder_names(dir + "docs", [](const std::string& n) { return n != "." && n != ".."; }))
+            unlink((dir + "docs/" + old).c_str());
         if (!write_file_whole(dir + "faults.txt", faults, &error) ||
+            !write_file_whole(dir + "printers.txt", printers_text(machine), &error) ||
             !write_file_whole(dir + "recorders.txt", machine.recorder_list(), &error) ||
             !write_file_whole(dir + "units.txt", units_text(machine), &error)) {
             std::fprintf(stderr, "%s: %s\n", name, error.c_str());
@@ -388,8 +553,14 @@ int run_serve(const ServeOptions& o) {
         print_line("    " + c.line() + "\n");
     });
 
+    // The documents the printers receive, beside the robot's commands, as `host --wire` prints them.
+    witness_documents(machine.world, [&machine](const sim::SpoolDocument& d) {
+        print_line("    " + std::to_string(machine.world.kernel().now() / sim::kMs) + " " + document_line(d) + "\n");
+    });
+
     std::unique_ptr<TrayFile> trays;
     if (!o.share.empty()) trays = std::make_unique<TrayFile>(o.share + "/trays.txt");
+    const std::string docs = o.share.empty() ? "" : o.share + "/docs";
     std::string line_failure, line_note;
 
     machine.world.spawn("line", [&] {
@@ -427,6 +598,14 @@ int run_serve(const ServeOptions& o) {
                 break;
             }
 
+            // What the spooler delivered comes first, then the printer-data requests: a command
+            // document the module finished before it asked for the laminator's status is in the
+            // laminator when the status is read, as in the world.
+            if (!docs.empty()) {
+                for (const std::string& refused : deliver_documents(machine, docs))
+                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + refused + "\n");
+                answer_printer_data(machine, o.share);
+            }
             const std::string in = pty.take_input();
             if (!in.empty()) {
                 DWORD written = 0;
@@ -450,6 +629,27 @@ int run_serve(const ServeOptions& o) {
                 timespec ts{static_cast<time_t>(wait / sim::kSecond), static_cast<long>(wait % sim::kSecond) * 1000};
                 nanosleep(&ts, nullptr);  // a signal cuts it short; the loop then ends
             }
+        }
+        // The end. What the module wrote before serve was told to stop is still in the terminal,
+        // and the world takes all of it, as the robot would: the module's last "_RESET" (that of
+        // Rovane_End) comes just before the host program ends, and serve is stopped once it has
+        // ended, maybe while this loop slept. The same for the last documents, printer-data
+        // requests and tray lines. A write to the world's port returns once its bytes have left;
+        // a short virtual wait lets the robot act on the last of them.
+        if (g_stop) {
+            if (!docs.empty()) {
+                for (const std::string& refused : deliver_documents(machine, docs))
+                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + refused + "\n");
+                answer_printer_data(machine, o.share);
+            }
+            for (std::string rest; !(rest = pty.take_input()).empty();) {
+                DWORD written = 0;
+                WriteFile(port, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr);
+            }
+            if (trays)
+                for (const std::string& t : trays->new_lines())
+                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + act_on_tray_line(machine, t) + "\n");
+            Sleep(100);
         }
         CloseHandle(port);
     });

@@ -16,6 +16,7 @@
 
 #include "harness/autoloader.h"
 #include "harness/recording_host.h"
+#include "win32/spooler.h"
 #include "world/operator.h"
 #include "world/world.h"
 
@@ -163,6 +164,16 @@ bool parse_motion_count(const std::string& text, std::string* kind, uint64_t* n)
 // move, "E" instead of the next motion, "B" and "D" at once.
 void inject_robot_error(sim::Robot& robot, char code);
 
+// --- the documents sent to the printers (printer_lines.cpp) ---------------------------------------
+// What `host --wire` and `serve` print for a finished spooler document, after its time: "lam
+// LAMINATE" (TRAYIN, TRAYOUT, HEATER, CODE 0xNN) for a laminator command; otherwise
+// 'doc "PRINTER" SIZE bytes HASH', HASH the document's FNV-1a hash in 8 hexadecimal digits.
+std::string document_line(const sim::SpoolDocument& doc);
+using DocumentWitness = std::function<void(const sim::SpoolDocument&)>;
+// Puts the witness in front of the model of every printer that has one: it sees each finished
+// document before the printer's model does.
+void witness_documents(sim::World& world, const DocumentWitness& witness);
+
 // --- output files: --transcript FILE ... ----------------------------------------------------------
 // Created (replaced) before the world runs, so that a path that cannot be written is refused at
 // once; nullptr after "rovane-sim COMMAND: cannot write FLAG 'PATH': why" on stderr.
@@ -182,6 +193,7 @@ struct HostOptions {
     bool wire = false;
     std::string transcript_path;  // the run's transcript, streamed to this file ("" = none)
     bool check_only = false;      // read and check the script, print its calls as read, run nothing
+    bool places = false;          // print "place NAME COUNT" for every place holding discs at the end
 };
 int run_host(const HostOptions& options);
 

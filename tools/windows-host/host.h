@@ -9,6 +9,8 @@
  *   script.c      the script: reading it (the shared reader), running its calls
  *   automation.c  the operator: finds the module's windows, answers them by the script's rules
  *                 and then by the default operator's
+ *   printer_data.c  the printer drivers' answers to the printer-data value "MARLUNE", asked of
+ *                 the robot's server
  */
 #ifndef ROVANE_HOST_H
 #define ROVANE_HOST_H
@@ -66,6 +68,14 @@ void* HostGrow(void* p, size_t cb);
 
 /* A fresh copy of cb bytes, NUL-terminated (free() it). */
 char* CopyBytes(const char* p, size_t cb);
+
+/* ---------------------------------------------------------------------------------------------
+ * printer_data.c: the printer drivers' printer-data answers, from the robot's server.
+ */
+
+/* Points the module's imports of winspool's SetPrinterDataA and GetPrinterDataA at the stand-ins
+ * that ask the server for the value "MARLUNE" of its printers. 1 when both were found. */
+int RedirectPrinterData(HMODULE hModule);
 
 /* ---------------------------------------------------------------------------------------------
  * script.c

@@ -213,6 +213,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!LoadRovane(pszDll)) return 1;
+    /* The printer drivers' answers come from the robot's server (printer_data.c). */
+    if (!RedirectPrinterData(g_hRovane))
+        fputs("rovane-host: the module imports no SetPrinterDataA/GetPrinterDataA to answer for\n", stderr);
     if (!AutomationStart()) {
         fputs("rovane-host: cannot start the operator's thread\n", stderr);
         return 1;
