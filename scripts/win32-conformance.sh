@@ -21,6 +21,12 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 arches=("$@")
 ((${#arches[@]})) || arches=(x86-64 i686)
+for arch in "${arches[@]}"; do
+  case "$arch" in
+    x86-64 | i686) ;;
+    *) echo "win32-conformance: unknown architecture $arch (x86-64 or i686)"; exit 2 ;;
+  esac
+done
 runs="${CONFORMANCE_RUNS:-1}"
 native_build="${CONFORMANCE_NATIVE_BUILD:-build/sim}"
 expected="$root/tests/win32-conformance/expected.txt"
@@ -30,17 +36,22 @@ for tool in /usr/lib/wine/wine64 /usr/lib/wine/wine Xvfb x86_64-w64-mingw32-gcc 
 done
 
 # --- builds: the world's program and each Windows build's ------------------------------------
-if [ ! -f "$native_build/CMakeCache.txt" ]; then cmake --preset sim >/dev/null; fi
-cmake --build "$native_build" -j2 --target win32-conformance >/dev/null
+build_log="$(mktemp /tmp/rovane-conformance-build.XXXXXX)"
+built() {  # what, command...: runs the build quietly, shows its output when it fails
+  local what="$1"; shift
+  if ! "$@" >"$build_log" 2>&1; then
+    echo "FAILED: building $what:"; tail -40 "$build_log"; rm -f "$build_log"; exit 1
+  fi
+}
+if [ ! -f "$native_build/CMakeCache.txt" ]; then built "the sim preset" cmake --preset sim; fi
+built "the world's win32-conformance" cmake --build "$native_build" -j2 --target win32-conformance
 native_program="$root/$native_build/bin/win32-conformance"
 for arch in "${arches[@]}"; do
-  case "$arch" in
-    x86-64) preset=win64 ;;
-    i686) preset=win32 ;;
-    *) echo "win32-conformance: unknown architecture $arch (x86-64 or i686)"; exit 2 ;;
-  esac
-  flock "/tmp/$preset.lock" sh -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset --target win32-conformance >/dev/null"
+  preset=$([ "$arch" = i686 ] && echo win32 || echo win64)
+  built "win32-conformance.exe ($preset)" flock "/tmp/$preset.lock" sh -c \
+    "cmake --preset $preset >/dev/null && cmake --build --preset $preset --target win32-conformance"
 done
+rm -f "$build_log"
 
 work="$(mktemp -d /tmp/rovane-conformance.XXXXXX)"
 echo_pid=""
