@@ -178,6 +178,8 @@ static void files_cases(void) {
     file_open_case("file.open-existing.slashes", "C:/Conformance/a.txt", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.open-existing.dot-dot", CONF_FOLDER "\\..\\Conformance\\.\\a.txt", GENERIC_READ, 0,
                    OPEN_EXISTING);
+    file_open_case("file.open-existing.doubled-backslash", CONF_FOLDER "\\\\a.txt", GENERIC_READ, 0, OPEN_EXISTING);
+    file_open_case("file.open-existing.trailing-dot", CONF_FOLDER "\\a.txt.", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.open-existing.wildcard-name", CONF_FOLDER "\\a*.txt", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.create-always.question-mark", CONF_FOLDER "\\a?.txt", GENERIC_WRITE, 0, CREATE_ALWAYS);
     file_open_case("file.create-always.less-than", CONF_FOLDER "\\a<b.txt", GENERIC_WRITE, 0, CREATE_ALWAYS);
@@ -408,6 +410,13 @@ static void profile_cases(void) {
     out("profile.settings.bytes", "%s", esc(buf, n));
     profile_int_case("profile.settings.flag", "LaminateDisc", 1, s);
     profile_string_case("profile.settings.serial", "PORTS", "Drive1Serial", "", 64, s);
+
+    /* A file name without a folder: the profile calls look for it in the Windows folder (the
+     * module's settings file when the registry names no data folder). */
+    b = WritePrivateProfileStringA("PORTS", "COM", "COM3", "ConformanceBare.ini");
+    n = read_whole("C:\\WINDOWS\\ConformanceBare.ini", buf, sizeof buf);
+    out("profile.write.bare-name-in-windows-folder", "ret=%s bytes=%s", ok(b), esc(buf, n));
+    profile_string_case("profile.get.bare-name", "PORTS", "COM", "", 64, "ConformanceBare.ini");
 
     /* Held open without sharing by someone else. */
     HANDLE h = open_file(s, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
