@@ -76,6 +76,7 @@ DWORD ROVANE_API Rovane_End(LPSTR pszText);
  * ignored. Begin waits for the previous job's commands, checks that robot and laminator are
  * ready, closes the recorder trays and clears discs left behind. Returns 1, or 2 when a job
  * cannot start (the user gave up, or the laminator cannot be reached). End and abort return 1.
+ * Before Rovane_Init nothing is done: begin returns 2, end and abort 1.
  */
 LONG ROVANE_API Rovane_JobBeginsOrEnds(DWORD dwIgnored, DWORD dwHowMany, LONG dwCode);
 

@@ -1,5 +1,6 @@
 // The kernel's promises: virtual time, deterministic interleaving from a seed, critical
 // sections, thread termination, deadlock and budget reports, the tick count's wrap.
+#include <cstring>
 #include <windows.h>
 
 #include <string>
@@ -214,6 +215,26 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
     EXPECT_NE(r.report.find("held by thread 'beta'"), std::string::npos) << r.report;
     EXPECT_NE(r.report.find("t=0.100000s"), std::string::npos) << r.report;
     EXPECT_NE(r.report.find("seed " + std::to_string(cfg.seed)), std::string::npos) << r.report;
+}
+
+// A section nobody initialized is, on Windows, one that reads as taken by nobody who will ever
+// leave it: trying fails at once, entering waits for ever. A module calling in before it set up
+// its lock must meet that here too, not a lock that happens to work.
+TEST(Kernel, ASectionNeverInitializedCannotBeEntered) {
+    const sim::WorldConfig cfg = sim_test::config(43);
+    sim::World world(cfg);
+    static CRITICAL_SECTION never;
+    static BOOL tried;
+    std::memset(&never, 0, sizeof never);
+    tried = TRUE;
+    world.spawn("caller", [] {
+        tried = TryEnterCriticalSection(&never);
+        EnterCriticalSection(&never);
+    });
+    sim::RunResult r = world.run();
+    EXPECT_FALSE(tried);
+    ASSERT_EQ(r.outcome, sim::Outcome::Deadlock) << r.report;
+    EXPECT_NE(r.report.find("never initialized"), std::string::npos) << r.report;
 }
 
 TEST(Kernel, BudgetStopsARunThatNeverEnds) {

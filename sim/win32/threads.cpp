@@ -145,6 +145,9 @@ BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
     sim::enter_call("TryEnterCriticalSection");
     const DWORD me = current_id();
     const DWORD owner = static_cast<DWORD>(reinterpret_cast<uintptr_t>(cs->OwningThread));
+    // A section nobody initialized (all zero) reads as held on Windows: its lock count says
+    // taken, and no owner will ever leave it, so entering waits for ever and trying fails.
+    if (owner == 0 && cs->LockCount == 0 && cs->RecursionCount == 0) return FALSE;
     if (owner == 0) {
         cs->OwningThread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(me));
         cs->RecursionCount = 1;
@@ -163,7 +166,8 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) {
     while (!TryEnterCriticalSection(cs)) {
         const DWORD owner = static_cast<DWORD>(reinterpret_cast<uintptr_t>(cs->OwningThread));
         cs_waiters()[cs].push_back(kernel().current());
-        kernel().block("EnterCriticalSection (held by thread '" + thread_name(owner) + "')");
+        kernel().block(owner == 0 ? std::string("EnterCriticalSection (a section never initialized: Windows waits for ever)")
+                                  : "EnterCriticalSection (held by thread '" + thread_name(owner) + "')");
     }
 }
 

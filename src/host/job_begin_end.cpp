@@ -238,6 +238,13 @@ static LONG AbortJobRequest(void) {
 extern "C" LONG ROVANE_API Rovane_JobBeginsOrEnds(DWORD dwIgnored, DWORD dwHowMany, LONG dwCode) {
     (void)dwIgnored;
     DebugLogF("JobBeginsOrEnds %lu   dwHowMany=%lu", (unsigned long)dwCode, (unsigned long)dwHowMany);
+    // Before start-up the module lock does not exist yet, and entering a section nobody
+    // initialized waits for ever on Windows: a begin then cannot start, and an end or an abort
+    // has nothing to end.
+    if (!ModuleLockExists() && (dwCode == ROVANE_JOB_BEGIN || dwCode == ROVANE_JOB_END || dwCode == ROVANE_JOB_ABORT)) {
+        DebugLog("JobBeginsOrEnds before Rovane_Init: nothing done");
+        return dwCode == ROVANE_JOB_BEGIN ? ROVANE_JOB_CANNOT_START : ROVANE_JOB_OK;
+    }
     switch (dwCode) {
         case ROVANE_JOB_BEGIN: return BeginJob(dwHowMany);
         case ROVANE_JOB_END: return EndJob();

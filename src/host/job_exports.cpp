@@ -37,6 +37,13 @@ extern "C" DWORD ROVANE_API Rovane_CheckMoveDisc(DWORD dwUnit) {
 
 extern "C" DWORD ROVANE_API Rovane_CheckPrinting(DWORD dwIgnored) {
     (void)dwIgnored;
+    // Before start-up there is no module lock to take (entering a section nobody initialized
+    // waits for ever on Windows) and no job to have been aborted: the call is answered as
+    // obsolete, as it is on any host that has not started the module.
+    if (!ModuleLockExists()) {
+        if (!g_fPrintOnlyApp) MessageBoxA(NULL, "ERROR: Rovane_CheckPrinting obsolete!!!!!", g_szHostTitle, MB_SYSTEMMODAL);
+        return 0;
+    }
     EnterCriticalSection(&g_csModule);
     if (g_fJobAborted) {
         LeaveCriticalSection(&g_csModule);
