@@ -79,5 +79,7 @@ good dialog-actions 'dialog 122 select 1081 "Pellan IV on LPT1:"; check 1197; cl
 good dialog-quoted-semicolon 'dialog 122 select 1081 "a;b;" ; close\n' '1 dialog 122 select 1081 "a;b;"; close'
 good answers 'answer "a=b=ABORTJOB" once\nanswer "input bin is empty=REFILL"\nanswer COM2\\a=OK\n' \
   '1 answer "a=b" ABORTJOB once | 2 answer "input bin is empty" REFILL | 3 answer "COM2\\a" OK'
+good accumulator 'checkaccumulator\n' '1 checkaccumulator'
+bad accumulator-argument 'checkaccumulator 0\n' '1: checkaccumulator takes no arguments'
 good print-lines 'validprint 2000 C:\\Labels\\a.prn\nmoveprint 1 2000 7 "C:\\\\Labels\\\\a.prn"\ncheckprinting\n' \
   '1 validprint 2000 "C:\\Labels\\a.prn" | 2 moveprint 1 2000 7 "C:\\Labels\\a.prn" | 3 checkprinting'

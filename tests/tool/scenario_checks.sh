@@ -105,7 +105,7 @@ if [ $# = 0 ]; then
   done
   [ "$ran" -ge 40 ] || failed "only $ran scenarios ran (at least 40 expected)"
   # Every export the host language reaches is called, and every dialog of the module is shown.
-  for call in init end status options movements services job move wait validprint moveprint checkprinting; do
+  for call in init end status options movements services job move wait validprint moveprint checkprinting checkaccumulator; do
     grep -q "^$call " "$work/all.proj" 2>/dev/null || failed "no scenario calls '$call'"
   done
   for id in 101 117 118 119 120 121 122 124 125 166; do

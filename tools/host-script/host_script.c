@@ -236,7 +236,7 @@ static const struct {
               {"movements", HS_MOVEMENTS}, {"services", HS_SERVICES},   {"job", HS_JOB},
               {"move", HS_MOVE},           {"wait", HS_WAIT},           {"sleep", HS_SLEEP},
               {"printfile", HS_PRINTFILE}, {"validprint", HS_VALIDPRINT}, {"moveprint", HS_MOVEPRINT},
-              {"checkprinting", HS_CHECKPRINTING}};
+              {"checkprinting", HS_CHECKPRINTING}, {"checkaccumulator", HS_CHECKACCUMULATOR}};
 
 static const char* CallName(HsCall call) {
     for (size_t i = 0; i < sizeof kCalls / sizeof kCalls[0]; ++i)
@@ -369,6 +369,7 @@ static int CheckStep(Reader* r, const Words* words, HsStep* s) {
         case HS_OPTIONS:
         case HS_MOVEMENTS:
         case HS_CHECKPRINTING:
+        case HS_CHECKACCUMULATOR:
             if (count != 1) return Fail(r, "%s takes no arguments", CallName(s->call));
             return 1;
         case HS_SERVICES:
@@ -638,6 +639,7 @@ char* hs_describe(const HsStep* s) {
         case HS_OPTIONS:
         case HS_MOVEMENTS:
         case HS_CHECKPRINTING:
+        case HS_CHECKACCUMULATOR:
             break;
     }
     return b.p;
@@ -686,6 +688,8 @@ const char* hs_language_help(void) {
            "                                (2000 record and print, 1000 print a blank disc ...)\n"
            "  checkprinting                 Rovane_CheckPrinting(0): 1 not printing, 2 printing,\n"
            "                                4 aborted\n"
+           "  checkaccumulator              Rovane_CheckAccumulator(0): obsolete, shows a notice\n"
+           "                                that says so and returns 0\n"
            "Words: blanks separate them, and a word is taken as written, backslashes and all, so a\n"
            "Windows path needs no quotes: printfile C:\\Labels\\a.PRN pellan-iv. Double quotes group\n"
            "blanks into a word (\"Pellan IV on LPT1:\"); inside them, and only there, \\r \\n \\t \\0 \\\"\n"

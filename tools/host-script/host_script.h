@@ -32,7 +32,8 @@ typedef enum HsCall {
     HS_PRINTFILE,
     HS_VALIDPRINT,
     HS_MOVEPRINT,
-    HS_CHECKPRINTING
+    HS_CHECKPRINTING,
+    HS_CHECKACCUMULATOR
 } HsCall;
 
 /* Bytes of a word: NUL-terminated beyond its length, and may hold NULs (from "\0"). */

@@ -281,6 +281,11 @@ int run_host(const HostOptions& o) {
                     std::printf("%llu checkprinting -> %lu\n", now_ms(), static_cast<unsigned long>(result));
                     break;
                 }
+                case HS_CHECKACCUMULATOR: {
+                    const DWORD result = Rovane_CheckAccumulator(0);
+                    std::printf("%llu checkaccumulator -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+                    break;
+                }
                 case HS_SERVICES: {
                     const LONG result = Rovane_Services(static_cast<LONG>(s.n[0]), static_cast<LONG>(s.n[1]));
                     std::printf("%llu services %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));

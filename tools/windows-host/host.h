@@ -38,6 +38,7 @@ typedef struct RovaneExports {
     __typeof__(&Rovane_GetRoboStatus) GetRoboStatus;
     __typeof__(&Rovane_PostMoveAndPrint) PostMoveAndPrint;
     __typeof__(&Rovane_CheckPrinting) CheckPrinting;
+    __typeof__(&Rovane_CheckAccumulator) CheckAccumulator;
     __typeof__(&Rovane_CheckValidPrint) CheckValidPrint;
 } RovaneExports;
 

@@ -109,6 +109,7 @@ static int LoadRovane(const char* pszPath) {
     ROVANE_EXPORT(GetRoboStatus, "Rovane_GetRoboStatus");
     ROVANE_EXPORT(PostMoveAndPrint, "Rovane_PostMoveAndPrint");
     ROVANE_EXPORT(CheckPrinting, "Rovane_CheckPrinting");
+    ROVANE_EXPORT(CheckAccumulator, "Rovane_CheckAccumulator");
     ROVANE_EXPORT(CheckValidPrint, "Rovane_CheckValidPrint");
 #undef ROVANE_EXPORT
     return fAll;

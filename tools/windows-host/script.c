@@ -271,6 +271,12 @@ static void RunStep(const HsStep* s) {
             printf("%llu checkprinting -> %lu\n", HostMs(), (unsigned long)dwResult);
             break;
         }
+        case HS_CHECKACCUMULATOR: {
+            const DWORD dwResult = g_Rovane.CheckAccumulator(0);
+            HostOutputLock();
+            printf("%llu checkaccumulator -> %lu\n", HostMs(), (unsigned long)dwResult);
+            break;
+        }
         case HS_SERVICES: {
             const LONG lResult = g_Rovane.Services((LONG)a, (LONG)b);
             HostOutputLock();
