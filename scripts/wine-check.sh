@@ -11,6 +11,8 @@
 #   WINE_CHECK_ONLY="NAME ..."   only these scenarios (names of tests/scenarios/NAME.txt)
 #   WINE_CHECK_REPEAT=N          run every scenario N times in a row; every round must agree
 #   WINE_CHECK_LANES=N           prefixes per architecture running scenarios side by side (default 2)
+#   WINE_CHECK_SPEED=F           the machine's motions F times quicker in both worlds (serve and
+#                                host --speed F): less real time per scenario
 #   WINE_CHECK_KEEP=DIR          copy the outputs of every run (host.txt from Wine, serve.txt from
 #                                the pseudo-terminal's far end, sim.txt from the simulated world)
 #
@@ -248,6 +250,8 @@ run_scenario() {  # arch, launcher, bin, name, round, lane
   mapfile -t flags < <(machine_flags "$script")
   port="$(flag_value --port "${flags[@]}")"
   port="${port:-COM1}"
+  # WINE_CHECK_SPEED=F: the machine's motions F times quicker, in both worlds alike.
+  [ -z "${WINE_CHECK_SPEED:-}" ] || flags+=(--speed "$WINE_CHECK_SPEED")
   started=$(date +%s)
   "$tool" serve --pty "$work/ports-$arch-$lane/${port,,}" --share "$out/share" "${flags[@]}" >"$out/serve.txt" 2>"$out/serve.err" &
   serve_pid=$!

@@ -375,6 +375,18 @@ for fault in F@pick:2 C@move:3 pause:move:4; do
   grep -q FAULT <<<"$motions" || fail "$fault: '$want' not in the transcript"
   [ "$before" = "$n" ] || fail "$fault: struck after $before motions of kind $kind, not $n: $motions"
 done
+# --speed makes the machine's motions quicker, not the module's waits: the same job at --speed 4
+# makes the same calls with the same results, boxes and robot commands, and ends sooner.
+project() {
+  sed -nE 's/^[0-9]+ (.*) after [0-9]+ polls$/\1/p; t; s/^[0-9]+ (.*)$/\1/p; s/^    [0-9]+ ((msgbox|dialog).*)$/  \1/p' "$1"
+  sed -nE 's/^    [0-9]+ (_.*)$/\1/p' "$1"
+}
+"$tool" host "$dir/faults.txt" --no-label-app --wire >"$dir/speed1.out" || fail "speed 1: exit $?"
+"$tool" host "$dir/faults.txt" --no-label-app --wire --speed 4 >"$dir/speed4.out" || fail "speed 4: exit $?"
+diff <(project "$dir/speed1.out") <(project "$dir/speed4.out") || fail "--speed 4 changed what the host saw"
+end1="$(sed -nE 's/^([0-9]+) end -> 1$/\1/p' "$dir/speed1.out")" end4="$(sed -nE 's/^([0-9]+) end -> 1$/\1/p' "$dir/speed4.out")"
+[ -n "$end4" ] && [ "$end4" -lt $((end1 * 2 / 3)) ] || fail "--speed 4: the job ended at $end4 ms, at speed 1 at $end1 ms"
+"$tool" host "$dir/faults.txt" --speed 0.5 >/dev/null 2>&1 && fail "--speed 0.5 accepted"
 for bad in "--robot-error-on A@move:1" "--robot-error-on C@pick:1" "--robot-error-on F@pick:0" "--pause-on lift:2" \
            "--robot-error-on F@12" "--print-fail x"; do
   # shellcheck disable=SC2086

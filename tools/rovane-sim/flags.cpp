@@ -447,6 +447,22 @@ void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
         ->check(whole_number(0, 1000));
 }
 
+void add_speed_flag(CLI::App* c, MachineFlags* f) {
+    c->add_option("--speed", f->speed,
+                  "the machine's motions take 1/F of their time (default 1): the robot's moves, picks, drops and "
+                  "resets, the printer's tray and printing, the laminator's tray, heater and laminating, the "
+                  "recorders' trays. The module's own waits and the host's polls do not change, so give host and "
+                  "serve the same F")
+        ->type_name("F")
+        ->check(number(1, 20, ""));
+}
+
+namespace {
+
+sim::Micros quicker(sim::Micros t, double speed) { return static_cast<sim::Micros>(std::llround(static_cast<double>(t) / speed)); }
+
+}  // namespace
+
 sim::AutoloaderConfig machine_config(const MachineFlags& f, uint64_t seed) {
     sim::AutoloaderConfig cfg;
     cfg.seed = seed;
@@ -473,6 +489,16 @@ sim::AutoloaderConfig machine_config(const MachineFlags& f, uint64_t seed) {
         cfg.settings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
     }
     cfg.recorder_names = f.names;
+    if (f.speed != 1) {
+        // Motions only: the robot's replies, the line and the firmware's own time-outs keep theirs.
+        sim::RobotConfig& r = cfg.robot;
+        for (sim::Micros* t : {&r.move_time, &r.same_position_move_time, &r.pick_time, &r.drop_time, &r.reset_time})
+            *t = quicker(*t, f.speed);
+        cfg.printer_tray_time = quicker(cfg.printer_tray_time, f.speed);
+        cfg.printer_config.print_time = quicker(cfg.printer_config.print_time, f.speed);
+        sim::LaminatorConfig& l = cfg.laminator_config;
+        for (sim::Micros* t : {&l.tray_in_time, &l.tray_out_time, &l.laminate_time, &l.warm_up_time}) *t = quicker(*t, f.speed);
+    }
     return cfg;
 }
 
@@ -534,6 +560,8 @@ bool close_output(const std::string& command, const std::string& flag, const std
 }
 
 void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
+    if (f.speed != 1)
+        for (const auto& drive : machine.drives) drive->set_tray_move_time(quicker(drive->config().tray_move_time, f.speed));
     if (machine.laminator) {
         if (f.lam_silent) machine.laminator->go_silent();
         if (f.lam_corrupt) machine.laminator->corrupt_next(static_cast<int>(f.lam_corrupt), sim::LamCorruption::BadChecksum);

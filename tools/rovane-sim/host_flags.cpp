@@ -54,6 +54,7 @@ Command add_host_command(CLI::App& tool) {
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_machine_flags(c, &o->machine, false);
     add_counted_fault_flags(c, &o->machine);
+    add_speed_flag(c, &o->machine);
     c->add_flag("--wire", o->wire,
                 "print the robot's commands (other than _SI) as they arrive, and each document a printer receives: "
                 "\"lam TRAYIN\" (TRAYOUT, LAMINATE, HEATER) for a laminator command, 'doc \"PRINTER\" SIZE bytes "

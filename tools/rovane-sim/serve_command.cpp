@@ -689,6 +689,7 @@ Command add_serve_command(CLI::App& tool) {
     c->add_option("--seed", o->seed, "the world's seed (default 1)")->type_name("N")->check(whole_number());
     add_machine_flags(c, &o->machine, false);
     add_counted_fault_flags(c, &o->machine);
+    add_speed_flag(c, &o->machine);
     return {c, [o] { return run_serve(*o); }};
 }
 

@@ -123,6 +123,9 @@ struct MachineFlags {
     std::vector<std::string> robot_errors_on;  // "F@pick:3": robot error F on the third pick
     std::vector<std::string> pauses_on;        // "move:5": the Pause button during the fifth move
     uint64_t print_fail = 0;                   // the disc printer's next N prints stop with error "B"
+    // The machine's motions (the robot's arm, the printer's and the recorders' trays, printing,
+    // the laminator) take 1/speed of their time; the module's own waits do not change.
+    double speed = 1;
 };
 // Adds the flags to a command; `with_faults` adds --mispick, --empty-bin and --tray-fail.
 void add_machine_flags(CLI::App* command, MachineFlags* flags, bool with_faults);
@@ -155,6 +158,8 @@ int robot_drive_count(const MachineFlags& flags);
 // The faults of host and serve: --mispick, --empty-bin, --tray-fail, and the faults counted in
 // the machine's events, --robot-error-on CODE@KIND:N, --pause-on KIND:N and --print-fail N.
 void add_counted_fault_flags(CLI::App* command, MachineFlags* flags);
+// --speed F (host and serve): the machine's motions F times quicker.
+void add_speed_flag(CLI::App* command, MachineFlags* flags);
 // "F@pick:3" -> 'F', "pick", 3; false when the text is not CODE@KIND:N with a code the kind of
 // motion can meet (A and F a pick, C a move, B, D and E any of pick, drop, move), N from 1.
 bool parse_robot_error_on(const std::string& text, char* code, std::string* kind, uint64_t* n);
