@@ -142,21 +142,16 @@ compare() {  # label, what, file a, file b
 }
 
 # --- one architecture ---------------------------------------------------------------------------
-# The prefix: COM1..COM4 lead to pseudo-terminal paths (serve links the robot's port's path to
-# its terminal; the others lead nowhere), the host's data folder registered for each host name.
+# The prefix: the host's data folder registered for each host name; the robot's port is mapped
+# per scenario (robot_port).
 make_prefix() {  # launcher, prefix, folder of the port paths
   local launcher="$1" prefix="$2" ports="$3" n keyword
   export WINEPREFIX="$prefix"
   timeout 300 "$launcher" wineboot -i >/dev/null 2>&1
-  for n in 1 2 3 4; do reg_add "$launcher" 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$ports/com$n"; done
   for keyword in VeltoDVD Fenwit Quessa; do
     reg_add "$launcher" "HKLM\\Software\\Marlune\\$keyword" /v DataPath /d 'C:\ProgramData\Marlune\'
   done
-  # Wine reads the port mapping when its server starts: start it anew here rather than from the
-  # host program, so that what it prints when it is stopped does not land in the host's output.
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -p >/dev/null 2>&1
+  rm -f "$prefix/robot-port"
   mkdir -p "$prefix/drive_c/ProgramData/Marlune"
   # Wine's spooler pipes each raw document it finishes for a mapped port into this script (see
   # machine_printers): it writes the bytes whole into the engine folder's docs/, under a name that
@@ -167,6 +162,30 @@ dir="$(printf '%s' "${ROVANE_ENGINE_DIR#Z:}" | tr '\\' /)/docs"
 cat >"$dir/.$$.part" && mv "$dir/.$$.part" "$dir/$(date +%s%N)-$$-$1"
 SPOOL
 }
+# The robot's port, COMn, is the only port Wine maps (to the path serve links to its terminal);
+# the others have nothing behind them, as on a PC whose COM2 is not there, and opening one fails
+# with "file not found". Wine reads the mapping when its services start, and they also link a
+# COM port to each serial device of the Linux machine (its /dev/ttyS0 becomes COM1): so when the
+# port changes, the server starts anew, its services are started, and the links of the other
+# ports are taken away. (A port left without a link still opens the machine's /dev/ttyS<n-1> if
+# there is one: Wine's default devices. The scenarios' empty ports are COM3 and COM4, and the
+# check says so when this machine has a device behind one of them.) Started here rather than from
+# the host program, the server's own output does not land in the host's.
+robot_port() {  # launcher, prefix, folder of the port paths, the robot's port (COM1..COM4)
+  local launcher="$1" prefix="$2" ports="$3" port="$4" n
+  [ "$(cat "$prefix/robot-port" 2>/dev/null)" != "$port" ] || return 0
+  "$launcher" reg delete 'HKLM\Software\Wine\Ports' /f >/dev/null 2>&1 || true
+  reg_add "$launcher" 'HKLM\Software\Wine\Ports' /v "$port" /d "$ports/${port,,}"
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -p >/dev/null 2>&1
+  "$launcher" cmd /c exit >/dev/null 2>&1 </dev/null || true
+  for n in 1 2 3 4; do [ "COM$n" = "$port" ] || rm -f "$prefix/dosdevices/com$n"; done
+  echo "$port" >"$prefix/robot-port"
+}
+for n in 2 3; do
+  [ ! -e "/dev/ttyS$n" ] || echo "wine-check: note: this machine has /dev/ttyS$n, which Wine opens for an empty COM$((n + 1)); a scenario that needs COM$((n + 1)) empty will differ"
+done
 reg_add() { local launcher="$1"; shift; "$launcher" reg add "$@" /f >/dev/null; }
 
 # The spooler as the scenario's machine has it: the printers serve lists in printers.txt (the
@@ -253,6 +272,7 @@ run_scenario() {  # arch, launcher, bin, name, round, lane
   # WINE_CHECK_SPEED=F: the machine's motions F times quicker, in both worlds alike.
   [ -z "${WINE_CHECK_SPEED:-}" ] || flags+=(--speed "$WINE_CHECK_SPEED")
   started=$(date +%s)
+  rm -f "$work/ports-$arch-$lane"/com[1-4]
   "$tool" serve --pty "$work/ports-$arch-$lane/${port,,}" --share "$out/share" "${flags[@]}" >"$out/serve.txt" 2>"$out/serve.err" &
   serve_pid=$!
   echo "$serve_pid" >"$out/serve.pid"
@@ -262,6 +282,7 @@ run_scenario() {  # arch, launcher, bin, name, round, lane
     cat "$out/serve.err"
     return 1
   fi
+  robot_port "$launcher" "$WINEPREFIX" "$work/ports-$arch-$lane" "$port"
   machine_printers "$launcher" "$WINEPREFIX" "$out/share/printers.txt"
   settings_file "$out/share/units.txt" "${flags[@]}" >"$data/ROVANE_QIX.INI"
   rm -f "$data/Rovane_QIX.dbg"
