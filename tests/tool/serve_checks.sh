@@ -3,7 +3,10 @@
 # version line and status frame, closes the port, opens it again and moves the arm; tray lines
 # appended to the shared folder's trays.txt move the recorders' trays once they are complete, and
 # an unknown unit is refused; SIGTERM ends the run with the places of the discs and removes the
-# link; --seconds ends a run by itself; a path that is not a link is never replaced.
+# link; --seconds ends a run by itself; a path that is not a link is never replaced. With printers:
+# printers.txt lists them, a raw document in docs/ reaches the printer on its port, printer-data
+# requests are answered from the world's laminator ("pass" for other printers). The faults the
+# engine's stand-in libraries play (faults.txt).
 # serve is a real-time server: every wait polls with a generous time-out, no duration is checked.
 set -euo pipefail
 tool="$1"
