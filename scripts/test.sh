@@ -10,9 +10,11 @@
 #     libFuzzer target on its seed corpus (scripts/fuzz.sh);
 #   - the timeline page of a simulated job loaded in headless Chromium, its screenshot kept in
 #     build/artefacts/ (scripts/chromium-check.sh);
-#   - the built DLLs themselves under Wine, each against the virtual autoloader on a
-#     pseudo-terminal, compared with the same host scripts in the simulated world
-#     (scripts/wine-check.sh; a machine that cannot run 32-bit programs runs the 64-bit one only).
+#   - Windows as the judge of the world: the Win32 conformance cases built with mingw and run
+#     under Wine must print what the world prints (scripts/win32-conformance.sh), and the built
+#     DLLs themselves run every scenario of tests/scenarios under Wine, against the virtual
+#     autoloader on a pseudo-terminal, alike with the same scenarios in the simulated world
+#     (scripts/wine-check.sh; a machine that cannot run 32-bit programs runs the 64-bit ones only).
 # Each step's wall time is printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,5 +56,6 @@ step "fail-call sweep" sweep_all
 step "timeline in Chromium" bash scripts/chromium-check.sh build/sim build/artefacts
 step "sanitizers" bash scripts/sanitize.sh
 step "fuzzers" bash scripts/fuzz.sh 10
-step "Wine" bash scripts/wine-check.sh
+step "Win32 conformance (Wine)" bash scripts/win32-conformance.sh
+step "scenarios under Wine" env WINE_CHECK_SPEED="${WINE_CHECK_SPEED:-4}" bash scripts/wine-check.sh
 printf '%s\n' "${timings[@]}"

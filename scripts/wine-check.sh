@@ -10,21 +10,21 @@
 #
 #   WINE_CHECK_ONLY="NAME ..."   only these scenarios (names of tests/scenarios/NAME.txt)
 #   WINE_CHECK_REPEAT=N          run every scenario N times in a row; every round must agree
-#   WINE_CHECK_LANES=N           prefixes per architecture running scenarios side by side (default 2)
+#   WINE_CHECK_LANES=N           prefixes per architecture running scenarios side by side (default 3)
 #   WINE_CHECK_SPEED=F           the machine's motions F times quicker in both worlds (serve and
 #                                host --speed F): less real time per scenario
 #   WINE_CHECK_KEEP=DIR          copy the outputs of every run (host.txt from Wine, serve.txt from
 #                                the pseudo-terminal's far end, sim.txt from the simulated world)
 #
 # For each Windows build (build/win64, build/win32: Rovane.dll, rovane-host.exe and the stand-in
-# engine libraries KT.dll, Dorquel.dll, KTSDKPLS.dll beside it) it makes a fresh Wine prefix with
-# COM1..COM4 mapped to pseudo-terminal paths (serve makes the one of the robot's port; the others
-# lead nowhere, as an empty port), the module's data folder registered, and for each scenario the
-# printers of its machine in the spooler and the settings file its machine implies; then it
-# starts `rovane-sim serve`, runs rovane-host.exe under Wine on an Xvfb display, lets serve end
-# when the module has closed the port, runs `rovane-sim host` with the same script and machine,
-# and compares. Before that, both hosts read every case of tests/tool/host_script_cases.sh with
-# --check and must read it alike.
+# engine libraries KT.dll, Dorquel.dll, KTSDKPLS.dll beside it) it makes fresh Wine prefixes with
+# the module's data folder registered; for each scenario it maps the robot's port to the
+# pseudo-terminal of serve (the other ports empty, see robot_port), puts the printers of its
+# machine in the spooler and the settings file its machine implies in place, starts
+# `rovane-sim serve`, runs rovane-host.exe under Wine on an Xvfb display, stops serve once the host
+# program has ended (serve first takes in all the module wrote), runs `rovane-sim host` with the
+# same script and machine, and compares. Before that, both hosts read every case of
+# tests/tool/host_script_cases.sh with --check and must read it alike.
 #
 # The two architectures run side by side, and each in lanes (WINE_CHECK_LANES), each lane in its own
 # prefix: the runs wait on the machine's real time, hardly on its processors.
@@ -37,7 +37,7 @@ root="$PWD"
 arches=("$@")
 ((${#arches[@]})) || arches=(x86-64 i686)
 repeat="${WINE_CHECK_REPEAT:-1}"
-lanes="${WINE_CHECK_LANES:-2}"
+lanes="${WINE_CHECK_LANES:-3}"
 
 bash scripts/install-deps.sh --wine
 bash scripts/install-deps.sh
@@ -116,20 +116,30 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 # Each call with its result (the wait's poll count and all times left out), what the call returned
 # in its buffers, the message boxes with their caption, the flags a box shows on the screen
 # (buttons, icon, default button, system-modal; the world records every flag, the Windows host
-# reads back what the box shows), buttons, text and answer, and the dialogs shown.
+# reads back what the box shows), buttons, text and answer, and the dialogs shown. Windows that
+# come up one after another with no answer between them are compared as a set (in sorted order):
+# the module opens them from different threads (the printing dialog from the send thread while the
+# host's thread shows the status message; the test's "IMPORTANT" box from the test thread while its
+# dialog opens), they appear within the same few milliseconds in either order on Windows, and the
+# Windows host, which looks every 50 ms, sees them together.
 calls() {
   perl -ne '
-    if (/^\d+ (wait \d+ -> \d+) after \d+ polls$/) { print "$1\n"; next }
-    if (/^\d+ ([a-z].*)$/) { print "$1\n"; next }
-    if (/^    ((recorder|product|text|state=).*)$/) { print "  $1\n"; next }
+    sub flush { print sort @shown; @shown = () }
     if (/^    \d+ msgbox shown (caption="[^"]*") flags=0x([0-9a-f]+) (buttons=.*)$/) {
-      printf "  msgbox %s flags=0x%x %s\n", $1, hex($2) & 0x1fff, $3; next }
-    if (/^    \d+ msgbox answered (.*)$/) { print "  answered $1\n"; next }
-    if (/^    \d+ (dialog \d+ shown caption="[^"]*")/) { print "  $1\n"; next }
+      push @shown, sprintf("  msgbox %s flags=0x%x %s\n", $1, hex($2) & 0x1fff, $3); next }
+    if (/^    \d+ (dialog \d+ shown caption="[^"]*")/) { push @shown, "  $1\n"; next }
+    if (/^\d+ (wait \d+ -> \d+) after \d+ polls$/) { flush(); print "$1\n"; next }
+    if (/^\d+ ([a-z].*)$/) { flush(); print "$1\n"; next }
+    if (/^    ((recorder|product|text|state=).*)$/) { flush(); print "  $1\n"; next }
+    if (/^    \d+ msgbox answered (.*)$/) { flush(); print "  answered $1\n"; next }
+    END { flush() }
   ' "$1"
 }
 # The robot's commands in the order they arrived (the status queries left out by both).
 wire() { sed -nE 's/^    [0-9]+ (_.*)$/\1/p' "$1"; }
+# The laminator's commands and the documents printed, in the order they came (their own stream:
+# they come from the print thread and the laminating steps, beside the robot's commands).
+devices() { sed -nE 's/^    [0-9]+ ((lam|doc) .*)$/\1/p' "$1"; }
 # Where the discs are at the end: "place NAME COUNT" for every place that holds discs.
 places() { grep -E '^place ' "$1" || true; }
 
@@ -301,10 +311,11 @@ run_scenario() {  # arch, launcher, bin, name, round, lane
   [ "$serve_status" = 0 ] || { echo "FAILED: $arch $name: serve exited with $serve_status"; ok=0; }
   compare "$arch $name" calls "$out/host.txt" "$out/sim.txt" || ok=0
   compare "$arch $name" wire "$out/serve.txt" "$out/sim.txt" || ok=0
+  compare "$arch $name" devices "$out/serve.txt" "$out/sim.txt" || ok=0
   compare "$arch $name" places "$out/serve.txt" "$out/sim.txt" || ok=0
   if [ "$ok" = 1 ]; then
     echo "wine-check $arch $name${round:+ (round $round)}: agree: $(calls "$out/host.txt" | wc -l) call lines," \
-      "$(wire "$out/serve.txt" | wc -l) robot commands, $(places "$out/serve.txt" | wc -l) places; $(($(date +%s) - started)) s"
+      "$(wire "$out/serve.txt" | wc -l) robot commands, $(devices "$out/serve.txt" | wc -l) laminator commands and documents, $(places "$out/serve.txt" | wc -l) places; $(($(date +%s) - started)) s"
   else
     for f in host.txt host.err serve.txt serve.err sim.txt sim.err; do echo "--- $f"; cat "$out/$f"; done
     [ -f "$out/module.dbg" ] && { echo "--- the module's log"; tr -d '\r' <"$out/module.dbg" | tail -60; }
