@@ -40,6 +40,8 @@
 
 #define SHUTDOWN_WAITS 10
 #define SHUTDOWN_WAIT_MS 1000
+#define DIALOG_CLOSE_WAITS 40    // polls for the progress dialogs to go at shutdown
+#define DIALOG_CLOSE_WAIT_MS 50
 
 // The host's second text: kept, not used.
 static char g_szHostText[MAX_HOST_TITLE + 1];
@@ -224,9 +226,29 @@ extern "C" LONG ROVANE_API Rovane_Init(DWORD dwHostEngine, HWND hOwner, LPCSTR p
     return lResult;
 }
 
-// Waits up to ten seconds for the workers to finish, then ends those still running.
+// The progress dialogs (printing, laminating, the robot's status message) run on threads of
+// their own that the workers' bookkeeping does not count. Left open at shutdown, such a thread
+// would go on running in a library the host is about to unload, so shutdown tells them to close
+// as a job's end does. The handles are read without the lock (shutdown never waits for it; a
+// stale handle only makes the post fail). Returns 1 when none is open any more.
+static int CancelProgressDialogs(void) {
+    const HWND ahDialogs[3] = {g_hLaminatingDlg, g_hPrintingDlg, g_hMessageDlg};
+    int fNoneOpen = 1;
+    for (int i = 0; i < 3; ++i) {
+        if (ahDialogs[i] == NULL) continue;
+        fNoneOpen = 0;
+        PostMessageA(ahDialogs[i], WM_COMMAND, IDCANCEL, 0);
+    }
+    return fNoneOpen;
+}
+
+// Waits up to ten seconds for the workers to finish, then ends those still running. The
+// progress dialogs are told to close first, while no worker can yet have been ended holding the
+// lock their closing takes, and again while they go (a worker may open one before it sees the
+// shutdown): shutdown waits two seconds at most for them.
 static void StopWorkers(void) {
     g_fShutdown = 1;
+    CancelProgressDialogs();
     for (int nWait = 0; nWait < SHUTDOWN_WAITS && !AllWorkersFinished(); ++nWait) Sleep(SHUTDOWN_WAIT_MS);
     if (AllWorkersFinished()) return;
     for (int nKind = 0; nKind < WORKER_COUNT; ++nKind) {
@@ -241,6 +263,10 @@ static void StopWorkers(void) {
     }
 }
 
+static void WaitForProgressDialogs(void) {
+    for (int nWait = 0; nWait < DIALOG_CLOSE_WAITS && !CancelProgressDialogs(); ++nWait) Sleep(DIALOG_CLOSE_WAIT_MS);
+}
+
 /*
  * Rovane_End: see rovane.h. A worker may hold the module lock for as long as a recorder tray keeps
  * failing (and then behind the operator's box), and one ended forcibly may hold it for good, so
@@ -251,7 +277,10 @@ extern "C" DWORD ROVANE_API Rovane_End(LPSTR pszText) {
     DebugLogNoWait("********************* RovaneEnd ***************************************");
     if (g_fLaminator) MoveLaminatorTray(LAM_TRAY_OUT);
     CopyBounded(pszText, ROVANE_END_TEXT_SIZE, ROVANE_END_TEXT);
-    if (g_fInitialized) StopWorkers();
+    if (g_fInitialized) {
+        StopWorkers();
+        WaitForProgressDialogs();
+    }
     if (g_hPort != INVALID_HANDLE_VALUE) {
         PortWrite("_RESET", FALSE);
         PortClose();
