@@ -70,12 +70,9 @@ trap cleanup EXIT
 "$native_program" >"$work/world.txt"
 cases() { grep -c ': ' "$1"; }
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+start_wine_display
 
 ran=0
 failed=0

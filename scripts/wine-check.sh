@@ -84,14 +84,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One X display for every run: Wine's windows (message boxes, dialogs) need one.
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-export DISPLAY="$display"
-export WINEDEBUG=-all
-# No Mono or Gecko installers at prefix creation.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+start_wine_display
 
 # The machine of a scenario: the words of its "# machine:" line, one a line, quotes as the shell
 # reads them. They are the flags of both `rovane-sim serve` and `rovane-sim host`.
