@@ -479,7 +479,14 @@ void print_line(const std::string& text) {
 
 int run_serve(const ServeOptions& o) {
     const char* const name = "rovane-sim serve";
-    const sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+    sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
+    // The robot drops a command whose bytes stop for half a second, as its firmware does. The
+    // module writes a command one byte at a time, and here the silence between two bytes is
+    // measured on the wall clock, where a loaded machine can hold the writing program (or this
+    // one) back for longer than that: seen as a dropped "_" and an invalid "SI" with the
+    // machine's load above 4, where the world, on its own clock, sees the bytes together. So the
+    // robot of serve waits ten seconds before it drops a partial command.
+    cfg.robot.partial_command_timeout = 10 * sim::kSecond;
 
     // A path that is something else than a link is refused before anything is made.
     struct stat st {};
