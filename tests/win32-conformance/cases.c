@@ -559,6 +559,8 @@ static void serial_cases(void) {
     dcb.DCBlength = sizeof dcb;
     b = GetCommState(h, &dcb);
     out("serial.get-state", "ret=%s length=%s", ok(b), dcb.DCBlength == sizeof dcb ? "sizeof(DCB)" : "other");
+    /* The settings the module gives its port, field for field as it sets them: the case is that
+     * both sides take exactly those. */
     dcb.DCBlength = sizeof(DCB);
     dcb.BaudRate = CONF_PORT_BAUD;
     dcb.ByteSize = 8;
