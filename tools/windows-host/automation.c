@@ -814,6 +814,19 @@ static BOOL CALLBACK CollectWindow(HWND hWnd, LPARAM lParam) {
     return TRUE;
 }
 
+/* A dialog of the module that its procedure ended while it was being set up (EndDialog during
+ * WM_INITDIALOG, as the unit search does when it finds one unit or none) is, on Windows, "destroyed
+ * before it is shown" (EndDialog's documentation), and the simulated world does not show it.
+ * Wine 8 differs: a template with WS_VISIBLE is made visible for a moment after WM_INITDIALOG
+ * returns, and destroyed at once (seen by a probe polling every millisecond, in every run). Such a
+ * window is gone within a few milliseconds; one of the module's dialogs that is still there 30 ms
+ * after it was first seen was shown for real. */
+#define ENDED_DIALOG_GRACE_MS 30
+static int EndedBeforeShown(HWND hDlg) {
+    Sleep(ENDED_DIALOG_GRACE_MS);
+    return !IsWindow(hDlg) || !IsWindowVisible(hDlg);
+}
+
 static void Look(void) {
     Found found;
     found.c = 0;
@@ -836,6 +849,10 @@ static void Look(void) {
         w->fPresent = 1;
         w->msShown = w->msAttention = msNow;
         Classify(w);
+        if (w->kind == WINDOW_DIALOG && EndedBeforeShown(w->hWnd)) {
+            --g_cWatched;
+            continue;
+        }
         char szCaption[4 * sizeof w->szCaption], szText[4 * TEXT_MAX + 1];
         if (w->kind == WINDOW_MESSAGE_BOX) {
             char szButtons[128] = "", szName[16];
