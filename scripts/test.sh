@@ -8,6 +8,8 @@
 #     "fail call N" sweep (rovane-sim sweep), the tests and a short swarm under AddressSanitizer
 #     with UBSan and under ThreadSanitizer (scripts/sanitize.sh), and a short run of every
 #     libFuzzer target on its seed corpus (scripts/fuzz.sh);
+#   - the transcripts of 200 seeded jobs held still: each must give the hash it gave when the
+#     list was written (scripts/transcript-hashes.py, tests/hashes/transcripts.txt);
 #   - the timeline page of a simulated job loaded in headless Chromium, its screenshot kept in
 #     build/artefacts/ (scripts/chromium-check.sh);
 #   - Windows as the judge of the world: the Win32 conformance cases built with mingw and run
@@ -52,6 +54,7 @@ step "install packages" bash scripts/install-deps.sh
 step "Windows DLLs" windows_builds
 step "simulation and tests" simulation
 step "swarm of 1000 jobs" build/sim/bin/rovane-sim swarm --runs 1000 --seed 1
+step "200 transcripts unchanged" python3 scripts/transcript-hashes.py build/sim/bin/rovane-sim
 step "fail-call sweep" sweep_all
 step "timeline in Chromium" bash scripts/chromium-check.sh build/sim build/artefacts
 step "sanitizers" bash scripts/sanitize.sh
