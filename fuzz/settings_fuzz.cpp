@@ -6,11 +6,11 @@
 #include <string>
 
 #include "foundation/debug_log.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "fuzz_support.h"
-#include "host/job_state.h"
 #include "printer/printer_state.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 #include "win32/files.h"
 #include "win32/registry.h"

@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "host/job_reset.h"
 #include "printer/printer_state.h"
 #include "rovane.h"
 #include "sequencer/command_queue.h"

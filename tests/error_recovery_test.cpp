@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/status_message.h"
 #include "resources/resource.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/error_recovery.h"
+#include "sequencer/arm_state.h"
 #include "sequencer/send_thread.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/job_state.h"
+#include "foundation/job_state.h"
 #include "printer/ink_levels.h"
 #include "resources/resource.h"
 #include "support/dialog_hands.h"

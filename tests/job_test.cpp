@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "harness/recording_host.h"
-#include "host/job_state.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/send_thread.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 #include "support/host_world.h"
 #include "win32/files.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "devices/laminator.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
 #include "printer/printer_state.h"
 #include "sequencer/command_queue.h"
 #include "support/host_world.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "devices/laminator.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
 #include "printer/laminator_ops.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"

@@ -55,6 +55,32 @@ TEST(DebugLog, TheRunsLogCheckPassesTheModulesLinesAndNamesBadOnes) {
     EXPECT_TRUE(says(log + std::string(sim::kLogFileLimit, 'a') + "\r\n", "more than the restart size"));
 }
 
+// The module's "cannot happen" check: a condition that holds costs nothing and logs nothing; one
+// that does not is logged behind the fixed marker (the printf text cut to the line's limit), and
+// the world's log check, which every run makes, fails on that line.
+TEST(DebugLog, AFailedCheckOfTheModuleIsLoggedBehindItsMarkerAndFailsTheRun) {
+    sim::World world(sim_test::config());
+    sim_test::prepare_module(world);
+    int held = -1, broken = -1;
+    world.spawn("host", [&] {
+        held = CheckHolds(7, "never logged %d", 1);
+        DebugLog("between");
+        broken = CheckHolds(0, "row %d of %u rows, %s", 5, 3u, std::string(2000, 'y').c_str());
+    });
+    ASSERT_TRUE(world.run().ok());
+    EXPECT_EQ(held, 7);
+    EXPECT_EQ(broken, 0);
+    const std::vector<std::string> lines = sim_test::log_texts(world);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "between");
+    EXPECT_EQ(lines[1], "CHECK FAILED: row 5 of 3 rows, " + std::string(980 - 31, 'y'));
+    const std::string log = sim_test::read_file(world, g_szLogPath);
+    EXPECT_NE(sim::check_module_log("Rovane_QIX.dbg", log).find("Rovane_QIX.dbg holds a failed check of the module: "
+                                                                 "\"CHECK FAILED: row 5 of 3 rows, yyy"),
+              std::string::npos);
+    EXPECT_EQ(sim::check_module_log("Rovane_QIX.dbg", log.substr(0, log.find("CHECK") - 20)), "");
+}
+
 TEST(DebugLog, RestartsEmptyOnlyPastSevenHundredThousandBytes) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/job_state.h"
+#include "foundation/job_state.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"

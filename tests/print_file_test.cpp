@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "foundation/module_context.h"
 #include "printer/print_file.h"
 #include "printer/printer_state.h"
 #include "rovane.h"
-#include "setup/module_context.h"
 #include "support/host_world.h"
 #include "support/module_world.h"
 

@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "devices/label_app.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "printer/label_app.h"
 #include "printer/print_file.h"
 #include "printer/print_wait.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "rovane.h"
 #include "sequencer/command_queue.h"
-#include "setup/label_app.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 #include "support/dialog_hands.h"
 #include "support/host_world.h"

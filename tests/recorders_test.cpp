@@ -151,7 +151,7 @@ TEST(RecorderTable, HoldsSeventeenRowsCutsNamesAndLabelsPositionsWithTheDriveLet
         EXPECT_EQ(RecorderRowAt('C'), 0) << "the indexes start again at 0";
     });
     run_ok(world);
-    EXPECT_EQ(lines_starting(sim_test::log_texts(world), "ERROR: AssignPosition() refused"), 3);
+    EXPECT_EQ(lines_starting(sim_test::log_texts(world), "CHECK FAILED: AssignPosition() refused"), 3);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -225,7 +225,7 @@ TEST(RecorderSerial, SdkReadsFeature0108UpToABlankAndLeadingBlanksOrNoHandleFall
     EXPECT_EQ(world.components().load_count("KTSDKPLS.dll"), 1u);
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "ERROR:  Could not get a VeltoSDK handle"), 2);
-    EXPECT_EQ(lines_starting(log, "ERROR: ReadRecorderSerial() refused"), 1);
+    EXPECT_EQ(lines_starting(log, "CHECK FAILED: ReadRecorderSerial() refused"), 1);
 }
 
 // No disc SDK in this world: every row's number comes from the storage query. (A tolerated error

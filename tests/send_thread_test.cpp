@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/job_state.h"
+#include "foundation/job_state.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "sequencer/command_queue.h"

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/send_thread.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 #include "support/host_world.h"

@@ -110,8 +110,8 @@ TEST(OpenCloseTray, TrayFailingTwiceIsRetriedEvery500MsWithoutMessageAndStateAnd
     EXPECT_EQ(message_boxes_shown(world), 0);
     EXPECT_EQ(sim_test::log_texts(world),
               std::vector<std::string>({"OPEN TRAY 1", kErrorLine, kWaitLine, kErrorLine, kWaitLine, "CLOSE TRAY 1",
-                                        "ERROR: OpenCloseTray() refused: row 3 is not in the recorder table (3 rows)",
-                                        "ERROR: OpenCloseTray() refused: row 4000000000 is not in the recorder table "
+                                        "CHECK FAILED: OpenCloseTray() refused: row 3 is not in the recorder table (3 rows)",
+                                        "CHECK FAILED: OpenCloseTray() refused: row 4000000000 is not in the recorder table "
                                         "(3 rows)"}));
 }
 

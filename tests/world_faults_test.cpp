@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/job_state.h"
 #include "harness/print_files.h"
-#include "host/job_state.h"
 #include "resources/resource.h"
 #include "rovane.h"
 #include "sequencer/command_queue.h"

@@ -46,6 +46,8 @@ std::string check_module_log(const std::string& name, const std::string& content
             end += 2;
         }
         const size_t text_length = end - entry - kStamp;
+        if (content.compare(entry + kStamp, sizeof kModuleCheckMarker - 1, kModuleCheckMarker) == 0)
+            return name + " holds a failed check of the module: " + quoted(content, entry + kStamp, text_length) + "\n";
         // A logged text may end with its own CR LF (the version reply): the limit is on the text.
         if (text_length > kLogLineTextLimit)
             return name + " has a line of " + std::to_string(text_length) + " characters: " +

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
 
 // 0 while no line is being written, 1 while one is; shared by both log files.
 static volatile LONG g_fLogBusy = 0;
@@ -91,6 +91,19 @@ void DebugLogF(const char* pszFormat, ...) {
     vsnprintf(szText, sizeof szText, pszFormat, args);
     va_end(args);
     DebugLog(szText);
+}
+
+int CheckHolds(int fHolds, const char* pszFormat, ...) {
+    if (fHolds) return fHolds;
+    char szText[LOG_MAX_TEXT + 1];
+    const int nMarker = (int)(sizeof LOG_CHECK_MARKER - 1);
+    memcpy(szText, LOG_CHECK_MARKER, (size_t)nMarker);
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(szText + nMarker, sizeof szText - (size_t)nMarker, pszFormat, args);
+    va_end(args);
+    DebugLog(szText);
+    return fHolds;
 }
 
 int ShowStringMessage(HWND hOwner, UINT uTextId, UINT uTitleId, UINT uFlags) {

@@ -24,10 +24,17 @@ void DebugLogNoWait(const char* pszText);
 // printf-style convenience over DebugLog.
 void DebugLogF(const char* pszFormat, ...);
 
+// The module's own "cannot happen": fHolds is a condition the module's logic guarantees (an
+// index it computed, a buffer it passes itself), never one the host, the settings, the robot or
+// the operator can break. Returns fHolds. When it does not hold, logs one line: the fixed marker
+// LOG_CHECK_MARKER and the printf-style text, so that a programming error is never mistaken for
+// an error of the machine; the caller then takes its safe way out (refuses, returns). Every
+// build keeps it, and every run of the simulated world fails on such a line.
+#define LOG_CHECK_MARKER "CHECK FAILED: "
+int CheckHolds(int fHolds, const char* pszFormat, ...);
+
 // Shows a message box whose text and title come from the string table; returns the button
 // pressed (IDOK, IDCANCEL, IDRETRY, IDYES, IDNO).
 int ShowStringMessage(HWND hOwner, UINT uTextId, UINT uTitleId, UINT uFlags);
-
-#define IDS_TITLE 118  // "Optical Disc Duplicator", the title of the module's message boxes
 
 #endif

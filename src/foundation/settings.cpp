@@ -4,7 +4,8 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
+#include "resources/resource.h"
 
 const char* const g_aszPortNames[4] = {"COM1", "COM2", "COM3", "COM4"};
 
@@ -58,11 +59,11 @@ int ReadPortChoice(void) {
 void WritePortChoice(int nPortIndex) {
     if (nPortIndex < 0 || nPortIndex > 3) nPortIndex = 0;
     if (!WritePrivateProfileStringA(SETTINGS_SECTION, KEY_COM, g_aszPortNames[nPortIndex], g_szSettingsPath))
-        ShowStringMessage(g_hOwnerWnd, IDS_WRITE_FAILED, IDS_TITLE, MB_ICONINFORMATION);
+        ShowStringMessage(g_hOwnerWnd, IDS_CANNOT_SAVE_SETTING, IDS_TITLE, MB_ICONINFORMATION);
 }
 
 void WritePrinterChoice(const char* pszPrinterName) {
     if (!WritePrivateProfileStringA(SETTINGS_SECTION, KEY_PRINTER, pszPrinterName ? pszPrinterName : "",
                                     g_szSettingsPath))
-        ShowStringMessage(g_hOwnerWnd, IDS_WRITE_FAILED, IDS_TITLE, MB_ICONINFORMATION);
+        ShowStringMessage(g_hOwnerWnd, IDS_CANNOT_SAVE_SETTING, IDS_TITLE, MB_ICONINFORMATION);
 }

@@ -23,8 +23,6 @@
 #define PRINTER_VALUE_SIZE 250
 #define DRIVE_SERIAL_SIZE 30
 
-#define IDS_WRITE_FAILED 133  // "Unable to write to the file to save the printer name."
-
 extern const char* const g_aszPortNames[4];  // "COM1".."COM4", indexed by the port index
 
 // Finds the data folder: the DataPath value under "Software\Marlune\" + key word in the

@@ -2,7 +2,7 @@
 // file is opened here, because the loader lock is held while it runs.
 #include <windows.h>
 
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDLL, DWORD fdwReason, LPVOID lpvReserved) {
     (void)lpvReserved;

@@ -4,7 +4,10 @@
 // clearing of discs left behind. An end waits for the queued commands, closes the progress
 // dialogs and resets the robot when no job is left; an abort stops everything at once.
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
+#include "host/job_reset.h"
 #include "printer/laminator_channel.h"
 #include "printer/printer_select.h"
 #include "printer/printer_state.h"
@@ -15,7 +18,6 @@
 #include "rovane.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/error_recovery.h"
-#include "setup/module_context.h"
 #include "setup/options_dialog.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"

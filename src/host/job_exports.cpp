@@ -1,9 +1,9 @@
 // The host's progress polls: Rovane_CheckMoveDisc, Rovane_CheckPrinting, and the obsolete
 // Rovane_CheckAccumulator.
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "rovane.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 
 extern "C" DWORD ROVANE_API Rovane_CheckMoveDisc(DWORD dwUnit) {

@@ -7,7 +7,8 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "host/move_request.h"
 #include "printer/print_file.h"
 #include "printer/printer_select.h"
@@ -16,7 +17,6 @@
 #include "rovane.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/send_thread.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 
 #define PRINT_BLANK_DISC 1000

@@ -5,13 +5,13 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "host/move_request.h"
 #include "printer/printer_state.h"
 #include "rovane.h"
 #include "sequencer/command_queue.h"
 #include "sequencer/send_thread.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 
@@ -102,9 +102,7 @@ static int ChooseRejectPosition(char* pszReject) {
                               : "The reject positions are full.\nClick Retry after clearing or Cancel to abort job.";
     if (MessageBoxA(NULL, pszText, g_szHostTitle, MB_RETRYCANCEL) != IDRETRY) {
         DebugLog("Reject position full - job aborted");
-        EnterCriticalSection(&g_csModule);
-        g_fJobAborted = 1;
-        LeaveCriticalSection(&g_csModule);
+        MarkJobAborted(NULL);
         return 0;
     }
     // The operator has emptied the full position(s).

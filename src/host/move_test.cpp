@@ -9,7 +9,10 @@
 #include "host/move_test.h"
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
+#include "host/job_reset.h"
 #include "host/move_request.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
@@ -18,7 +21,6 @@
 #include "sequencer/command_queue.h"
 #include "sequencer/error_recovery.h"
 #include "sequencer/send_thread.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 
 #define TEST_POLL_INTERVAL 300  // ms between the looks at the send thread
@@ -213,7 +215,7 @@ static void InitMoveTestDialog(HWND hDlg) {
         return;
     }
     EnterCriticalSection(&g_csModule);
-    KeepWorkerHandle(WORKER_TEST, hThread);
+    WorkerStarted(WORKER_TEST, hThread);
     LeaveCriticalSection(&g_csModule);
 }
 

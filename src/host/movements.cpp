@@ -6,14 +6,14 @@
 #include <commctrl.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "host/move_test.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "rovane.h"
-#include "setup/module_context.h"
 
 #define RESET_CURSOR_TIME 2500   // ms the hourglass shows after "Reset Robotics"
 #define DISC_COUNT_TEXT_SIZE 10  // 9 characters and the terminator

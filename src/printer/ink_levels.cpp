@@ -7,9 +7,9 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "printer/printer_state.h"
-#include "setup/module_context.h"
 
 #define INK_FULL_ACCESS 0xF000C  // the printer opened for full printer access
 #define INK_REQUEST_VALUE "MARLUNE"

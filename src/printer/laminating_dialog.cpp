@@ -5,11 +5,11 @@
 #include <stdio.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "printer/ink_levels.h"
 #include "printer/laminator_ops.h"
 #include "resources/resource.h"
-#include "setup/module_context.h"
 
 // The status text for a heater state: heating up, off, or anything else (laminating).
 static const char* HeaterText(char cHeater) {

@@ -7,10 +7,10 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
-#include "setup/module_context.h"
 
 #define LAM_START_MARK 0x01
 #define LAM_END_MARK 0x04
@@ -49,13 +49,6 @@ int CheckLamStatus(const LamStatus* pStatus, DWORD cbRead) {
     if (pStatus->bLamState != 'I' && pStatus->bLamState != 'B' && pStatus->bLamState != 'C') return LAM_RECORD_FOREIGN;
     if (RecordChecksum(pStatus) != (int)pStatus->bChecksum) return LAM_RECORD_BAD_CHECKSUM;
     return LAM_RECORD_VALID;
-}
-
-static void AbortJobFrom(const char* pszLine) {
-    EnterCriticalSection(&g_csModule);
-    DebugLog(pszLine);
-    g_fJobAborted = 1;
-    LeaveCriticalSection(&g_csModule);
 }
 
 // One attempt: open, ask, read, close. 1 with a valid record in *pStatus. nAttempt counts the
@@ -110,22 +103,19 @@ int GetLaminatorStatus(LamStatus* pStatus, BOOL fAbort, BOOL fDialog) {
         if (++nFailed >= LAM_ATTEMPTS) {
             if (!fDialog) break;
             if (MessageBoxA(NULL, g_szNoLaminatorText, "Error", MB_RETRYCANCEL) != IDRETRY) {
-                if (fAbort) AbortJobFrom("User aborted in GetLaminatorStatus");
+                if (fAbort) MarkJobAborted("User aborted in GetLaminatorStatus");
                 return 0;
             }
             nFailed = 0;
         }
         Sleep(LAM_RETRY_PAUSE_MS);
     }
-    if (fAbort) AbortJobFrom("Job Aborted in GetLaminatorStatus");
+    if (fAbort) MarkJobAborted("Job Aborted in GetLaminatorStatus");
     return 0;
 }
 
 int SendLaminatorCMD(const BYTE* pbCommand, DWORD cbCommand, BOOL fRemember) {
-    if (pbCommand == NULL || cbCommand < 3) {
-        DebugLog("ERROR: SendLaminatorCMD refused: no command");
-        return 0;
-    }
+    if (!CheckHolds(pbCommand != NULL && cbCommand >= 3, "SendLaminatorCMD refused: no command")) return 0;
     DebugLogF("SendLaminatorCMD ..%.2x..", (unsigned)pbCommand[2]);
     if (fRemember) RememberCommand(pbCommand, cbCommand < LAM_COMMAND_SIZE ? cbCommand : LAM_COMMAND_SIZE);
 

@@ -8,11 +8,11 @@
 #include "printer/laminator_ops.h"
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
-#include "sequencer/error_recovery.h"
-#include "setup/module_context.h"
 
 #define LAM_TRAY_POLL 200             // ms between two looks while the tray moves
 #define LAM_WAIT_POLL 1000            // ms between two looks while a disc is laminated

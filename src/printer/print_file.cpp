@@ -7,11 +7,11 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "printer/label_app.h"
 #include "printer/printer_select.h"
 #include "printer/printer_state.h"
-#include "setup/label_app.h"
-#include "setup/module_context.h"
 
 #define MAX_EXTENSION 20  // an extension this long or longer is none
 #define ESCAPE 0x1B
@@ -208,8 +208,8 @@ DWORD WINAPI SendPrintThread(LPVOID lpSlotDigit) {
     WorkerBegins(WORKER_PRINT);
     const char cDigit = lpSlotDigit != NULL ? *(const char*)lpSlotDigit : '\0';
     // The digit names one of the four slots; anything else prints nothing.
-    if (cDigit < '0' || cDigit >= '0' + MAX_PRINT_SLOTS) {
-        DebugLogF("ERROR: Print slot '%c' does not exist - nothing printed", cDigit ? cDigit : ' ');
+    if (!CheckHolds(cDigit >= '0' && cDigit < '0' + MAX_PRINT_SLOTS, "Print slot '%c' does not exist - nothing printed",
+                    cDigit ? cDigit : ' ')) {
         WorkerEnds(WORKER_PRINT);
         return 0;
     }

@@ -8,12 +8,12 @@
 #include "printer/print_wait.h"
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
 #include "printer/ink_levels.h"
 #include "printer/printer_tray.h"
 #include "resources/resource.h"
-#include "sequencer/error_recovery.h"
-#include "setup/module_context.h"
 
 #define PRINT_POLL_MS 1000
 #define PRINT_TIMEOUT_MS 60000
@@ -26,9 +26,7 @@ static int AskAfterTimeOut(RoboStatus* pStatus) {
                                     "completed.\nClick 'Retry' to continue or 'Cancel' to Abort the job.",
                                     "Rovane", MB_RETRYCANCEL);
     if (nAnswer != IDRETRY) {
-        EnterCriticalSection(&g_csModule);
-        g_fJobAborted = 1;
-        LeaveCriticalSection(&g_csModule);
+        MarkJobAborted(NULL);
         return 0;
     }
     MovePrinterTray(TRAY_OUT, pStatus);

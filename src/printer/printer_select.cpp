@@ -8,13 +8,13 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "printer/laminator_channel.h"
 #include "printer/printer_state.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
-#include "setup/module_context.h"
 
 // The list index is 8-bit: at most this many printers are looked at or offered.
 #define MAX_LISTED_PRINTERS 255
@@ -56,8 +56,7 @@ DWORD GetPrinterListSize(void) {
 int GetPrinterList(BYTE* pbBuffer, DWORD cbBuffer, DWORD* pdwCount) {
     DWORD cbNeeded = 0;
     DWORD dwCount = 0;
-    if (pbBuffer == NULL || cbBuffer == 0) {
-        DebugLog("ERROR: GetPrinterList refused: no buffer");
+    if (!CheckHolds(pbBuffer != NULL && cbBuffer != 0, "GetPrinterList refused: no buffer")) {
         if (pdwCount != NULL) *pdwCount = 0;
         return 0;
     }

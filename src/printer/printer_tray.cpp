@@ -1,14 +1,12 @@
 #include "printer/printer_tray.h"
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
 #include "printer/printer_state.h"
+#include "resources/resource.h"
 #include "robot/serial_port.h"
-#include "sequencer/error_recovery.h"
-#include "setup/module_context.h"
-
-#define IDS_TRAY_NOT_CLOSING 117
-#define IDS_TRAY_NOT_OPENING 119
 
 #define TRAY_POLL_MS 300
 #define TRAY_MESSAGE_DELAY_MS 6000
@@ -52,7 +50,7 @@ void MovePrinterTray(char cDirection, RoboStatus* pStatus) {
                     LeaveCriticalSection(&g_csModule);
                     if (!fOpen) break;
                 } else if (GetTickCount() - dwStart > TRAY_MESSAGE_DELAY_MS) {
-                    ShowRobotMessage(fIn ? IDS_TRAY_NOT_CLOSING : IDS_TRAY_NOT_OPENING, TRUE);
+                    ShowRobotMessage(fIn ? IDS_PRINTER_TRAY_NOT_CLOSING : IDS_PRINTER_TRAY_NOT_OPENING, TRUE);
                     fMessageShown = TRUE;
                 }
             }
@@ -65,9 +63,7 @@ void MovePrinterTray(char cDirection, RoboStatus* pStatus) {
                                             "Error", MB_RETRYCANCEL);
             if (nAnswer != IDRETRY) {
                 DebugLog("User aborted in MovePrinterTray");
-                EnterCriticalSection(&g_csModule);
-                g_fJobAborted = 1;
-                LeaveCriticalSection(&g_csModule);
+                MarkJobAborted(NULL);
                 break;
             }
             dwStart = GetTickCount();

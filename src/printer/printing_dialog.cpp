@@ -8,8 +8,8 @@
 #include "printer/ink_levels.h"
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
-#include "setup/module_context.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 
 // Enables (and, when asked, shows) the dialog's controls from a list ending with 0.
 static void EnableControls(HWND hDlg, const int* pnIds, BOOL fShow) {

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
 
 HANDLE g_hPort = INVALID_HANDLE_VALUE;
 char g_bLastCommandSent[LAST_COMMAND_SIZE] = "";

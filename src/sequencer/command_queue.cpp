@@ -3,8 +3,8 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
-#include "setup/module_context.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 
 char g_szGlobalQueue[QUEUE_ENTRIES][QUEUE_ENTRY_SIZE];
 char g_szPrinterQueue[QUEUE_ENTRIES][QUEUE_ENTRY_SIZE];
@@ -82,4 +82,11 @@ void Queue_Cmd(const char* pszPrefix, const char* pszSuffix, char cLetter) {
 
 void PRN_Queue(const char* pszPrefix, const char* pszSuffix, char cLetter) {
     AppendEntry(&g_PrinterQueue, pszPrefix, pszSuffix, cLetter);
+}
+
+void RewindCursor(BYTE* pbCursor, BYTE bSteps) {
+    if (pbCursor == NULL) return;
+    // The cursor is 8-bit: a rewind before the start of the queue wraps round to the top, where
+    // the cursor lies beyond every entry and the queue counts as used up.
+    *pbCursor = (BYTE)(*pbCursor - bSteps);
 }

@@ -21,5 +21,7 @@ extern BYTE g_bPRN_Index;   // commands in the printer queue (under the module l
 // queue or a command too long is refused with a message box and aborts the job.
 void Queue_Cmd(const char* pszPrefix, const char* pszSuffix, char cLetter);
 void PRN_Queue(const char* pszPrefix, const char* pszSuffix, char cLetter);
+// Moves a queue's read cursor back by bSteps entries; before the queue's start it wraps round.
+void RewindCursor(BYTE* pbCursor, BYTE bSteps);
 
 #endif

@@ -5,12 +5,14 @@
 #include "sequencer/error_recovery.h"
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
 #include "printer/printer_tray.h"
 #include "resources/resource.h"
 #include "robot/serial_port.h"
-#include "sequencer/send_thread.h"
-#include "setup/module_context.h"
+#include "sequencer/arm_state.h"
+#include "sequencer/command_queue.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 
@@ -22,13 +24,6 @@ static int MessageDialogOpen(void) {
     const int nOpen = g_hMessageDlg != NULL ? 1 : 0;
     LeaveCriticalSection(&g_csModule);
     return nOpen;
-}
-
-static void AbortUnderLock(const char* pszLog) {
-    EnterCriticalSection(&g_csModule);
-    if (pszLog != NULL) DebugLog(pszLog);
-    g_fJobAborted = 1;
-    LeaveCriticalSection(&g_csModule);
 }
 
 // An error the operator has to see: logged once (not again while its message is up), then shown.
@@ -85,7 +80,7 @@ int RoboErrorCheck(RoboStatus* pStatus, BOOL* pfVerify, BYTE* pbCursor) {
                     if (!MessageDialogOpen()) DebugLog("ERROR: INPUT_EMPTY");
                     if (g_fNoErrorMode) {
                         DebugLog("No warning when empty - abort job");
-                        AbortUnderLock(NULL);
+                        MarkJobAborted(NULL);
                     } else {
                         ShowRobotMessage(IDS_INPUT_EMPTY, TRUE);
                     }
@@ -111,7 +106,7 @@ int RoboErrorCheck(RoboStatus* pStatus, BOOL* pfVerify, BYTE* pbCursor) {
             *pfVerify = FALSE;
             return 0;
         case 'E':
-            AbortUnderLock("ERROR: SYS_ERROR - job aborting");
+            MarkJobAborted("ERROR: SYS_ERROR - job aborting");
             ShowRobotMessage(IDS_SYSTEM_ERROR, TRUE);
             return 0;
         case 'F': {  // disc not picked
@@ -125,7 +120,7 @@ int RoboErrorCheck(RoboStatus* pStatus, BOOL* pfVerify, BYTE* pbCursor) {
             }
             if (g_fNoErrorMode) {
                 DebugLog("Error: Not picked - no warning - Abort");
-                AbortUnderLock(NULL);
+                MarkJobAborted(NULL);
                 return nResult;
             }
             if (!fRetried) ShowRobotMessage(IDS_NOT_PICKED, TRUE);

@@ -6,22 +6,21 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "printer/laminator_channel.h"
 #include "printer/printer_state.h"
 #include "robot/serial_port.h"
-#include "sequencer/send_thread.h"
-#include "setup/module_context.h"
+#include "sequencer/arm_state.h"
+#include "sequencer/command_queue.h"
+#include "sequencer/command_steps.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 
 #define AFTER_RECORDER_TRAY_CLOSED 1000  // ms of quiet after a recorder's tray closed
 
-// A recorder may be given a second chance once per confirmed pick-up (robot error recovery
-// clears it when it has retried one).
-BOOL g_fRecorderRetry = TRUE;
-
-int CompareCommand8(const BYTE* pbFirst, const BYTE* pbSecond) {
+// 0 when the two 8-byte commands are equal, 1 when they differ.
+static int CompareCommand8(const BYTE* pbFirst, const BYTE* pbSecond) {
     for (int i = 0; i < 8; ++i)
         if (pbFirst[i] != pbSecond[i]) return 1;
     return 0;

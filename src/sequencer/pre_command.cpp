@@ -6,7 +6,8 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "printer/ink_levels.h"
 #include "printer/laminator_channel.h"
 #include "printer/laminator_ops.h"
@@ -16,9 +17,9 @@
 #include "printer/printer_state.h"
 #include "printer/printer_tray.h"
 #include "resources/resource.h"
+#include "sequencer/arm_state.h"
 #include "sequencer/command_queue.h"
-#include "sequencer/send_thread.h"
-#include "setup/module_context.h"
+#include "sequencer/command_steps.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 
@@ -110,7 +111,7 @@ static void StartPrint(const char* pszCommand) {
     HANDLE hThread = CreateThread(NULL, 0, SendPrintThread, (LPVOID)StableSlotDigit(cDigit), 0, NULL);
     if (hThread != NULL) {
         EnterCriticalSection(&g_csModule);
-        KeepWorkerHandle(WORKER_PRINT, hThread);
+        WorkerStarted(WORKER_PRINT, hThread);
         LeaveCriticalSection(&g_csModule);
     } else {
         // The wait that follows ends with its time-out question, as for any print that never came.
@@ -143,10 +144,9 @@ static void TransferWaitingDiscs(void) {
         const char szSource[2] = {(char)g_PrintSlots[nSlot].bSourceBin, '\0'};
         // A slot without its bins would turn into a bare "_MOVE:", which means the input bin:
         // refuse it rather than carry some other disc around.
-        if (szReturn[0] == '\0' || szSource[0] == '\0') {
-            DebugLogF("ERROR: XFER: print slot %d has no bins - its disc is not moved", nSlot);
+        if (!CheckHolds(szReturn[0] != '\0' && szSource[0] != '\0',
+                        "XFER: print slot %d has no bins - its disc is not moved", nSlot))
             continue;
-        }
         Queue_Cmd("_MOVE:", szReturn, 0);
         Queue_Cmd("PICKUP", NULL, 0);
         Queue_Cmd("_MOVE:", szSource, 0);
@@ -280,9 +280,7 @@ int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int
             if (nAnswer == IDRETRY) {
                 RewindCursor(pbCursor, 1);
             } else {
-                EnterCriticalSection(&g_csModule);
-                g_fJobAborted = 1;
-                LeaveCriticalSection(&g_csModule);
+                MarkJobAborted(NULL);
             }
             DebugLog("#$?% Trying to pick up a disc and already have a disc!!");
             nResult = PREPARED_NOTHING_TO_SEND;
@@ -309,14 +307,10 @@ int PreCommandProcess(char* pszCommand, RoboStatus* pStatus, BYTE* pbCursor, int
                     // has nothing to repeat. Going on would report a move as done that never
                     // happened, so the job stops here.
                     DebugLog("ERROR: No earlier PICKUP to go back to - aborting the job");
-                    EnterCriticalSection(&g_csModule);
-                    g_fJobAborted = 1;
-                    LeaveCriticalSection(&g_csModule);
+                    MarkJobAborted(NULL);
                 }
             } else {
-                EnterCriticalSection(&g_csModule);
-                g_fJobAborted = 1;
-                LeaveCriticalSection(&g_csModule);
+                MarkJobAborted(NULL);
             }
             return PREPARED_NOTHING_TO_SEND;
         }

@@ -9,51 +9,20 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
+#include "foundation/status_message.h"
 #include "printer/laminator_channel.h"
 #include "printer/laminator_ops.h"
 #include "printer/printer_state.h"
 #include "robot/serial_port.h"
+#include "sequencer/arm_state.h"
 #include "sequencer/command_queue.h"
+#include "sequencer/command_steps.h"
 #include "sequencer/error_recovery.h"
-#include "setup/module_context.h"
 #include "setup/tray_control.h"
 
 #define SEND_PASS_INTERVAL 300  // ms between two passes
-#define TRAY_WAIT_POLL 50       // ms between two looks at a recorder's tray time
-
-// Where the module believes the arm is; 0 until the first move of this module's life is
-// confirmed. Set only by post-command verification.
-char g_bCurrentPosition = 0;
-// Direction of the last "_PICK" the thread prepared: 'U' pick-up, 'D' drop-off.
-char g_bPickDirection = 0;
-
-void RewindCursor(BYTE* pbCursor, BYTE bSteps) {
-    if (pbCursor == NULL) return;
-    // The cursor is 8-bit: a rewind before the start of the queue wraps round to the top, where
-    // the cursor lies beyond every entry and the queue counts as used up.
-    *pbCursor = (BYTE)(*pbCursor - bSteps);
-}
-
-void WaitSinceTrayMove(DWORD dwRow, DWORD dwMilliseconds) {
-    if (dwRow >= MAX_RECORDERS) {
-        DebugLogF("ERROR: WaitSinceTrayMove for recorder row %lu, which does not exist", (unsigned long)dwRow);
-        return;
-    }
-    while (GetTickCount() - g_dwTrayTick[dwRow] <= dwMilliseconds) Sleep(TRAY_WAIT_POLL);
-}
-
-// Keeps a new worker's handle for shutdown. The handle of the previous thread of that kind is
-// closed when that thread has already returned (nobody needs it any more); one that still runs
-// keeps its handle open.
-void KeepWorkerHandle(int nKind, HANDLE hThread) {
-    HANDLE hPrevious = g_hWorkerThread[nKind];
-    if (hPrevious != NULL && hPrevious != hThread) {
-        DWORD dwExit = 0;
-        if (GetExitCodeThread(hPrevious, &dwExit) && dwExit != STILL_ACTIVE) CloseHandle(hPrevious);
-    }
-    WorkerStarted(nKind, hThread);
-}
 
 int StartSendThread(const char* pszStartLog) {
     int nStarted = 0;
@@ -63,7 +32,7 @@ int StartSendThread(const char* pszStartLog) {
         if (pszStartLog != NULL) DebugLog(pszStartLog);
         HANDLE hThread = CreateThread(NULL, 0, SendQueueThread, NULL, 0, NULL);
         if (hThread != NULL) {
-            KeepWorkerHandle(WORKER_SEND, hThread);
+            WorkerStarted(WORKER_SEND, hThread);
             nStarted = 1;
         } else {
             // Without a thread nothing would ever clear the running flag and no later request

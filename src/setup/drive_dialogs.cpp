@@ -7,10 +7,10 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
-#include "setup/module_context.h"
 #include "setup/recorders.h"
 #include "setup/recorders_internal.h"
 #include "setup/tray_control.h"

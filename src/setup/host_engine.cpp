@@ -1,7 +1,7 @@
 #include "setup/host_engine.h"
 
 #include "foundation/debug_log.h"
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
 
 // One of the host's libraries: loaded on the first call that needs it and kept for the life of
 // the module. A library that cannot be loaded is tried once only: the host installs its engine

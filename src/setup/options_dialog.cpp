@@ -5,8 +5,9 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
-#include "host/job_state.h"
 #include "printer/laminator_channel.h"
 #include "printer/printer_select.h"
 #include "printer/printer_state.h"
@@ -14,7 +15,6 @@
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "rovane.h"
-#include "setup/module_context.h"
 
 #define VERSION_REPLY_LIMIT_MS 1500
 #define PORT_COUNT 4

@@ -10,10 +10,9 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
+#include "resources/resource.h"
 #include "setup/recorders.h"
-
-#define IDS_INVALID_DRIVE_STRING 152
 
 // The host's text copied up to its first NUL (at most RECORDER_LIST_MAX bytes), so that the
 // module never writes into the host's read-only text.

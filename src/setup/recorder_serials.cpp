@@ -160,10 +160,9 @@ int ReadSerialThroughStorage(char cLetter, char* pszSerial) {
 }
 
 void ReadRecorderSerial(int nRow) {
-    if (nRow < 0 || nRow >= (int)g_wRecorderRows || nRow >= MAX_RECORDERS) {
-        DebugLogF("ERROR: ReadRecorderSerial() refused: row %d is not in the recorder table", nRow);
+    if (!CheckHolds(nRow >= 0 && nRow < (int)g_wRecorderRows && nRow < MAX_RECORDERS,
+                    "ReadRecorderSerial() refused: row %d is not in the recorder table", nRow))
         return;
-    }
     RecorderEntry* pRow = &g_Recorders[nRow];
     char szSerial[RECORDER_SERIAL_SIZE];
     szSerial[0] = '\0';

@@ -4,8 +4,8 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
-#include "setup/module_context.h"
 #include "setup/recorders_internal.h"
 
 RecorderEntry g_Recorders[MAX_RECORDERS];
@@ -78,15 +78,12 @@ void SetRecorderLabel(int nRow, const char* pszLabel) {
 // A position letter of 0 selects the row and labels it without giving it a position (the
 // single-recorder unit, whose one recorder is reached without a letter).
 void AssignPosition(int nRow, char cPosition, const char* pszLabel) {
-    if (!IsValidRow(nRow)) {
-        DebugLogF("ERROR: AssignPosition() refused: row %d is not in the recorder table (%u rows)", nRow,
-                  (unsigned)g_wRecorderRows);
+    if (!CheckHolds(IsValidRow(nRow), "AssignPosition() refused: row %d is not in the recorder table (%u rows)", nRow,
+                    (unsigned)g_wRecorderRows))
         return;
-    }
-    if (cPosition != '\0' && !IsRecorderPosition(cPosition)) {
-        DebugLogF("ERROR: AssignPosition() refused: \"%c\" is not a recorder position", cPosition);
+    if (!CheckHolds(cPosition == '\0' || IsRecorderPosition(cPosition),
+                    "AssignPosition() refused: \"%c\" is not a recorder position", cPosition))
         return;
-    }
     if (cPosition != '\0') {
         g_bDriveIndex[cPosition - 'A'] = (BYTE)nRow;
         g_szPosition[nRow].szPosition[0] = cPosition;

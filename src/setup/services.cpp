@@ -5,13 +5,13 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
+#include "printer/label_app.h"
 #include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "rovane.h"
-#include "setup/label_app.h"
-#include "setup/module_context.h"
 #include "setup/options_dialog.h"
 
 #define MAX_UNITS 4

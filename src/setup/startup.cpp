@@ -9,17 +9,18 @@
 #include <string.h>
 
 #include "foundation/debug_log.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
-#include "host/job_state.h"
+#include "printer/label_app.h"
 #include "printer/laminator_channel.h"
 #include "printer/laminator_ops.h"
 #include "printer/printer_select.h"
 #include "printer/printer_state.h"
+#include "resources/resource.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "rovane.h"
-#include "setup/label_app.h"
-#include "setup/module_context.h"
 #include "setup/options_dialog.h"
 #include "setup/recorder_list.h"
 #include "setup/recorders.h"
@@ -30,13 +31,6 @@
 #define SELECTED_TEXT_SIZE ROVANE_RECORDER_TEXT_SIZE
 #define DVD_R_DRIVE_NAME "Pioneer DVD-RW "
 #define VERSION_TIMEOUT_MS 1500
-
-#define IDS_NO_RECORDERS 102
-#define IDS_NO_RESPONSE 130
-#define IDS_PORT_OPEN_PROBLEM 134
-#define IDS_NO_RECORDING_DRIVES 147
-#define IDS_SURETHING_MISSING 148
-#define IDS_NO_EXTERNAL_DRIVES 167
 
 #define SHUTDOWN_WAITS 10
 #define SHUTDOWN_WAIT_MS 1000

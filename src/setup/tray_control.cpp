@@ -1,11 +1,12 @@
 #include "setup/tray_control.h"
 
 #include "foundation/debug_log.h"
+#include "foundation/module_context.h"
 #include "setup/host_engine.h"
-#include "setup/module_context.h"
 
 #define TRAY_RETRIES 50
 #define TRAY_RETRY_WAIT_MS 500
+#define TRAY_WAIT_POLL 50  // ms between two looks at a recorder's tray time
 
 DWORD g_dwTrayTick[MAX_RECORDERS];
 
@@ -14,11 +15,10 @@ void OpenCloseTray(BYTE fClose, DWORD dwRow, BYTE bNewState) {
         DebugLog("OpenCloseTray() called for PRINT-ONLY APP!  Do nothing.");
         return;
     }
-    if (dwRow >= (DWORD)g_wRecorderRows || dwRow >= MAX_RECORDERS) {
-        DebugLogF("ERROR: OpenCloseTray() refused: row %lu is not in the recorder table (%u rows)",
-                  (unsigned long)dwRow, (unsigned)g_wRecorderRows);
+    if (!CheckHolds(dwRow < (DWORD)g_wRecorderRows && dwRow < MAX_RECORDERS,
+                    "OpenCloseTray() refused: row %lu is not in the recorder table (%u rows)", (unsigned long)dwRow,
+                    (unsigned)g_wRecorderRows))
         return;
-    }
     DebugLogF(fClose ? "CLOSE TRAY %hu" : "OPEN TRAY %hu", (unsigned short)dwRow);
 
     const LONG dwDirection = fClose ? DQ_TRAY_CLOSE : DQ_TRAY_OPEN;
@@ -63,4 +63,11 @@ void CloseTraysAtStartup(void) {
         if (pfnMoveTray != NULL) pfnMoveTray(g_dwHostEngine, g_Recorders[nRow].dwUnit, KT_MOVE_TRAY_CLOSE);
         g_Recorders[nRow].bTrayState = TRAY_STATE_CLOSED_EMPTY;
     }
+}
+
+void WaitSinceTrayMove(DWORD dwRow, DWORD dwMilliseconds) {
+    if (!CheckHolds(dwRow < MAX_RECORDERS, "WaitSinceTrayMove for recorder row %lu, which does not exist",
+                    (unsigned long)dwRow))
+        return;
+    while (GetTickCount() - g_dwTrayTick[dwRow] <= dwMilliseconds) Sleep(TRAY_WAIT_POLL);
 }

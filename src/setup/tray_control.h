@@ -13,9 +13,6 @@
 #define TRAY_STATE_OPEN_WITH_DISC 2
 #define TRAY_STATE_CLOSED_WITH_DISC 3
 
-#define IDS_TRAY_OPEN_ERROR 165
-#define IDS_TRAY_CLOSE_ERROR 166
-
 // Tick count at which each row's last tray command finished; 0 until the first.
 extern DWORD g_dwTrayTick[MAX_RECORDERS];
 
@@ -24,5 +21,7 @@ extern DWORD g_dwTrayTick[MAX_RECORDERS];
 void OpenCloseTray(BYTE fClose, DWORD dwRow, BYTE bNewState);
 // Start-up: closes every recorder's tray once through the host engine's own tray operation.
 void CloseTraysAtStartup(void);
+// Returns once more than dwMilliseconds have passed since the row's last tray movement.
+void WaitSinceTrayMove(DWORD dwRow, DWORD dwMilliseconds);
 
 #endif

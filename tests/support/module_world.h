@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "foundation/debug_log.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
-#include "setup/module_context.h"
 #include "harness/autoloader.h"
 #include "support/sim_test.h"
 #include "win32/files.h"

@@ -9,12 +9,12 @@
 #include <system_error>
 
 #include "devices/robot.h"
+#include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "kernel/transcript.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "rovane.h"
-#include "setup/module_context.h"
 #include "tool_commands.h"
 #include "win32/files.h"
 #include "win32/registry.h"

@@ -1,5 +1,6 @@
 // The job state: the module-wide variables that describe the job in progress, guarded by the
-// module lock, and InitGlobals, which puts them back to their start values at each job begin.
+// module lock. Every floor above reads them; the job begin puts them back to their start values
+// (host/job_reset.h).
 #ifndef ROVANE_JOB_STATE_H
 #define ROVANE_JOB_STATE_H
 
@@ -42,10 +43,13 @@ extern HWND g_hPrintingDlg;
 extern HWND g_hLaminatingDlg;
 extern PrintSlot g_PrintSlots[MAX_PRINT_SLOTS];
 
+// Aborts the job in progress: under the module lock, logs pszLog (unless NULL) and raises
+// g_fJobAborted, which every loop of the job's threads checks. A thread may call it with the
+// lock held (the lock is re-entrant for its owner).
+void MarkJobAborted(const char* pszLog);
+
 // The bin tables: three bins ("425" / "342") where the laminator stands on the place of input
 // bin "1", else four ("4251" / "3425"). Takes the module lock.
 void LoadBinTables(BOOL fThreeBins);
-// Resets the job state at a job begin (and for the multiple-disc test).
-void InitGlobals(void);
 
 #endif

@@ -4,12 +4,12 @@
 // (the robot is working again, the job was aborted) or when the module shuts down.
 #include <string.h>
 
+#include "foundation/status_message.h"
+
 #include "foundation/debug_log.h"
-#include "host/job_state.h"
+#include "foundation/job_state.h"
+#include "foundation/module_context.h"
 #include "resources/resource.h"
-#include "sequencer/error_recovery.h"
-#include "sequencer/send_thread.h"
-#include "setup/module_context.h"
 
 #define MESSAGE_TEXT_MAX 250    // characters of a message shown
 #define CLOSER_POLL 200         // ms between the closer's looks at the dialog
@@ -37,7 +37,7 @@ int MessageIsSelfClosing(void) {
 static void SetMessageText(HWND hDlg, UINT uMessageId) {
     char szText[MESSAGE_TEXT_MAX + 1];
     if (LoadStringA(g_hInstance, uMessageId, szText, sizeof szText) <= 0) szText[0] = '\0';
-    SetDlgItemTextA(hDlg, IDC_STATUS_TEXT, szText);
+    SetDlgItemTextA(hDlg, IDC_MESSAGE_TEXT, szText);
 }
 
 static INT_PTR CALLBACK StatusMessageProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -54,7 +54,7 @@ static INT_PTR CALLBACK StatusMessageProc(HWND hDlg, UINT uMsg, WPARAM wParam, L
 
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
-                case IDC_STATUS_TEXT:
+                case IDC_MESSAGE_TEXT:
                     SetMessageText(hDlg, (UINT)lParam);
                     return TRUE;
                 case IDC_ABORT_JOB:
@@ -126,11 +126,11 @@ static DWORD WINAPI MessageThread(LPVOID lpParameter) {
     (void)lpParameter;
     HANDLE hCloser = CreateThread(NULL, 0, MessageCloserThread, NULL, 0, NULL);
     if (hCloser != NULL)
-        KeepWorkerHandle(WORKER_CLOSER, hCloser);
+        WorkerStarted(WORKER_CLOSER, hCloser);
     else
         DebugLogF("ERROR: Unable to start the message closer. Error=%lu", (unsigned long)GetLastError());
     const INT_PTR nResult =
-        DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_STATUS_MESSAGE), NULL, StatusMessageProc, 0);
+        DialogBoxParamA(g_hInstance, MAKEINTRESOURCEA(IDD_ROBOT_MESSAGE), NULL, StatusMessageProc, 0);
     if (nResult == -1) {
         DebugLogF("ERROR: Unable to show the status message. Error=%lu", (unsigned long)GetLastError());
         EnterCriticalSection(&g_csModule);
@@ -145,7 +145,7 @@ void ShowRobotMessage(UINT uMessageId, BOOL fSelfClosing) {
     g_uMessageId = uMessageId;
     if (g_hMessageDlg != NULL) {
         g_fMessageSelfClosing = fSelfClosing;
-        PostMessageA(g_hMessageDlg, WM_COMMAND, IDC_STATUS_TEXT, (LPARAM)uMessageId);
+        PostMessageA(g_hMessageDlg, WM_COMMAND, IDC_MESSAGE_TEXT, (LPARAM)uMessageId);
         LeaveCriticalSection(&g_csModule);
         return;
     }

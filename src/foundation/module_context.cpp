@@ -1,4 +1,4 @@
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
 
 #include <string.h>
 
@@ -38,7 +38,15 @@ volatile LONG* WorkerDoneFlag(int kind) {
 }
 
 void WorkerStarted(int kind, HANDLE hThread) {
-    if (kind >= 0 && kind < WORKER_COUNT) g_hWorkerThread[kind] = hThread;
+    if (kind < 0 || kind >= WORKER_COUNT) return;
+    // The handle of the previous thread of that kind is closed when that thread has already
+    // returned (nobody needs it any more); one that still runs keeps its handle open.
+    HANDLE hPrevious = g_hWorkerThread[kind];
+    if (hPrevious != NULL && hPrevious != hThread) {
+        DWORD dwExit = 0;
+        if (GetExitCodeThread(hPrevious, &dwExit) && dwExit != STILL_ACTIVE) CloseHandle(hPrevious);
+    }
+    g_hWorkerThread[kind] = hThread;
 }
 
 void WorkerBegins(int kind) {

@@ -38,7 +38,8 @@ extern HANDLE g_hWorkerThread[WORKER_COUNT];
 
 // The finished flag of a worker kind.
 volatile LONG* WorkerDoneFlag(int kind);
-// Whoever starts a worker keeps its handle here instead of closing it.
+// Whoever starts a worker keeps its handle here instead of closing it; the handle of the
+// previous thread of that kind is closed when that thread has already returned.
 void WorkerStarted(int kind, HANDLE hThread);
 // Called by the worker itself: on entry (clears its flag) and just before it returns (sets it).
 void WorkerBegins(int kind);

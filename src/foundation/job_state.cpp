@@ -1,13 +1,9 @@
-#include "host/job_state.h"
+#include "foundation/job_state.h"
 
 #include <string.h>
 
 #include "foundation/debug_log.h"
-#include "foundation/settings.h"
-#include "printer/printer_state.h"
-#include "sequencer/command_queue.h"
-#include "setup/module_context.h"
-#include "setup/tray_control.h"
+#include "foundation/module_context.h"
 
 volatile LONG g_fJobAborted = 0;
 volatile LONG g_fPIP = 0;
@@ -36,6 +32,13 @@ HWND g_hPrintingDlg = NULL;
 HWND g_hLaminatingDlg = NULL;
 PrintSlot g_PrintSlots[MAX_PRINT_SLOTS];
 
+void MarkJobAborted(const char* pszLog) {
+    EnterCriticalSection(&g_csModule);
+    if (pszLog != NULL) DebugLog(pszLog);
+    g_fJobAborted = 1;
+    LeaveCriticalSection(&g_csModule);
+}
+
 void LoadBinTables(BOOL fThreeBins) {
     EnterCriticalSection(&g_csModule);
     if (fThreeBins) {
@@ -49,29 +52,5 @@ void LoadBinTables(BOOL fThreeBins) {
         memcpy(g_szOutputBins, "3425", 4);
         g_dwBinCount = 4;
     }
-    LeaveCriticalSection(&g_csModule);
-}
-
-void InitGlobals(void) {
-    DebugLog("Init variables");
-    EnterCriticalSection(&g_csModule);
-    g_fCloseMessage = 0;
-    g_fNoErrorMode = 0;
-    g_fSendQueueRunning = 0;
-    g_bCmdIndex = 0;
-    g_bPRN_Index = 0;
-    g_fJobAborted = 0;
-    for (int i = 0; i < 4; ++i) g_dwTrayTick[i] = 0;
-    g_fSpooling = 0;
-    g_fUsePrinterQueue = 0;
-    g_bPendingPrints = 0;
-    DebugLog("**&&** PIP is set to FALSE (InitGlobals)");
-    g_fPIP = 0;
-    g_dwPrintJobNumber = 1;
-    // A flag is on for any non-zero value, as the options dialog shows it ("-1" ticks its box too).
-    g_fRecordPrint = GetPrivateProfileIntA(SETTINGS_SECTION, KEY_RECORD_PRINT, 1, g_szSettingsPath) != 0;
-    g_fMinimizePrintDlg = GetPrivateProfileIntA(SETTINGS_SECTION, KEY_MINIMIZE_PRINTDLG, 1, g_szSettingsPath) != 0;
-    LoadBinTables(g_fLaminator);
-    g_fLaminateOnly = 0;
     LeaveCriticalSection(&g_csModule);
 }

@@ -1,10 +1,10 @@
 // The label application's automation server. Created once at start-up and held for the module's
 // life (never released); its methods are called through the interface's method table. The
 // module relies on none of their results.
-#include "setup/label_app.h"
+#include "printer/label_app.h"
 
 #include "foundation/debug_log.h"
-#include "setup/module_context.h"
+#include "foundation/module_context.h"
 
 // {9B514DAB-39D5-48C5-BF74-93408763BD15}
 static const IID IID_LabelApp = {0x9B514DAB, 0x39D5, 0x48C5, {0xBF, 0x74, 0x93, 0x40, 0x87, 0x63, 0xBD, 0x15}};
