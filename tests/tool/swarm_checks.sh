@@ -29,6 +29,26 @@ diff <(outcomes "$dir/b.json") <(outcomes "$dir/c.json") > /dev/null || fail "sa
 [ "$(outcomes "$dir/b.json" | grep '"replay"' | sed -n 2p)" = "$(outcomes "$dir/d.json" | grep '"replay"' | sed -n 1p)" ] \
   || fail "seed 2 is not the second run of seed 1"
 
+# Every replay command is the drawn run: read back by run's own command line, it gives the very
+# transcript the swarm's run gave (a flag the replay leaves out, or writes so that run reads it
+# otherwise, changes the job and its hash). 60 seeds drawing every fault the swarm knows.
+"$tool" swarm --runs 60 --seed 70000 --json > "$dir/e.json"
+python3 - "$tool" "$dir/e.json" <<'PY' || fail "a replay command is not its run"
+import json, shlex, subprocess, sys
+tool, results = sys.argv[1], json.load(open(sys.argv[2]))["results"]
+bad = 0
+for r in results:
+    args = shlex.split(r["replay"])
+    assert args[:2] == ["rovane-sim", "run"], r["replay"]
+    out = subprocess.run([tool, "run", *args[2:], "--json"], capture_output=True, text=True).stdout
+    got = json.loads(out)["transcript_hash"]
+    if got != r["transcript_hash"]:
+        print(f"seed {r['seed']}: the swarm's run {r['transcript_hash']}, its replay {got}: {r['replay']}")
+        bad += 1
+print(f"{len(results)} replay commands, {bad} not their run")
+sys.exit(1 if bad or len(results) != 60 else 0)
+PY
+
 set +e
 "$tool" swarm --runs 0 > /dev/null 2>&1; rc=$?
 set -e

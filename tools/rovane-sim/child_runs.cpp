@@ -17,8 +17,8 @@ namespace rovane_tool {
 namespace {
 
 // In the child: runs the job with its output thrown away, writes
-// "EXIT\tCALLS\tFIRED\tKIND=N;KIND=N;...\tOUTCOME\tWHAT BROKE" (the failing calls made and
-// fired, the faults that fired by kind) to `fd` and exits without running the parent's
+// "EXIT\tCALLS\tFIRED\tHASH\tKIND=N;KIND=N;...\tOUTCOME\tWHAT BROKE" (the failing calls made and
+// fired, the transcript's hash, the faults that fired by kind) to `fd` and exits without running the parent's
 // destructors.
 [[noreturn]] void run_child(const RunOptions& o, int fd, unsigned wall_seconds) {
     const int null = open("/dev/null", O_WRONLY);
@@ -38,7 +38,7 @@ namespace {
     std::string kinds;
     for (const auto& [kind, n] : out.fired) kinds += kind + "=" + std::to_string(n) + ";";
     const std::string line = std::to_string(out.exit_code) + "\t" + std::to_string(out.fault_calls) + "\t" +
-                             std::to_string(out.faults_fired) + "\t" + kinds + "\t" + out.outcome + "\t" + broken;
+                             std::to_string(out.faults_fired) + "\t" + out.transcript_hash + "\t" + kinds + "\t" + out.outcome + "\t" + broken;
     ssize_t unused = write(fd, line.data(), line.size());
     (void)unused;
     close(fd);
@@ -53,20 +53,21 @@ RunOutcome read_child(int fd, int status, unsigned wall_seconds) {
     while ((n = read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
     close(fd);
     RunOutcome out;
-    size_t tabs[5];
+    size_t tabs[6];
     size_t at = 0;
     int found = 0;
-    for (; found < 5; ++found) {
+    for (; found < 6; ++found) {
         const size_t tab = text.find('\t', at);
         if (tab == std::string::npos) break;
         tabs[found] = tab;
         at = tab + 1;
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && found == 5) {
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && found == 6) {
         out.exit_code = std::atoi(text.substr(0, tabs[0]).c_str());
         out.fault_calls = std::strtoull(text.substr(tabs[0] + 1, tabs[1] - tabs[0] - 1).c_str(), nullptr, 10);
         out.faults_fired = std::strtoull(text.substr(tabs[1] + 1, tabs[2] - tabs[1] - 1).c_str(), nullptr, 10);
-        const std::string kinds = text.substr(tabs[2] + 1, tabs[3] - tabs[2] - 1);
+        out.transcript_hash = text.substr(tabs[2] + 1, tabs[3] - tabs[2] - 1);
+        const std::string kinds = text.substr(tabs[3] + 1, tabs[4] - tabs[3] - 1);
         for (size_t p = 0; p < kinds.size();) {
             size_t semi = kinds.find(';', p);
             if (semi == std::string::npos) semi = kinds.size();
@@ -75,8 +76,8 @@ RunOutcome read_child(int fd, int status, unsigned wall_seconds) {
             if (eq != std::string::npos) out.fired[item.substr(0, eq)] += std::atoi(item.c_str() + eq + 1);
             p = semi + 1;
         }
-        out.outcome = text.substr(tabs[3] + 1, tabs[4] - tabs[3] - 1);
-        out.broken = text.substr(tabs[4] + 1);
+        out.outcome = text.substr(tabs[4] + 1, tabs[5] - tabs[4] - 1);
+        out.broken = text.substr(tabs[5] + 1);
         return out;
     }
     out.exit_code = 3;

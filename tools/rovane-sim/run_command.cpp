@@ -592,6 +592,9 @@ int run_recording_job(const RunOptions& o, RunOutcome* outcome_out) {
         if (r.ended_mid_job) outcome_out->fired["Rovane_End mid-job"] = 1;
         outcome_out->fault_calls = fault_counter ? fault_counter->calls() : 0;
         outcome_out->faults_fired = fault_counter ? fault_counter->fired() : 0;
+        char hash[20];
+        std::snprintf(hash, sizeof hash, "%016" PRIx64, machine.world.transcript_hash());
+        outcome_out->transcript_hash = hash;
     }
 
     // The module's own log, read out of the world's data folder: copied out, and made into the

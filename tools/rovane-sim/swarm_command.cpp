@@ -220,6 +220,7 @@ int run_swarm(const SwarmOptions& s) {
             e["outcome"] = r.outcome.outcome;
             e["exit_code"] = r.outcome.exit_code;
             if (failed(r.outcome)) e["broken"] = r.outcome.broken;
+            if (!r.outcome.transcript_hash.empty()) e["transcript_hash"] = r.outcome.transcript_hash;
             e["replay"] = replay_command(r.options);
             list.push_back(e);
         }

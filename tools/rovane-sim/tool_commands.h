@@ -263,6 +263,7 @@ struct RunOutcome {
     // With --fail-call: the calls of its kind the run made and how many of them failed.
     uint64_t fault_calls = 0;
     uint64_t faults_fired = 0;
+    std::string transcript_hash;  // 16 hex digits; "" when the run did not get to its end
 };
 // Builds the world the options describe, runs the job, prints its summary and returns the exit
 // code of `rovane-sim run`; fills `outcome` too when given.
