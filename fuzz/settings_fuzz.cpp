@@ -10,6 +10,7 @@
 #include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "fuzz_support.h"
+#include "host/job_reset.h"
 #include "printer/printer_state.h"
 #include "setup/recorders.h"
 #include "win32/files.h"
