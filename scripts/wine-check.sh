@@ -267,7 +267,7 @@ read_alike() {  # arch, launcher, bin
 
 # One scenario, one round: serve and Wine, then the world, then the comparison.
 #
-# Now and then on a loaded machine (3 times in some 1,150 runs of a 20-round check with 8 lanes),
+# Now and then on a loaded machine (4 times in the 1,460 runs of a 20-round check with 8 lanes),
 # Wine 8's X11 driver ends rovane-host.exe with Xlib's fatal "X Error of failed request: BadMatch
 # (invalid parameter attributes)" for an X_CreateGC, each time as the printing or laminating
 # dialog opened, which the module shows minimized from a worker thread (Xvfb has no window
