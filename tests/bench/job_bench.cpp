@@ -20,6 +20,7 @@
 
 #include "harness/autoloader.h"
 #include "harness/recording_host.h"
+#include "harness/verdict.h"
 #include "world/operator.h"
 
 namespace {
@@ -61,8 +62,15 @@ JobFigures run_job(int discs) {
     std::string problem;
     if (!r.ok()) problem = r.report;
     if (problem.empty()) problem = machine.check_invariants(hr.ended);
-    if (problem.empty() && hr.discs_finished != discs)
-        problem = std::to_string(hr.discs_finished) + " of " + std::to_string(discs) + " discs finished";
+    // The job's own checks, as rovane-sim run judges a job: every disc in an output bin or rejected.
+    if (problem.empty() && hr.job_aborted) problem = "the job was aborted";
+    if (problem.empty()) {
+        sim::JobFacts facts;
+        facts.discs = discs;
+        facts.ended = hr.ended;
+        facts.end_took = hr.end_took;
+        problem = sim::job_checks(sim::count_discs(machine, nullptr, 0, false), facts);
+    }
     f.ok = problem.empty();
     std::snprintf(f.problem, sizeof f.problem, "%s", problem.c_str());
     return f;

@@ -343,46 +343,19 @@ int leftover(const CLI::App* command) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    CLI::App tool(
-        "rovane-log: read the module's diagnostic log (Rovane_QIX.dbg) and tell what the machine did.\n"
-        "Run 'rovane-log COMMAND --help' for the flags of a command.",
-        "rovane-log");
-    tool.require_subcommand(1, 1);
-    tool.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
-    tool.get_formatter()->label("SUBCOMMAND", "COMMAND");
-    tool.footer(
-        "Every disc is followed from the pick that takes it off an input bin to the place it ends up:\n"
-        "an output bin (good), a reject position G or H (rejected), or still in the machine. Lines\n"
-        "without the log's stamp (a file cut in the middle, as when the module restarts its log at\n"
-        "700,000 bytes) are counted and skipped.\n"
-        "\n"
-        "Time is the log's own clock, taken never to go back. A line whose stamp does not fit the lines\n"
-        "around it (earlier than the line before it, or later than the line after it, while those two\n"
-        "are in order) is out of order: it is taken to be at the time of the line before it. A line\n"
-        "earlier than the one before it and followed by lines as early is where the clock was set\n"
-        "back: the lines from there go on from the time of the line before, at their own distances.\n"
-        "Each is named on stderr (a warning with its line numbers and how far it jumps) and counts as\n"
-        "no time, so a jump back neither shortens nor lengthens a job. A step forward is time that\n"
-        "passed, but for the step into the module's start-up: the module was not running, and that\n"
-        "gap is in no job. A job lasts from its begin to the return of its end (an abort: to the end\n"
-        "of the send thread's abort sequence); its duration is the sum of the steps between its\n"
-        "lines, and the arm's busy share is the arm's busy time within them.\n"
-        "\n"
-        "Exit 0 when done, 1 on a usage error (an unknown command or option, a page that would be\n"
-        "written over a log), 2 when the log cannot be read, holds no line of the module's format or\n"
-        "is too big for a page, or the page cannot be written.");
-
-    std::string timeline_log;
+// The flags of `timeline`, read into these.
+struct TimelineFlags {
+    std::string log;
     std::vector<std::string> out_paths, titles;  // each given once: checked below, to say so plainly
+};
+
+CLI::App* add_timeline_command(CLI::App& tool, TimelineFlags* f) {
     CLI::App* timeline = tool.add_subcommand("timeline", "Write one self-contained HTML page with the log's timeline.");
-    timeline->add_option("LOGFILE", timeline_log, "the module's log")->required();
-    timeline->add_option("-o,--output", out_paths, "the page to write; never the log itself, nor another log")
+    timeline->add_option("LOGFILE", f->log, "the module's log")->required();
+    timeline->add_option("-o,--output", f->out_paths, "the page to write; never the log itself, nor another log")
         ->required()
         ->type_name("FILE.html");
-    timeline->add_option("--title", titles, "the page's title (default: the log's path)")->type_name("TEXT");
+    timeline->add_option("--title", f->titles, "the page's title (default: the log's path)")->type_name("TEXT");
     timeline->allow_extras();
     timeline->group("Commands");
     timeline->footer(
@@ -399,12 +372,13 @@ int main(int argc, char** argv) {
         " MB (a machine's log\n"
         "restarts at 700,000 bytes; a bigger one is many logs put together): a bigger log is refused\n"
         "(exit 2); 'rovane-log stats' reads it whole, or draw a part of it (tail -c)."));
+    return timeline;
+}
 
-    std::string stats_log;
-    bool json = false;
+CLI::App* add_stats_command(CLI::App& tool, std::string* log, bool* json) {
     CLI::App* stats = tool.add_subcommand("stats", "Print the figures of every job and of the whole log.");
-    stats->add_option("LOGFILE", stats_log, "the module's log")->required();
-    stats->add_flag("--json", json, "print them as one JSON object: jobs, log, lifetime");
+    stats->add_option("LOGFILE", *log, "the module's log")->required();
+    stats->add_flag("--json", *json, "print them as one JSON object: jobs, log, lifetime");
     stats->allow_extras();
     stats->group("Commands");
     stats->footer(
@@ -415,13 +389,17 @@ int main(int argc, char** argv) {
         " further stretches of the\n"
         "log, jobs and the lines between them, have begun); the whole log's row and the reading's\n"
         "counts come last. A line that goes back in time is named in a warning on stderr."));
+    return stats;
+}
 
+// "help [COMMAND]", and a first word that is neither a command nor --help, before CLI11 reads the
+// command line: -1 when CLI11 is to read it, the exit code otherwise.
+int read_first_word(CLI::App& tool, const std::vector<CLI::App*>& commands, int argc, char** argv) {
     if (argc < 2) {
         std::fputs(tool.help().c_str(), stdout);
         return 1;
     }
     const std::string first = argv[1];
-    const std::vector<CLI::App*> commands = {timeline, stats};
     auto command_named = [&](const std::string& name) -> CLI::App* {
         for (CLI::App* c : commands)
             if (c->get_name() == name) return c;
@@ -443,6 +421,11 @@ int main(int argc, char** argv) {
             return usage("", "unknown option '" + first + "'; a command comes first: " + kCommands);
         if (!command_named(first)) return usage("", "unknown command '" + first + "'; commands: " + kCommands);
     }
+    return -1;
+}
+
+// CLI11's reading of the command line: -1 when it was read, the exit code otherwise.
+int parse_command_line(CLI::App& tool, int argc, char** argv) {
     try {
         tool.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -455,13 +438,58 @@ int main(int argc, char** argv) {
         }
         return usage(command, e.what());
     }
-    if (timeline->parsed()) {
-        if (const int rc = leftover(timeline)) return rc;
-        if (out_paths.size() > 1) return usage("timeline", "-o is given " + std::to_string(out_paths.size()) +
-                                                               " times: a timeline writes one page");
-        if (titles.size() > 1) return usage("timeline", "--title is given " + std::to_string(titles.size()) + " times");
-        return run_timeline(timeline_log, out_paths.front(), titles.empty() ? std::string() : titles.front());
-    }
+    return -1;
+}
+
+int run_timeline_command(CLI::App* timeline, const TimelineFlags& f) {
+    if (const int rc = leftover(timeline)) return rc;
+    if (f.out_paths.size() > 1)
+        return usage("timeline", "-o is given " + std::to_string(f.out_paths.size()) + " times: a timeline writes one page");
+    if (f.titles.size() > 1) return usage("timeline", "--title is given " + std::to_string(f.titles.size()) + " times");
+    return run_timeline(f.log, f.out_paths.front(), f.titles.empty() ? std::string() : f.titles.front());
+}
+
+const char* const kToolFooter =
+    "Every disc is followed from the pick that takes it off an input bin to the place it ends up:\n"
+    "an output bin (good), a reject position G or H (rejected), or still in the machine. Lines\n"
+    "without the log's stamp (a file cut in the middle, as when the module restarts its log at\n"
+    "700,000 bytes) are counted and skipped.\n"
+    "\n"
+    "Time is the log's own clock, taken never to go back. A line whose stamp does not fit the lines\n"
+    "around it (earlier than the line before it, or later than the line after it, while those two\n"
+    "are in order) is out of order: it is taken to be at the time of the line before it. A line\n"
+    "earlier than the one before it and followed by lines as early is where the clock was set\n"
+    "back: the lines from there go on from the time of the line before, at their own distances.\n"
+    "Each is named on stderr (a warning with its line numbers and how far it jumps) and counts as\n"
+    "no time, so a jump back neither shortens nor lengthens a job. A step forward is time that\n"
+    "passed, but for the step into the module's start-up: the module was not running, and that\n"
+    "gap is in no job. A job lasts from its begin to the return of its end (an abort: to the end\n"
+    "of the send thread's abort sequence); its duration is the sum of the steps between its\n"
+    "lines, and the arm's busy share is the arm's busy time within them.\n"
+    "\n"
+    "Exit 0 when done, 1 on a usage error (an unknown command or option, a page that would be\n"
+    "written over a log), 2 when the log cannot be read, holds no line of the module's format or\n"
+    "is too big for a page, or the page cannot be written.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App tool(
+        "rovane-log: read the module's diagnostic log (Rovane_QIX.dbg) and tell what the machine did.\n"
+        "Run 'rovane-log COMMAND --help' for the flags of a command.",
+        "rovane-log");
+    tool.require_subcommand(1, 1);
+    tool.get_formatter()->label("SUBCOMMANDS", "COMMANDS");
+    tool.get_formatter()->label("SUBCOMMAND", "COMMAND");
+    tool.footer(kToolFooter);
+    TimelineFlags timeline_flags;
+    CLI::App* timeline = add_timeline_command(tool, &timeline_flags);
+    std::string stats_log;
+    bool json = false;
+    CLI::App* stats = add_stats_command(tool, &stats_log, &json);
+    if (const int rc = read_first_word(tool, {timeline, stats}, argc, argv); rc >= 0) return rc;
+    if (const int rc = parse_command_line(tool, argc, argv); rc >= 0) return rc;
+    if (timeline->parsed()) return run_timeline_command(timeline, timeline_flags);
     if (stats->parsed()) {
         if (const int rc = leftover(stats)) return rc;
         return run_stats(stats_log, json);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/verdict.h"
 #include "host_script.h"
 #include "kernel/transcript.h"
 #include "print_file.h"
@@ -131,30 +132,194 @@ struct Script {
     ~Script() { hs_free(&s); }
 };
 
+// The host program at work: the machine, the lines it prints and the moves it still follows.
+struct ScriptHost {
+    sim::Autoloader& machine;
+    EventPrinter& events;
+    bool ended = false;
+    // Moves posted and not yet seen to end with 1 or 4, by unit, with the time they were posted.
+    std::map<long long, unsigned long long> unwaited_moves;
+};
+
+unsigned long long now_ms() { return static_cast<unsigned long long>(sim::kernel().now() / sim::kMs); }
+
+// The script's lines for the operator (answer, dialog) and its pauses: true when `s` was one.
+bool take_operator_line(ScriptHost& h, const HsStep& s) {
+    switch (s.call) {
+        case HS_ANSWER: {
+            auto& rule = answer_rule(h.machine, s);
+            if (s.once) rule.times(1);
+            return true;
+        }
+        case HS_DIALOG: {
+            auto& rule = h.machine.world.op().on_dialog(static_cast<int>(s.n[0])).times(1);
+            rule.named("script line " + std::to_string(s.line));
+            for (int a = 0; a < s.action_count; ++a) rule.actions.push_back(dialog_action(s.actions[a]));
+            return true;
+        }
+        case HS_SLEEP:
+            Sleep(static_cast<DWORD>(s.n[0]));
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Start-up, shutdown and the robot's status.
+void call_module(ScriptHost& h, const HsStep& s) {
+    if (s.call == HS_INIT) {
+        const std::string host_name = text_of(s.text[0]), list = text_of(s.text[1]);
+        const sim::InitOutcome r = s.has_list ? h.machine.init_module(host_name, &list) : h.machine.init_module(host_name);
+        std::printf("%llu init %s -> %ld\n", now_ms(), quoted(host_name).c_str(), static_cast<long>(r.result));
+        for (const std::string& l : r.lines) std::printf("    recorder %s\n", quoted(l).c_str());
+        if (!r.product.empty())
+            std::printf("    product %s error=%u\n", quoted(r.product).c_str(), static_cast<unsigned>(r.error));
+    } else if (s.call == HS_END) {
+        char text[ROVANE_END_TEXT_SIZE + 1] = {};
+        const DWORD result = Rovane_End(text);
+        h.ended = true;
+        std::printf("%llu end -> %lu\n    text %s\n", now_ms(), static_cast<unsigned long>(result), quoted(text).c_str());
+    } else if (s.call == HS_STATUS) {
+        BYTE status[22] = {};
+        DWORD length = 0, type = 0;
+        const DWORD result = Rovane_GetRoboStatus(status, sizeof status, &length, &type);
+        std::printf("%llu status -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+        if (result)
+            std::printf("    state=%c error=%c printer=%c tray=%c position=%c aux=%c picker=%c firmware=%s\n", status[0],
+                        status[1], status[2], status[3], status[4], status[5], status[6],
+                        quoted(reinterpret_cast<const char*>(status + 7)).c_str());
+    }
+}
+
+// The job's begin and end, its moves and the host's polls of them.
+void call_job(ScriptHost& h, const HsStep& s) {
+    if (s.call == HS_JOB) {
+        const LONG result = Rovane_JobBeginsOrEnds(0, static_cast<DWORD>(s.n[1]), static_cast<LONG>(s.n[0]));
+        const std::string code = s.job_word ? s.job_word : std::to_string(s.n[0]);
+        std::printf("%llu job %s %lld -> %ld\n", now_ms(), code.c_str(), s.n[1], static_cast<long>(result));
+    } else if (s.call == HS_MOVE) {
+        const LONG result = Rovane_PostMoveDisc(static_cast<DWORD>(s.n[0]), static_cast<LONG>(s.n[1]), 0, 0);
+        if (result == 1) h.unwaited_moves[s.n[0]] = now_ms();
+        std::printf("%llu move %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));
+    } else if (s.call == HS_WAIT) {
+        DWORD state = ROVANE_IN_PROGRESS;
+        int polls = 0;
+        while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(s.n[0]))) == ROVANE_IN_PROGRESS) {
+            ++polls;
+            Sleep(500);
+        }
+        if (state == ROVANE_DONE || state == ROVANE_ABORTED) h.unwaited_moves.erase(s.n[0]);
+        std::printf("%llu wait %lld -> %lu after %d polls\n", now_ms(), s.n[0], static_cast<unsigned long>(state), polls);
+    }
+}
+
+// The print file (a world file, like the host's own: the folders of its path, then the file).
+void write_print_file(ScriptHost& h, const HsStep& s) {
+    const std::string path = text_of(s.text[0]);
+    const PfRecipe recipe = pf_recipe(static_cast<PfKind>(s.print_kind));
+    std::string bytes(pf_make(&recipe, nullptr, 0), '\0');
+    pf_make(&recipe, reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size());
+    const size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos) h.machine.world.files().mkdir(path.substr(0, slash));
+    const bool written = h.machine.world.files().write_file(path, bytes);
+    std::printf("%llu printfile %s %s -> %zu\n", now_ms(), quoted(path).c_str(),
+                pf_kind_name(static_cast<PfKind>(s.print_kind)), written ? bytes.size() : static_cast<size_t>(0));
+}
+
+// The print file, its check, the move-and-print requests and the poll of the printing.
+void call_printing(ScriptHost& h, const HsStep& s) {
+    if (s.call == HS_PRINTFILE) {
+        write_print_file(h, s);
+    } else if (s.call == HS_VALIDPRINT) {
+        const LONG result = Rovane_CheckValidPrint(0, static_cast<LONG>(s.n[0]), 0, s.text[0].p, 0, 0);
+        std::printf("%llu validprint %lld %s -> %ld\n", now_ms(), s.n[0], quoted(s.text[0]).c_str(),
+                    static_cast<long>(result));
+    } else if (s.call == HS_MOVEPRINT) {
+        const LONG result = Rovane_PostMoveAndPrint(static_cast<DWORD>(s.n[0]), static_cast<LONG>(s.n[1]), 0,
+                                                    s.text[0].p, "", static_cast<DWORD>(s.n[2]));
+        if (result == 1 && s.n[1] == ROVANE_RECORD_AND_PRINT) h.unwaited_moves[s.n[0]] = now_ms();
+        std::printf("%llu moveprint %lld %lld %lld %s -> %ld\n", now_ms(), s.n[0], s.n[1], s.n[2],
+                    quoted(s.text[0]).c_str(), static_cast<long>(result));
+    } else if (s.call == HS_CHECKPRINTING) {
+        const DWORD result = Rovane_CheckPrinting(0);
+        std::printf("%llu checkprinting -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+    }
+}
+
+// The dialogs the host opens from its menu, the accumulator and the service calls.
+void call_services(const HsStep& s) {
+    if (s.call == HS_OPTIONS) {
+        const DWORD result = Rovane_Options();
+        std::printf("%llu options -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+    } else if (s.call == HS_MOVEMENTS) {
+        const DWORD result = Rovane_Movements(0);
+        std::printf("%llu movements -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+    } else if (s.call == HS_CHECKACCUMULATOR) {
+        const DWORD result = Rovane_CheckAccumulator(0);
+        std::printf("%llu checkaccumulator -> %lu\n", now_ms(), static_cast<unsigned long>(result));
+    } else if (s.call == HS_SERVICES) {
+        const LONG result = Rovane_Services(static_cast<LONG>(s.n[0]), static_cast<LONG>(s.n[1]));
+        std::printf("%llu services %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));
+    }
+}
+
+// The script on the host's thread, one line at a time, the windows and the wire under each call.
+void run_script(ScriptHost& h, const HsScript& script) {
+    h.machine.host_window();  // the host application has its window before it loads the module
+    for (int i = 0; i < script.count; ++i) {
+        const HsStep& s = script.steps[i];
+        if (take_operator_line(h, s)) continue;
+        call_module(h, s);
+        call_job(h, s);
+        call_printing(h, s);
+        call_services(s);
+        std::fputs(h.events.take().c_str(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+// The script read and checked; with --check, printed as read. Nonzero: the exit code.
+int read_script(const HostOptions& o, Script* script) {
+    char error[1024];
+    if (!hs_read(o.script_path.c_str(), &script->s, error, sizeof error)) {
+        std::fprintf(stderr, "rovane-sim host: %s\n", error);
+        return sim::exit_code(sim::Verdict::UsageError);
+    }
+    return 0;
+}
+
+void print_script(const Script& script) {
+    for (int i = 0; i < script.s.count; ++i) {
+        char* line = hs_describe(&script.s.steps[i]);
+        std::printf("%s\n", line);
+        std::free(line);
+    }
+}
+
+// The invariants, and every move the script posted seen to end.
+sim::Verdict judge_host(const ScriptHost& h, const sim::RunResult& result) {
+    if (!result.ok()) {
+        std::fprintf(stderr, "rovane-sim host: the world stopped: %s\n", result.report.c_str());
+        return sim::Verdict::WorldStopped;
+    }
+    std::string broken = h.machine.check_invariants(h.ended);
+    for (const auto& [unit, posted] : h.unwaited_moves)
+        broken += "the move posted for unit " + std::to_string(unit) + " at " + std::to_string(posted) +
+                  " ms was never seen to end with 1 or 4 (add a wait line)\n";
+    if (!broken.empty()) std::fprintf(stderr, "rovane-sim host: invariants broken:\n%s", broken.c_str());
+    return sim::verdict_of(true, broken, false);
+}
+
 }  // namespace
 
 int run_host(const HostOptions& o) {
-    const bool wire = o.wire;
-    const sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
-
-    // --- the script ----------------------------------------------------------------------------
     Script script;
-    char error[1024];
-    if (!hs_read(o.script_path.c_str(), &script.s, error, sizeof error)) {
-        std::fprintf(stderr, "rovane-sim host: %s\n", error);
-        return 1;
-    }
+    if (const int refused = read_script(o, &script)) return refused;
     if (o.check_only) {
-        for (int i = 0; i < script.s.count; ++i) {
-            char* line = hs_describe(&script.s.steps[i]);
-            std::printf("%s\n", line);
-            std::free(line);
-        }
+        print_script(script);
         return 0;
     }
-
-    // --- the world -----------------------------------------------------------------------------
-    sim::Autoloader machine(cfg);
+    sim::Autoloader machine(machine_config(o.machine, o.seed));
     if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
         return usage_error("host", "cannot write the transcript to '" + o.transcript_path + "'");
     apply_machine_faults(o.machine, machine);
@@ -164,156 +329,15 @@ int run_host(const HostOptions& o) {
     sim::install_default_operator(machine);
     machine.world.op().make_rules_fallbacks();
     machine.world.load_module();
-    EventPrinter events(machine, wire);
-    bool ended = false;
-    // Moves posted and not yet seen to end with 1 or 4, by unit, with the time they were posted.
-    std::map<long long, unsigned long long> unwaited_moves;
-
-    sim::SimThread* host = machine.world.spawn("host", [&] {
-        machine.host_window();  // the host application has its window before it loads the module
-        const auto now_ms = [] { return static_cast<unsigned long long>(sim::kernel().now() / sim::kMs); };
-        for (int i = 0; i < script.s.count; ++i) {
-            const HsStep& s = script.s.steps[i];
-            switch (s.call) {
-                case HS_ANSWER: {
-                    auto& rule = answer_rule(machine, s);
-                    if (s.once) rule.times(1);
-                    continue;
-                }
-                case HS_DIALOG: {
-                    auto& rule = machine.world.op().on_dialog(static_cast<int>(s.n[0])).times(1);
-                    rule.named("script line " + std::to_string(s.line));
-                    for (int a = 0; a < s.action_count; ++a) rule.actions.push_back(dialog_action(s.actions[a]));
-                    continue;
-                }
-                case HS_SLEEP:
-                    Sleep(static_cast<DWORD>(s.n[0]));
-                    continue;
-                case HS_INIT: {
-                    const std::string host_name = text_of(s.text[0]), list = text_of(s.text[1]);
-                    const sim::InitOutcome r = s.has_list ? machine.init_module(host_name, &list) : machine.init_module(host_name);
-                    std::printf("%llu init %s -> %ld\n", now_ms(), quoted(host_name).c_str(), static_cast<long>(r.result));
-                    for (const std::string& l : r.lines) std::printf("    recorder %s\n", quoted(l).c_str());
-                    if (!r.product.empty())
-                        std::printf("    product %s error=%u\n", quoted(r.product).c_str(), static_cast<unsigned>(r.error));
-                    break;
-                }
-                case HS_END: {
-                    char text[ROVANE_END_TEXT_SIZE + 1] = {};
-                    const DWORD result = Rovane_End(text);
-                    ended = true;
-                    std::printf("%llu end -> %lu\n    text %s\n", now_ms(), static_cast<unsigned long>(result), quoted(text).c_str());
-                    break;
-                }
-                case HS_STATUS: {
-                    BYTE status[22] = {};
-                    DWORD length = 0, type = 0;
-                    const DWORD result = Rovane_GetRoboStatus(status, sizeof status, &length, &type);
-                    std::printf("%llu status -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                    if (result)
-                        std::printf("    state=%c error=%c printer=%c tray=%c position=%c aux=%c picker=%c firmware=%s\n",
-                                    status[0], status[1], status[2], status[3], status[4], status[5], status[6],
-                                    quoted(reinterpret_cast<const char*>(status + 7)).c_str());
-                    break;
-                }
-                case HS_OPTIONS: {
-                    const DWORD result = Rovane_Options();
-                    std::printf("%llu options -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                    break;
-                }
-                case HS_MOVEMENTS: {
-                    const DWORD result = Rovane_Movements(0);
-                    std::printf("%llu movements -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                    break;
-                }
-                case HS_JOB: {
-                    const LONG result = Rovane_JobBeginsOrEnds(0, static_cast<DWORD>(s.n[1]), static_cast<LONG>(s.n[0]));
-                    const std::string code = s.job_word ? s.job_word : std::to_string(s.n[0]);
-                    std::printf("%llu job %s %lld -> %ld\n", now_ms(), code.c_str(), s.n[1], static_cast<long>(result));
-                    break;
-                }
-                case HS_MOVE: {
-                    const LONG result = Rovane_PostMoveDisc(static_cast<DWORD>(s.n[0]), static_cast<LONG>(s.n[1]), 0, 0);
-                    if (result == 1) unwaited_moves[s.n[0]] = now_ms();
-                    std::printf("%llu move %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));
-                    break;
-                }
-                case HS_WAIT: {
-                    DWORD state = ROVANE_IN_PROGRESS;
-                    int polls = 0;
-                    while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(s.n[0]))) == ROVANE_IN_PROGRESS) {
-                        ++polls;
-                        Sleep(500);
-                    }
-                    if (state == ROVANE_DONE || state == ROVANE_ABORTED) unwaited_moves.erase(s.n[0]);
-                    std::printf("%llu wait %lld -> %lu after %d polls\n", now_ms(), s.n[0], static_cast<unsigned long>(state), polls);
-                    break;
-                }
-                case HS_PRINTFILE: {
-                    // The folders of the path, then the file (a world file, like the host's own).
-                    const std::string path = text_of(s.text[0]);
-                    const PfRecipe recipe = pf_recipe(static_cast<PfKind>(s.print_kind));
-                    std::string bytes(pf_make(&recipe, nullptr, 0), '\0');
-                    pf_make(&recipe, reinterpret_cast<unsigned char*>(&bytes[0]), bytes.size());
-                    const size_t slash = path.find_last_of("\\/");
-                    if (slash != std::string::npos) machine.world.files().mkdir(path.substr(0, slash));
-                    const bool written = machine.world.files().write_file(path, bytes);
-                    std::printf("%llu printfile %s %s -> %zu\n", now_ms(), quoted(path).c_str(),
-                                pf_kind_name(static_cast<PfKind>(s.print_kind)), written ? bytes.size() : static_cast<size_t>(0));
-                    break;
-                }
-                case HS_VALIDPRINT: {
-                    const LONG result = Rovane_CheckValidPrint(0, static_cast<LONG>(s.n[0]), 0, s.text[0].p, 0, 0);
-                    std::printf("%llu validprint %lld %s -> %ld\n", now_ms(), s.n[0], quoted(s.text[0]).c_str(),
-                                static_cast<long>(result));
-                    break;
-                }
-                case HS_MOVEPRINT: {
-                    const LONG result = Rovane_PostMoveAndPrint(static_cast<DWORD>(s.n[0]), static_cast<LONG>(s.n[1]), 0,
-                                                                s.text[0].p, "", static_cast<DWORD>(s.n[2]));
-                    if (result == 1 && s.n[1] == ROVANE_RECORD_AND_PRINT) unwaited_moves[s.n[0]] = now_ms();
-                    std::printf("%llu moveprint %lld %lld %lld %s -> %ld\n", now_ms(), s.n[0], s.n[1], s.n[2],
-                                quoted(s.text[0]).c_str(), static_cast<long>(result));
-                    break;
-                }
-                case HS_CHECKPRINTING: {
-                    const DWORD result = Rovane_CheckPrinting(0);
-                    std::printf("%llu checkprinting -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                    break;
-                }
-                case HS_CHECKACCUMULATOR: {
-                    const DWORD result = Rovane_CheckAccumulator(0);
-                    std::printf("%llu checkaccumulator -> %lu\n", now_ms(), static_cast<unsigned long>(result));
-                    break;
-                }
-                case HS_SERVICES: {
-                    const LONG result = Rovane_Services(static_cast<LONG>(s.n[0]), static_cast<LONG>(s.n[1]));
-                    std::printf("%llu services %lld %lld -> %ld\n", now_ms(), s.n[0], s.n[1], static_cast<long>(result));
-                    break;
-                }
-            }
-            std::fputs(events.take().c_str(), stdout);
-            std::fflush(stdout);
-        }
-    });
+    EventPrinter events(machine, o.wire);
+    ScriptHost h{machine, events};
+    sim::SimThread* host = machine.world.spawn("host", [&h, &script] { run_script(h, script.s); });
     sim::RunResult result = machine.world.run([host] { return host->state == sim::ThreadState::Finished; });
     if (result.ok()) result = machine.settle();
     std::fputs(events.take().c_str(), stdout);
-    if (!result.ok()) {
-        std::fprintf(stderr, "rovane-sim host: the world stopped: %s\n", result.report.c_str());
-        return 3;
-    }
-    if (o.places || o.wire)
+    if (result.ok() && (o.places || o.wire))
         for (const std::string& p : machine.places()) std::printf("%s\n", p.c_str());
-    std::string broken = machine.check_invariants(ended);
-    for (const auto& [unit, posted] : unwaited_moves)
-        broken += "the move posted for unit " + std::to_string(unit) + " at " + std::to_string(posted) +
-                  " ms was never seen to end with 1 or 4 (add a wait line)\n";
-    if (!broken.empty()) {
-        std::fprintf(stderr, "rovane-sim host: invariants broken:\n%s", broken.c_str());
-        return 4;
-    }
-    return 0;
+    return sim::exit_code(judge_host(h, result));
 }
 
 }  // namespace rovane_tool

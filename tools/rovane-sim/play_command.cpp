@@ -15,6 +15,7 @@
 #include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "harness/autoloader.h"
+#include "harness/verdict.h"
 #include "host/job_reset.h"
 #include "kernel/transcript.h"
 #include "robot/robo_status.h"
@@ -74,138 +75,177 @@ CLI::Validator queue_command() {
 // The global queue and the printer queue hold this many commands each.
 constexpr size_t kQueueEntries = 160;
 
-int run_play(const PlayOptions& o) {
-    const uint64_t seed = o.seed, tray_fail = o.tray_fail, repeat = o.repeat;
-    const std::vector<std::string>& global_cmds = o.global_cmds;
-    const std::vector<std::string>& printer_cmds = o.printer_cmds;
-    for (const auto* cmds : {&global_cmds, &printer_cmds})
+// The commands checked: notes for what the module will refuse itself, usage errors for the rest.
+// Nonzero: the exit code.
+int check_play_commands(const PlayOptions& o) {
+    for (const auto* cmds : {&o.global_cmds, &o.printer_cmds})
         for (const auto& c : *cmds)
             if (c.size() > 9) {
                 // The queue refuses it itself (and aborts the job); say why up front as well.
                 std::fprintf(stderr, "rovane-sim play: note: '%s' is longer than a queue entry (9 characters)\n",
                              c.c_str());
             }
-    for (const auto* cmds : {&global_cmds, &printer_cmds})
+    for (const auto* cmds : {&o.global_cmds, &o.printer_cmds})
         if (cmds->size() > kQueueEntries)
             std::fprintf(stderr,
                          "rovane-sim play: note: %zu commands for the %s queue, which holds %zu: the module refuses "
                          "the rest and aborts the job\n",
-                         cmds->size(), cmds == &global_cmds ? "global" : "printer", kQueueEntries);
-    if (global_cmds.empty() && printer_cmds.empty()) return usage_error("play", "no commands");
+                         cmds->size(), cmds == &o.global_cmds ? "global" : "printer", kQueueEntries);
+    if (o.global_cmds.empty() && o.printer_cmds.empty()) return usage_error("play", "no commands");
     // CLI11 leaves an empty value of --printer-queue (which may take none) unchecked.
-    for (const std::string& c : printer_cmds)
+    for (const std::string& c : o.printer_cmds)
         if (!known_command(c))
             return usage_error("play", "--printer-queue: the module's queues know no command '" + c + "'; they know " +
                                            kVocabulary);
-    std::FILE* transcript = nullptr;
-    if (!o.transcript_path.empty() && !(transcript = open_output("play", "--transcript", o.transcript_path))) return 1;
+    return 0;
+}
 
-    // --- the world -------------------------------------------------------------------------------
-    // The shared harness's machine: a 4-drive QIX on COM1 whose recorders the settings know, and
-    // a disc printer that answers on the robot's cable, stored as the module's printer — so that
-    // start-up asks nothing and sends nothing but its queries.
+// The world of play, and what the tool follows in it (the listeners point into it).
+struct PlayWorld {
+    std::unique_ptr<sim::Autoloader> machine;
+    std::FILE* transcript = nullptr;
+    std::FILE* wire_lines = nullptr;  // the robot's commands, as they came
+    std::string overflow;             // the module's overflow message, when a queue overflowed
+    int overflow_listener = 0;
+};
+
+// The shared harness's machine: a 4-drive QIX on COM1 whose recorders the settings know, and a
+// disc printer that answers on the robot's cable, stored as the module's printer — so that
+// start-up asks nothing and sends nothing but its queries.
+sim::AutoloaderConfig play_machine_config(const PlayOptions& o) {
     sim::AutoloaderConfig cfg;
-    cfg.seed = seed;
+    cfg.seed = o.seed;
     cfg.drives = 4;
     cfg.disc_printer = "Pellan IV";
     cfg.settings = {{"Printer", "Pellan IV"}};
     cfg.robot.mispick_probability = o.mispick;
     for (const std::string& bin : o.empty_bins) cfg.robot.initial_discs[bin[0]] = 0;
-    sim::Autoloader machine(cfg);
+    return cfg;
+}
+
+// Nonzero (the exit code, after its message) when a file cannot be made.
+int build_play_world(const PlayOptions& o, PlayWorld& p) {
+    if (!o.transcript_path.empty() && !(p.transcript = open_output("play", "--transcript", o.transcript_path))) return 1;
+    p.machine = std::make_unique<sim::Autoloader>(play_machine_config(o));
+    sim::Autoloader& machine = *p.machine;
     sim::World& world = machine.world;
-    const std::shared_ptr<sim::Robot>& robot = machine.robot;
     // The robot and the transcript keep only their recent entries: what a long run prints is
     // written to scratch files as it happens and copied out at the end.
-    std::FILE* wire_lines = std::tmpfile();
-    if (!wire_lines) {
+    p.wire_lines = std::tmpfile();
+    if (!p.wire_lines) {
         std::fprintf(stderr, "rovane-sim play: cannot create a scratch file\n");
-        if (transcript) std::fclose(transcript);
+        if (p.transcript) std::fclose(p.transcript);
         return 1;
     }
-    robot->on_received([wire_lines](const sim::ReceivedCommand& c) {
+    std::FILE* wire_lines = p.wire_lines;
+    machine.robot->on_received([wire_lines](const sim::ReceivedCommand& c) {
         if (c.kind == sim::ReceivedCommand::Kind::Command && (c.text == "_SI" || c.text == "_SV")) return;
         std::fprintf(wire_lines, "%s\n", c.line().c_str());
     });
-    if (transcript) world.kernel().transcript().stream_to(transcript);
-    if (tray_fail)
-        for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(tray_fail));
-    install_answers(world, robot, o.answers);
+    if (p.transcript) world.kernel().transcript().stream_to(p.transcript);
+    if (o.tray_fail)
+        for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(o.tray_fail));
+    install_answers(world, machine.robot, o.answers);
     // A queue that overflows: the module shows its message (an OK box, system-modal) and aborts
     // the job; the person at the machine reads it and closes it.
-    std::string overflow;
     world.op().on_message_box("overflow!").named("close the overflow message").answer(IDOK);
-    const int overflow_listener = world.kernel().transcript().subscribe([&overflow](const sim::TranscriptEntry& e) {
+    std::string* overflow = &p.overflow;
+    p.overflow_listener = world.kernel().transcript().subscribe([overflow](const sim::TranscriptEntry& e) {
         const size_t at = e.text.find("text=\"Fatal ");
-        if (overflow.empty() && e.kind == "window" && e.text.rfind("msgbox shown", 0) == 0 && at != std::string::npos)
-            overflow = e.text.substr(at + 5);
+        if (overflow->empty() && e.kind == "window" && e.text.rfind("msgbox shown", 0) == 0 && at != std::string::npos)
+            *overflow = e.text.substr(at + 5);
     });
-
-    // --- the module ------------------------------------------------------------------------------
     world.load_module();
-    bool started = false;
-    sim::SimThread* host = world.spawn("host", [&] {
-        if (machine.init_module().result != 4) return;
-        InitGlobals();
-        g_bInputBinIndex = 0;
-        started = true;
-        for (uint64_t round = 0; round < repeat && !g_fJobAborted; ++round) {
-            for (const auto& c : global_cmds) Queue_Cmd(c.c_str(), NULL, 0);
-            for (const auto& c : printer_cmds) PRN_Queue(c.c_str(), NULL, 0);
-            for (int row = 0; row < 4; ++row) g_Recorders[row].dwMoveState = MOVE_STATE_POSTED;
-            StartSendThread();
-            // The send thread ends by itself once the queues are used up or the job was aborted.
-            for (;;) {
-                Sleep(300);
-                EnterCriticalSection(&g_csModule);
-                const bool running = g_fSendQueueRunning || !g_fSendThreadDone;
-                LeaveCriticalSection(&g_csModule);
-                if (!running) break;
-            }
-        }
-    });
-    const auto wall_start = std::chrono::steady_clock::now();
-    sim::RunResult result = world.run([host] { return host->state == sim::ThreadState::Finished; });
-    // The robot may still be working through commands it buffered (the abort sequence sends its
-    // last ones while the arm travels): let it finish, within a minute of virtual time.
-    const sim::Micros settle_limit = world.kernel().now() + sim::kMinute;
-    while (result.ok() && (robot->busy() || !robot->buffered_commands().empty()) &&
-           world.kernel().now() < settle_limit)
-        result = world.run_until_time(world.kernel().now() + 100 * sim::kMs);
+    return 0;
+}
 
-    if (o.show_timing)
-        std::fprintf(stderr, "virtual time %s, wall time %.3f s\n", world.kernel().time_text().c_str(),
-                     std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count());
-    world.kernel().transcript().unsubscribe(overflow_listener);
-    world.kernel().transcript().stop_streaming();
-    const bool transcript_lost = transcript && !close_output("play", "--transcript", o.transcript_path, transcript);
-    std::rewind(wire_lines);
+// On the host's thread: the module started, then each round hands the commands to the queues and
+// lets the send thread play them; it ends by itself once the queues are used up or the job was
+// aborted. False when the module did not start.
+bool play_queues(const PlayOptions& o, sim::Autoloader& machine) {
+    if (machine.init_module().result != 4) return false;
+    InitGlobals();
+    g_bInputBinIndex = 0;
+    for (uint64_t round = 0; round < o.repeat && !g_fJobAborted; ++round) {
+        for (const auto& c : o.global_cmds) Queue_Cmd(c.c_str(), NULL, 0);
+        for (const auto& c : o.printer_cmds) PRN_Queue(c.c_str(), NULL, 0);
+        for (int row = 0; row < 4; ++row) g_Recorders[row].dwMoveState = MOVE_STATE_POSTED;
+        StartSendThread();
+        for (;;) {
+            Sleep(300);
+            EnterCriticalSection(&g_csModule);
+            const bool running = g_fSendQueueRunning || !g_fSendThreadDone;
+            LeaveCriticalSection(&g_csModule);
+            if (!running) break;
+        }
+    }
+    return true;
+}
+
+// The robot may still be working through commands it buffered (the abort sequence sends its last
+// ones while the arm travels): let it finish, within a minute of virtual time.
+sim::RunResult settle_robot(sim::World& world, const sim::Robot& robot, sim::RunResult result) {
+    const sim::Micros settle_limit = world.kernel().now() + sim::kMinute;
+    while (result.ok() && (robot.busy() || !robot.buffered_commands().empty()) && world.kernel().now() < settle_limit)
+        result = world.run_until_time(world.kernel().now() + 100 * sim::kMs);
+    return result;
+}
+
+// The wire, the places and whether the job was aborted, on standard output.
+void report_play(PlayWorld& p, bool aborted) {
+    std::rewind(p.wire_lines);
     char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, wire_lines)) > 0;) std::fwrite(buffer, 1, n, stdout);
-    std::fclose(wire_lines);
-    for (const std::string& line : machine.places()) std::printf("%s\n", line.c_str());
-    const bool aborted = g_fJobAborted != 0;
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p.wire_lines)) > 0;) std::fwrite(buffer, 1, n, stdout);
+    std::fclose(p.wire_lines);
+    for (const std::string& line : p.machine->places()) std::printf("%s\n", line.c_str());
     std::printf("aborted=%d\n", aborted ? 1 : 0);
+}
+
+// Every disc must be somewhere: one the commands drop where nothing holds it is lost, and a lost
+// disc breaks the run as it would a job.
+sim::Verdict judge_play(const PlayWorld& p, const sim::RunResult& result, bool started, bool aborted) {
     if (!result.ok()) {
         std::fprintf(stderr, "rovane-sim play: the world stopped: %s\n", result.report.c_str());
-        return 3;
+        return sim::Verdict::WorldStopped;
     }
     if (!started) {
         std::fprintf(stderr, "rovane-sim play: the module did not start (see its log)\n");
-        return 3;
+        return sim::Verdict::WorldStopped;
     }
-    // Every disc must be somewhere: one the commands drop where nothing holds it is lost, and a
-    // lost disc breaks the run as it would a job.
-    const std::string broken = machine.check_invariants(false);
+    const std::string broken = p.machine->check_invariants(false);
     if (!broken.empty()) {
         std::fprintf(stderr, "rovane-sim play: invariants broken:\n%s", broken.c_str());
-        return 4;
+        return sim::Verdict::InvariantBroken;
     }
-    if (aborted && !overflow.empty())
-        std::fprintf(stderr, "rovane-sim play: the module aborted the job: %s\n", overflow.c_str());
+    if (aborted && !p.overflow.empty())
+        std::fprintf(stderr, "rovane-sim play: the module aborted the job: %s\n", p.overflow.c_str());
     else if (aborted)
         std::fprintf(stderr, "rovane-sim play: the job was aborted\n");
-    if (transcript_lost) return aborted ? 2 : 1;
-    return aborted ? 2 : 0;
+    return aborted ? sim::Verdict::Aborted : sim::Verdict::Completed;
+}
+
+int run_play(const PlayOptions& o) {
+    if (const int refused = check_play_commands(o)) return refused;
+    PlayWorld p;
+    if (const int refused = build_play_world(o, p)) return refused;
+    sim::World& world = p.machine->world;
+    bool started = false;
+    sim::SimThread* host = world.spawn("host", [&] { started = play_queues(o, *p.machine); });
+    const auto wall_start = std::chrono::steady_clock::now();
+    sim::RunResult result = world.run([host] { return host->state == sim::ThreadState::Finished; });
+    result = settle_robot(world, *p.machine->robot, result);
+    if (o.show_timing)
+        std::fprintf(stderr, "virtual time %s, wall time %.3f s\n", world.kernel().time_text().c_str(),
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count());
+    world.kernel().transcript().unsubscribe(p.overflow_listener);
+    world.kernel().transcript().stop_streaming();
+    const bool transcript_lost = p.transcript && !close_output("play", "--transcript", o.transcript_path, p.transcript);
+    const bool aborted = g_fJobAborted != 0;
+    report_play(p, aborted);
+    const sim::Verdict verdict = judge_play(p, result, started, aborted);
+    // A transcript that could not be written fails a run that would have passed.
+    if (transcript_lost && verdict == sim::Verdict::Completed) return sim::exit_code(sim::Verdict::UsageError);
+    return sim::exit_code(verdict);
 }
 
 }  // namespace

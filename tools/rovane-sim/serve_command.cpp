@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/verdict.h"
 #include "kernel/transcript.h"
 #include "tool_commands.h"
 #include "win32/serial.h"
@@ -477,8 +478,202 @@ void print_line(const std::string& text) {
     std::fflush(stdout);
 }
 
+const char* const kServeName = "rovane-sim serve";
+
+// A path that is something else than a link is refused before anything is made, and so is a
+// shared folder that is not one. A usage error's text, or "".
+std::string check_serve_paths(const ServeOptions& o) {
+    struct stat st {};
+    if (lstat(o.pty_path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+        return o.pty_path + " exists and is not a symbolic link; not replacing it";
+    if (o.share.empty()) return "";
+    if (stat(o.share.c_str(), &st) != 0 && mkdir(o.share.c_str(), 0777) != 0)
+        return "cannot create the shared folder " + o.share + ": " + errno_text();
+    if (stat(o.share.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return o.share + " is not a folder";
+    return "";
+}
+
+// The shared folder as the Windows side reads it: an empty trays.txt, the faults the stand-in
+// libraries play themselves (a failing tray call is answered on the Windows side, at once, as the
+// engine's own call would be), an empty docs folder, the printers, the recorders and the units.
+std::string prepare_share(const ServeOptions& o, sim::Autoloader& machine) {
+    const std::string dir = o.share + "/";
+    FILE* trays = std::fopen((dir + "trays.txt").c_str(), "wb");
+    if (!trays) return "cannot create " + dir + "trays.txt: " + errno_text();
+    std::fclose(trays);
+    const std::string faults = o.machine.tray_fail ? "tray-fail " + std::to_string(o.machine.tray_fail) + "\n" : "";
+    if (mkdir((dir + "docs").c_str(), 0777) != 0 && errno != EEXIST) return "cannot create " + dir + "docs: " + errno_text();
+    for (const std::string& old : folder_names(dir + "docs", [](const std::string& n) { return n != "." && n != ".."; }))
+        unlink((dir + "docs/" + old).c_str());
+    std::string error;
+    if (!write_file_whole(dir + "faults.txt", faults, &error) ||
+        !write_file_whole(dir + "printers.txt", printers_text(machine), &error) ||
+        !write_file_whole(dir + "recorders.txt", machine.recorder_list(), &error) ||
+        !write_file_whole(dir + "units.txt", units_text(machine), &error))
+        return error;
+    return "";
+}
+
+void catch_stop_signals() {
+    struct sigaction stop {};
+    stop.sa_handler = on_stop_signal;
+    sigemptyset(&stop.sa_mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+}
+
+// The line between the pseudo-terminal and the world, run on the world's thread "line".
+struct ServeLine {
+    const ServeOptions& o;
+    sim::Autoloader& machine;
+    Pty& pty;
+    std::string port_name;            // the robot's port in the world
+    std::unique_ptr<TrayFile> trays;  // with a shared folder
+    std::string docs;                 // the shared folder's docs, "" without one
+    std::string failure, note;        // why the line could not be served; why it stopped early
+};
+
+// The world's serial port, set up as the robot's line; INVALID_HANDLE_VALUE after `failure`.
+HANDLE open_world_port(ServeLine& l) {
+    const std::string port = l.port_name;
+    HANDLE h = CreateFileA(("\\\\.\\" + port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        l.failure = "cannot open " + port + " in the world (error " + std::to_string(GetLastError()) + ")";
+        return h;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = l.machine.robot->baud_rate();
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;  // ReadFile returns at once with what has come
+    if (!SetCommState(h, &dcb) || !SetCommTimeouts(h, &timeouts)) {
+        l.failure = "cannot set up " + port + " in the world (error " + std::to_string(GetLastError()) + ")";
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// What the spooler delivered, then the printer-data requests: a command document the module
+// finished before it asked for the laminator's status is in the laminator when the status is
+// read, as in the world.
+void serve_documents(ServeLine& l) {
+    if (l.docs.empty()) return;
+    for (const std::string& refused : deliver_documents(l.machine, l.docs))
+        print_line("    " + std::to_string(sim::kernel().now() / sim::kMs) + " " + refused + "\n");
+    answer_printer_data(l.machine, l.o.share);
+}
+
+void serve_trays(ServeLine& l) {
+    if (!l.trays) return;
+    for (const std::string& t : l.trays->new_lines())
+        print_line("    " + std::to_string(sim::kernel().now() / sim::kMs) + " " + act_on_tray_line(l.machine, t) + "\n");
+}
+
+// One round: documents, the bytes both ways, the tray lines.
+void serve_round(ServeLine& l, HANDLE port) {
+    serve_documents(l);
+    const std::string in = l.pty.take_input();
+    if (!in.empty()) {
+        DWORD written = 0;
+        WriteFile(port, in.data(), static_cast<DWORD>(in.size()), &written, nullptr);
+    }
+    char out[512];
+    DWORD got = 0;
+    if (!ReadFile(port, out, sizeof out, &got, nullptr)) got = 0;
+    l.pty.send(std::string(out, got));  // also what the terminal could not take before
+    serve_trays(l);
+}
+
+// Keep pace: virtual time ahead of the wall clock waits for it.
+void keep_pace(sim::Micros virtual_start, std::chrono::steady_clock::time_point wall_start) {
+    const auto wall =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - wall_start).count();
+    const sim::Micros ahead_of = sim::kernel().now() - virtual_start;
+    if (wall >= 0 && ahead_of > static_cast<sim::Micros>(wall)) {
+        const sim::Micros wait = ahead_of - static_cast<sim::Micros>(wall);
+        timespec ts{static_cast<time_t>(wait / sim::kSecond), static_cast<long>(wait % sim::kSecond) * 1000};
+        nanosleep(&ts, nullptr);  // a signal cuts it short; the loop then ends
+    }
+}
+
+// The end. What the module wrote before serve was told to stop is still in the terminal, and the
+// world takes all of it, as the robot would: the module's last "_RESET" (that of Rovane_End)
+// comes just before the host program ends, and serve is stopped once it has ended, maybe while
+// the line slept. The same for the last documents, printer-data requests and tray lines. A write
+// to the world's port returns once its bytes have left; a short virtual wait lets the robot act
+// on the last of them.
+void drain_at_stop(ServeLine& l, HANDLE port) {
+    serve_documents(l);
+    for (std::string rest; !(rest = l.pty.take_input()).empty();) {
+        DWORD written = 0;
+        WriteFile(port, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr);
+    }
+    serve_trays(l);
+    Sleep(100);
+}
+
+void serve_line(ServeLine& l) {
+    sim::Kernel& k = sim::kernel();
+    const HANDLE port = open_world_port(l);
+    if (port == INVALID_HANDLE_VALUE) return;
+    const sim::Micros virtual_start = k.now();
+    const auto wall_start = std::chrono::steady_clock::now();
+    // The world's time budget ends a run with a report: serve stops a minute before it.
+    const sim::Micros last = k.config().budget - sim::kMinute;
+    while (!g_stop) {
+        if (l.o.seconds && k.now() - virtual_start >= l.o.seconds * sim::kSecond) break;
+        if (k.now() >= last) {
+            l.note = "the world's time budget is used up";
+            break;
+        }
+        serve_round(l, port);
+        Sleep(2);
+        keep_pace(virtual_start, wall_start);
+    }
+    if (g_stop) drain_at_stop(l, port);
+    CloseHandle(port);
+}
+
+// The world's robot and devices, the shared folder and the pseudo-terminal; nonzero (the exit
+// code, after its message) when one cannot be made.
+int open_serve(const ServeOptions& o, sim::Autoloader& machine, Pty& pty) {
+    std::string error;
+    if (!o.share.empty()) error = prepare_share(o, machine);
+    if (!error.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kServeName, error.c_str());
+        return sim::exit_code(sim::Verdict::UsageError);
+    }
+    if (!pty.open(&error)) {
+        std::fprintf(stderr, "%s: %s\n", kServeName, error.c_str());
+        return sim::exit_code(sim::Verdict::WorldStopped);
+    }
+    if (!pty.link(o.pty_path, &error)) {
+        std::fprintf(stderr, "%s: %s\n", kServeName, error.c_str());
+        return sim::exit_code(sim::Verdict::UsageError);
+    }
+    return 0;
+}
+
+sim::Verdict judge_serve(sim::Autoloader& machine, const ServeLine& line, const sim::RunResult& result) {
+    if (!line.note.empty()) std::fprintf(stderr, "%s: %s\n", kServeName, line.note.c_str());
+    if (!line.failure.empty() || !result.ok()) {
+        std::fprintf(stderr, "%s: the world stopped: %s\n", kServeName,
+                     line.failure.empty() ? result.report.c_str() : line.failure.c_str());
+        return sim::Verdict::WorldStopped;
+    }
+    for (const std::string& p : machine.places()) std::printf("%s\n", p.c_str());
+    std::fflush(stdout);
+    const std::string broken = machine.check_invariants(false);
+    if (!broken.empty()) std::fprintf(stderr, "%s: invariants broken:\n%s", kServeName, broken.c_str());
+    return sim::verdict_of(true, broken, false);
+}
+
 int run_serve(const ServeOptions& o) {
-    const char* const name = "rovane-sim serve";
     sim::AutoloaderConfig cfg = machine_config(o.machine, o.seed);
     // The robot drops a command whose bytes stop for half a second, as its firmware does. The
     // module writes a command one byte at a time, and here the silence between two bytes is
@@ -487,196 +682,36 @@ int run_serve(const ServeOptions& o) {
     // machine's load above 4, where the world, on its own clock, sees the bytes together. So the
     // robot of serve waits ten seconds before it drops a partial command.
     cfg.robot.partial_command_timeout = 10 * sim::kSecond;
-
-    // A path that is something else than a link is refused before anything is made.
-    struct stat st {};
-    if (lstat(o.pty_path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "%s: %s exists and is not a symbolic link; not replacing it\n", name, o.pty_path.c_str());
-        return 1;
+    const std::string refused = check_serve_paths(o);
+    if (!refused.empty()) {
+        std::fprintf(stderr, "%s: %s\n", kServeName, refused.c_str());
+        return sim::exit_code(sim::Verdict::UsageError);
     }
-    if (!o.share.empty()) {
-        if (stat(o.share.c_str(), &st) != 0 && mkdir(o.share.c_str(), 0777) != 0) {
-            std::fprintf(stderr, "%s: cannot create the shared folder %s: %s\n", name, o.share.c_str(), errno_text().c_str());
-            return 1;
-        }
-        if (stat(o.share.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            std::fprintf(stderr, "%s: %s is not a folder\n", name, o.share.c_str());
-            return 1;
-        }
-    }
-
     sim::Autoloader machine(cfg);
     apply_machine_faults(o.machine, machine);
-
-    std::string error;
-    if (!o.share.empty()) {
-        const std::string dir = o.share + "/";
-        FILE* trays = std::fopen((dir + "trays.txt").c_str(), "wb");
-        if (!trays) {
-            std::fprintf(stderr, "%s: cannot create %strays.txt: %s\n", name, dir.c_str(), errno_text().c_str());
-            return 1;
-        }
-        std::fclose(trays);
-        // The faults the stand-in libraries play themselves: a failing tray call is answered on
-        // the Windows side, at once, as the engine's own call would be.
-        const std::string faults = o.machine.tray_fail ? "tray-fail " + std::to_string(o.machine.tray_fail) + "\n" : "";
-        if (mkdir((dir + "docs").c_str(), 0777) != 0 && errno != EEXIST) {
-            std::fprintf(stderr, "%s: cannot create %sdocs: %s\n", name, dir.c_str(), errno_text().c_str());
-            return 1;
-        }
-        for (const std::string& old : folder_names(dir + "docs", [](const std::string& n) { return n != "." && n != ".."; }))
-            unlink((dir + "docs/" + old).c_str());
-        if (!write_file_whole(dir + "faults.txt", faults, &error) ||
-            !write_file_whole(dir + "printers.txt", printers_text(machine), &error) ||
-            !write_file_whole(dir + "recorders.txt", machine.recorder_list(), &error) ||
-            !write_file_whole(dir + "units.txt", units_text(machine), &error)) {
-            std::fprintf(stderr, "%s: %s\n", name, error.c_str());
-            return 1;
-        }
-    }
-
     Pty pty;
-    if (!pty.open(&error)) {
-        std::fprintf(stderr, "%s: %s\n", name, error.c_str());
-        return 3;
-    }
-    if (!pty.link(o.pty_path, &error)) {
-        std::fprintf(stderr, "%s: %s\n", name, error.c_str());
-        return 1;
-    }
-
-    struct sigaction stop {};
-    stop.sa_handler = on_stop_signal;
-    sigemptyset(&stop.sa_mask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &stop, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
-    std::fprintf(stderr, "%s: the robot on %s -> %s; %s; seed %llu\n", name, o.pty_path.c_str(), pty.slave_name().c_str(),
-                 o.share.empty() ? "no shared folder" : ("shared folder " + o.share).c_str(),
+    if (const int failed = open_serve(o, machine, pty)) return failed;
+    catch_stop_signals();
+    std::fprintf(stderr, "%s: the robot on %s -> %s; %s; seed %llu\n", kServeName, o.pty_path.c_str(),
+                 pty.slave_name().c_str(), o.share.empty() ? "no shared folder" : ("shared folder " + o.share).c_str(),
                  static_cast<unsigned long long>(o.seed));
-
     const int wire = machine.robot->on_received([](const sim::ReceivedCommand& c) {
         if (c.kind == sim::ReceivedCommand::Kind::Command && c.text == "_SI") return;
         print_line("    " + c.line() + "\n");
     });
-
     // The documents the printers receive, beside the robot's commands, as `host --wire` prints them.
     witness_documents(machine.world, [&machine](const sim::SpoolDocument& d) {
         print_line("    " + std::to_string(machine.world.kernel().now() / sim::kMs) + " " + document_line(d) + "\n");
     });
-
-    std::unique_ptr<TrayFile> trays;
-    if (!o.share.empty()) trays = std::make_unique<TrayFile>(o.share + "/trays.txt");
-    const std::string docs = o.share.empty() ? "" : o.share + "/docs";
-    std::string line_failure, line_note;
-
-    machine.world.spawn("line", [&] {
-        sim::Kernel& k = machine.world.kernel();
-        const std::string port_name = "\\\\.\\" + cfg.port;
-        HANDLE port = CreateFileA(port_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (port == INVALID_HANDLE_VALUE) {
-            line_failure = "cannot open " + cfg.port + " in the world (error " + std::to_string(GetLastError()) + ")";
-            return;
-        }
-        DCB dcb{};
-        dcb.DCBlength = sizeof dcb;
-        GetCommState(port, &dcb);
-        dcb.BaudRate = machine.robot->baud_rate();
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        COMMTIMEOUTS timeouts{};
-        timeouts.ReadIntervalTimeout = MAXDWORD;  // ReadFile returns at once with what has come
-        if (!SetCommState(port, &dcb) || !SetCommTimeouts(port, &timeouts)) {
-            line_failure = "cannot set up " + cfg.port + " in the world (error " + std::to_string(GetLastError()) + ")";
-            CloseHandle(port);
-            return;
-        }
-
-        const sim::Micros virtual_start = k.now();
-        const auto wall_start = std::chrono::steady_clock::now();
-        // The world's time budget ends a run with a report: serve stops a minute before it.
-        const sim::Micros last = k.config().budget - sim::kMinute;
-        while (!g_stop) {
-            const sim::Micros served = k.now() - virtual_start;
-            if (o.seconds && served >= o.seconds * sim::kSecond) break;
-            if (k.now() >= last) {
-                line_note = "the world's time budget is used up";
-                break;
-            }
-
-            // What the spooler delivered comes first, then the printer-data requests: a command
-            // document the module finished before it asked for the laminator's status is in the
-            // laminator when the status is read, as in the world.
-            if (!docs.empty()) {
-                for (const std::string& refused : deliver_documents(machine, docs))
-                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + refused + "\n");
-                answer_printer_data(machine, o.share);
-            }
-            const std::string in = pty.take_input();
-            if (!in.empty()) {
-                DWORD written = 0;
-                WriteFile(port, in.data(), static_cast<DWORD>(in.size()), &written, nullptr);
-            }
-            char out[512];
-            DWORD got = 0;
-            if (!ReadFile(port, out, sizeof out, &got, nullptr)) got = 0;
-            pty.send(std::string(out, got));  // also what the terminal could not take before
-            if (trays)
-                for (const std::string& t : trays->new_lines())
-                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + act_on_tray_line(machine, t) + "\n");
-
-            Sleep(2);
-            // Keep pace: virtual time ahead of the wall clock waits for it.
-            const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
-                                                                                     wall_start).count();
-            const sim::Micros ahead_of = k.now() - virtual_start;
-            if (wall >= 0 && ahead_of > static_cast<sim::Micros>(wall)) {
-                const sim::Micros wait = ahead_of - static_cast<sim::Micros>(wall);
-                timespec ts{static_cast<time_t>(wait / sim::kSecond), static_cast<long>(wait % sim::kSecond) * 1000};
-                nanosleep(&ts, nullptr);  // a signal cuts it short; the loop then ends
-            }
-        }
-        // The end. What the module wrote before serve was told to stop is still in the terminal,
-        // and the world takes all of it, as the robot would: the module's last "_RESET" (that of
-        // Rovane_End) comes just before the host program ends, and serve is stopped once it has
-        // ended, maybe while this loop slept. The same for the last documents, printer-data
-        // requests and tray lines. A write to the world's port returns once its bytes have left;
-        // a short virtual wait lets the robot act on the last of them.
-        if (g_stop) {
-            if (!docs.empty()) {
-                for (const std::string& refused : deliver_documents(machine, docs))
-                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + refused + "\n");
-                answer_printer_data(machine, o.share);
-            }
-            for (std::string rest; !(rest = pty.take_input()).empty();) {
-                DWORD written = 0;
-                WriteFile(port, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr);
-            }
-            if (trays)
-                for (const std::string& t : trays->new_lines())
-                    print_line("    " + std::to_string(k.now() / sim::kMs) + " " + act_on_tray_line(machine, t) + "\n");
-            Sleep(100);
-        }
-        CloseHandle(port);
-    });
+    ServeLine line{o, machine, pty, cfg.port, nullptr, "", "", ""};
+    if (!o.share.empty()) {
+        line.trays = std::make_unique<TrayFile>(o.share + "/trays.txt");
+        line.docs = o.share + "/docs";
+    }
+    machine.world.spawn("line", [&line] { serve_line(line); });
     const sim::RunResult result = machine.world.run();
     machine.robot->remove_received_listener(wire);
-
-    if (!line_note.empty()) std::fprintf(stderr, "%s: %s\n", name, line_note.c_str());
-    if (!line_failure.empty() || !result.ok()) {
-        std::fprintf(stderr, "%s: the world stopped: %s\n", name,
-                     line_failure.empty() ? result.report.c_str() : line_failure.c_str());
-        return 3;
-    }
-    for (const std::string& p : machine.places()) std::printf("%s\n", p.c_str());
-    std::fflush(stdout);
-    const std::string broken = machine.check_invariants(false);
-    if (!broken.empty()) {
-        std::fprintf(stderr, "%s: invariants broken:\n%s", name, broken.c_str());
-        return 4;
-    }
-    return 0;
+    return sim::exit_code(judge_serve(machine, line, result));
 }
 
 }  // namespace

@@ -34,84 +34,98 @@ struct StatusOptions {
     std::string transcript_path;
 };
 
-int run_status(const StatusOptions& o) {
-    const uint64_t seed = o.seed, polls = o.polls;
-    const double noise = o.noise;
-    const std::string &port = o.port, &firmware = o.firmware, &model = o.model, &drive_code = o.drive_code,
-                      &out_dir = o.out_dir;
-    const bool robot_off = o.robot_off;
-    std::string port_name;
-    if (!sim::parse_port_name(port, &port_name) || port_name > "COM4")
-        return usage_error("status", "--port takes COM1 to COM4, not '" + port + "'");
-    if (firmware.find_first_of("\r\n") != std::string::npos || model.find_first_of("\r\n") != std::string::npos)
-        return usage_error("status", "--firmware and --model take one line of text");
-    std::FILE* transcript = nullptr;
-    if (!o.transcript_path.empty() && !(transcript = open_output("status", "--transcript", o.transcript_path))) return 1;
-
-    sim::WorldConfig cfg;
-    cfg.seed = seed;
-    sim::World world(cfg);
-    install_data_folder(world);
-
-    sim::RobotConfig rc;
-    if (!firmware.empty()) rc.firmware = firmware;
-    if (!model.empty()) rc.model = model;
-    if (!drive_code.empty()) rc.drive_code = drive_code[0];
-    rc.line.damage_probability = noise;
-    auto robot = std::make_shared<sim::Robot>(rc);
-    world.serial().attach(port_name, robot);
-    if (robot_off) robot->power_off();
-
-    world.load_module();
-    CreateModuleLock();
-    SetModulePaths(HostKeyword("VeltoDVD", nullptr));
-
+// What the module learned from the robot.
+struct StatusAsked {
     BYTE status[22] = {};
     DWORD status_ok = 0, length = 0, type = 0;
     WORD model_type = 0;
     int opened = 0, version_ok = 0;
-    world.spawn("host", [&] {
-        opened = PortOpen(port_name.c_str(), FALSE);
-        if (!opened) return;
-        for (int attempt = 0; attempt < 3 && !version_ok; ++attempt) version_ok = GetRoboVersion(1500, &model_type);
-        for (uint64_t poll = 0; poll < polls; ++poll) {
-            if (poll) Sleep(300);
-            status_ok = Rovane_GetRoboStatus(status, sizeof status, &length, &type);
-            if (!status_ok) break;
-        }
-        PortClose();
-    });
-    const sim::RunResult result = world.run();
-    if (transcript) {
-        for (const auto& e : world.kernel().transcript().entries())
-            if (e.kind.rfind("serial", 0) == 0 || e.kind == "robot")
-                std::fprintf(transcript, "%s\n", sim::Transcript::format(e).c_str());
-        if (!close_output("status", "--transcript", o.transcript_path, transcript)) return 1;
+};
+
+// The robot on its port in a world with the data folder, the module loaded and its paths set.
+void build_status_world(const StatusOptions& o, sim::World& world, const std::string& port_name) {
+    install_data_folder(world);
+    sim::RobotConfig rc;
+    if (!o.firmware.empty()) rc.firmware = o.firmware;
+    if (!o.model.empty()) rc.model = o.model;
+    if (!o.drive_code.empty()) rc.drive_code = o.drive_code[0];
+    rc.line.damage_probability = o.noise;
+    auto robot = std::make_shared<sim::Robot>(rc);
+    world.serial().attach(port_name, robot);
+    if (o.robot_off) robot->power_off();
+    world.load_module();
+    CreateModuleLock();
+    SetModulePaths(HostKeyword("VeltoDVD", nullptr));
+}
+
+// On the host's thread: the port opened, the version asked (up to three times, as an operator
+// pressing Retry would), the status polled.
+void ask_status(const StatusOptions& o, const std::string& port_name, StatusAsked* a) {
+    a->opened = PortOpen(port_name.c_str(), FALSE);
+    if (!a->opened) return;
+    for (int attempt = 0; attempt < 3 && !a->version_ok; ++attempt) a->version_ok = GetRoboVersion(1500, &a->model_type);
+    for (uint64_t poll = 0; poll < o.polls; ++poll) {
+        if (poll) Sleep(300);
+        a->status_ok = Rovane_GetRoboStatus(a->status, sizeof a->status, &a->length, &a->type);
+        if (!a->status_ok) break;
     }
+    PortClose();
+}
+
+// The serial and robot lines of the transcript, to its file; false after the message.
+bool write_status_transcript(const StatusOptions& o, sim::World& world, std::FILE* transcript) {
+    for (const auto& e : world.kernel().transcript().entries())
+        if (e.kind.rfind("serial", 0) == 0 || e.kind == "robot")
+            std::fprintf(transcript, "%s\n", sim::Transcript::format(e).c_str());
+    return close_output("status", "--transcript", o.transcript_path, transcript);
+}
+
+void print_status(const StatusAsked& a, const std::string& log_path) {
+    const BYTE* s = a.status;
+    if (a.status_ok)
+        std::printf("state=%c\nerror=%c\nprinter=%c\ntray=%c\nposition=%c\naux=%c\npicker=%c\n", s[0], s[1], s[2], s[3],
+                    s[4], s[5], s[6]);
+    std::printf("model=%u\ndrives=%u\nfirmware=%s\n", static_cast<unsigned>(a.model_type),
+                static_cast<unsigned>(g_bRecorderCount), sim::Transcript::escape(g_szFirmware).c_str());
+    std::printf("log=%s\n", log_path.c_str());
+}
+
+// Exit 0 when the robot answered the status query, 1 with a one-line reason otherwise (a probe
+// of the line, not a job: it has no verdict of its own).
+int run_status(const StatusOptions& o) {
+    std::string port_name;
+    if (!sim::parse_port_name(o.port, &port_name) || port_name > "COM4")
+        return usage_error("status", "--port takes COM1 to COM4, not '" + o.port + "'");
+    if (o.firmware.find_first_of("\r\n") != std::string::npos || o.model.find_first_of("\r\n") != std::string::npos)
+        return usage_error("status", "--firmware and --model take one line of text");
+    std::FILE* transcript = nullptr;
+    if (!o.transcript_path.empty() && !(transcript = open_output("status", "--transcript", o.transcript_path))) return 1;
+    sim::WorldConfig cfg;
+    cfg.seed = o.seed;
+    sim::World world(cfg);
+    build_status_world(o, world, port_name);
+    StatusAsked asked;
+    world.spawn("host", [&] { ask_status(o, port_name, &asked); });
+    const sim::RunResult result = world.run();
+    if (transcript && !write_status_transcript(o, world, transcript)) return 1;
     if (!result.ok()) {
         std::fprintf(stderr, "rovane-sim status: the world stopped: %s\n", result.report.c_str());
         return 1;
     }
     // The world's files, the module's log among them, as the output folder now holds them.
-    const std::string log_path = world.files().host_path(out_dir, g_szLogPath);
+    const std::string log_path = world.files().host_path(o.out_dir, g_szLogPath);
     std::error_code error;
-    if (!world.files().export_to(out_dir) || !std::filesystem::is_regular_file(log_path, error)) {
+    if (!world.files().export_to(o.out_dir) || !std::filesystem::is_regular_file(log_path, error)) {
         std::fprintf(stderr, "rovane-sim status: cannot write the world's files to '%s' (the module's log: '%s')\n",
-                     out_dir.c_str(), log_path.c_str());
+                     o.out_dir.c_str(), log_path.c_str());
         return 1;
     }
-    if (status_ok) {
-        std::printf("state=%c\nerror=%c\nprinter=%c\ntray=%c\nposition=%c\naux=%c\npicker=%c\n", status[0], status[1],
-                    status[2], status[3], status[4], status[5], status[6]);
-    }
-    std::printf("model=%u\ndrives=%u\nfirmware=%s\n", static_cast<unsigned>(model_type),
-                static_cast<unsigned>(g_bRecorderCount), sim::Transcript::escape(g_szFirmware).c_str());
-    std::printf("log=%s\n", log_path.c_str());
-    if (!opened) {
+    print_status(asked, log_path);
+    if (!asked.opened) {
         std::fprintf(stderr, "rovane-sim status: the module could not open %s (see the log)\n", port_name.c_str());
         return 1;
     }
-    if (!status_ok) {
+    if (!asked.status_ok) {
         std::fprintf(stderr, "rovane-sim status: the robot did not answer the status query (three attempts)\n");
         return 1;
     }
