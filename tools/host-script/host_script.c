@@ -310,102 +310,92 @@ static int DialogActions(Reader* r, const Words* words, HsStep* s) {
 }
 
 /* Checks a line's words and fills the step. */
-static int CheckStep(Reader* r, const Words* words, HsStep* s) {
+/* The call a step's first word names; 0 after the message when it names none. */
+static int FindCall(Reader* r, const Word* first, HsStep* s) {
+    char shown[256];
+    for (size_t i = 0; i < sizeof kCalls / sizeof kCalls[0]; ++i)
+        if (Is(&first->text, kCalls[i].name) && !first->ends_step) {
+            s->call = kCalls[i].call;
+            return 1;
+        }
+    HsText call = Whole(first);
+    Fail(r, "unknown call '%s'", Shown(call.p, call.cb, shown));
+    free(call.p);
+    return 0;
+}
+
+/* answer PATTERN=BUTTON [once] */
+static int CheckAnswer(Reader* r, const Words* words, HsStep* s) {
+#define ANSWER_USAGE "answer takes PATTERN=BUTTON [once]"
     const Word* w = words->a;
     const int count = words->count;
     char shown[256];
-    int found = 0;
-    for (size_t i = 0; i < sizeof kCalls / sizeof kCalls[0] && !found; ++i)
-        if (Is(&w[0].text, kCalls[i].name) && !w[0].ends_step) {
-            s->call = kCalls[i].call;
-            found = 1;
-        }
-    if (!found) {
-        HsText call = Whole(&w[0]);
-        Fail(r, "unknown call '%s'", Shown(call.p, call.cb, shown));
-        free(call.p);
-        return 0;
+    if (count < 2 || count > 3) return Fail(r, ANSWER_USAGE);
+    const HsText rule = Whole(&w[1]);
+    size_t eq = rule.cb;
+    while (eq > 0 && rule.p[eq - 1] != '=') --eq;
+    int ok = 1;
+    if (eq == 0) {
+        ok = Fail(r, ANSWER_USAGE ": no '=' in '%s'", Shown(rule.p, rule.cb, shown));
+    } else if (eq == 1) {
+        ok = Fail(r, ANSWER_USAGE ": the PATTERN is empty");
+    } else {
+        s->button = 0;
+        for (size_t b = 0; b < sizeof kButtons / sizeof kButtons[0]; ++b)
+            if (strlen(kButtons[b].name) == rule.cb - eq && memcmp(kButtons[b].name, rule.p + eq, rule.cb - eq) == 0)
+                s->button = kButtons[b].button;
+        if (!s->button)
+            ok = Fail(r, ANSWER_USAGE ": unknown BUTTON '%s' (" BUTTON_NAMES ")", Shown(rule.p + eq, rule.cb - eq, shown));
     }
-    s->line = r->line;
-    switch (s->call) {
-        case HS_ANSWER: {
-#define ANSWER_USAGE "answer takes PATTERN=BUTTON [once]"
-            if (count < 2 || count > 3) return Fail(r, ANSWER_USAGE);
-            const HsText rule = Whole(&w[1]);
-            size_t eq = rule.cb;
-            while (eq > 0 && rule.p[eq - 1] != '=') --eq;
-            int ok = 1;
-            if (eq == 0) {
-                ok = Fail(r, ANSWER_USAGE ": no '=' in '%s'", Shown(rule.p, rule.cb, shown));
-            } else if (eq == 1) {
-                ok = Fail(r, ANSWER_USAGE ": the PATTERN is empty");
-            } else {
-                s->button = 0;
-                for (size_t b = 0; b < sizeof kButtons / sizeof kButtons[0]; ++b)
-                    if (strlen(kButtons[b].name) == rule.cb - eq && memcmp(kButtons[b].name, rule.p + eq, rule.cb - eq) == 0)
-                        s->button = kButtons[b].button;
-                if (!s->button)
-                    ok = Fail(r, ANSWER_USAGE ": unknown BUTTON '%s' (" BUTTON_NAMES ")", Shown(rule.p + eq, rule.cb - eq, shown));
-            }
-            if (ok && count == 3 && !(Is(&w[2].text, "once") && !w[2].ends_step))
-                ok = Fail(r, ANSWER_USAGE ": '%s' is not 'once'", Shown(w[2].text.p, w[2].text.cb, shown));
-            if (ok) {
-                s->text[0] = Copy(rule.p, eq - 1);
-                s->once = count == 3;
-            }
-            free(rule.p);
-            return ok;
-        }
-        case HS_DIALOG:
-            return DialogActions(r, words, s);
-        case HS_INIT:
-            if (count < 2 || count > 3) return Fail(r, "init takes HOST [LIST]");
-            s->text[0] = Whole(&w[1]);
-            if (count == 3) s->text[1] = Whole(&w[2]);
-            s->has_list = count == 3;
-            return 1;
-        case HS_END:
-        case HS_STATUS:
-        case HS_OPTIONS:
-        case HS_MOVEMENTS:
-        case HS_CHECKPRINTING:
-        case HS_CHECKACCUMULATOR:
-            if (count != 1) return Fail(r, "%s takes no arguments", CallName(s->call));
-            return 1;
-        case HS_SERVICES:
-            if (count != 3) return Fail(r, "services takes KIND CODE");
-            return Number(r, &w[1].text, LONG_LOW, LONG_HIGH, &s->n[0], "services takes KIND CODE", "KIND") &&
-                   Number(r, &w[2].text, LONG_LOW, LONG_HIGH, &s->n[1], "services takes KIND CODE", "CODE");
-        case HS_JOB: {
+    if (ok && count == 3 && !(Is(&w[2].text, "once") && !w[2].ends_step))
+        ok = Fail(r, ANSWER_USAGE ": '%s' is not 'once'", Shown(w[2].text.p, w[2].text.cb, shown));
+    if (ok) {
+        s->text[0] = Copy(rule.p, eq - 1);
+        s->once = count == 3;
+    }
+    free(rule.p);
+    return ok;
+}
+
+/* job begin|end|abort|CODE N */
+static int CheckJob(Reader* r, const Words* words, HsStep* s) {
 #define JOB_USAGE "job takes begin|end|abort|CODE N"
-            static const char* const kWords[] = {"begin", "end", "abort"};
-            if (count != 3) return Fail(r, JOB_USAGE);
-            s->job_word = NULL;
-            for (int k = 0; k < 3; ++k)
-                if (Is(&w[1].text, kWords[k]) && !w[1].ends_step) {
-                    s->job_word = kWords[k];
-                    s->n[0] = k + 1;
-                }
-            const HsText code = Whole(&w[1]);
-            const HsText discs = Whole(&w[2]);
-            const int ok = (s->job_word != NULL || Number(r, &code, LONG_LOW, LONG_HIGH, &s->n[0], JOB_USAGE, "CODE")) &&
-                           Number(r, &discs, 0, DWORD_MAX, &s->n[1], JOB_USAGE, "N");
-            free(code.p);
-            free(discs.p);
-            return ok;
+    static const char* const kWords[] = {"begin", "end", "abort"};
+    const Word* w = words->a;
+    if (words->count != 3) return Fail(r, JOB_USAGE);
+    s->job_word = NULL;
+    for (int k = 0; k < 3; ++k)
+        if (Is(&w[1].text, kWords[k]) && !w[1].ends_step) {
+            s->job_word = kWords[k];
+            s->n[0] = k + 1;
         }
-        case HS_MOVE:
-        case HS_WAIT:
-        case HS_SLEEP:
-        case HS_VALIDPRINT:
-        case HS_MOVEPRINT:
-        case HS_PRINTFILE:
-            break;
-    }
-    /* The calls of numbers and a file. */
+    const HsText code = Whole(&w[1]);
+    const HsText discs = Whole(&w[2]);
+    const int ok = (s->job_word != NULL || Number(r, &code, LONG_LOW, LONG_HIGH, &s->n[0], JOB_USAGE, "CODE")) &&
+                   Number(r, &discs, 0, DWORD_MAX, &s->n[1], JOB_USAGE, "N");
+    free(code.p);
+    free(discs.p);
+    return ok;
+}
+
+/* printfile PATH KIND; `all` holds the words, and gives up the PATH it keeps. */
+static int CheckPrintFile(Reader* r, int count, HsText* all, HsStep* s) {
+    char shown[256];
+    if (count != 3) return Fail(r, "printfile takes PATH KIND (%s)", pf_kind_names());
+    if (all[1].cb == 0) return Fail(r, "printfile takes PATH KIND: the PATH is empty");
+    if ((s->print_kind = pf_kind(all[2].p, all[2].cb)) < 0)
+        return Fail(r, "printfile takes PATH KIND: unknown KIND '%s' (%s)", Shown(all[2].p, all[2].cb, shown),
+                    pf_kind_names());
+    s->text[0] = all[1], all[1].p = NULL;
+    return 1;
+}
+
+/* The calls of numbers and a file: move, wait, sleep, validprint, moveprint, printfile. */
+static int CheckNumbered(Reader* r, const Words* words, HsStep* s) {
+    const int count = words->count;
     HsText all[5];
     memset(all, 0, sizeof all);
-    for (int i = 1; i < count && i < 5; ++i) all[i] = Whole(&w[i]);
+    for (int i = 1; i < count && i < 5; ++i) all[i] = Whole(&words->a[i]);
     int ok = 1;
     switch (s->call) {
         case HS_MOVE:
@@ -435,22 +425,54 @@ static int CheckStep(Reader* r, const Words* words, HsStep* s) {
             if (ok) s->text[0] = all[4], all[4].p = NULL;
             break;
         case HS_PRINTFILE:
-            if (count != 3) {
-                ok = Fail(r, "printfile takes PATH KIND (%s)", pf_kind_names());
-            } else if (all[1].cb == 0) {
-                ok = Fail(r, "printfile takes PATH KIND: the PATH is empty");
-            } else if ((s->print_kind = pf_kind(all[2].p, all[2].cb)) < 0) {
-                ok = Fail(r, "printfile takes PATH KIND: unknown KIND '%s' (%s)", Shown(all[2].p, all[2].cb, shown),
-                          pf_kind_names());
-            } else {
-                s->text[0] = all[1], all[1].p = NULL;
-            }
+            ok = CheckPrintFile(r, count, all, s);
             break;
         default:
             break;
     }
     for (int i = 0; i < 5; ++i) free(all[i].p);
     return ok;
+}
+
+static int CheckStep(Reader* r, const Words* words, HsStep* s) {
+    const Word* w = words->a;
+    const int count = words->count;
+    if (!FindCall(r, &w[0], s)) return 0;
+    s->line = r->line;
+    switch (s->call) {
+        case HS_ANSWER:
+            return CheckAnswer(r, words, s);
+        case HS_DIALOG:
+            return DialogActions(r, words, s);
+        case HS_INIT:
+            if (count < 2 || count > 3) return Fail(r, "init takes HOST [LIST]");
+            s->text[0] = Whole(&w[1]);
+            if (count == 3) s->text[1] = Whole(&w[2]);
+            s->has_list = count == 3;
+            return 1;
+        case HS_END:
+        case HS_STATUS:
+        case HS_OPTIONS:
+        case HS_MOVEMENTS:
+        case HS_CHECKPRINTING:
+        case HS_CHECKACCUMULATOR:
+            if (count != 1) return Fail(r, "%s takes no arguments", CallName(s->call));
+            return 1;
+        case HS_SERVICES:
+            if (count != 3) return Fail(r, "services takes KIND CODE");
+            return Number(r, &w[1].text, LONG_LOW, LONG_HIGH, &s->n[0], "services takes KIND CODE", "KIND") &&
+                   Number(r, &w[2].text, LONG_LOW, LONG_HIGH, &s->n[1], "services takes KIND CODE", "CODE");
+        case HS_JOB:
+            return CheckJob(r, words, s);
+        case HS_MOVE:
+        case HS_WAIT:
+        case HS_SLEEP:
+        case HS_VALIDPRINT:
+        case HS_MOVEPRINT:
+        case HS_PRINTFILE:
+            break;
+    }
+    return CheckNumbered(r, words, s);
 }
 
 /* ---------------------------------------------------------------------------------------------
