@@ -80,8 +80,8 @@ TEST(LoadString, CopiesTruncatesLendsAPointerAndKnowsOnlyTheModulesIds) {
 // The resource compiler reads the same files: its output must carry the same texts and controls.
 
 std::string source_root() {
-    std::string here = __FILE__;  // <root>/tests/resources_test.cpp
-    for (int i = 0; i < 2; ++i) here = here.substr(0, here.find_last_of('/'));
+    std::string here = __FILE__;  // <root>/tests/world/resources_test.cpp
+    for (int i = 0; i < 3; ++i) here = here.substr(0, here.find_last_of('/'));
     return here;
 }
 
