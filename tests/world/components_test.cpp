@@ -17,10 +17,10 @@ using sim_test::run_in;
 
 // --- libraries --------------------------------------------------------------------------------
 
-std::vector<DWORD> g_tray_call;
+std::vector<DWORD> last_tray_call;
 
 extern "C" DWORD WINAPI fake_move_tray(DWORD engine, DWORD unit, DWORD code) {
-    g_tray_call = {engine, unit, code};
+    last_tray_call = {engine, unit, code};
     return 0;
 }
 
@@ -33,7 +33,7 @@ TEST(Libraries, ExportsByNameAndOrdinalAndTheMissingModuleAndProcErrors) {
     sim::World world(sim_test::config());
     world.components().add_library("KT.dll", {{"Kt_MoveTray", 170, reinterpret_cast<void*>(&fake_move_tray)}});
     world.components().add_library("KTSDKPLS.dll", {{"VeltoSDK_GetHandle", 0, reinterpret_cast<void*>(&fake_get_handle)}});
-    g_tray_call.clear();
+    last_tray_call.clear();
     run_in(world, [&] {
         HMODULE kt = LoadLibraryA("KT.dll");
         ASSERT_NE(kt, nullptr);
@@ -60,7 +60,7 @@ TEST(Libraries, ExportsByNameAndOrdinalAndTheMissingModuleAndProcErrors) {
         EXPECT_EQ(LoadLibraryA("Dorquel.dll"), nullptr);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << "126 for a library not installed";
     });
-    EXPECT_EQ(g_tray_call, (std::vector<DWORD>{0x77, 3, 0x80000002})) << "the export got the caller's arguments";
+    EXPECT_EQ(last_tray_call, (std::vector<DWORD>{0x77, 3, 0x80000002})) << "the export got the caller's arguments";
     EXPECT_EQ(world.components().load_count("kt"), 2u);
 }
 

@@ -239,14 +239,14 @@ TEST(Dialog, UnansweredDialogStopsTheRunCountingFromItsLastAnswer) {
 
 // A progress window on its own thread, closed by a command (id 2) from the thread that owns the
 // work it shows.
-HWND g_progress = nullptr;
+HWND progress_window = nullptr;
 INT_PTR CALLBACK progress_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     if (msg == WM_INITDIALOG) {
-        g_progress = h;
+        progress_window = h;
         return TRUE;
     }
     if (msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) {
-        g_progress = nullptr;
+        progress_window = nullptr;
         EndDialog(h, IDCANCEL);
         return TRUE;
     }
@@ -254,7 +254,7 @@ INT_PTR CALLBACK progress_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
 }
 
 void show_progress() {
-    g_progress = nullptr;
+    progress_window = nullptr;
     sim::world().spawn("printing", [] { DialogBoxParamA(module(), MAKEINTRESOURCEA(903), NULL, progress_proc, 0); });
 }
 
@@ -270,14 +270,14 @@ TEST(Dialog, ProgressWindowAndAnsweredStatusWaitOnTheBoxesTheirOwnerWaitsOn) {
     w.world.spawn("message", [&] { DialogBoxParamA(module(), MAKEINTRESOURCEA(901), NULL, status_proc, 106); });
     int answers = 0;
     w.world.spawn("send-queue", [&] {
-        while (!g_progress || !g.hwnd) Sleep(10);
+        while (!progress_window || !g.hwnd) Sleep(10);
         Sleep(4 * 60 * 1000 - static_cast<DWORD>(now() / kMs));
         answers += MessageBoxA(NULL, "Wait for printing timed out.", "Rovane", MB_RETRYCANCEL) == IDRETRY;
         Sleep(15000);
         answers += MessageBoxA(NULL, "Unable to move the printer tray in/out.", "Error", MB_RETRYCANCEL) == IDRETRY;
         Sleep(3000);
         EXPECT_GT(now(), 14 * sim::kMinute) << "both windows stayed open past the limit";
-        PostMessageA(g_progress, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(progress_window, WM_COMMAND, IDCANCEL, 0);
         Sleep(1000);
         SendMessageA(g.hwnd, WM_COMMAND, IDCANCEL, 0);
     });
