@@ -11,6 +11,7 @@
 #include "harness/autoloader.h"
 #include "kernel/transcript.h"
 #include "rovane.h"
+#include "support/module_world.h"
 #include "support/sim_test.h"
 #include "win32/ui.h"
 #include "world/operator.h"
@@ -30,12 +31,7 @@ inline InitResult init(sim::Autoloader& m, const char* host = "VeltoDVD", const 
 }
 
 // The message boxes shown so far, as the transcript has them: caption, flags and text.
-inline std::vector<std::string> boxes(sim::Autoloader& m) {
-    std::vector<std::string> out;
-    for (const sim::TranscriptEntry& e : m.world.kernel().transcript().of_kind("window"))
-        if (e.text.rfind("msgbox shown ", 0) == 0) out.push_back(e.text.substr(13));
-    return out;
-}
+inline std::vector<std::string> boxes(sim::Autoloader& m) { return boxes(m.world); }
 inline std::string box(const std::string& caption, UINT flags, const std::string& text) {
     char f[16];
     std::snprintf(f, sizeof f, "0x%x", flags);
@@ -55,6 +51,16 @@ inline int count(const std::vector<std::string>& v, const std::string& s) {
     int n = 0;
     for (const auto& x : v) n += x == s;
     return n;
+}
+
+// Whether the module's log has this line (without its timestamp).
+inline bool logged(sim::Autoloader& m, const std::string& line) { return count(m.log_texts(), line) > 0; }
+
+// On the host's thread: polls a recorder's move as a host does until it reports done or aborted.
+inline DWORD wait_move(LONG unit) {
+    DWORD state;
+    while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(unit))) == ROVANE_IN_PROGRESS) Sleep(500);
+    return state;
 }
 
 // The laminator message of a printer dialog in a world without one, answered with Cancel, and

@@ -24,6 +24,7 @@
 #include "sequencer/send_thread.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
+#include "support/module_state.h"
 #include "support/module_world.h"
 #include "win32/serial.h"
 #include "world/operator.h"
@@ -83,12 +84,6 @@ inline bool job_aborted() {
     return aborted;
 }
 
-inline void abort_job_from_host() {
-    EnterCriticalSection(&g_csModule);
-    g_fJobAborted = 1;
-    LeaveCriticalSection(&g_csModule);
-}
-
 // The queue entries that carry one disc from `from` (NULL: the input bin in use) to `to`.
 inline void queue_fetch(const char* from, const char* to) {
     Queue_Cmd("_MOVE:", from, 0);
@@ -123,8 +118,7 @@ struct JobWorld {
     void connect_printer() {
         printer = std::make_shared<sim::SimplePrinter>(2 * sim::kSecond);
         robot->connect_printer(printer);
-        g_fPrinterSelected = TRUE;
-        snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", "Kestrel DiscPrint 100");
+        with_printer_chosen("Kestrel DiscPrint 100");
     }
 
     // On the host thread: what start-up and job begin leave behind.
@@ -137,10 +131,10 @@ struct JobWorld {
             const sim::RecorderConfig& c = drive[i]->config();
             ASSERT_EQ(AddRecorder(c.unit, c.spare, c.host_adapter, c.target, c.letter, c.name.c_str()), i);
             AssignPosition(i, static_cast<char>('A' + i), ("Duplicator " + std::to_string(i + 1)).c_str());
-            g_Recorders[i].bTrayState = TRAY_STATE_CLOSED_EMPTY;
+            with_tray_state(i, TRAY_STATE_CLOSED_EMPTY);
         }
         InitGlobals();
-        g_bInputBinIndex = 0;
+        with_input_bin(0);
     }
 
     // On the host thread: a disc waiting inside drive A with its tray closed, as a recording
@@ -149,7 +143,7 @@ struct JobWorld {
         drive[0]->set_tray_now(true);
         ASSERT_NE(robot->place_new_disc('A'), 0u);
         drive[0]->set_tray_now(false);
-        g_Recorders[0].bTrayState = TRAY_STATE_CLOSED_WITH_DISC;
+        with_tray_state(0, TRAY_STATE_CLOSED_WITH_DISC);
     }
 
     // On a simulated thread: returns once the robot has finished its motions, those it buffered

@@ -46,6 +46,21 @@ inline int count_lines(const std::vector<std::string>& lines, const std::string&
     return n;
 }
 
+// The message boxes shown so far, as the transcript has them: caption, flags and text.
+inline std::vector<std::string> boxes(sim::World& world) {
+    std::vector<std::string> out;
+    for (const sim::TranscriptEntry& e : world.kernel().transcript().of_kind("window"))
+        if (e.text.rfind("msgbox shown ", 0) == 0) out.push_back(e.text.substr(13));
+    return out;
+}
+
+// A value of the settings file's section as the module stores it; "(none)" when absent.
+inline std::string stored(const char* key) {
+    char value[300];
+    GetPrivateProfileStringA(SETTINGS_SECTION, key, "(none)", value, sizeof value, g_szSettingsPath);
+    return value;
+}
+
 // A text of the module's string table, as the module loads it.
 inline std::string module_string(UINT id) {
     char text[512];

@@ -28,6 +28,12 @@ inline sim::WorldConfig config(uint64_t fallback_seed = 1) {
     return c;
 }
 
+// Runs the world's threads and requires the run to finish cleanly.
+inline void run_ok(sim::World& world) {
+    const sim::RunResult r = world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+}
+
 // Runs body as a simulated thread of the world and requires the run to finish cleanly.
 template <class F>
 void run_in(sim::World& world, F body) {

@@ -121,6 +121,10 @@ static void files_cases(void) {
     h2 = open_file(a, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     out("file.open-existing.no-access-while-held", "handle=%s err=%lu", valid(h2), (unsigned long)GetLastError());
     if (h2 != INVALID_HANDLE_VALUE) CloseHandle(h2);
+    SetLastError(0);
+    h2 = open_file(a, GENERIC_WRITE, 0, OPEN_ALWAYS);
+    out("file.open-always.held-share-0", "handle=%s err=%lu", valid(h2), (unsigned long)GetLastError());
+    if (h2 != INVALID_HANDLE_VALUE) CloseHandle(h2);
 
     /* The pointer. */
     out("file.pointer.begin-3", "pos=%lu", (unsigned long)SetFilePointer(h, 3, NULL, FILE_BEGIN));
@@ -174,6 +178,7 @@ static void files_cases(void) {
     file_open_case("file.open-existing.absent", CONF_FOLDER "\\nope.txt", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.open-existing.absent-folder", CONF_MISSING_FOLDER "\\x.txt", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.create-always.absent-folder", CONF_MISSING_FOLDER "\\x.txt", GENERIC_WRITE, 0, CREATE_ALWAYS);
+    file_open_case("file.open-always.absent-folder", CONF_MISSING_FOLDER "\\x.txt", GENERIC_WRITE, 0, OPEN_ALWAYS);
     file_open_case("file.open-existing.upper-case", CONF_FOLDER "\\A.TXT", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.open-existing.slashes", "C:/Conformance/a.txt", GENERIC_READ, 0, OPEN_EXISTING);
     file_open_case("file.open-existing.dot-dot", CONF_FOLDER "\\..\\Conformance\\.\\a.txt", GENERIC_READ, 0,
@@ -365,6 +370,7 @@ static void profile_cases(void) {
     profile_int_case("profile.int.empty", "Empty", 5, ini);
     profile_int_case("profile.int.text", "COM", 5, ini);
     profile_int_case("profile.int.missing-key", "Nope", 5, ini);
+    profile_int_case("profile.int.any-case", "nUMBER", 5, ini);
     profile_int_case("profile.int.missing-file", "Number", 5, CONF_FOLDER "\\none.ini");
 
     /* Writing: the file as WritePrivateProfileString leaves it. */
@@ -1222,6 +1228,9 @@ static void combo_cases(HWND d) {
     memset(buf, 0, sizeof buf);
     item(d, c, CB_GETLBTEXT, 0, (LPARAM)buf);
     out("combo.order-after-edits", "first=%s", str(buf));
+    r = item(d, c, CB_SELECTSTRING, (WPARAM)-1, (LPARAM) "AL");
+    r2 = item(d, c, CB_GETCURSEL, 0, 0);
+    out("combo.select-string.prefix", "ret=%ld cursel=%ld", (long)r, (long)r2);
     r = item(d, c, CB_RESETCONTENT, 0, 0);
     r2 = item(d, c, CB_GETCOUNT, 0, 0);
     r3 = item(d, c, CB_GETCURSEL, 0, 0);
@@ -1245,6 +1254,9 @@ static void button_cases(HWND d) {
     checked = IsDlgButtonChecked(d, IDC_USE_LAMINATOR);
     out("button.click.check-box", "checked=%u notified=%d code=%d from-control=%d", checked, g_clicks_laminator,
         g_notify_code, g_notify_from_control);
+    item(d, IDC_USE_LAMINATOR, BM_CLICK, 0, 0);
+    checked = IsDlgButtonChecked(d, IDC_USE_LAMINATOR);
+    out("button.click.check-box-again", "checked=%u notified=%d", checked, g_clicks_laminator);
     g_clicks_about = 0;
     item(d, IDC_ABOUT, BM_CLICK, 0, 0);
     out("button.click.push", "notified=%d code=%d from-control=%d", g_clicks_about, g_notify_code, g_notify_from_control);
@@ -1489,6 +1501,12 @@ static void dialog_cases(void) {
     memset(buf, '#', sizeof buf);
     n = LoadStringA(g_env->resources, IDS_TITLE, buf, 8);
     out("string.load.small-buffer", "len=%d text=%s", n, esc(buf, 8));
+    memset(buf, '#', sizeof buf);
+    n = LoadStringA(g_env->resources, IDS_TITLE, buf, 1);
+    out("string.load.buffer-of-one", "len=%d text=%s", n, esc(buf, 2));
+    memset(buf, '#', sizeof buf);
+    n = LoadStringA(g_env->resources, IDS_TITLE, buf, 24);
+    out("string.load.exact-fit", "len=%d text=%s", n, esc(buf, 25));
     strcpy(buf, "unchanged");
     n = LoadStringA(g_env->resources, 9999, buf, sizeof buf);
     out("string.load.missing", "len=%d text=%s", n, str(buf));

@@ -15,6 +15,7 @@
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 #include "support/module_world.h"
+#include "support/module_state.h"
 #include "win32/components.h"
 #include "win32/ui.h"
 #include "world/operator.h"
@@ -64,16 +65,7 @@ std::function<void()> remember_box(sim::World& world) {
     };
 }
 
-void run_ok(sim::World& world) {
-    const sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
-}
-
-std::string stored(const char* key) {
-    char value[64];
-    GetPrivateProfileStringA(SETTINGS_SECTION, key, "(none)", value, sizeof value, g_szSettingsPath);
-    return value;
-}
+using sim_test::run_ok;
 
 // --- a job-processor library that records the tray calls --------------------------------------
 
@@ -93,18 +85,8 @@ void prepare(sim::World& world, BYTE recorders_reported) {
     sim_test::prepare_module(world);
     world.components().add_library("Dorquel.dll",
                                    {{"DQ_OpenCloseTray", 0, reinterpret_cast<void*>(&fake_dq_open_close_tray)}});
-    g_bRecorderCount = recorders_reported;
+    sim_test::with_recorders_on_the_robot(recorders_reported);
     SetHostFacts("VeltoDVD", NULL, 0);
-}
-
-// A fresh table: rows E:, F:, G:, ... (unit = row, external) with the given serial numbers.
-void add_rows(std::initializer_list<const char*> serials) {
-    ClearRecorders();
-    int row = 0;
-    for (const char* s : serials) {
-        AddRecorder(row, 0, 4, row, static_cast<char>('E' + row), "PIONEER DVD-RW DVR-112D");
-        std::strcpy(g_Recorders[row++].szSerial, s);
-    }
 }
 
 const int L = IDC_DRIVE_LEFT_FIRST, R = IDC_DRIVE_RIGHT_FIRST, OC = IDC_DRIVE_OPEN_CLOSE_FIRST;
@@ -135,7 +117,7 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
         EXPECT_EQ(RecorderRowAt('B'), 2);
         EXPECT_EQ(g_boxes.size(), 2u);
 
-        g_bRecorderCount = 1;
+        sim_test::with_recorders_on_the_robot(1);
         results.push_back(ChooseTwoDrives());
         EXPECT_EQ(g_Recorders[1].bTrayState, TRAY_STATE_OPEN_EMPTY);
         EXPECT_STREQ(g_Recorders[1].szDescription, "Duplicator Drive 1 (F:)");
@@ -226,11 +208,11 @@ TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsTh
     int result = -1;
     std::vector<std::string> keys;
     world.spawn("host", [&] {
-        add_rows({"SNA", "", "  SN0042", "SND", "SNX"});
-        g_Recorders[4].fSelected = TRUE;  // as if mapped automatically before
+        sim_test::with_external_recorders({"SNA", "", "  SN0042", "SND", "SNX"});
+        sim_test::with_recorder_selected(4);  // as if mapped automatically before
         result = ChooseFourDrives();
         for (const char* key : {KEY_DRIVE1_SERIAL, KEY_DRIVE2_SERIAL, KEY_DRIVE3_SERIAL, KEY_DRIVE4_SERIAL})
-            keys.push_back(stored(key));
+            keys.push_back(sim_test::stored(key));
     });
     world.spawn("operator", [&] {
         HWND dlg = wait_for_dialog(world, IDD_CHOOSE_FOUR_DRIVES);
@@ -283,7 +265,7 @@ TEST(FourDriveDialog, StoredSerialsForAAndBOnlyOpenTheDialogWithNothingMapped) {
     world.spawn("host", [&] {
         WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE1_SERIAL, "SN1", g_szSettingsPath);
         WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE2_SERIAL, "SN2", g_szSettingsPath);
-        add_rows({"SN2", "SN1", "SN3", "SN4"});
+        sim_test::with_external_recorders({"SN2", "SN1", "SN3", "SN4"});
         // As start-up does on a four-drive unit.
         mapped = MapFourDrivesAutomatically();
         if (!mapped) result = ChooseFourDrives();
@@ -307,7 +289,7 @@ TEST(FourDriveDialog, StoredSerialsForAAndBOnlyOpenTheDialogWithNothingMapped) {
     // The next start-up finds all four by their stored numbers.
     int next = -1;
     world.spawn("next start-up", [&] {
-        add_rows({"SN4", "SN1", "SN2", "SN3"});
+        sim_test::with_external_recorders({"SN4", "SN1", "SN2", "SN3"});
         next = MapFourDrivesAutomatically();
     });
     run_ok(world);

@@ -25,6 +25,7 @@
 #include "support/dialog_hands.h"
 #include "support/host_world.h"
 #include "support/job_world.h"
+#include "support/module_state.h"
 #include "win32/spooler.h"
 
 namespace {
@@ -44,20 +45,12 @@ struct Queued {
 };
 
 Queued post(DWORD unit, LONG code, const char* file, DWORD disc) {
-    g_bCmdIndex = 0;
-    g_bPRN_Index = 0;
+    sim_test::with_empty_queues();
     Queued q;
     q.result = Rovane_PostMoveAndPrint(unit, code, 0, file, "", disc);
     for (BYTE i = 0; i < g_bCmdIndex; ++i) q.global.push_back(g_szGlobalQueue[i]);
     for (BYTE i = 0; i < g_bPRN_Index; ++i) q.printer.push_back(g_szPrinterQueue[i]);
     return q;
-}
-
-std::vector<std::string> message_boxes(sim::World& world) {
-    std::vector<std::string> out;
-    for (const sim::TranscriptEntry& e : world.kernel().transcript().of_kind("window"))
-        if (e.text.rfind("msgbox shown ", 0) == 0) out.push_back(e.text.substr(13));
-    return out;
 }
 
 std::string file_bytes(size_t n) {
@@ -79,22 +72,22 @@ TEST(MoveAndPrint, RecordedDiscSequencesFollowPendingPrintsAndRecordPrint) {
     DWORD move_state = 0;
     w.host([&] {
         w.start_module();
-        g_fSendQueueRunning = 1;  // the requests only fill the queues here
-        g_szPosition[0].bSourceBin = '4', g_szPosition[0].bReturnBin = '3';
-        g_szPosition[1].bSourceBin = '2', g_szPosition[1].bReturnBin = '4';
-        g_dwHowMany = 3;
-        g_fRecordPrint = TRUE;
+        sim_test::with_send_thread_held_off();
+        sim_test::with_disc_bins(0, '4', '3');
+        sim_test::with_disc_bins(1, '2', '4');
+        sim_test::with_discs_in_the_job(3);
+        sim_test::with_record_print(true);
         first = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\one.prn", 1);
         move_state = g_Recorders[0].dwMoveState;
         second = post(2, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\two.prn", 2);
         pending_after_two = g_bPendingPrints;
         slot1 = g_PrintSlots[1];
-        g_bPendingPrints = 0;
+        sim_test::with_pending_prints(0);
         last = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\three.prn", 3);
-        g_bPendingPrints = 0;
-        g_fRecordPrint = FALSE;
+        sim_test::with_pending_prints(0);
+        sim_test::with_record_print(false);
         no_record_print = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\four.prn", 1);
-        g_fSendQueueRunning = 0;
+        sim_test::with_send_thread_gone();
     });
     ASSERT_TRUE(w.ran());
     EXPECT_EQ(first.result, 1);
@@ -133,39 +126,39 @@ TEST(MoveAndPrint, OtherCodesAndRefusals) {
     LONG pip_after_5000 = 0, laminate_only = 0;
     w.host([&] {
         w.start_module();
-        g_fSendQueueRunning = 1;
-        g_fLaminator = TRUE;
+        sim_test::with_send_thread_held_off();
+        sim_test::with_laminator(true);
         // Bins an earlier recorded disc's request left in slot 0: only code 2000 writes bins.
-        g_PrintSlots[0].bReturnBin = '2', g_PrintSlots[0].bSourceBin = '5';
+        sim_test::with_print_slot_bins(0, '2', '5');
         blank = post(0, ROVANE_PRINT_BLANK, "C:\\Jobs\\blank.prn", 0);
         bins_after_1000 = {static_cast<char>(g_PrintSlots[0].bReturnBin), static_cast<char>(g_PrintSlots[0].bSourceBin)};
-        g_bPendingPrints = 0;
+        sim_test::with_pending_prints(0);
         only_slot = post(0, 3000, "C:\\Jobs\\slot.prn", 0);
         pending_after_3000 = g_bPendingPrints;
         slot0_after_3000 = g_PrintSlots[0].szFileName;
         bins_after_3000 = {static_cast<char>(g_PrintSlots[0].bReturnBin), static_cast<char>(g_PrintSlots[0].bSourceBin)};
         laminate = post(0, ROVANE_LAMINATE_ONLY, "", 0);
         laminate_only = g_fLaminateOnly;
-        g_fLaminator = FALSE;
+        sim_test::with_laminator(false);
         no_laminator = post(0, ROVANE_LAMINATE_ONLY, "", 0);
-        g_bPendingPrints = 0;
+        sim_test::with_pending_prints(0);
         in_printer = post(0, ROVANE_PRINT_IN_PRINTER, "C:\\Jobs\\x.prn", 0);
         pip_after_5000 = g_fPIP;
 
         // A label design in lower case while the label application is missing.
-        g_bPendingPrints = 0;
-        g_fSureThing = FALSE;
+        sim_test::with_pending_prints(0);
+        sim_test::with_label_app(false);
         for (LONG code : {ROVANE_PRINT_BLANK, ROVANE_RECORD_AND_PRINT, ROVANE_PRINT_IN_PRINTER})
             std_results.push_back(post(1, code, "C:\\Jobs\\label.std", 1).result);
-        g_fLaminator = TRUE;
+        sim_test::with_laminator(true);
         std_results.push_back(post(1, ROVANE_LAMINATE_ONLY, "C:\\Jobs\\label.std", 1).result);
 
-        g_bPendingPrints = MAX_PRINT_SLOTS;
+        sim_test::with_pending_prints(MAX_PRINT_SLOTS);
         fifth = post(1, ROVANE_RECORD_AND_PRINT, "C:\\Jobs\\five.prn", 1);
-        g_bPendingPrints = 0;
+        sim_test::with_pending_prints(0);
         too_long = post(1, ROVANE_RECORD_AND_PRINT, ("C:\\" + std::string(247, 'x')).c_str(), 1);
         pending_after_refusals = g_bPendingPrints;
-        g_fSendQueueRunning = 0;
+        sim_test::with_send_thread_gone();
     });
     ASSERT_TRUE(w.ran());
     const Commands laminator_block = {"_LAMOUT", "_MOVE:E", "DROPOFF", "LAM:0", "WAITL:", "_LAMOUT", "_MOVE:E", "PICKUP"};
@@ -208,7 +201,7 @@ TEST(MoveAndPrint, OtherCodesAndRefusals) {
     const std::string laminator_box = box("Error", MB_OK,
                                           "The laminator is not selected.  Please click on the \"Robot Options\" button, "
                                           "check \"Use Laminator\", and try again.");
-    EXPECT_EQ(message_boxes(w.world), std::vector<std::string>({laminator_box, std_box, std_box, std_box}));
+    EXPECT_EQ(sim_test::boxes(w.world), std::vector<std::string>({laminator_box, std_box, std_box, std_box}));
     EXPECT_EQ(sim_test::count_lines(w.log(), "**&&** PIP is set to TRUE (PMP Case 5000)"), 1);
 }
 
@@ -230,20 +223,19 @@ TEST(PrintJob, PrintThreadCopiesRawOrHandsTheDesignToTheLabelApp) {
     DWORD raw = 9, empty = 9, no_slot = 9, label = 9;
     LONG spooling_after_raw = 0, done_after_raw = 0;
     w.host([&] {
-        std::snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", kPrinter);
-        g_fPrinterSelected = TRUE;
-        std::strcpy(g_PrintSlots[2].szFileName, "C:\\Jobs\\disc.prn");
+        sim_test::with_printer_chosen(kPrinter);
+        sim_test::with_print_slot_file(2, "C:\\Jobs\\disc.prn");
         raw = SendPrintThread((LPVOID) "2");
         spooling_after_raw = g_fSpooling;
         done_after_raw = g_fPrintThreadDone;
-        g_fSpooling = 0;
-        std::strcpy(g_PrintSlots[0].szFileName, "C:\\Jobs\\empty.prn");
+        sim_test::with_spooling(false);
+        sim_test::with_print_slot_file(0, "C:\\Jobs\\empty.prn");
         empty = SendPrintThread((LPVOID) "0");
         no_slot = SendPrintThread((LPVOID) "5");
 
         CreateLabelApp();
-        g_dwPrintJobNumber = 7;
-        std::strcpy(g_PrintSlots[1].szFileName, "C:\\Jobs\\Disc.Std");
+        sim_test::with_print_job_number(7);
+        sim_test::with_print_slot_file(1, "C:\\Jobs\\Disc.Std");
         label = SendPrintThread((LPVOID) "1");
     });
     ASSERT_TRUE(w.ran());
@@ -298,10 +290,10 @@ TEST(PrintJob, RecordedDiscThroughThePrinterAsksAfterAMinuteAndRetryPutsTheTrayO
     sim::Micros wait_started = 0;
     w.host([&] {
         w.start_module();
-        g_fInitialized = TRUE;
+        sim_test::as_a_started_module();
         w.recorded_disc_in_a();
-        g_szPosition[0].bSourceBin = '4', g_szPosition[0].bReturnBin = '3';
-        g_dwHowMany = 1;
+        sim_test::with_disc_bins(0, '4', '3');
+        sim_test::with_discs_in_the_job(1);
         posted = Rovane_PostMoveAndPrint(1, ROVANE_RECORD_AND_PRINT, 0, "C:\\Jobs\\disc.prn", "", 1);
         while ((moved = Rovane_CheckMoveDisc(1)) == ROVANE_IN_PROGRESS) {
             printing_polls.insert(Rovane_CheckPrinting(0));
@@ -356,7 +348,7 @@ TEST(PrintJob, PrinterErrorShowsItsMessageEachPassUntilTheJobIsAborted) {
     });
     w.host([&] {
         w.start_module();
-        g_fPIP = 1;
+        sim_test::given_a_print_in_process();
         w.printer->raise_printer_error();
         RoboStatus status;
         const sim::Micros t0 = now();
@@ -367,9 +359,7 @@ TEST(PrintJob, PrinterErrorShowsItsMessageEachPassUntilTheJobIsAborted) {
         const HWND dlg = w.world.ui().find_dialog(IDD_ROBOT_MESSAGE);
         auto c = w.world.ui().control(dlg, IDC_MESSAGE_TEXT);
         message = dlg && c ? c->text : "<none>";
-        EnterCriticalSection(&g_csModule);
-        g_fCloseMessage = 1;
-        LeaveCriticalSection(&g_csModule);
+        sim_test::close_status_message();
         while (g_hMessageDlg != NULL) Sleep(100);
     });
     ASSERT_TRUE(w.ran());
@@ -379,7 +369,7 @@ TEST(PrintJob, PrinterErrorShowsItsMessageEachPassUntilTheJobIsAborted) {
     EXPECT_GE(sim_test::count_lines(log, "ERROR: PRINTER_ERROR"), 70) << "once a pass";
     EXPECT_EQ(message, "There was a printer error.");
     EXPECT_EQ(w.status_dialogs_shown(), 1) << "one dialog, its text replaced";
-    EXPECT_TRUE(message_boxes(w.world).empty()) << "no time-out question while the error is pending";
+    EXPECT_TRUE(sim_test::boxes(w.world).empty()) << "no time-out question while the error is pending";
     EXPECT_EQ(sim_test::count_lines(log, "**&&** WaitForPrinting ABORT"), 1);
     EXPECT_EQ(job_number, 2u);
     EXPECT_EQ(pip_after, 1) << "the print did not complete";

@@ -14,6 +14,7 @@
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 #include "support/job_world.h"
+#include "support/module_state.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST(SendThread, EmptyQueuesEndTheThreadThenLoadAndUnloadWaitForTheRecorderTray)
         Queue_Cmd("A", NULL, 0);
         queue_fetch(NULL, "A");
         Queue_Cmd("DONE:", NULL, '0');
-        g_Recorders[0].dwMoveState = MOVE_STATE_POSTED;
+        sim_test::with_move_posted(0);
         started += StartSendThread(NULL);
         second_start = StartSendThread(NULL);
         while (move_state(0) != MOVE_STATE_DONE) Sleep(100);
@@ -65,10 +66,10 @@ TEST(SendThread, EmptyQueuesEndTheThreadThenLoadAndUnloadWaitForTheRecorderTray)
 
         // The printer tray happens to be out and the next input bin is in use.
         w.printer->set_tray_in(false);
-        g_bInputBinIndex = 1;
+        sim_test::with_input_bin(1);
         queue_fetch("A", "3");
         Queue_Cmd("DONE:", NULL, '0');
-        g_Recorders[0].dwMoveState = MOVE_STATE_POSTED;
+        sim_test::with_move_posted(0);
         started += StartSendThread(NULL);
         sim_test::wait_for_send_thread();
     });
@@ -122,12 +123,10 @@ TEST(SendThread, TrayCommandsOnlyWhenNeededTransferQueuesMovesAndALostMoveIsRese
     Micros started = 0;
     w.host([&] {
         w.start_module();
-        g_bPendingPrints = 3;
-        g_PrintSlots[1].bReturnBin = '3';
-        g_PrintSlots[1].bSourceBin = '5';
-        g_PrintSlots[2].bReturnBin = '3';
-        g_PrintSlots[2].bSourceBin = '1';
-        g_PrintSlots[3].bReturnBin = g_PrintSlots[3].bSourceBin = 0;
+        sim_test::with_pending_prints(3);
+        sim_test::with_print_slot_bins(1, '3', '5');
+        sim_test::with_print_slot_bins(2, '3', '1');
+        sim_test::with_print_slot_bins(3, 0, 0);
         Queue_Cmd("_TRAYIN", NULL, 0);
         Queue_Cmd("_MOVE:", "5", 0);
         Queue_Cmd("_TRAYOUT", NULL, 0);

@@ -16,6 +16,7 @@
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 #include "support/job_world.h"
+#include "support/module_state.h"
 #include "win32/ui.h"
 
 namespace {
@@ -94,7 +95,7 @@ TEST(ErrorRecovery, LastBinEmptyInNoErrorModeAbortsWithoutAMessage) {
     JobWorld w(22, robot_with_empty_bins("4251"));
     w.host([&] {
         w.start_module();
-        g_fNoErrorMode = 1;
+        sim_test::in_no_error_mode();
         queue_fetch(NULL, "A");
         StartSendThread(NULL);
         sim_test::wait_for_send_thread();
@@ -211,7 +212,7 @@ TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDiscBefor
     w.world.op().on_dialog(IDD_ROBOT_MESSAGE).containing("movement error").click(IDC_ABORT_JOB);
     w.host([&] {
         w.start_module();
-        g_bRecorderCount = 2;
+        sim_test::with_recorders_on_the_robot(2);
         sim_test::when([&] { return w.robot->picker().has_value(); }, [&] { w.robot->fail_next_moves(1); });
         queue_fetch(NULL, "A");
         StartSendThread(NULL);
@@ -241,7 +242,7 @@ TEST(AbortJob, LetsADropOntoARecorderTrayFinishBeforeClosingTheTrays) {
         w.robot->on_received([&](const sim::ReceivedCommand& c) {
             if (c.kind != sim::ReceivedCommand::Kind::Command || c.text != "_PICK" || w.robot->position() != 'A') return;
             aborted_at = now();
-            g_fJobAborted = 1;  // the host's code 3, at the moment the drop begins
+            sim_test::given_the_job_aborted();  // the host's code 3, at the moment the drop begins
             sim_test::when([&] { return !w.robot->busy(); }, [&] { drop_ended = now(); });
         });
         Queue_Cmd("A", NULL, 0);
@@ -271,7 +272,7 @@ TEST(AbortJob, WaitsForAMotionInProgressNoMoreThanTenSeconds) {
     w.host([&] {
         w.start_module();
         PortWrite("_RESET", FALSE);
-        g_fJobAborted = 1;
+        sim_test::given_the_job_aborted();
         Queue_Cmd("_MOVE:", NULL, 0);
         started = now();
         StartSendThread(NULL);
@@ -301,10 +302,10 @@ TEST(StatusMessage, ReplacedTextMinimisedPrintingWaitAndShutdown) {
         ShowRobotMessage(IDS_PRINTER_ERROR, TRUE);
         Sleep(100);
         opened_with = dialog_text(w);
-        g_fCloseMessage = 1;
+        sim_test::close_status_message();
         while (w.world.ui().find_dialog(IDD_ROBOT_MESSAGE) || g_fCloserThreadDone != 1) Sleep(50);
 
-        g_fMinimizePrintDlg = TRUE;
+        sim_test::with_print_dialogs_minimised(true);
         ShowRobotMessage(IDS_WAITING_FOR_PRINTING, TRUE);
         Sleep(100);
         const HWND dlg = w.world.ui().find_dialog(IDD_ROBOT_MESSAGE);
@@ -316,7 +317,7 @@ TEST(StatusMessage, ReplacedTextMinimisedPrintingWaitAndShutdown) {
         StartSendThread(NULL);
         Sleep(3000);
         paused_text = dialog_text(w);
-        g_fShutdown = 1;
+        sim_test::given_shutdown_begun();
         sim_test::wait_for_send_thread();
         while (g_fCloserThreadDone != 1 || w.world.ui().find_dialog(IDD_ROBOT_MESSAGE)) Sleep(50);
     });

@@ -13,6 +13,7 @@
 #include "resources/resource.h"
 #include "support/dialog_hands.h"
 #include "support/job_world.h"
+#include "support/module_state.h"
 #include "win32/spooler.h"
 
 namespace {
@@ -31,12 +32,6 @@ void install(sim::World& world, const std::string& name, const std::string& port
     c.port = port;
     c.driver = driver;
     world.spooler().add_printer(c);
-}
-
-std::string stored(const char* key) {
-    char value[300];
-    GetPrivateProfileStringA(SETTINGS_SECTION, key, "(none)", value, sizeof value, g_szSettingsPath);
-    return value;
 }
 
 TEST(PrinterSelectionDialog, DefaultChoiceStoredNamesFilePortAndPositionLetters) {
@@ -77,7 +72,7 @@ TEST(PrinterSelectionDialog, DefaultChoiceStoredNamesFilePortAndPositionLetters)
     });
     auto run = [&] {
         RunSelectPrinterDialog();
-        after.push_back(std::string(g_szPrinterName) + " | stored " + stored(KEY_PRINTER) +
+        after.push_back(std::string(g_szPrinterName) + " | stored " + sim_test::stored(KEY_PRINTER) +
                         (g_fPrinterSelected ? " | selected | " : " | none | ") + g_szPrinterPosition);
     };
     w.host([&] {
@@ -91,7 +86,7 @@ TEST(PrinterSelectionDialog, DefaultChoiceStoredNamesFilePortAndPositionLetters)
         run();
         world.spooler().fail_enum(ERROR_ACCESS_DENIED, 1);
         run();
-        EXPECT_EQ(stored(KEY_LAMINATE_DISC), "0");
+        EXPECT_EQ(sim_test::stored(KEY_LAMINATE_DISC), "0");
         EXPECT_FALSE(g_fLaminator);
     });
     ASSERT_TRUE(w.ran());
@@ -140,11 +135,11 @@ TEST(PrinterFacts, ExistsByItsBeginningAmongTheFirst255AndPortAndDriverAreCutToT
         EXPECT_EQ(PrinterExists(""), 0);
         EXPECT_EQ(PrinterExists(NULL), 0);
 
-        strcpy(g_szPrinterName, "Varrow 2000");
+        sim_test::with_printer_name("Varrow 2000");
         EXPECT_EQ(GetPRINTER2Info(), 1);
         EXPECT_STREQ(g_szPrinterPort, "\\\\PRINTSERVER\\Varro");
         EXPECT_STREQ(g_szPrinterDriver, "Varrow 2000 Series Disc Label D");
-        strcpy(g_szPrinterName, "Uninstalled Printer");
+        sim_test::with_printer_name("Uninstalled Printer");
         EXPECT_EQ(GetPRINTER2Info(), 0);
         EXPECT_STREQ(g_szPrinterPort, "\\\\PRINTSERVER\\Varro") << "kept from the last success";
     });

@@ -14,6 +14,7 @@
 #include "resources/resource.h"
 #include "support/dialog_hands.h"
 #include "support/module_world.h"
+#include "support/module_state.h"
 #include "win32/files.h"
 #include "win32/spooler.h"
 
@@ -201,7 +202,7 @@ TEST(InkLevels, DriverAnswersBecomeTheDialogsLevelsLabelAndEstimate) {
             std::shared_ptr<InkDriver> driver = w.install(c.printer, c.answer, c.driver_value);
             if (c.answer.empty()) driver->silent_reads = -1;
             const std::string file = c.file.empty() ? std::string() : w.file(c.file);
-            g_fMinimizePrintDlg = minimise;
+            sim_test::with_print_dialogs_minimised(minimise);
             const size_t mark = sim_test::log_texts(w.world).size();
             StartPrintingDialog();
             start = GetTickCount();
@@ -286,7 +287,7 @@ TEST(InkLevels, EstimateFromThePrintFilesFigures) {
             ink.dwCartridges = c.set;
             for (size_t i = 0; i < c.used.size(); ++i) ink.alInk[i] = c.used[i];
             const std::string file = c.file.empty() ? std::string(sim::kDataFolder) + "missing.prn" : w.file(c.file);
-            g_iDiscsBeforeInkLow = 12345;
+            sim_test::with_discs_before_ink_low(12345);
             EstimateDiscsBeforeInkLow(file.c_str(), &ink);
             EXPECT_EQ(g_iDiscsBeforeInkLow, c.expected) << c.what;
         }

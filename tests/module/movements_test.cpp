@@ -16,6 +16,7 @@
 #include "robot/robo_status.h"
 #include "support/dialog_hands.h"
 #include "support/host_world.h"
+#include "support/module_state.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ TEST(MovementsDialog, OpensWithTheDriveCountAndEveryButtonDoesItsPartAndAJobRefu
              }},
         };
         for (const Row& row : rows) {
-            g_bInputBinIndex = 2;
+            sim_test::with_input_bin(2);
             act(m.world, dlg, DialogAction::click(row.id));
             Sleep(static_cast<DWORD>(row.busy / sim::kMs));
             SCOPED_TRACE("button " + std::to_string(row.id));
@@ -167,9 +168,9 @@ TEST(MovementsDialog, OpensWithTheDriveCountAndEveryButtonDoesItsPartAndAJobRefu
     sim_test::run_host(m, [&] {
         init(m);
         EXPECT_EQ(Rovane_Movements(0), 1u);
-        g_dwJobCount = 1;
+        sim_test::while_a_job_is_counted();
         EXPECT_EQ(Rovane_Movements(0), 1u);
-        g_dwJobCount = 0;
+        sim_test::while_a_job_is_counted(false);
     });
     EXPECT_EQ(opened_count, "4");
     EXPECT_EQ(low, 4);

@@ -13,6 +13,7 @@
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
 #include "support/module_world.h"
+#include "support/module_state.h"
 #include "win32/components.h"
 #include "win32/ui.h"
 #include "world/operator.h"
@@ -32,17 +33,17 @@ struct DqCall {
     Micros at;
 };
 std::vector<DqCall> g_dq_calls;
-int g_dq_failures_left = 0;  // -1: fails for ever
+int dq_failures_left = 0;  // -1: fails for ever
 
 extern "C" LONG WINAPI fake_dq_open_close_tray(LONG zero, LONG unit, LONG direction) {
     g_dq_calls.push_back({zero, unit, direction, now()});
-    if (g_dq_failures_left == 0) return 0;
-    if (g_dq_failures_left > 0) --g_dq_failures_left;
+    if (dq_failures_left == 0) return 0;
+    if (dq_failures_left > 0) --dq_failures_left;
     return -31;
 }
 
-int g_kt_calls = 0;  // the start-up closing with the host engine's KT.dll is the last test
-extern "C" LONG WINAPI fake_kt_move_tray(DWORD, LONG, DWORD) { return ++g_kt_calls, 0; }
+int kt_calls = 0;  // the start-up closing with the host engine's KT.dll is the last test
+extern "C" LONG WINAPI fake_kt_move_tray(DWORD, LONG, DWORD) { return ++kt_calls, 0; }
 
 // The module with Dorquel.dll (unless told otherwise) and KT.dll exporting Kt_MoveTray at `kt_ordinal`.
 void prepare(sim::World& world, bool dorquel = true, WORD kt_ordinal = 170) {
@@ -61,10 +62,7 @@ void add_three_recorders() {
     AddRecorder(12, 0, 121, 0, 'G', "LITE-ON DVDRW SHM-165P6S");
 }
 
-void run_ok(sim::World& world) {
-    const sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
-}
+using sim_test::run_ok;
 
 int message_boxes_shown(sim::World& world) {
     int n = 0;
@@ -84,7 +82,7 @@ TEST(OpenCloseTray, TrayFailingTwiceIsRetriedEvery500MsWithoutMessageAndStateAnd
     world.spawn("host", [&] {
         add_three_recorders();
         Sleep(3000);  // the tray time is the tick at the end of the call, not the start of the world
-        g_dq_failures_left = 2;
+        dq_failures_left = 2;
         OpenCloseTray(0, 1, TRAY_STATE_OPEN_EMPTY);
         EXPECT_EQ(now(), 4 * kSecond) << "two waits of 500 ms";
         EXPECT_EQ(g_Recorders[1].bTrayState, TRAY_STATE_OPEN_EMPTY);
@@ -141,8 +139,8 @@ TEST(OpenCloseTray, TrayFailing51TimesIsReportedAfter25AndAHalfSecondsAndSuccess
         .answer(IDOK);
     world.spawn("send-queue", [&] {
         add_three_recorders();
-        g_Recorders[2].bTrayState = TRAY_STATE_OPEN_WITH_DISC;
-        g_dq_failures_left = -1;
+        sim_test::with_tray_state(2, TRAY_STATE_OPEN_WITH_DISC);
+        dq_failures_left = -1;
         OpenCloseTray(1, 2, TRAY_STATE_CLOSED_WITH_DISC);
         EXPECT_EQ(now(), 25500 * kMs + 2 * kSecond) << "the box after a last 500 ms wait, answered 2 s later";
         EXPECT_EQ(answered_at, now()) << "the call returns with the answer";
@@ -152,14 +150,14 @@ TEST(OpenCloseTray, TrayFailing51TimesIsReportedAfter25AndAHalfSecondsAndSuccess
         for (const DqCall& c : g_dq_calls) EXPECT_EQ(c.direction, DQ_TRAY_CLOSE);
         EXPECT_EQ(g_dq_calls.back().at, 25 * kSecond);
 
-        g_dq_failures_left = 50;  // the 51st call moves the tray
+        dq_failures_left = 50;  // the 51st call moves the tray
         const Micros start = now();
         OpenCloseTray(0, 0, TRAY_STATE_OPEN_EMPTY);
         EXPECT_EQ(now() - start, 25 * kSecond);
         EXPECT_EQ(g_dq_calls.size(), 102u);
         EXPECT_EQ(opening_boxes, 0) << "success on the last retry needs no message";
 
-        g_dq_failures_left = -1;
+        dq_failures_left = -1;
         OpenCloseTray(0, 1, TRAY_STATE_OPEN_EMPTY);
         EXPECT_EQ(opening_boxes, 1) << "an opening that fails names opening";
     });
@@ -183,8 +181,8 @@ TEST(OpenCloseTray, PrintOnlyHostMovesNothingAndMissingHostLibrariesDoNotHangAnd
         1 * kSecond);
     world.spawn("host", [&] {
         add_three_recorders();
-        g_Recorders[0].bTrayState = TRAY_STATE_OPEN_WITH_DISC;
-        g_fPrintOnlyApp = TRUE;
+        sim_test::with_tray_state(0, TRAY_STATE_OPEN_WITH_DISC);
+        sim_test::as_a_print_only_host(true);
         Sleep(1000);
         OpenCloseTray(0, 0, TRAY_STATE_OPEN_EMPTY);
         OpenCloseTray(1, 0, TRAY_STATE_CLOSED_WITH_DISC);
@@ -196,7 +194,7 @@ TEST(OpenCloseTray, PrintOnlyHostMovesNothingAndMissingHostLibrariesDoNotHangAnd
                   std::vector<std::string>(2, "OpenCloseTray() called for PRINT-ONLY APP!  Do nothing."))
             << "two notes: no library looked for, no OPEN TRAY";
 
-        g_fPrintOnlyApp = FALSE;
+        sim_test::as_a_print_only_host(false);
         const Micros start = now();
         OpenCloseTray(0, 0, TRAY_STATE_OPEN_EMPTY);
         OpenCloseTray(1, 0, TRAY_STATE_CLOSED_EMPTY);
@@ -205,13 +203,13 @@ TEST(OpenCloseTray, PrintOnlyHostMovesNothingAndMissingHostLibrariesDoNotHangAnd
         EXPECT_EQ(g_Recorders[0].bTrayState, TRAY_STATE_CLOSED_EMPTY) << "stored as asked";
         EXPECT_EQ(g_dwTrayTick[0], GetTickCount());
 
-        g_Recorders[1].bTrayState = TRAY_STATE_OPEN_WITH_DISC;
+        sim_test::with_tray_state(1, TRAY_STATE_OPEN_WITH_DISC);
         CloseTraysAtStartup();
         CloseTraysAtStartup();
         for (int i = 0; i < 3; ++i) EXPECT_EQ(g_Recorders[i].bTrayState, TRAY_STATE_CLOSED_EMPTY) << i;
     });
     run_ok(world);
-    EXPECT_EQ(g_kt_calls, 0);
+    EXPECT_EQ(kt_calls, 0);
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(std::count_if(log.begin(), log.end(),
                             [](const std::string& l) { return l.rfind("ERROR: Could not load Dorquel.dll", 0) == 0; }),
@@ -236,8 +234,8 @@ TEST(CloseTraysAtStartup, HostEngineTraysCloseThroughOrdinal170WithTheEngineHand
         ClearRecorders();
         AddRecorder(21, 0, 4, 21, 'E', "KESTREL DVD-RW KR-2040");
         AddRecorder(22, 0, 4, 22, 'F', "KESTREL DVD-RW KR-2040");
-        g_Recorders[0].bTrayState = TRAY_STATE_OPEN_WITH_DISC;
-        g_dwHostEngine = engine.engine_handle();
+        sim_test::with_tray_state(0, TRAY_STATE_OPEN_WITH_DISC);
+        sim_test::with_host_engine(engine.engine_handle());
         CloseTraysAtStartup();
         CloseTraysAtStartup();
         EXPECT_EQ(g_Recorders[0].bTrayState, TRAY_STATE_CLOSED_EMPTY);

@@ -17,6 +17,7 @@
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "support/module_world.h"
+#include "support/module_state.h"
 #include "win32/components.h"
 #include "win32/files.h"
 #include "win32/spooler.h"
@@ -49,8 +50,6 @@ struct LamWorld {
         return out;
     }
 };
-
-void reset_abort() { g_fJobAborted = 0; }
 
 // --- status records -----------------------------------------------------------------------
 
@@ -89,7 +88,7 @@ TEST(LaminatorChannel, StatusRecordIsReadCheckedAndRetried) {
         mark = w.log_size();
         const size_t first_read = w.read_times().size();
         w.lam->corrupt_next(3, sim::LamCorruption::Short);
-        reset_abort();
+        sim_test::given_the_job_not_aborted();
         EXPECT_EQ(GetLaminatorStatus(&s, FALSE, FALSE), 0);
         EXPECT_EQ(w.log_since(mark), std::vector<std::string>(3, "Wrong number of status bytes: 79"));
         EXPECT_EQ(g_fJobAborted, 0);
@@ -106,7 +105,7 @@ TEST(LaminatorChannel, StatusRecordIsReadCheckedAndRetried) {
         EXPECT_EQ(GetLaminatorStatus(&s, TRUE, FALSE), 0);
         EXPECT_EQ(w.log_since(mark), std::vector<std::string>({"Job Aborted in GetLaminatorStatus"}));
         EXPECT_EQ(g_fJobAborted, 1);
-        reset_abort();
+        sim_test::given_the_job_not_aborted();
 
         // Too long for the 80-byte buffer; a silent laminator; a failing request.
         mark = w.log_size();
@@ -156,7 +155,7 @@ TEST(LaminatorChannel, NoLaminatorAsksRetryOrCancel) {
     run_in(w.world, [&] {
         LamStatus s;
         std::memset(&s, 0, sizeof s);
-        reset_abort();
+        sim_test::given_the_job_not_aborted();
         ASSERT_EQ(GetLaminatorStatus(&s, TRUE, TRUE), 1);
         EXPECT_EQ(count_lines(w.log_since(0), "OpenPrinter (Disc Laminator) Error! (1801)"), 6)
             << "two cycles of three attempts before the laminator was there";
@@ -188,7 +187,7 @@ TEST(LaminatorChannel, CommandDocumentsReachTheLaminatorWhichActsOnThem) {
     ASSERT_NE(printer, nullptr);
     run_in(w.world, [&] {
         LamStatus s;
-        std::strcpy(g_bLastCommandSent, "_SI");
+        sim_test::with_last_command_sent("_SI");
         ASSERT_EQ(SendLaminatorCMD(LamTrayOutCMD, LAM_COMMAND_SIZE, FALSE), 1);
         EXPECT_STREQ(g_bLastCommandSent, "_SI") << "remember flag 0";
         ASSERT_EQ(printer->documents.size(), 1u);
@@ -326,7 +325,7 @@ TEST(LaminatorChannel, FirmwareVersionDecidesLaminatorSupport) {
             EXPECT_EQ(ParseVersion(c.text, &major, &minor), c.parsed) << c.text;
             EXPECT_EQ(major, c.major) << c.text;
             EXPECT_EQ(minor, c.minor) << c.text;
-            std::strcpy(g_szFirmware, c.text);
+            sim_test::with_robot_firmware(c.text);
             const size_t mark = w.log_size();
             EXPECT_EQ(CheckLaminatorFirmware(), c.supported) << c.text;
             const std::vector<std::string> lines = w.log_since(mark);

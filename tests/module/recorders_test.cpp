@@ -14,6 +14,7 @@
 #include "setup/host_engine.h"
 #include "setup/recorders.h"
 #include "support/module_world.h"
+#include "support/module_state.h"
 #include "win32/components.h"
 
 namespace {
@@ -79,20 +80,7 @@ sim::VolumeConfig volume_with_serial(const char* serial) {
     return v;
 }
 
-void run_ok(sim::World& world) {
-    const sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
-}
-
-// A fresh table: rows E:, F:, G:, ... (unit = row, external) with the given serial numbers.
-void add_rows(std::initializer_list<const char*> serials) {
-    ClearRecorders();
-    int row = 0;
-    for (const char* s : serials) {
-        AddRecorder(row, 0, 4, row, static_cast<char>('E' + row), "PIONEER DVD-RW DVR-112D");
-        std::strcpy(g_Recorders[row++].szSerial, s);
-    }
-}
+using sim_test::run_ok;
 
 void set_stored_serials(const char* a, const char* b, const char* c, const char* d) {
     const char* values[4] = {a, b, c, d};
@@ -255,7 +243,7 @@ TEST(RecorderSerial, StorageQueryKeepsBlanksCutsToTheFieldFailsWithoutHarmAndSer
         EXPECT_EQ(ReadSerialThroughStorage('Q', serial), 0) << "no such device";
         EXPECT_STREQ(serial, "untouched");
 
-        add_rows({"", ""});
+        sim_test::with_external_recorders({"", ""});
         ReadRecorderSerial(0);
         ReadRecorderSerial(1);
         EXPECT_STREQ(g_Recorders[0].szSerial, "  SN-E  ") << "the missing SDK library: the storage query";
@@ -285,7 +273,7 @@ TEST(FourDriveMapping, NeedsAllFourStoredSerialsThenMapsEveryRowFoundWhateverIts
         AddRecorder(13, 0, 1, 0, 'G', "x");  // not external, still matched
         AddRecorder(14, 0, 4, 2, 'H', "x");
         const char* serials[5] = {"", "SER-C", "SER-A", "SER-D", "SER-B"};
-        for (int i = 0; i < 5; ++i) std::strcpy(g_Recorders[i].szSerial, serials[i]);
+        for (int i = 0; i < 5; ++i) sim_test::with_recorder_serial(i, serials[i]);
         results.push_back(MapFourDrivesAutomatically());  // no settings file at all
         set_stored_serials("SER-A", "SER-B", "SER-C", "");
         results.push_back(MapFourDrivesAutomatically());
@@ -319,7 +307,7 @@ TEST(FourDriveMapping, EqualSerialsTakeOnePositionEachAndOnlyWhereTheStoredNumbe
     world.spawn("host", [&] {
         // Two rows carry the number stored for A; the second finds no other position with it.
         set_stored_serials("SN1", "SN2", "SN3", "SN4");
-        add_rows({"SN1", "SN1", "sn2", "SN2", "SN3"});
+        sim_test::with_external_recorders({"SN1", "SN1", "sn2", "SN2", "SN3"});
         EXPECT_EQ(MapFourDrivesAutomatically(), 0) << "D was not found";
         EXPECT_EQ(RecorderRowAt('A'), 0);
         EXPECT_FALSE(g_Recorders[1].fSelected) << "the second SN1 takes nothing";
@@ -330,7 +318,7 @@ TEST(FourDriveMapping, EqualSerialsTakeOnePositionEachAndOnlyWhereTheStoredNumbe
 
         // When C's stored number equals it too, the second row takes C.
         set_stored_serials("SN1", "SN2", "SN1", "SN4");
-        add_rows({"SN1", "SN1", "SN4", "SN2", "SN1"});
+        sim_test::with_external_recorders({"SN1", "SN1", "SN4", "SN2", "SN1"});
         EXPECT_EQ(MapFourDrivesAutomatically(), 1);
         EXPECT_EQ(RecorderRowAt('A'), 0);
         EXPECT_EQ(RecorderRowAt('C'), 1);

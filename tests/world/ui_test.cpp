@@ -196,7 +196,7 @@ TEST(Dialog, StatusDialogUpdatedByPostsAnsweredOnItsNewTextAndClosedByASendThatW
         while (!g.hwnd) Sleep(10);
         HWND dlg = g.hwnd;
         Sleep(1000 - static_cast<DWORD>(now() / kMs));
-        EXPECT_TRUE(PostMessageA(dlg, WM_COMMAND, 1081, 140));
+        PostMessageA(dlg, WM_COMMAND, 1081, 140);
         EXPECT_EQ(now(), 1 * kSecond) << "posting does not wait";
         Sleep(4000);
         EXPECT_EQ(g.aborts, 1);
@@ -206,14 +206,6 @@ TEST(Dialog, StatusDialogUpdatedByPostsAnsweredOnItsNewTextAndClosedByASendThatW
         SendMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
         EXPECT_EQ(now() - start, 500 * kMs) << "returned when the handler (which sleeps) was done";
         EXPECT_TRUE(g.cancel_done);
-        Sleep(10);
-        SetLastError(0);
-        EXPECT_FALSE(PostMessageA(dlg, WM_COMMAND, 1081, 108)) << "posting to a closed dialog fails";
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-        SetLastError(0);
-        EXPECT_EQ(SendMessageA(dlg, WM_COMMAND, IDCANCEL, 0), 0) << "sending to a closed dialog fails";
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-        EXPECT_FALSE(IsWindow(dlg));
     });
     w.run_ok();
     EXPECT_EQ(result, 7) << "DialogBoxParamA returns what EndDialog was given";
@@ -239,14 +231,14 @@ TEST(Dialog, UnansweredDialogStopsTheRunCountingFromItsLastAnswer) {
 
 // A progress window on its own thread, closed by a command (id 2) from the thread that owns the
 // work it shows.
-HWND g_progress = nullptr;
+HWND progress_window = nullptr;
 INT_PTR CALLBACK progress_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     if (msg == WM_INITDIALOG) {
-        g_progress = h;
+        progress_window = h;
         return TRUE;
     }
     if (msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) {
-        g_progress = nullptr;
+        progress_window = nullptr;
         EndDialog(h, IDCANCEL);
         return TRUE;
     }
@@ -254,7 +246,7 @@ INT_PTR CALLBACK progress_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
 }
 
 void show_progress() {
-    g_progress = nullptr;
+    progress_window = nullptr;
     sim::world().spawn("printing", [] { DialogBoxParamA(module(), MAKEINTRESOURCEA(903), NULL, progress_proc, 0); });
 }
 
@@ -270,14 +262,14 @@ TEST(Dialog, ProgressWindowAndAnsweredStatusWaitOnTheBoxesTheirOwnerWaitsOn) {
     w.world.spawn("message", [&] { DialogBoxParamA(module(), MAKEINTRESOURCEA(901), NULL, status_proc, 106); });
     int answers = 0;
     w.world.spawn("send-queue", [&] {
-        while (!g_progress || !g.hwnd) Sleep(10);
+        while (!progress_window || !g.hwnd) Sleep(10);
         Sleep(4 * 60 * 1000 - static_cast<DWORD>(now() / kMs));
         answers += MessageBoxA(NULL, "Wait for printing timed out.", "Rovane", MB_RETRYCANCEL) == IDRETRY;
         Sleep(15000);
         answers += MessageBoxA(NULL, "Unable to move the printer tray in/out.", "Error", MB_RETRYCANCEL) == IDRETRY;
         Sleep(3000);
         EXPECT_GT(now(), 14 * sim::kMinute) << "both windows stayed open past the limit";
-        PostMessageA(g_progress, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(progress_window, WM_COMMAND, IDCANCEL, 0);
         Sleep(1000);
         SendMessageA(g.hwnd, WM_COMMAND, IDCANCEL, 0);
     });
@@ -377,13 +369,10 @@ INT_PTR CALLBACK ends_at_once_proc(HWND h, UINT msg, WPARAM, LPARAM lp) {
     return msg == WM_INITDIALOG;
 }
 
-TEST(Dialog, MissingTemplateFailsAndADialogEndedWhileOpeningNeedsNoAnswer) {
+TEST(Dialog, DialogEndedWhileOpeningIsNeverShownAndNeedsNoAnswer) {
     UiWorld w(1 * sim::kMinute);
     w.world.spawn("host", [&] {
-        SetLastError(0);
-        EXPECT_EQ(DialogBoxParamA(module(), MAKEINTRESOURCEA(999), NULL, ends_at_once_proc, 1), -1);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-        EXPECT_EQ(DialogBoxParamA(module(), MAKEINTRESOURCEA(901), NULL, ends_at_once_proc, 42), 42);
+        DialogBoxParamA(module(), MAKEINTRESOURCEA(901), NULL, ends_at_once_proc, 42);
         EXPECT_TRUE(w.world.ui().open_windows().empty());
     });
     w.run_ok();
@@ -456,61 +445,20 @@ TEST(Controls, OperatorSelectsChecksTypesSpinsHoldsAndClicks) {
     EXPECT_TRUE(transcript_has(w.world, "operator", "dialog 902: click 1105 ignored: the control is hidden"));
 }
 
-// Controls used directly by dialog code: the results Windows gives, CB_ERR included.
+// Controls used directly by dialog code, as far as the conformance cases (combo.*, button.*,
+// updown.*, int.*, text.*, window.*) do not already hold their results to Windows: an unsigned
+// number with a sign (the world refuses it; Wine 8 takes it as 2^32 - 12, and which of the two
+// Windows does is not settled), a template's hidden and disabled control, a dialog renamed and
+// minimised while it opens.
 INT_PTR CALLBACK api_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     if (msg == WM_COMMAND) g.notes.push_back({LOWORD(wp), HIWORD(wp)});
     if (msg == WM_COMMAND && LOWORD(wp) == IDCANCEL) return EndDialog(h, 0);
     if (msg != WM_INITDIALOG) return FALSE;
     g.hwnd = h;
-    auto cb = [h](UINT m, WPARAM w, const char* s) {
-        return SendDlgItemMessageA(h, 1080, m, w, reinterpret_cast<LPARAM>(s));
-    };
-    const WPARAM all = static_cast<WPARAM>(-1);
-    char buf[64];
-
-    EXPECT_EQ(cb(CB_GETCURSEL, 0, nullptr), CB_ERR) << "a new combo box has no selection";
-    EXPECT_EQ(cb(CB_ADDSTRING, 0, "Pellan IV on LPT1:"), 0);
-    EXPECT_EQ(cb(CB_ADDSTRING, 0, "Optical Disc Printer on USB001"), 1);
-    EXPECT_EQ(cb(CB_SETCURSEL, 2, nullptr), CB_ERR) << "out of range: no selection";
-    EXPECT_EQ(cb(CB_GETCURSEL, 0, nullptr), CB_ERR);
-    EXPECT_EQ(cb(CB_SETCURSEL, 1, nullptr), 1);
-    EXPECT_EQ(item_text(h, 1080), "Optical Disc Printer on USB001") << "the combo box shows its selection";
-    EXPECT_EQ(cb(CB_GETLBTEXT, 0, buf), 18);
-    EXPECT_STREQ(buf, "Pellan IV on LPT1:");
-    EXPECT_EQ(cb(CB_FINDSTRINGEXACT, all, "pellan iv"), CB_ERR) << "the whole text ...";
-    EXPECT_EQ(cb(CB_FINDSTRINGEXACT, all, "PELLAN IV ON LPT1:"), 0) << "... in any case";
-    EXPECT_EQ(cb(CB_SELECTSTRING, all, "Tessik"), CB_ERR);
-    EXPECT_EQ(cb(CB_GETCURSEL, 0, nullptr), 1) << "a failed selection leaves it";
-    EXPECT_EQ(cb(CB_SELECTSTRING, all, "pellan"), 0) << "a prefix in any case selects";
-
-    EXPECT_TRUE(CheckDlgButton(h, 1092, BST_CHECKED));
-    SendDlgItemMessageA(h, 1092, BM_CLICK, 0, 0);
-    EXPECT_EQ(IsDlgButtonChecked(h, 1092), static_cast<UINT>(BST_UNCHECKED)) << "a click toggles a check box";
-    EXPECT_EQ(g.notes, (std::vector<std::pair<int, int>>{{1092, BN_CLICKED}})) << "... and notifies at once";
-
-    auto ud = [h](UINT m, WPARAM w, LPARAM l) { return SendDlgItemMessageA(h, 1096, m, w, l); };
-    ud(UDM_SETRANGE, 0, MAKELPARAM(400, 4));
-    EXPECT_EQ(ud(UDM_SETPOS, 0, MAKELPARAM(1000, 0)), 0) << "returns the previous position";
-    EXPECT_EQ(item_text(h, 1095), "400") << "clamped to the range, and the buddy follows";
-    SetDlgItemTextA(h, 1095, "12");
-    EXPECT_EQ(ud(UDM_GETPOS, 0, 0), MAKELONG(12, 0)) << "the position is read from the buddy";
-    SetDlgItemTextA(h, 1095, "twelve");
-    EXPECT_NE(HIWORD(ud(UDM_GETPOS, 0, 0)), 0) << "an unreadable buddy is an error";
-
-    BOOL ok = FALSE;
+    BOOL ok = TRUE;
     SetDlgItemTextA(h, 1110, "  -12 ");
-    EXPECT_EQ(static_cast<int>(GetDlgItemInt(h, 1110, &ok, TRUE)), -12);
-    EXPECT_TRUE(ok);
-    for (const char* bad : {"  -12 ", "abc", "4294967296"}) {
-        SetDlgItemTextA(h, 1110, bad);
-        GetDlgItemInt(h, 1110, &ok, FALSE);
-        EXPECT_FALSE(ok) << "unsigned \"" << bad << "\"";
-    }
-    SetDlgItemTextA(h, 1110, "12abc");
-    EXPECT_EQ(GetDlgItemInt(h, 1110, &ok, FALSE), 12u) << "the translation stops at the first non-digit";
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(GetDlgItemTextA(h, 1107, buf, 7), 6u);
-    EXPECT_STREQ(buf, "Line o") << "truncated, NUL-terminated";
+    GetDlgItemInt(h, 1110, &ok, FALSE);
+    EXPECT_FALSE(ok) << "a sign is no unsigned number";
 
     EXPECT_FALSE(ShowWindow(GetDlgItem(h, 1192), SW_SHOW)) << "was hidden";
     EXPECT_TRUE(EnableWindow(GetDlgItem(h, 1192), TRUE)) << "was disabled";
@@ -521,7 +469,7 @@ INT_PTR CALLBACK api_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
     return TRUE;
 }
 
-TEST(Controls, ControlMessagesGiveWindowsResultsAndCrossThreadTextWaitsForItsNotification) {
+TEST(Controls, DialogCodeSetsItsControlsAndCrossThreadTextWaitsForItsNotification) {
     UiWorld w;
     w.world.op().on_dialog(902).containing("from afar").click(IDCANCEL).after(1 * kSecond);
     w.world.spawn("host", [&] { DialogBoxParamA(module(), MAKEINTRESOURCEA(902), NULL, api_proc, 0); });
@@ -543,14 +491,14 @@ TEST(Controls, ControlMessagesGiveWindowsResultsAndCrossThreadTextWaitsForItsNot
 // ---------------------------------------------------------------------------------------------
 // The cursor.
 
-TEST(Cursor, WaitCursorIsStableAndSetCursorReturnsThePreviousOne) {
+TEST(Cursor, WaitCursorIsStableAndEveryChangeIsRecordedWithItsTime) {
     UiWorld w;
     w.world.spawn("host", [&] {
         HCURSOR wait = LoadCursorA(NULL, IDC_WAIT), arrow = LoadCursorA(NULL, IDC_ARROW);
-        EXPECT_TRUE(wait && wait == LoadCursorA(NULL, IDC_WAIT) && wait != arrow);
-        EXPECT_EQ(SetCursor(wait), arrow);
+        EXPECT_EQ(wait, LoadCursorA(NULL, IDC_WAIT));
+        SetCursor(wait);
         Sleep(2500);
-        EXPECT_EQ(SetCursor(arrow), wait);
+        SetCursor(arrow);
     });
     w.run_ok();
     const auto cursor = w.world.kernel().transcript().of_kind("cursor");

@@ -13,6 +13,7 @@
 #include "rovane.h"
 #include "support/dialog_hands.h"
 #include "support/job_world.h"
+#include "support/module_state.h"
 #include "win32/spooler.h"
 
 namespace {
@@ -26,12 +27,6 @@ using sim_test::wait_closed;
 using sim_test::wait_for_dialog;
 
 const char* const kLaminatorBox = "Unable to communicate with the laminator";
-
-std::string stored(const char* key) {
-    char value[300];
-    GetPrivateProfileStringA(SETTINGS_SECTION, key, "(none)", value, sizeof value, g_szSettingsPath);
-    return value;
-}
 
 // The transcript lines of one kind that begin with `prefix`.
 std::vector<std::string> transcript(sim::World& world, const std::string& kind, const std::string& prefix) {
@@ -66,12 +61,12 @@ TEST(OptionsDialog, OkWritesItsKeysKeepsTheSamePortCheckCommunicationsAndCancelW
         WritePrivateProfileStringA(SETTINGS_SECTION, KEY_RECORD_PRINT, "-1", g_szSettingsPath);
         WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE1_SERIAL, "SN-1", g_szSettingsPath);
         EXPECT_EQ(Rovane_Options(), 1u);
-        EXPECT_EQ(stored(KEY_COM), "COM1");
-        EXPECT_EQ(stored(KEY_RECORD_PRINT), "1") << "the hidden box showed -1 ticked and carried it";
-        EXPECT_EQ(stored(KEY_MINIMIZE_PRINTDLG), "0");
-        EXPECT_EQ(stored(KEY_PRINTER), "Optical Disc Printer");
-        EXPECT_EQ(stored(KEY_LAMINATE_DISC), "0");
-        EXPECT_EQ(stored(KEY_DRIVE1_SERIAL), "SN-1");
+        EXPECT_EQ(sim_test::stored(KEY_COM), "COM1");
+        EXPECT_EQ(sim_test::stored(KEY_RECORD_PRINT), "1") << "the hidden box showed -1 ticked and carried it";
+        EXPECT_EQ(sim_test::stored(KEY_MINIMIZE_PRINTDLG), "0");
+        EXPECT_EQ(sim_test::stored(KEY_PRINTER), "Optical Disc Printer");
+        EXPECT_EQ(sim_test::stored(KEY_LAMINATE_DISC), "0");
+        EXPECT_EQ(sim_test::stored(KEY_DRIVE1_SERIAL), "SN-1");
         EXPECT_EQ(g_szPrinterPosition[0], 'I');
         EXPECT_EQ(transcript(world, "serial", "open "), std::vector<std::string>({"open COM1"}))
             << "the same port: neither closed nor opened again";
@@ -83,8 +78,8 @@ TEST(OptionsDialog, OkWritesItsKeysKeepsTheSamePortCheckCommunicationsAndCancelW
         EXPECT_STREQ(g_szPortName, "COM1") << "Cancel: the stored port's name again";
         EXPECT_EQ(g_hPort, INVALID_HANDLE_VALUE) << "COM1 was closed for COM2, which did not open";
         Rovane_Options();  // Re-Select Drives, then the close box
-        EXPECT_EQ(stored(KEY_DRIVE1_SERIAL), "");
-        g_dwJobCount = 1;
+        EXPECT_EQ(sim_test::stored(KEY_DRIVE1_SERIAL), "");
+        sim_test::while_a_job_is_counted();
         refused = Rovane_Services(ROVANE_HOST_VELTODVD, ROVANE_SERVICE_OPTIONS);
     });
     world.spawn("operator", [&] {
@@ -179,7 +174,7 @@ TEST(OptionsDialog, UseLaminatorNeedsAnAnsweringLaminatorAndFirmware113AndCalibr
     ASSERT_TRUE(w.ran());
     EXPECT_TRUE(laminator_after_ok);
     EXPECT_TRUE(g_fLaminator) << "Cancel changes nothing";
-    EXPECT_EQ(stored(KEY_LAMINATE_DISC), "1");
+    EXPECT_EQ(sim_test::stored(KEY_LAMINATE_DISC), "1");
     EXPECT_EQ(w.robot_commands(), sim_test::Commands({"_MOVE:E", "_MOVE:S"}));
     ASSERT_EQ(boxes.size(), 5u);
     EXPECT_EQ(boxes[0].text, "You need to update the firmware of your ZorvikQIX to use the Laminator.");
@@ -217,16 +212,16 @@ TEST(Services, RequestCodesOneUnitTakenWithoutTheDialogTwoUnitsListedWithResetNo
     world.spawn("host", [&] {
         for (LONG request : {100, 101, 200, 600, 610, 620, 630, 640, 7, 500})
             results.push_back(Rovane_Services(ROVANE_HOST_VELTODVD, request));
-        com.push_back(stored(KEY_COM));
+        com.push_back(sim_test::stored(KEY_COM));
         EXPECT_EQ(count_commands(*older, "_SV"), 2) << "the older model: two tries";
         EXPECT_EQ(g_hPort, INVALID_HANDLE_VALUE) << "the search leaves no port open";
         first = attach(world, "COM1", sim::RobotConfig());
         results.push_back(Rovane_Services(ROVANE_HOST_FENWIT, ROVANE_SERVICE_SELECT_UNIT));
-        com.push_back(stored(KEY_COM));
+        com.push_back(sim_test::stored(KEY_COM));
         EXPECT_STREQ(g_szSettingsPath, "C:\\Fenwit\\ROVANE_QIX.INI") << "the host kind's data folder";
         for (const char* port : {"COM1", "COM2", "COM3"}) world.serial().detach(port);
         results.push_back(Rovane_Services(ROVANE_HOST_FENWIT, ROVANE_SERVICE_SELECT_UNIT));
-        com.push_back(stored(KEY_COM));
+        com.push_back(sim_test::stored(KEY_COM));
     });
     world.spawn("operator", [&] {
         HWND dlg = wait_for_dialog(world, IDD_SELECT_UNIT);

@@ -16,6 +16,7 @@
 #include "sequencer/command_queue.h"
 #include "support/dialog_hands.h"
 #include "support/job_world.h"
+#include "support/module_state.h"
 #include "support/module_world.h"
 
 namespace {
@@ -53,7 +54,7 @@ struct LamWorld {
     explicit LamWorld(sim::LaminatorConfig c = sim::LaminatorConfig()) {
         sim_test::prepare_module(world);
         lam = sim::install_laminator(world, c);
-        g_fLaminator = TRUE;
+        sim_test::with_laminator(true);
     }
     size_t log_size() { return sim_test::log_texts(world).size(); }
 };
@@ -155,8 +156,8 @@ TEST(LaminatorOps, LaminatingDialogShowsTheLaminationsLeftAndTheHeater) {
     run_in(w.world, [&] {
         for (const BOOL minimise : {FALSE, TRUE}) {
             SCOPED_TRACE(minimise ? "minimised" : "shown");
-            g_fMinimizePrintDlg = minimise;
-            g_dwLaminationsLeft = minimise ? 0 : 4321;
+            sim_test::with_print_dialogs_minimised(minimise);
+            sim_test::with_laminations_left(minimise ? 0 : 4321);
             const size_t mark = w.log_size();
             StartLaminatingDialog();
             const HWND dlg = sim_test::wait_for_dialog(w.world, IDD_LAMINATING);
@@ -254,9 +255,9 @@ TEST(LaminatorOps, WaitForLaminatingEndsWithTheLaminatedDiscOrAsksTheOperator) {
                 ASSERT_EQ(SendLaminatorCMD(LaminateCMD, LAM_COMMAND_SIZE, FALSE), 1);
             else
                 w.lam->set_tray_now(false);
-            g_fJobAborted = 0;
-            g_fPIP = 1;
-            g_fLaminateOnly = c.laminate_only;
+            sim_test::given_the_job_not_aborted();
+            sim_test::given_a_print_in_process();
+            sim_test::with_laminate_only(c.laminate_only);
             StartLaminatingDialog();
             const HWND dlg = sim_test::wait_for_dialog(w.world, IDD_LAMINATING);
             const size_t mark = w.log_size();
@@ -321,9 +322,9 @@ TEST(LaminatorOps, LamCommandLaminatesOnceTheLaminatorIsReadyAndWaitlWaitsForThe
     Micros cover_closed = 0, message_closed = 0;
     w.host([&] {
         w.start_module();
-        g_fLaminator = TRUE;
-        g_fPIP = 1;
-        g_fLaminateOnly = 0;
+        sim_test::with_laminator(true);
+        sim_test::given_a_print_in_process();
+        sim_test::with_laminate_only(false);
         lam->open_cover();
         cover_closed = now() + 5 * kSecond;
         lam->at(cover_closed, [](sim::Laminator& l) { l.close_cover(); });

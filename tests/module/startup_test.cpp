@@ -29,7 +29,7 @@ using sim_test::InitResult;
 
 const char* const kDvdR = "Pioneer DVD-RW DVR-112D";
 
-bool logged(sim::Autoloader& m, const std::string& line) { return sim_test::count(m.log_texts(), line) > 0; }
+using sim_test::logged;
 
 TEST(Startup, FourDriveUnitStartsMapsByStoredSerialsAndShutsDownOnce) {
     sim::AutoloaderConfig c = sim_test::autoloader();

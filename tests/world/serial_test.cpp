@@ -1,5 +1,7 @@
-// Serial ports as the module's robot link relies on them: open errors, settings, read time-outs,
-// bytes travelling at line speed, write faults.
+// Serial ports as the module's robot link relies on them: injected faults, settings refused,
+// bytes travelling at line speed to the device and back, read time-outs on the virtual clock.
+// What the calls return for the port's usual open errors and settings is held to Windows by the
+// conformance cases (serial.*).
 #include <windows.h>
 
 #include <string>
@@ -12,6 +14,7 @@
 namespace {
 
 using sim::kMs;
+using sim_test::run_in;
 
 // Answers every "?" with "OK$" after a reply delay; remembers what it received and when.
 class EchoDevice : public sim::SerialDevice {
@@ -30,9 +33,13 @@ private:
     sim::SerialLine* line_ = nullptr;
 };
 
+HANDLE open_port(const char* name) {
+    return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+}
+
 // Opens a port the way the module's robot link does: 14400 8N1, reads that return at once.
 HANDLE open_robot_port(const char* name) {
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE h = open_port(name);
     if (h == INVALID_HANDLE_VALUE) return h;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -47,46 +54,28 @@ HANDLE open_robot_port(const char* name) {
     return h;
 }
 
-TEST(Serial, OpenErrorsAreThoseOfWindows) {
+TEST(Serial, AnInjectedOpenFaultRefusesTheFirstOpenOnly) {
     sim::World world(sim_test::config());
     world.serial().attach("COM2", std::make_shared<EchoDevice>());
-    world.spawn("host", [] {
-        // Nothing plugged into COM1: error 2.
-        EXPECT_EQ(CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL),
-                  INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-        // An injected fault refuses the first open.
-        HANDLE h = CreateFileA("\\\\.\\com2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-        EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    world.serial().fail_open("COM2", ERROR_GEN_FAILURE, 1);
+    run_in(world, [] {
+        EXPECT_EQ(open_port("\\\\.\\com2"), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
-        h = CreateFileA("\\\\.\\com2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        // Already open: error 5, also under its other name.
-        EXPECT_EQ(CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL),
-                  INVALID_HANDLE_VALUE);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-        EXPECT_TRUE(CloseHandle(h));
-        EXPECT_FALSE(CloseHandle(h));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-        h = CreateFileA("COM2", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "closing must free the port";
+        HANDLE h = open_port("\\\\.\\com2");
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "the fault was for one open";
         CloseHandle(h);
     });
-    world.serial().fail_open("COM2", ERROR_GEN_FAILURE, 1);
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
 }
 
 TEST(Serial, SettingsAreKeptAndBadOnesRefused) {
     sim::World world(sim_test::config());
     auto& line = world.serial().attach("COM3", std::make_shared<EchoDevice>());
-    world.spawn("host", [&] {
+    run_in(world, [&] {
         HANDLE h = open_robot_port("COM3");
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         DCB dcb{};
         ASSERT_TRUE(GetCommState(h, &dcb));
         EXPECT_EQ(dcb.DCBlength, 28u);
-        EXPECT_EQ(dcb.BaudRate, 14400u);
         dcb.ByteSize = 9;
         EXPECT_FALSE(SetCommState(h, &dcb));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -97,7 +86,6 @@ TEST(Serial, SettingsAreKeptAndBadOnesRefused) {
         EXPECT_EQ(to.ReadIntervalTimeout, MAXDWORD) << "a refused change leaves the old time-outs";
         CloseHandle(h);
     });
-    ASSERT_TRUE(world.run().ok());
     EXPECT_EQ(sizeof(DCB), 28u);
 }
 
@@ -108,7 +96,7 @@ TEST(Serial, BytesTravelAtLineSpeedAndPollingReadsCostTime) {
     std::string reply;
     sim::Micros write_took = 0, reply_at = 0;
     unsigned empty_reads = 0;
-    world.spawn("host", [&] {
+    run_in(world, [&] {
         HANDLE h = open_robot_port("COM1");
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         const sim::Micros t0 = sim::kernel().now();
@@ -128,8 +116,6 @@ TEST(Serial, BytesTravelAtLineSpeedAndPollingReadsCostTime) {
         reply_at = sim::kernel().now() - t0;
         CloseHandle(h);
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
     const sim::Micros byte = 10 * sim::kSecond / 14400;  // 694 us
     EXPECT_EQ(write_took, 3 * byte);
     ASSERT_EQ(device->received, "_S?");
@@ -150,8 +136,8 @@ TEST(Serial, BlockingReadsHonourTotalAndIntervalTimeouts) {
     auto device = std::make_shared<EchoDevice>();
     device->reply_delay = 50 * kMs;
     world.serial().attach("COM1", device);
-    world.spawn("host", [&] {
-        HANDLE h = CreateFileA("COM1", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    run_in(world, [&] {
+        HANDLE h = open_port("COM1");
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         DCB dcb{};
         GetCommState(h, &dcb);
@@ -176,15 +162,13 @@ TEST(Serial, BlockingReadsHonourTotalAndIntervalTimeouts) {
         EXPECT_EQ(sim::kernel().now() - t0, 50 * kMs + 3 * (10 * sim::kSecond / 14400) + 20 * kMs);
         CloseHandle(h);
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
 }
 
 TEST(Serial, WriteFaultsAndSpeedMismatch) {
     sim::World world(sim_test::config());
     auto device = std::make_shared<EchoDevice>();
     auto& line = world.serial().attach("COM4", device);
-    world.spawn("host", [&] {
+    run_in(world, [&] {
         HANDLE h = open_robot_port("COM4");
         line.fail_writes(2);
         DWORD n = 7;
@@ -201,7 +185,6 @@ TEST(Serial, WriteFaultsAndSpeedMismatch) {
         Sleep(10);
         CloseHandle(h);
     });
-    ASSERT_TRUE(world.run().ok());
     ASSERT_EQ(device->received.size(), 2u);
     EXPECT_EQ(device->received[0], 'B');
     EXPECT_NE(device->received[1], 'C');

@@ -9,17 +9,19 @@
 #include "rovane.h"
 #include "sequencer/command_queue.h"
 #include "setup/recorders.h"
+#include "support/module_state.h"
 #include "support/module_world.h"
 #include "world/operator.h"
 
 namespace {
+
 
 TEST(CommandQueue, HoldsOneHundredSixtyAndRefusesTheNextWithTheLockHeld) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
     world.op().on_message_box("Fatal GLOBAL Queue overflow!").answer(IDOK).after(5 * sim::kSecond);
     sim::Micros other_got_lock_at = 0;
-    world.spawn("host", [&] {
+    sim_test::run_in(world, [&] {
         for (int i = 0; i < QUEUE_ENTRIES; ++i) Queue_Cmd("PICKUP", NULL, 0);
         EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES);
         EXPECT_EQ(g_fJobAborted, 0);
@@ -36,8 +38,6 @@ TEST(CommandQueue, HoldsOneHundredSixtyAndRefusesTheNextWithTheLockHeld) {
         EXPECT_EQ(g_fJobAborted, 1);
         Sleep(100);
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
     EXPECT_GE(other_got_lock_at, 5 * sim::kSecond) << "the box is shown while the module lock is held";
     const auto log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "FATAL GLOBAL QUEUE OVERFLOW"), 1);
@@ -49,7 +49,7 @@ TEST(CommandQueue, EntriesAreBuiltFromPrefixSuffixAndLetterWithinNineCharacters)
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
     world.op().on_message_box("Fatal PRN Command overflow!").answer(IDOK);
-    world.spawn("host", [] {
+    sim_test::run_in(world, [] {
         Queue_Cmd("_MOVE:", "G", 0);
         Queue_Cmd(NULL, NULL, 'A');
         Queue_Cmd("DONE:", NULL, '3');
@@ -60,8 +60,6 @@ TEST(CommandQueue, EntriesAreBuiltFromPrefixSuffixAndLetterWithinNineCharacters)
         PRN_Queue("123456789", NULL, 0);  // the letter's place is counted: ten
         EXPECT_EQ(g_fJobAborted, 1);
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
     EXPECT_STREQ(g_szGlobalQueue[0], "_MOVE:G");
     EXPECT_STREQ(g_szGlobalQueue[1], "A");
     EXPECT_STREQ(g_szGlobalQueue[2], "DONE:3");
@@ -79,15 +77,16 @@ TEST(CommandQueue, EntriesAreBuiltFromPrefixSuffixAndLetterWithinNineCharacters)
 TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
-    world.spawn("host", [] {
+    sim_test::run_in(world, [] {
         WritePrivateProfileStringA("PORTS", "Record-Print", "-1", g_szSettingsPath);
         WritePrivateProfileStringA("PORTS", "Minimize PrintDlg", "-7", g_szSettingsPath);
-        g_fJobAborted = 1;
-        g_bCmdIndex = 7;
-        g_fPIP = 1;
-        g_dwPrintJobNumber = 9;
-        g_bInputBinIndex = 2;
-        g_fLaminator = TRUE;
+        // What a job leaves behind: aborted, commands queued, a print in process, its number.
+        sim_test::given_the_job_aborted();
+        Queue_Cmd("PICKUP", NULL, 0);
+        sim_test::given_a_print_in_process();
+        sim_test::with_print_job_number(9);
+        sim_test::with_input_bin(2);
+        sim_test::with_laminator(true);
         InitGlobals();
         EXPECT_EQ(g_fJobAborted, 0);
         EXPECT_EQ(g_bCmdIndex, 0);
@@ -99,7 +98,7 @@ TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
         EXPECT_EQ(g_dwBinCount, 3u);
         EXPECT_EQ(std::string(g_szInputBins, 3), "425");
         EXPECT_EQ(std::string(g_szOutputBins, 3), "342");
-        g_fLaminator = FALSE;
+        sim_test::with_laminator(false);
         WritePrivateProfileStringA("PORTS", "Record-Print", "0", g_szSettingsPath);
         WritePrivateProfileStringA("PORTS", "Minimize PrintDlg", NULL, g_szSettingsPath);
         InitGlobals();
@@ -109,34 +108,30 @@ TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
         EXPECT_EQ(std::string(g_szInputBins, 4), "4251");
         EXPECT_EQ(std::string(g_szOutputBins, 4), "3425");
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
     EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** PIP is set to FALSE (InitGlobals)"), 2);
 }
 
 TEST(JobState, CheckMoveDiscReportsDoneInProgressAbortedAndUnknown) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
-    world.spawn("host", [] {
+    sim_test::run_in(world, [] {
         ClearRecorders();
         const int row = AddRecorder(7, 0, 4, 1, 'E', "VIRTUAL DVD-R");
         ASSERT_EQ(row, 0);
         EXPECT_EQ(Rovane_CheckMoveDisc(99), 0u) << "unknown recorder";
-        g_Recorders[row].dwMoveState = MOVE_STATE_POSTED;
-        g_fSendQueueRunning = 1;
+        sim_test::with_move_posted(row);
+        sim_test::with_send_thread_held_off();
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 2u);
-        g_fSendQueueRunning = 0;
+        sim_test::with_send_thread_gone();
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u) << "nothing can finish the move any more";
-        g_hMessageDlg = reinterpret_cast<HWND>(1);
+        sim_test::with_status_message_open(true);
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 2u) << "the status message is still open";
-        g_hMessageDlg = NULL;
-        g_Recorders[row].dwMoveState = MOVE_STATE_DONE;
+        sim_test::with_status_message_open(false);
+        sim_test::with_move_done(row);
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 1u) << "done, even with the send thread gone";
-        g_fJobAborted = 1;
+        sim_test::given_the_job_aborted();
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u);
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
     const auto log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc() Nothing more to do. Aborting."), 1);
     EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc:  g_fJobAborted=TRUE.  Aborting."), 1);
@@ -146,18 +141,16 @@ TEST(JobState, CheckPrintingAndTheObsoleteAccumulator) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
     world.op().on_message_box("obsolete").answer(IDOK);
-    world.spawn("host", [] {
+    sim_test::run_in(world, [] {
         EXPECT_EQ(Rovane_CheckPrinting(0), 0u) << "the module was never started";
         EXPECT_EQ(Rovane_CheckAccumulator(0), 0u);
-        g_fInitialized = TRUE;
+        sim_test::as_a_started_module();
         EXPECT_EQ(Rovane_CheckPrinting(0), 1u);
-        g_fPIP = 1;
+        sim_test::given_a_print_in_process();
         EXPECT_EQ(Rovane_CheckPrinting(0), 2u);
-        g_fJobAborted = 1;
+        sim_test::given_the_job_aborted();
         EXPECT_EQ(Rovane_CheckPrinting(0), 4u);
     });
-    sim::RunResult r = world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
     const std::string t = world.transcript_text();
     EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckPrinting obsolete!!!!!\""), std::string::npos) << t;
     EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckAccumulator obsolete!!!!!\""), std::string::npos) << t;

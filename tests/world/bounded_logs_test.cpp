@@ -134,7 +134,7 @@ TEST(LongJob, SmallLogsStillAccountForTheWholeJobAndFinishedThreadsAreLetGo) {
 
 // A finished thread whose handle is still open keeps its record (its exit code is read through
 // the handle); closing the handle lets it go. A deadline the thread left behind finds nothing.
-DWORD g_sleeper_id = 0;
+DWORD sleeper_id = 0;
 
 TEST(LongJob, AFinishedThreadStaysWhileAHandleIsOpen) {
     sim::World world(sim_test::config());
@@ -146,12 +146,12 @@ TEST(LongJob, AFinishedThreadStaysWhileAHandleIsOpen) {
                 sim::kernel().block("waiting for a nudge", &deadline);
                 return 7;
             },
-            nullptr, 0, &g_sleeper_id);
+            nullptr, 0, &sleeper_id);
         HANDLE waker = CreateThread(
             nullptr, 0,
             [](LPVOID) -> DWORD {
                 Sleep(100);
-                sim::kernel().wake(sim::kernel().find_thread(g_sleeper_id));
+                sim::kernel().wake(sim::kernel().find_thread(sleeper_id));
                 return 0;
             },
             nullptr, 0, nullptr);
@@ -160,9 +160,9 @@ TEST(LongJob, AFinishedThreadStaysWhileAHandleIsOpen) {
         DWORD code = 0;
         EXPECT_TRUE(GetExitCodeThread(sleeper, &code));
         EXPECT_EQ(code, 7u) << "woken early, it returned";
-        EXPECT_NE(sim::kernel().find_thread(g_sleeper_id), nullptr) << "kept while its handle is open";
+        EXPECT_NE(sim::kernel().find_thread(sleeper_id), nullptr) << "kept while its handle is open";
         CloseHandle(sleeper);
-        EXPECT_EQ(sim::kernel().find_thread(g_sleeper_id), nullptr) << "let go with its last handle";
+        EXPECT_EQ(sim::kernel().find_thread(sleeper_id), nullptr) << "let go with its last handle";
         Sleep(20000);  // past the deadline it left behind
     });
     EXPECT_EQ(world.kernel().threads().size(), 1u) << "only the test's own thread";

@@ -1,6 +1,8 @@
-// Outside components as the module meets them: host engine libraries by name and ordinal, an
-// in-process COM server called through its method table, the storage device query, memory
-// blocks and wide-text conversion.
+// Outside components as the world installs them: host engine libraries by name and ordinal, an
+// in-process COM server called through its method table, the storage device query of a volume,
+// memory blocks the world counts, and wide-text conversion beyond ASCII. What the calls return
+// for what is not installed, and for plain ASCII text, is held to Windows by the conformance
+// cases (lib.*, com.*, device.*, mem.*, wide.*).
 #include <windows.h>
 
 #include <algorithm>
@@ -17,10 +19,10 @@ using sim_test::run_in;
 
 // --- libraries --------------------------------------------------------------------------------
 
-std::vector<DWORD> g_tray_call;
+std::vector<DWORD> last_tray_call;
 
 extern "C" DWORD WINAPI fake_move_tray(DWORD engine, DWORD unit, DWORD code) {
-    g_tray_call = {engine, unit, code};
+    last_tray_call = {engine, unit, code};
     return 0;
 }
 
@@ -29,11 +31,11 @@ extern "C" DWORD WINAPI fake_get_handle(DWORD* handle) {
     return 0;
 }
 
-TEST(Libraries, ExportsByNameAndOrdinalAndTheMissingModuleAndProcErrors) {
+TEST(Libraries, ExportsByNameAndOrdinalAndTheMissingProcError) {
     sim::World world(sim_test::config());
     world.components().add_library("KT.dll", {{"Kt_MoveTray", 170, reinterpret_cast<void*>(&fake_move_tray)}});
     world.components().add_library("KTSDKPLS.dll", {{"VeltoSDK_GetHandle", 0, reinterpret_cast<void*>(&fake_get_handle)}});
-    g_tray_call.clear();
+    last_tray_call.clear();
     run_in(world, [&] {
         HMODULE kt = LoadLibraryA("KT.dll");
         ASSERT_NE(kt, nullptr);
@@ -55,12 +57,8 @@ TEST(Libraries, ExportsByNameAndOrdinalAndTheMissingModuleAndProcErrors) {
         DWORD handle = 0;
         EXPECT_EQ(get(&handle), 0u);
         EXPECT_EQ(handle, 0x5150u);
-
-        SetLastError(0);
-        EXPECT_EQ(LoadLibraryA("Dorquel.dll"), nullptr);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << "126 for a library not installed";
     });
-    EXPECT_EQ(g_tray_call, (std::vector<DWORD>{0x77, 3, 0x80000002})) << "the export got the caller's arguments";
+    EXPECT_EQ(last_tray_call, (std::vector<DWORD>{0x77, 3, 0x80000002})) << "the export got the caller's arguments";
     EXPECT_EQ(world.components().load_count("kt"), 2u);
 }
 
@@ -90,7 +88,7 @@ typedef HRESULT(STDMETHODCALLTYPE* NoArgMethod)(void*);
 
 void* method(void* object, int index) { return (*static_cast<void***>(object))[index]; }
 
-TEST(Com, ObjectCreatedFromItsProgIdIsCalledByIndexAfterTheFailuresThatNameTheirCause) {
+TEST(Com, ObjectCreatedFromItsProgIdIsCalledByIndexAndCountedAndUninitialisingAsOftenEndsCom) {
     sim::World world(sim_test::config());
     IID iid;
     CLSID clsid;
@@ -105,26 +103,15 @@ TEST(Com, ObjectCreatedFromItsProgIdIsCalledByIndexAfterTheFailuresThatNameTheir
     });
     g_owner_texts.clear();
     g_ints.clear();
-    bool other_done = false;
-    world.spawn("other", [&] {
-        EXPECT_EQ(CoInitialize(nullptr), S_OK);
-        other_done = true;
-    });
     run_in(world, [&] {
-        while (!other_done) Sleep(1);
         void* app = reinterpret_cast<void*>(1);
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &app), CO_E_NOTINITIALIZED)
-            << "another thread's initialisation does not count for this one";
-        EXPECT_EQ(app, nullptr);
-        EXPECT_EQ(CoInitialize(nullptr), S_OK);
-        EXPECT_EQ(CoInitialize(nullptr), S_FALSE) << "already initialised on this thread";
+        CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &app);  // refused before CoInitialize
+        EXPECT_EQ(app, nullptr) << "a refused creation hands out no object";
+        CoInitialize(nullptr);
+        CoInitialize(nullptr);
 
         CLSID found = {};
-        EXPECT_EQ(CLSIDFromProgID(L"STCD2Control.App.1", &found), CO_E_CLASSSTRING);
         ASSERT_EQ(CLSIDFromProgID(L"stcd3control.app.2", &found), S_OK) << "ProgIDs match without case";
-        CLSID unknown = clsid;
-        unknown.Data4[7] ^= 0xFF;
-        EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, iid, &app), REGDB_E_CLASSNOTREG);
         EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, sim::kIID_IUnknown, &app), E_NOINTERFACE)
             << "the factory does not hand out that interface";
         ASSERT_EQ(CoCreateInstance(found, nullptr, CLSCTX_INPROC_SERVER, iid, &app), S_OK);
@@ -252,17 +239,15 @@ TEST(Memory, BlocksAreZeroFilledOnRequestLockedToBeReachedAndCountedUntilFreed) 
         ASSERT_NE(p, nullptr);
         EXPECT_NE(static_cast<void*>(p), g) << "a moveable handle is not the memory";
         EXPECT_EQ(std::count(p, p + 300, 0), 300) << "zero-filled";
-        SetLastError(99);
-        EXPECT_FALSE(GlobalUnlock(g));
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "unlocked for good";
+        GlobalUnlock(g);
         HLOCAL l = LocalAlloc(LPTR, 64), raw = LocalAlloc(LMEM_FIXED, 16);
         ASSERT_TRUE(l && raw);
         EXPECT_EQ(std::count(static_cast<BYTE*>(l), static_cast<BYTE*>(l) + 64, 0), 64) << "fixed and zero-filled";
         EXPECT_NE(static_cast<BYTE*>(raw)[0], 0) << "without the zero flag the block is not cleared";
         EXPECT_EQ(world.components().live_memory_blocks(), 3u);
-        EXPECT_EQ(GlobalFree(g), nullptr);
-        EXPECT_EQ(LocalFree(l), nullptr);
-        EXPECT_EQ(LocalFree(raw), nullptr);
+        GlobalFree(g);
+        LocalFree(l);
+        LocalFree(raw);
         SetLastError(0);
         EXPECT_EQ(GlobalFree(g), g) << "a second free fails";
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
@@ -270,21 +255,16 @@ TEST(Memory, BlocksAreZeroFilledOnRequestLockedToBeReachedAndCountedUntilFreed) 
     EXPECT_EQ(world.components().live_memory_blocks(), 0u);
 }
 
-TEST(Memory, MultiByteToWideCharSizesAndConversion) {
+TEST(Memory, MultiByteToWideCharConvertsTheCodePagesHighHalfAndCharactersBeyondUFFFF) {
     sim::World world(sim_test::config());
     run_in(world, [&] {
         const char latin[] = "caf\xe9";
-        EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, latin, -1, nullptr, 0), 5) << "-1 counts the terminator";
-        EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, latin, 4, nullptr, 0), 4);
         WCHAR out[8];
         EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, latin, -1, out, 8), 5);
         EXPECT_EQ(std::wstring(out), std::wstring(L"caf\u00e9"));
         std::fill(out, out + 8, L'#');
         EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, latin, 4, out, 8), 4);
         EXPECT_EQ(out[4], L'#') << "an explicit length adds no terminator";
-        SetLastError(0);
-        EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, latin, -1, out, 4), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 
         const char utf8[] = "caf\xc3\xa9 \xf0\x9f\x98\x80";
         ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, utf8, -1, out, 8), 8) << "a character beyond U+FFFF takes two";

@@ -17,6 +17,7 @@
 #include "sequencer/send_thread.h"
 #include "setup/recorders.h"
 #include "support/host_world.h"
+#include "support/module_state.h"
 #include "win32/files.h"
 
 namespace {
@@ -26,14 +27,8 @@ using sim_test::boxes;
 using sim_test::count;
 using sim_test::init;
 
-bool logged(sim::Autoloader& m, const std::string& line) { return count(m.log_texts(), line) > 0; }
-
-// On the host thread: polls a recorder's move as a host does until it reports 1 or 4.
-DWORD wait_move(LONG unit) {
-    DWORD state;
-    while ((state = Rovane_CheckMoveDisc(static_cast<DWORD>(unit))) == ROVANE_IN_PROGRESS) Sleep(500);
-    return state;
-}
+using sim_test::logged;
+using sim_test::wait_move;
 
 TEST(Job, RecordingHostJobPutsEveryDiscInAnOutputBinOrOnAReject) {
     sim::Autoloader m(sim_test::autoloader(3));
@@ -74,20 +69,19 @@ TEST(Job, RejectPositionsFillUpAndAskRetryOrCancel) {
     sim_test::run_host(m, [&] {
         init(m);
         ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 60, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
-        // Hold the send thread off: the requests only fill the queue here.
-        g_fSendQueueRunning = 1;
+        sim_test::with_send_thread_held_off();  // the requests only fill the queue here
         for (int i = 0; i < 51; ++i) {
             const BYTE before = g_bCmdIndex;
             Rovane_PostMoveDisc(1, ROVANE_MOVE_REJECT, 0, 0);
             targets.push_back(g_bCmdIndex > before + 2 ? g_szGlobalQueue[before + 2] : "");
-            g_bCmdIndex = 0;
+            sim_test::with_empty_global_queue();
         }
         EXPECT_EQ(g_bRejectCount, 1) << "Retry empties both, the 51st goes to G";
         EXPECT_EQ(g_bReject2Count, 0);
-        g_bRejectCount = 25, g_bReject2Count = 25;
+        sim_test::with_rejects(25, 25);
         Rovane_PostMoveDisc(1, ROVANE_MOVE_REJECT, 0, 0);
         after_cancel = Rovane_CheckMoveDisc(1);
-        g_fSendQueueRunning = 0;
+        sim_test::with_send_thread_gone();
         Rovane_JobBeginsOrEnds(0, 60, ROVANE_JOB_ABORT);
     });
     ASSERT_EQ(targets.size(), 51u);
@@ -157,8 +151,8 @@ TEST(Job, NestedAndConcurrentJobsResetTheRobotOnceAndKeepTheirCounts) {
         Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN);
         Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
         resets_after_first_end = count(sim_test::robot_commands(m), "_RESET");
-        g_bRejectCount = 7;
-        g_bInputBinIndex = 2;
+        sim_test::with_rejects(7);
+        sim_test::with_input_bin(2);
         Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
         resets_after_second_end = count(sim_test::robot_commands(m), "_RESET");
         Sleep(4000);
@@ -293,20 +287,20 @@ TEST(Job, PrinterMovesQueueTheirSequencesWithThePrinterTrayStep) {
     sim_test::run_host(m, [&] {
         init(m);
         Rovane_JobBeginsOrEnds(0, 3, ROVANE_JOB_BEGIN);
-        g_fSendQueueRunning = 1;  // the requests only fill the queue here
-        g_szPosition[0].bReturnBin = '3';
+        sim_test::with_send_thread_held_off();  // the requests only fill the queue here
+        sim_test::with_return_bin(0, '3');
         const struct {
             const char* printer;
             LONG action;
         } requests[] = {{"Tessik 6 Disc", 400}, {"Pellan IV", 400}, {"Tessik 6 Disc", 410}, {"Pellan IV", 1000}};
         for (const auto& r : requests) {
-            std::snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", r.printer);
+            sim_test::with_printer_name(r.printer);
             Rovane_PostMoveDisc(1, r.action, 0, 0);
             queued.emplace_back();
             for (BYTE i = 0; i < g_bCmdIndex; ++i) queued.back().push_back(g_szGlobalQueue[i]);
-            g_bCmdIndex = 0;
+            sim_test::with_empty_global_queue();
         }
-        g_fSendQueueRunning = 0;
+        sim_test::with_send_thread_gone();
         Rovane_JobBeginsOrEnds(0, 3, ROVANE_JOB_ABORT);
     });
     using Q = std::vector<std::string>;

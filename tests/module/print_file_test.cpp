@@ -14,6 +14,7 @@
 #include "rovane.h"
 #include "support/host_world.h"
 #include "support/module_world.h"
+#include "support/module_state.h"
 
 namespace {
 
@@ -31,13 +32,6 @@ std::string header(std::initializer_list<int> lead, size_t size = 32) {
     return h;
 }
 std::string pellan_iv() { return header({0x1B, 0x00, 0xFF, 0, 0, 0, 0, 0, 0x1B, 0x00, 0xFE}); }
-
-std::vector<std::string> message_boxes(sim::World& world) {
-    std::vector<std::string> out;
-    for (const sim::TranscriptEntry& e : world.kernel().transcript().of_kind("window"))
-        if (e.text.rfind("msgbox shown ", 0) == 0) out.push_back(e.text.substr(13));
-    return out;
-}
 
 TEST(PrintFile, ExtensionAndHeaderDecideTheTypeAndThePrinterItSuits) {
     sim::World world(sim_test::config());
@@ -148,12 +142,12 @@ TEST(PrintFile, CheckValidPrintAcceptsOrSaysWhy) {
     std::vector<LONG> results;
     std::vector<std::vector<std::string>> shown;
     run_in(world, [&] {
-        snprintf(g_szPrinterName, sizeof g_szPrinterName, "%s", "Pellan IV");
+        sim_test::with_printer_name("Pellan IV");
         for (const Case& c : cases) {
-            g_fSureThing = c.label_app;
-            const size_t before = message_boxes(world).size();
+            sim_test::with_label_app(c.label_app);
+            const size_t before = sim_test::boxes(world).size();
             results.push_back(Rovane_CheckValidPrint(0, c.action, 0, c.file, 0, 0));
-            std::vector<std::string> boxes = message_boxes(world);
+            std::vector<std::string> boxes = sim_test::boxes(world);
             shown.emplace_back(boxes.begin() + static_cast<long>(before), boxes.end());
         }
     });
