@@ -44,13 +44,7 @@ struct PrinterHandle : KernelObject {
 // (the spooler service stopped or restarting); the calls on a document under way with
 // ERROR_PRINT_CANCELLED (the job was deleted from the queue). A failing call does nothing else.
 // ClosePrinter is not among them: a failing close leaves nothing for its caller to do.
-bool injected_fault(const char* call, DWORD error) {
-    FaultCounter& counter = world().call_faults().spooler;
-    if (!counter.should_fail()) return false;
-    if (counter.worth_noting())
-        kernel().record("fault", std::string(call) + " fails with error " + std::to_string(error) + " " + counter.noted());
-    return true;
-}
+bool injected_fault(const char* call, DWORD error) { return static_cast<bool>(inject(world().call_faults().spooler, "", call, error)); }
 
 // The printer handle behind h, or nullptr with ERROR_INVALID_HANDLE set.
 std::shared_ptr<PrinterHandle> printer_handle(HANDLE h) {

@@ -337,12 +337,13 @@ std::string fail_call_text(const FailCall& f) { return f.kind + ":" + std::to_st
 
 sim::FaultCounter* fail_call_counter(sim::World& world, const std::string& kind) {
     sim::CallFaults& c = world.call_faults();
-    if (kind == "serial-read") return &c.serial_read;
-    if (kind == "serial-write") return &c.serial_write;
-    if (kind == "tray") return &c.tray;
-    if (kind == "spooler") return &c.spooler;
-    if (kind == "file-write") return &c.file_write;
-    return nullptr;
+    sim::FaultCounters* family = kind == "serial-read"    ? &c.serial_read
+                                 : kind == "serial-write" ? &c.serial_write
+                                 : kind == "tray"         ? &c.tray
+                                 : kind == "spooler"      ? &c.spooler
+                                 : kind == "file-write"   ? &c.file_write
+                                                          : nullptr;
+    return family ? &family->counter() : nullptr;
 }
 
 void add_fault_flags(CLI::App* c, double* mispick, std::vector<std::string>* empty_bins, uint64_t* tray_fail) {
@@ -353,7 +354,11 @@ void add_fault_flags(CLI::App* c, double* mispick, std::vector<std::string>* emp
         ->type_name("4|2|5|1")
         ->allow_extra_args(false)
         ->check(input_bin());
-    c->add_option("--tray-fail", *tray_fail, "every recorder tray call fails N times before it works")
+    c->add_option("--tray-fail", *tray_fail,
+                  "each recorder's next N DQ_OpenCloseTray calls fail with the engine's tray error and leave the tray "
+                  "where it is, then the calls work: every recorder's own counter in the family of tray calls that "
+                  "--fail-call tray arms for all recorders together, armed at the next call for N calls in a row "
+                  "(--fail-call tray:N fails the Nth tray call of any recorder, once)")
         ->type_name("N")
         ->check(whole_number(0, 1000));
 }
@@ -575,6 +580,7 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
         sim::DiscPrinter* printer = machine.printer.get();
         k.at(k.now() + static_cast<sim::Micros>(std::llround(f.printer_silent_at * 1e6)), [printer] { printer->go_silent(); });
     }
+    // --tray-fail N: each recorder's tray counter fails its next N calls.
     if (f.tray_fail)
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));
     FailCall fail;
