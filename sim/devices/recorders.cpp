@@ -316,9 +316,10 @@ std::string HostEngine::recorder_list() const {
 }
 
 void HostEngine::fail_tray_calls(LONG unit, int count, LONG error) {
-    TrayFault& f = tray_faults_[unit];
-    f.remaining = count;
-    f.error = error;
+    FaultCounter& c = world_.call_faults().tray.counter(std::to_string(unit));
+    c.set_error(error);
+    c.set_told_by_call(true);
+    c.arm_next(count);
 }
 
 void HostEngine::fail_get_handle(int count, LONG error) {
@@ -331,15 +332,23 @@ UnitCalls HostEngine::calls(LONG unit) const {
     return it == calls_.end() ? UnitCalls() : it->second;
 }
 
-// The sweep's injected tray fault ("fail call N"): the call answers kDqTrayError, the engine's
-// code for a drive that did not move its tray (Kt_MoveTray has no code of its own for it), and
-// the tray stays where it is.
-bool HostEngine::injected_tray_fault(const std::string& call) {
-    FaultCounter& counter = world_.call_faults().tray;
-    if (!counter.should_fail()) return false;
-    if (has_kernel() && counter.worth_noting())
-        kernel().record("fault", call + " fails with " + std::to_string(kDqTrayError) + " " + counter.noted());
-    return true;
+// An injected tray fault: the call answers the counter's code, kDqTrayError unless it names
+// another (the engine's code for a drive that did not move its tray; Kt_MoveTray has no code of its
+// own for it), and the tray stays where it is. The sweep's fault is told by a "fault" line and the
+// call's "the tray does not move"; a unit's counter by the call's line alone, with the calls still
+// to fail. Kt_MoveTray asks only the counters for every tray call (target "").
+LONG HostEngine::injected_tray_fault(const std::string& target, const std::string& call, const RecorderDevice& r,
+                                     std::string* why) {
+    const Injected f = inject(world_.call_faults().tray, target, call, kDqTrayError);
+    if (!f) return 0;
+    if (!f.counter->told_by_call()) {
+        *why = "injected failure, the tray does not move";
+    } else {
+        const uint64_t left = f.counter->still_to_fail();
+        *why = std::string("injected failure, tray stays ") + tray_state_name(r.tray_state()) +
+               (left == FaultCounter::kEvery ? " (always failing)" : " (" + std::to_string(left) + " more to fail)");
+    }
+    return f.error;
 }
 
 // --- KT.dll -------------------------------------------------------------------------------------
@@ -352,12 +361,13 @@ LONG HostEngine::kt_move_tray(DWORD engine, LONG unit, DWORD flags) {
         note(call + " -> " + std::to_string(code) + ": " + why);
         return code;
     };
-    if (injected_tray_fault(call)) return fail(kDqTrayError, "injected failure, the tray does not move");
     if (engine != config_.engine_handle) return fail(kErrorBadEngine, "not the engine handle " + hex32(config_.engine_handle));
     std::shared_ptr<RecorderDevice> r = recorder(unit);
     if (!r) return fail(kErrorNoSuchUnit, "no such unit");
     const DWORD what = flags & 0xFF;
     if (what != 1 && what != 2) return fail(kErrorBadParameter, "unknown tray operation");
+    std::string why;
+    if (const LONG code = injected_tray_fault("", call, *r, &why)) return fail(code, why);
     const std::string how = r->move_tray(what == 1);
     note(call + " -> 0: unit " + std::to_string(unit) + " tray " + how);
     return 0;
@@ -377,19 +387,12 @@ LONG HostEngine::dq_open_close_tray(LONG zero, LONG unit, LONG direction) {
         note(call + " -> " + std::to_string(code) + ": " + why);
         return code;
     };
-    if (injected_tray_fault(call)) return fail(kDqTrayError, "injected failure, the tray does not move");
     if (zero != 0) return fail(kErrorBadParameter, "first argument not 0");
     std::shared_ptr<RecorderDevice> r = recorder(unit);
     if (!r) return fail(kErrorNoSuchUnit, "no such unit");
     if (direction != 1 && direction != 2) return fail(kErrorBadParameter, "direction neither 1 (open) nor 2 (close)");
-    auto fault = tray_faults_.find(unit);
-    if (fault != tray_faults_.end() && fault->second.remaining != 0) {
-        if (fault->second.remaining > 0) --fault->second.remaining;
-        const int left = fault->second.remaining;
-        return fail(fault->second.error,
-                    std::string("injected failure, tray stays ") + tray_state_name(r->tray_state()) +
-                        (left < 0 ? " (always failing)" : " (" + std::to_string(left) + " more to fail)"));
-    }
+    std::string why;
+    if (const LONG code = injected_tray_fault(std::to_string(unit), call, *r, &why)) return fail(code, why);
     const std::string how = r->move_tray(direction == 1);
     note(call + " -> 0: unit " + std::to_string(unit) + " tray " + how);
     return 0;

@@ -62,8 +62,11 @@
 //       goes there); kErrorNoSuchUnit, kErrorBadParameter; injected failures return their code
 //       (kDqTrayError unless given) and leave the tray where it is.
 //
-// Both tray calls also fail, with kDqTrayError and no movement, when the world's tray fault
-// counter says so (CallFaults, the "fail call N" sweep).
+// Both tray calls also fail, with kDqTrayError and no movement, when the world's tray counter
+// for every call says so (CallFaults, the "fail call N" sweep); a unit's own counter in that
+// family (fail_tray_calls) fails the unit's DQ_OpenCloseTray calls. A call is counted once it is
+// known to reach a tray: its arguments name a unit and a movement (and, for Kt_MoveTray, the
+// host's engine).
 //
 // Every library call, with its arguments and result, and every end of a tray movement goes into
 // the transcript under kind "recorder".
@@ -228,7 +231,8 @@ public:
 
     // --- faults --------------------------------------------------------------------------------
     // The next `count` DQ_OpenCloseTray calls for the unit fail with `error` and move nothing
-    // (-1 = every call from now on, 0 = stop failing).
+    // (-1 = every call from now on, 0 = stop failing): the unit's counter in the world's tray
+    // family. Kt_MoveTray, the engine's own call that closes a tray, does not ask it.
     void fail_tray_calls(LONG unit, int count, LONG error = kDqTrayError);
     // The next `count` VeltoSDK_GetHandle calls fail (-1 = always, 0 = stop).
     void fail_get_handle(int count, LONG error = kSdkNotAvailable);
@@ -248,19 +252,15 @@ public:
     LONG dq_open_close_tray(LONG zero, LONG unit, LONG direction);
 
 private:
-    struct TrayFault {
-        int remaining = 0;  // -1 always
-        LONG error = kDqTrayError;
-    };
     void note(const std::string& text) const;
     void take_time(Micros d, const char* call) const;
-    bool injected_tray_fault(const std::string& call);
+    // 0, or the code of an injected failure of this tray call and *why, for its transcript line.
+    LONG injected_tray_fault(const std::string& target, const std::string& call, const RecorderDevice& r, std::string* why);
 
     World& world_;
     HostEngineConfig config_;
     std::vector<std::shared_ptr<RecorderDevice>> recorders_;
     std::map<LONG, UnitCalls> calls_;
-    std::map<LONG, TrayFault> tray_faults_;
     int get_handle_failures_ = 0;
     LONG get_handle_error_ = kSdkNotAvailable;
     uint32_t get_handle_calls_ = 0;

@@ -67,7 +67,7 @@ struct Vfs::OpenFile : StreamObject {
     uint32_t write(const void* buffer, uint32_t n, uint32_t* done) override {
         *done = 0;
         if (!wants_write(access)) return ERROR_ACCESS_DENIED;
-        if (vfs->injected_write_fault("WriteFile", node.get(), "")) return ERROR_DISK_FULL;
+        if (const DWORD fault = vfs->injected_write_fault("WriteFile", node.get(), "")) return fault;
         const DWORD err = vfs->write_at(node.get(), pos, buffer, n, done);
         pos += *done;
         return err;
@@ -347,32 +347,18 @@ bool Vfs::export_to(const std::string& host_dir) const {
     return true;
 }
 
-void Vfs::set_rule(std::map<std::string, Fault>& rules, const std::string& path, DWORD error, int count) {
+void Vfs::set_rule(FaultCounters& rules, const std::string& path, DWORD error, int count) {
     const std::string key = path.empty() ? "" : lower(display_path(path));
     if (!path.empty() && key.empty()) return;  // an invalid path can never be opened anyway
-    if (count == 0) {
-        rules.erase(key);
-        return;
-    }
-    rules[key] = Fault{error, count};
+    FaultCounter& rule = rules.counter(key);
+    rule.set_error(static_cast<long>(error));
+    rule.set_told_by_call(true);  // "open ... failed: error 5", "write ... failed: error 29"
+    rule.arm_next(count);
 }
 
 void Vfs::fail_open(const std::string& path, DWORD error, int count) { set_rule(open_faults_, path, error, count); }
 void Vfs::fail_write(const std::string& path, DWORD error, int count) { set_rule(write_faults_, path, error, count); }
 void Vfs::set_capacity(uint64_t bytes) { capacity_ = bytes; }
-
-DWORD Vfs::take_fault(std::map<std::string, Fault>& rules, const std::string& key) {
-    for (const std::string& k : {key, std::string()}) {
-        auto it = rules.find(k);
-        if (it == rules.end()) continue;
-        const DWORD error = it->second.error;
-        if (it->second.count > 0 && --it->second.count == 0) rules.erase(it);
-        return error;
-    }
-    return 0;
-}
-
-DWORD Vfs::take_write_fault(const Node* file) { return take_fault(write_faults_, lower(node_path(file))); }
 
 // ---------------------------------------------------------------------------------------------
 // Data changes (capacity and transcript)
@@ -380,10 +366,9 @@ DWORD Vfs::take_write_fault(const Node* file) { return take_fault(write_faults_,
 DWORD Vfs::write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint32_t* done) {
     *done = 0;
     const std::string shown = node_path(file);
-    const DWORD fault = take_write_fault(file);
-    if (fault) {
-        world_.kernel().record("file", "write " + shown + " failed: error " + std::to_string(fault));
-        return fault;
+    if (const Injected fault = inject(write_faults_, lower(shown), "WriteFile " + shown, ERROR_WRITE_FAULT)) {
+        world_.kernel().record("file", "write " + shown + " failed: error " + std::to_string(fault.error));
+        return static_cast<DWORD>(fault.error);
     }
     const uint64_t size = file->data.size();
     const uint64_t room = capacity_ > used_ ? capacity_ - used_ : 0;
@@ -440,7 +425,8 @@ HANDLE Vfs::open(const std::string& path, DWORD access, DWORD share, DWORD dispo
     if (err && err != ERROR_FILE_NOT_FOUND) return failed(err);
 
     const std::string key = node ? lower(node_path(node)) : lower(display_path(path));
-    if (const DWORD fault = take_fault(open_faults_, key)) return failed(fault);
+    if (const Injected fault = inject(open_faults_, key, "CreateFileA " + path, ERROR_ACCESS_DENIED))
+        return failed(static_cast<DWORD>(fault.error));
 
     if (node && node->folder) return failed(ERROR_ACCESS_DENIED);
     if (!path.empty() && (path.back() == '\\' || path.back() == '/')) return failed(ERROR_INVALID_NAME);
@@ -488,7 +474,7 @@ DWORD Vfs::load(const std::string& path, std::string* out) {
 
 DWORD Vfs::store(const std::string& path, const std::string& bytes) {
     // A whole-file write found the disk full before it began: the file stays as it was.
-    if (injected_write_fault("whole-file write", nullptr, path)) return ERROR_DISK_FULL;
+    if (const DWORD fault = injected_write_fault("whole-file write", nullptr, path)) return fault;
     HANDLE h = open(path, GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     if (h == INVALID_HANDLE_VALUE) return GetLastError();
     uint32_t done = 0;
@@ -500,13 +486,9 @@ DWORD Vfs::store(const std::string& path, const std::string& bytes) {
 
 // The sweep's injected file write fault ("fail call N"): the write fails with ERROR_DISK_FULL
 // and writes nothing.
-bool Vfs::injected_write_fault(const char* call, const Node* file, const std::string& path) {
-    FaultCounter& counter = world_.call_faults().file_write;
-    if (!counter.should_fail()) return false;
-    if (counter.worth_noting())
-        world_.kernel().record("fault", std::string(call) + " " + (file ? node_path(file) : display_path(path)) +
-                                            " fails with error " + std::to_string(ERROR_DISK_FULL) + " " + counter.noted());
-    return true;
+DWORD Vfs::injected_write_fault(const char* call, const Node* file, const std::string& path) {
+    const std::string shown = file ? node_path(file) : display_path(path);
+    return static_cast<DWORD>(inject(world_.call_faults().file_write, lower(shown), call + (" " + shown), ERROR_DISK_FULL).error);
 }
 
 }  // namespace sim

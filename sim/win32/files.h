@@ -7,7 +7,9 @@
 //
 // Every write through a file handle is recorded in the transcript (kind "file"), so the log
 // files the module writes can be read back from a run's transcript. The world's file write
-// counter (CallFaults) may fail a WriteFile or a whole-file write with ERROR_DISK_FULL.
+// counter (CallFaults) may fail a WriteFile or a whole-file write with ERROR_DISK_FULL; the
+// volume's own open and write counters (fail_open, fail_write) fail the opens and writes of one
+// file, or of every file, with the error they name.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/fault_counter.h"
 #include "kernel/handles.h"
 
 namespace sim {
@@ -57,7 +60,8 @@ public:
     size_t open_handles(const std::string& path) const;
 
     // Fault injection. An empty path means every file. The next `count` opens (or writes) fail
-    // with `error`; count -1 = always; count 0 removes the rule.
+    // with `error`; count -1 = always; count 0 removes the rule. A rule is a counter of the
+    // volume's open or write family, the file's lower-case display path its target.
     void fail_open(const std::string& path, DWORD error, int count);
     void fail_write(const std::string& path, DWORD error, int count);
     // Total bytes the volume holds (default: unlimited). A write through a handle that would pass
@@ -88,24 +92,18 @@ public:
     // Used by the file objects.
     DWORD write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint32_t* done);
     DWORD resize(Node* file, uint64_t new_size);
-    DWORD take_write_fault(const Node* file);
-    // Asks the world's file write counter; true (and the transcript told) when this write, of
-    // `file` or else of the file at `path`, fails.
-    bool injected_write_fault(const char* call, const Node* file, const std::string& path);
+    // Asks the world's file write counters; the error (and the transcript told) when this write,
+    // of `file` or else of the file at `path`, fails, 0 when it goes on.
+    DWORD injected_write_fault(const char* call, const Node* file, const std::string& path);
 
 private:
-    struct Fault {
-        DWORD error = 0;
-        int count = 0;
-    };
-    static DWORD take_fault(std::map<std::string, Fault>& rules, const std::string& key);
-    void set_rule(std::map<std::string, Fault>& rules, const std::string& path, DWORD error, int count);
+    void set_rule(FaultCounters& rules, const std::string& path, DWORD error, int count);
     Node* make_child(Node* parent, const std::string& name, bool folder);
 
     World& world_;
     std::shared_ptr<Node> root_;  // holds the drives
-    std::map<std::string, Fault> open_faults_;   // by lower-case display path, "" for all
-    std::map<std::string, Fault> write_faults_;
+    FaultCounters open_faults_;   // by lower-case display path, "" for all
+    FaultCounters write_faults_;
     uint64_t capacity_ = UINT64_MAX;
     uint64_t used_ = 0;
 };

@@ -97,29 +97,35 @@ void SerialLine::arrive_at_host(uint8_t byte) {
     if (reader_) kernel().wake(reader_);
 }
 
-// The sweep's injected serial faults: the call fails with ERROR_GEN_FAILURE, the error a
-// USB serial adapter's driver gives when the adapter stops answering (a lasting fault is the
-// adapter gone for good). Nothing is transferred: a failed read leaves the received bytes in the
-// buffer for the next read, a failed write sends nothing. The failure still takes the time of a
-// read that finds nothing, so that a loop retrying it sees the clock move.
-bool SerialLine::injected_fault(FaultCounter& counter, const char* call) {
-    if (!counter.should_fail()) return false;
+// Injected serial faults. The sweep's fail with ERROR_GEN_FAILURE, the error a USB serial
+// adapter's driver gives when the adapter stops answering (a lasting fault is the adapter gone for
+// good); a port's own write counter (fail_writes) with its error. Nothing is transferred: a failed
+// read leaves the received bytes in the buffer for the next read, a failed write sends nothing.
+// The sweep's failure still takes the time of a read that finds nothing, so that a loop retrying
+// it sees the clock move.
+bool SerialLine::injected_fault(FaultCounters& family, const char* call, DWORD* error) {
+    const Injected f = inject(family, name_, std::string(call) + " on " + name_, ERROR_GEN_FAILURE);
+    if (!f) return false;
+    *error = static_cast<DWORD>(f.error);
     Kernel& k = kernel();
-    if (counter.worth_noting())
-        k.record("fault", std::string(call) + " on " + name_ + " fails with error " + std::to_string(ERROR_GEN_FAILURE) +
-                              " " + counter.noted());
-    k.sleep_for(k.config().empty_read_cost, call);
+    if (f.counter->told_by_call())
+        k.record("serial", "write fault on " + name_);
+    else
+        k.sleep_for(k.config().empty_read_cost, call);
     return true;
+}
+
+void SerialLine::fail_writes(int count, DWORD error) {
+    FaultCounter& c = world_.call_faults().serial_write.counter(name_);
+    c.set_error(static_cast<long>(error));
+    c.set_told_by_call(true);
+    c.arm_next(count);
 }
 
 uint32_t SerialLine::host_write(const uint8_t* buffer, uint32_t n, uint32_t* done) {
     *done = 0;
-    if (injected_fault(world_.call_faults().serial_write, "WriteFile (serial)")) return ERROR_GEN_FAILURE;
-    if (write_faults_ != 0) {
-        if (write_faults_ > 0) --write_faults_;
-        kernel().record("serial", "write fault on " + name_);
-        return write_fault_error_;
-    }
+    DWORD error = 0;
+    if (injected_fault(world_.call_faults().serial_write, "WriteFile (serial)", &error)) return error;
     Kernel& k = kernel();
     const Micros bt = byte_time();
     const bool mismatch = device_ && device_->baud_rate() != dcb_.BaudRate;
@@ -142,7 +148,8 @@ uint32_t SerialLine::host_write(const uint8_t* buffer, uint32_t n, uint32_t* don
 uint32_t SerialLine::host_read(uint8_t* buffer, uint32_t n, uint32_t* done) {
     *done = 0;
     if (n == 0) return 0;
-    if (injected_fault(world_.call_faults().serial_read, "ReadFile (serial)")) return ERROR_GEN_FAILURE;
+    DWORD error = 0;
+    if (injected_fault(world_.call_faults().serial_read, "ReadFile (serial)", &error)) return error;
     Kernel& k = kernel();
     auto take = [&] {
         while (*done < n && !rx_.empty()) {
@@ -229,7 +236,10 @@ SerialLine* SerialBus::line(const std::string& port) {
 void SerialBus::fail_open(const std::string& port, DWORD error, int count) {
     std::string name;
     if (!parse_port_name(port, &name)) name = port;
-    open_faults_[name] = {error, count};
+    FaultCounter& c = open_faults_.counter(name);
+    c.set_error(static_cast<long>(error));
+    c.set_told_by_call(true);
+    c.arm_next(count);
 }
 
 HANDLE SerialBus::open(const std::string& port, DWORD access, DWORD share, DWORD disposition, DWORD flags) {
@@ -238,11 +248,9 @@ HANDLE SerialBus::open(const std::string& port, DWORD access, DWORD share, DWORD
     Kernel& k = world_.kernel();
     std::string name;
     parse_port_name(port, &name);
-    auto fault = open_faults_.find(name);
-    if (fault != open_faults_.end() && fault->second.second != 0) {
-        if (fault->second.second > 0) --fault->second.second;
-        k.record("serial", "open " + name + " refused (error " + std::to_string(fault->second.first) + ")");
-        SetLastError(fault->second.first);
+    if (const Injected fault = inject(open_faults_, name, "CreateFileA " + name, ERROR_GEN_FAILURE)) {
+        k.record("serial", "open " + name + " refused (error " + std::to_string(fault.error) + ")");
+        SetLastError(static_cast<DWORD>(fault.error));
         return INVALID_HANDLE_VALUE;
     }
     SerialLine* l = line(name);
@@ -313,8 +321,7 @@ BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
         return FALSE;
     }
     sim::SerialLine* l = port->line;
-    if (l->set_state_faults_ != 0) {
-        if (l->set_state_faults_ > 0) --l->set_state_faults_;
+    if (l->set_state_faults_.should_fail()) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }
@@ -350,8 +357,7 @@ BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
         return FALSE;
     }
     sim::SerialLine* l = port->line;
-    if (l->set_timeouts_faults_ != 0) {
-        if (l->set_timeouts_faults_ > 0) --l->set_timeouts_faults_;
+    if (l->set_timeouts_faults_.should_fail()) {
         SetLastError(ERROR_GEN_FAILURE);
         return FALSE;
     }

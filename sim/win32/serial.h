@@ -5,7 +5,7 @@
 // port; bytes from the device arrive one by one in the port's receive buffer (4096 bytes, as a
 // typical driver; more is lost). A device whose speed differs from the port's receives and sends
 // garbage, as on a real line. The world's serial read and write counters (CallFaults) may fail a
-// read or a write with ERROR_GEN_FAILURE.
+// read or a write with ERROR_GEN_FAILURE, or with the error a port's own write counter names.
 #pragma once
 
 #include <windows.h>
@@ -58,13 +58,12 @@ public:
     void device_send(const void* data, size_t n);
     void device_send(const std::string& s) { device_send(s.data(), s.size()); }
 
-    // Fault injection: the next `count` writes fail with `error` (count < 0: all).
-    void fail_writes(int count, DWORD error = ERROR_GEN_FAILURE) {
-        write_faults_ = count;
-        write_fault_error_ = error;
-    }
-    void fail_set_state(int count) { set_state_faults_ = count; }
-    void fail_set_timeouts(int count) { set_timeouts_faults_ = count; }
+    // Fault injection: the next `count` writes fail with `error` (count < 0: all; 0: none). The
+    // port's counter in the world's serial write family (CallFaults), after the one for every port.
+    void fail_writes(int count, DWORD error = ERROR_GEN_FAILURE);
+    // The next `count` SetCommState / SetCommTimeouts calls fail with ERROR_GEN_FAILURE.
+    void fail_set_state(int count) { set_state_faults_.arm_next(count); }
+    void fail_set_timeouts(int count) { set_timeouts_faults_.arm_next(count); }
 
 private:
     friend class SerialBus;
@@ -74,7 +73,7 @@ private:
 
     uint32_t host_read(uint8_t* buffer, uint32_t n, uint32_t* done);
     uint32_t host_write(const uint8_t* buffer, uint32_t n, uint32_t* done);
-    bool injected_fault(FaultCounter& counter, const char* call);
+    bool injected_fault(FaultCounters& family, const char* call, DWORD* error);
     void arrive_at_host(uint8_t byte);
     void note(bool to_device, uint8_t byte);
     void flush_note();
@@ -89,10 +88,8 @@ private:
     Micros tx_free_at_ = 0;  // host -> device wire busy until
     Micros rx_free_at_ = 0;  // device -> host wire busy until
     SimThread* reader_ = nullptr;
-    int write_faults_ = 0;
-    DWORD write_fault_error_ = ERROR_GEN_FAILURE;
-    int set_state_faults_ = 0;
-    int set_timeouts_faults_ = 0;
+    FaultCounter set_state_faults_;
+    FaultCounter set_timeouts_faults_;
     // Transcript: consecutive bytes in one direction are gathered into one line.
     std::string note_bytes_;
     bool note_to_device_ = false;
@@ -114,7 +111,8 @@ public:
     void detach(const std::string& port);
     SerialLine* line(const std::string& port);
 
-    // Fault injection: the next `count` opens of the port fail with `error`.
+    // Fault injection: the next `count` opens of the port fail with `error` (count < 0: all; 0:
+    // none).
     void fail_open(const std::string& port, DWORD error, int count = 1);
 
     // CreateFileA for "COMn" and "\\.\COMn".
@@ -123,7 +121,7 @@ public:
 private:
     World& world_;
     std::map<std::string, std::unique_ptr<SerialLine>> lines_;
-    std::map<std::string, std::pair<DWORD, int>> open_faults_;
+    FaultCounters open_faults_;  // by port, "COMn"
 };
 
 // True when `name` names a serial port (COM1..COM9, with or without "\\.\"); sets *port to

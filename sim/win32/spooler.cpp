@@ -44,13 +44,7 @@ struct PrinterHandle : KernelObject {
 // (the spooler service stopped or restarting); the calls on a document under way with
 // ERROR_PRINT_CANCELLED (the job was deleted from the queue). A failing call does nothing else.
 // ClosePrinter is not among them: a failing close leaves nothing for its caller to do.
-bool injected_fault(const char* call, DWORD error) {
-    FaultCounter& counter = world().call_faults().spooler;
-    if (!counter.should_fail()) return false;
-    if (counter.worth_noting())
-        kernel().record("fault", std::string(call) + " fails with error " + std::to_string(error) + " " + counter.noted());
-    return true;
-}
+bool injected_fault(const char* call, DWORD error) { return static_cast<bool>(inject(world().call_faults().spooler, "", call, error)); }
 
 // The printer handle behind h, or nullptr with ERROR_INVALID_HANDLE set.
 std::shared_ptr<PrinterHandle> printer_handle(HANDLE h) {
@@ -223,33 +217,23 @@ std::vector<Printer*> Spooler::printers() {
 }
 
 void Spooler::fail_enum(DWORD error, int count) {
-    enum_fault_.error = error;
-    enum_fault_.count = count;
+    enum_faults_.set_error(static_cast<long>(error));
+    enum_faults_.arm_next(count);
 }
 
 void Spooler::fail_call(const std::string& printer, const std::string& call, DWORD error, int count) {
-    const std::string key = lower(printer);
-    faults_.erase(std::remove_if(faults_.begin(), faults_.end(),
-                                 [&](const Fault& f) { return f.printer == key && f.call == call; }),
-                  faults_.end());
-    if (count != 0) faults_.push_back(Fault{key, call, error, count});
+    FaultCounter& c = call_faults_[call].counter(lower(printer));
+    c.set_error(static_cast<long>(error));
+    c.set_told_by_call(true);  // the call's own "spool" line, where it writes one
+    c.arm_next(count);
 }
 
-DWORD Spooler::take_enum_fault() {
-    if (enum_fault_.count == 0) return 0;
-    if (enum_fault_.count > 0) --enum_fault_.count;
-    return enum_fault_.error;
-}
+DWORD Spooler::take_enum_fault() { return enum_faults_.should_fail() ? static_cast<DWORD>(enum_faults_.error()) : 0; }
 
 DWORD Spooler::take_fault(const std::string& printer, const char* call) {
-    const std::string key = lower(printer);
-    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-        if (it->call != call || (!it->printer.empty() && it->printer != key)) continue;
-        const DWORD error = it->error;
-        if (it->count > 0 && --it->count == 0) faults_.erase(it);
-        return error;
-    }
-    return 0;
+    auto family = call_faults_.find(call);
+    if (family == call_faults_.end()) return 0;
+    return static_cast<DWORD>(inject(family->second, lower(printer), call, 0).error);
 }
 
 size_t Spooler::open_handle_count() const { return world_.handles().open_count("printer"); }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/fault_counter.h"
 #include "kernel/kernel.h"
 
 namespace sim {
@@ -135,14 +136,9 @@ public:
     size_t open_handle_count() const;
 
     // --- internal, for the winspool calls ------------------------------------------------------
-    struct Fault {
-        std::string printer;  // lower-case printer name, "" = any
-        std::string call;
-        DWORD error = 0;
-        int count = 0;
-    };
     std::shared_ptr<Printer> find_shared(const std::string& name) const;
-    // Takes one use of a matching fault; returns its error or 0.
+    // Asks the counters of the call (fail_enum, fail_call); returns the error of the one that
+    // fails it, or 0.
     DWORD take_enum_fault();
     DWORD take_fault(const std::string& printer, const char* call);
     DWORD next_job_id() { return next_job_id_++; }
@@ -151,8 +147,8 @@ public:
 private:
     World& world_;
     std::vector<std::shared_ptr<Printer>> printers_;
-    Fault enum_fault_;
-    std::vector<Fault> faults_;
+    FaultCounter enum_faults_;
+    std::map<std::string, FaultCounters> call_faults_;  // by call; targets: lower-case printer names
     uint32_t enum_calls_ = 0;
     DWORD next_job_id_ = 2;
 };

@@ -145,6 +145,156 @@ CLI::Validator input_bin() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Options that state their value
+
+namespace {
+
+// The shortest decimal text that reads back as the same number: "0.161", "1017.6", "1e+07".
+std::string number_text(double v) {
+    char text[40];
+    for (int digits = 1; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, v);
+        if (std::strtod(text, nullptr) == v) break;
+    }
+    return text;
+}
+
+template <class T, class Say>
+CLI::Option* stated(CLI::App* c, const std::string& name, T& variable, const std::string& description, Say say) {
+    return c->add_option(name, variable, description)->default_function([&variable, say] { return say(variable); });
+}
+
+// A list, one item a line: the command line states each item with a flag of its own.
+template <class T, class Say>
+std::string lines(const std::vector<T>& items, Say say) {
+    std::string text;
+    for (const T& item : items) text += say(item) + "\n";
+    return text;
+}
+
+std::string text_of(const std::string& s) { return s; }
+
+// The word as a POSIX shell reads it back: bare when it holds nothing the shell would take apart.
+std::string shell_word(const std::string& word) {
+    if (!word.empty() && word.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789@%+=:,./_-") ==
+                             std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (char ch : word) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return quoted + "'";
+}
+
+}  // namespace
+
+CLI::Option* add_stated(CLI::App* c, const std::string& name, uint64_t& variable, const std::string& description) {
+    return stated(c, name, variable, description, [](uint64_t v) { return std::to_string(v); });
+}
+CLI::Option* add_stated(CLI::App* c, const std::string& name, int& variable, const std::string& description) {
+    return stated(c, name, variable, description, [](int v) { return std::to_string(v); });
+}
+CLI::Option* add_stated(CLI::App* c, const std::string& name, double& variable, const std::string& description) {
+    return stated(c, name, variable, description, number_text);
+}
+CLI::Option* add_stated(CLI::App* c, const std::string& name, std::string& variable, const std::string& description) {
+    return stated(c, name, variable, description, text_of);
+}
+CLI::Option* add_stated(CLI::App* c, const std::string& name, std::vector<std::string>& variable, const std::string& description) {
+    return stated(c, name, variable, description, [](const std::vector<std::string>& v) { return lines(v, text_of); });
+}
+CLI::Option* add_stated(CLI::App* c, const std::string& name, std::vector<double>& variable, const std::string& description) {
+    return stated(c, name, variable, description, [](const std::vector<double>& v) { return lines(v, number_text); });
+}
+CLI::Option* add_stated_flag(CLI::App* c, const std::string& name, bool& variable, const std::string& description) {
+    return c->add_flag(name, variable, description)->default_function([&variable] { return std::string(variable ? "1" : ""); });
+}
+
+std::string stated_flags(CLI::App& stated_app, CLI::App& defaults) {
+    const std::vector<CLI::Option*> options = stated_app.get_options();
+    const std::vector<CLI::Option*> plain = defaults.get_options();
+    std::string flags;
+    for (size_t i = 0; i < options.size() && i < plain.size(); ++i) {
+        CLI::Option* o = options[i];
+        if (o->get_lnames().empty()) continue;
+        const std::string value = o->capture_default_str()->get_default_str();
+        if (value == plain[i]->capture_default_str()->get_default_str()) continue;
+        const std::string name = " --" + o->get_lnames().front();
+        if (o->get_expected_max() == 0) {  // a flag: set, or left out
+            if (!value.empty()) flags += name;
+        } else if (!value.empty() && value.back() == '\n') {  // a list
+            for (size_t at = 0, end; (end = value.find('\n', at)) != std::string::npos; at = end + 1)
+                flags += name + " " + shell_word(value.substr(at, end - at));
+        } else {
+            flags += name + " " + shell_word(value);
+        }
+    }
+    return flags;
+}
+
+std::string run_command_line(const RunOptions& options) {
+    RunOptions said = options, plain;
+    CLI::App said_app, plain_app;
+    add_run_flags(&said_app, &said);
+    add_run_flags(&plain_app, &plain);
+    return "rovane-sim run" + stated_flags(said_app, plain_app);
+}
+
+namespace {
+
+// The words of a command line as a POSIX shell splits them: blanks between words, '...' and
+// "..." quote, a backslash outside quotes takes the next character as it is. False on an
+// unfinished quote.
+bool shell_words(const std::string& line, std::vector<std::string>* words) {
+    std::string word;
+    bool in_word = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char ch = line[i];
+        if (ch == ' ' || ch == '\t') {
+            if (in_word) words->push_back(word);
+            word.clear();
+            in_word = false;
+            continue;
+        }
+        in_word = true;
+        if (ch == '\\' && i + 1 < line.size()) {
+            word += line[++i];
+        } else if (ch == '\'' || ch == '"') {
+            const size_t end = line.find(ch, i + 1);
+            if (end == std::string::npos) return false;
+            word += line.substr(i + 1, end - i - 1);
+            i = end;
+        } else {
+            word += ch;
+        }
+    }
+    if (in_word) words->push_back(word);
+    return true;
+}
+
+}  // namespace
+
+bool parse_run_command_line(const std::string& line, RunOptions* options, std::string* error) {
+    std::vector<std::string> words;
+    if (!shell_words(line, &words)) {
+        *error = "an unfinished quote";
+        return false;
+    }
+    if (words.size() < 2 || words[0] != "rovane-sim" || words[1] != "run") {
+        *error = "not a 'rovane-sim run' command line";
+        return false;
+    }
+    CLI::App app;
+    add_run_flags(&app, options);
+    std::vector<std::string> args(words.rbegin(), words.rend() - 2);  // CLI11 takes them last first
+    try {
+        app.parse(args);
+    } catch (const CLI::ParseError& e) {
+        *error = e.what();
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // The operator's answers
 
 const char* const kAnswerHelp =
@@ -220,70 +370,70 @@ void install_answers(sim::World& world, const std::shared_ptr<sim::Robot>& robot
 // The machine
 
 void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
-    c->add_option("--drives", f->drives,
-                  "recorders the host has, in positions A.. (default 4). A QIX reports two drives for a single "
-                  "recorder (1), so start-up shows the two-drive choice dialog, which asks for a second one")
+    add_stated(c, "--drives", f->drives,
+               "recorders the host has, in positions A.. (default 4). A QIX reports two drives for a single "
+               "recorder (1), so start-up shows the two-drive choice dialog, which asks for a second one")
         ->type_name("1|2|4")
         ->check(CLI::Validator(
             [](std::string& t) -> std::string { return t == "1" || t == "2" || t == "4" ? "" : "takes 1, 2 or 4"; }, ""));
-    c->add_option("--drive-code", f->drive_code, "the robot's drive-count character (default A for 4 drives, B else)")
+    add_stated(c, "--drive-code", f->drive_code, "the robot's drive-count character (default A for 4 drives, B else)")
         ->type_name("C")
         ->check(CLI::Validator([](std::string& t) -> std::string { return t.size() == 1 ? "" : "takes one character"; }, ""));
-    c->add_option("--model", f->model, "the robot's model letters (default R, a QIX; N or Q older models)")
+    add_stated(c, "--model", f->model, "the robot's model letters (default R, a QIX; N or Q older models)")
         ->type_name("LETTERS")
         ->check(not_empty("the model letters"));
-    c->add_option("--firmware", f->firmware, "the robot's firmware version (default 1.13)")
+    add_stated(c, "--firmware", f->firmware, "the robot's firmware version (default 1.13)")
         ->type_name("TEXT")
         ->check(not_empty("a firmware version"));
-    c->add_option("--port", f->port, "the port the robot is on (default COM1)")
+    add_stated(c, "--port", f->port, "the port the robot is on (default COM1)")
         ->type_name("COMn")
         ->check(CLI::IsMember({"COM1", "COM2", "COM3", "COM4"}).description(""));
-    c->add_flag("--robot-off", f->robot_off, "the robot is switched off");
-    c->add_option("--noise", f->noise, "probability that a reply of the robot is damaged (default 0)")
+    add_stated_flag(c, "--robot-off", f->robot_off, "the robot is switched off");
+    add_stated(c, "--noise", f->noise, "probability that a reply of the robot is damaged (default 0)")
         ->type_name("P")
         ->check(probability());
-    c->add_option("--printer", f->printer, "a disc printer of that name on the robot's auxiliary cable and in the spooler")
+    add_stated(c, "--printer", f->printer, "a disc printer of that name on the robot's auxiliary cable and in the spooler")
         ->type_name("NAME")
         ->check(not_empty("a printer name"));
-    c->add_option("--printer-port", f->printer_port, "the disc printer's spooler port (default LPT1:)")
+    add_stated(c, "--printer-port", f->printer_port, "the disc printer's spooler port (default LPT1:)")
         ->type_name("P")
         ->check(not_empty("a spooler port"));
-    c->add_option("--printer-silent-at", f->printer_silent_at,
-                  "the disc printer stops answering the robot at SECONDS of virtual time, for good: busy with a tray "
-                  "that does not answer (\"B\", \"X\"), its tray commands ignored, a print under way stopped "
-                  "unprinted. A wait of the module for the tray shows the status message after 6 s and the "
-                  "Retry/Cancel box \"Unable to move the printer tray in/out...\" after 15 s (Cancel aborts the "
-                  "job); its wait for a print under way asks \"Wait for printing timed out...\" after a minute of silence")
+    add_stated(c, "--printer-silent-at", f->printer_silent_at,
+               "the disc printer stops answering the robot at SECONDS of virtual time, for good: busy with a tray "
+               "that does not answer (\"B\", \"X\"), its tray commands ignored, a print under way stopped "
+               "unprinted. A wait of the module for the tray shows the status message after 6 s and the "
+               "Retry/Cancel box \"Unable to move the printer tray in/out...\" after 15 s (Cancel aborts the "
+               "job); its wait for a print under way asks \"Wait for printing timed out...\" after a minute of silence")
         ->type_name("SECONDS")
         ->check(seconds(0, 172800));
-    c->add_flag("--printer-disc-left", f->printer_disc_left,
-                "a disc is left inside the disc printer, its tray in, when the world starts (the printer reports "
-                "\"D\"); a job's begin has it taken out to reject G");
-    c->add_flag("--no-office-printers", f->no_office_printers, "no office printer and no printer on FILE:");
-    c->add_flag("--laminator", f->laminator, "the laminator \"Disc Laminator\" is installed");
-    c->add_option("--lam-firmware", f->lam_firmware, "the laminator's firmware text (default \"LAM 2.04\")")
+    add_stated_flag(c, "--printer-disc-left", f->printer_disc_left,
+                    "a disc is left inside the disc printer, its tray in, when the world starts (the printer reports "
+                    "\"D\"); a job's begin has it taken out to reject G");
+    add_stated_flag(c, "--no-office-printers", f->no_office_printers, "no office printer and no printer on FILE:");
+    add_stated_flag(c, "--laminator", f->laminator, "the laminator \"Disc Laminator\" is installed");
+    add_stated(c, "--lam-firmware", f->lam_firmware, "the laminator's firmware text (default \"LAM 2.04\")")
         ->type_name("TEXT")
         ->check(not_empty("a firmware text"));
-    c->add_flag("--lam-silent", f->lam_silent, "the laminator answers no status request");
-    c->add_option("--lam-corrupt", f->lam_corrupt, "the laminator's next N status records are corrupt")
+    add_stated_flag(c, "--lam-silent", f->lam_silent, "the laminator answers no status request");
+    add_stated(c, "--lam-corrupt", f->lam_corrupt, "the laminator's next N status records are corrupt")
         ->type_name("N")
         ->check(whole_number(0, 1000));
-    c->add_option("--lam-jam", f->lam_jam,
-                  "the laminator's next N laminations stop with a disc jam (the operator clears it and presses "
-                  "\"Laminate\")")
+    add_stated(c, "--lam-jam", f->lam_jam,
+               "the laminator's next N laminations stop with a disc jam (the operator clears it and presses "
+               "\"Laminate\")")
         ->type_name("N")
         ->check(whole_number(0, 1000));
-    c->add_option("--lam-falls", f->lam_falls,
-                  "on the laminator's next N laminations the disc falls off the tray as it comes out (the operator "
-                  "puts it back)")
+    add_stated(c, "--lam-falls", f->lam_falls,
+               "on the laminator's next N laminations the disc falls off the tray as it comes out (the operator "
+               "puts it back)")
         ->type_name("N")
         ->check(whole_number(0, 1000));
-    c->add_flag("--lam-disc-left", f->lam_disc_left,
-                "a disc is left inside the laminator, its tray in, when the world starts (\"D\"; \"W\" once its tray is "
-                "out); a job's begin with the laminator in use has it taken out to reject G");
-    c->add_flag("--no-label-app", f->no_label_app, "the label application is not installed");
-    c->add_flag("--no-stored-serials", f->no_stored_serials, "the settings file does not know the recorders' places");
-    c->add_option("--setting", f->settings, "a key of the settings file as the last session left it (repeatable)")
+    add_stated_flag(c, "--lam-disc-left", f->lam_disc_left,
+                    "a disc is left inside the laminator, its tray in, when the world starts (\"D\"; \"W\" once its tray is "
+                    "out); a job's begin with the laminator in use has it taken out to reject G");
+    add_stated_flag(c, "--no-label-app", f->no_label_app, "the label application is not installed");
+    add_stated_flag(c, "--no-stored-serials", f->no_stored_serials, "the settings file does not know the recorders' places");
+    add_stated(c, "--setting", f->settings, "a key of the settings file as the last session left it (repeatable)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false)
         ->check(CLI::Validator(
@@ -292,16 +442,16 @@ void add_machine_flags(CLI::App* c, MachineFlags* f, bool with_faults) {
                 return eq != std::string::npos && eq > 0 ? "" : "takes KEY=VALUE, not '" + t + "'";
             },
             ""));
-    c->add_option("--name", f->names, "the host lists its recorders under this model name (repeatable, one per position)")
+    add_stated(c, "--name", f->names, "the host lists its recorders under this model name (repeatable, one per position)")
         ->type_name("TEXT")
         ->allow_extra_args(false)
         ->check(not_empty("a model name"));
     if (with_faults) {
         add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
-        c->add_option("--fail-call", f->fail_call,
-                      "the Nth call of KIND fails: serial-read, serial-write (ReadFile / WriteFile on the robot's "
-                      "port), tray (the engine's tray calls), spooler (the winspool calls), file-write (WriteFile on a "
-                      "disk file, WritePrivateProfileStringA); N+ fails every call from the Nth on")
+        add_stated(c, "--fail-call", f->fail_call,
+                   "the Nth call of KIND fails: serial-read, serial-write (ReadFile / WriteFile on the robot's "
+                   "port), tray (the engine's tray calls), spooler (the winspool calls), file-write (WriteFile on a "
+                   "disk file, WritePrivateProfileStringA); N+ fails every call from the Nth on")
             ->type_name("KIND:N[+]")
             ->check(CLI::Validator(
                 [](std::string& t) -> std::string {
@@ -337,23 +487,28 @@ std::string fail_call_text(const FailCall& f) { return f.kind + ":" + std::to_st
 
 sim::FaultCounter* fail_call_counter(sim::World& world, const std::string& kind) {
     sim::CallFaults& c = world.call_faults();
-    if (kind == "serial-read") return &c.serial_read;
-    if (kind == "serial-write") return &c.serial_write;
-    if (kind == "tray") return &c.tray;
-    if (kind == "spooler") return &c.spooler;
-    if (kind == "file-write") return &c.file_write;
-    return nullptr;
+    sim::FaultCounters* family = kind == "serial-read"    ? &c.serial_read
+                                 : kind == "serial-write" ? &c.serial_write
+                                 : kind == "tray"         ? &c.tray
+                                 : kind == "spooler"      ? &c.spooler
+                                 : kind == "file-write"   ? &c.file_write
+                                                          : nullptr;
+    return family ? &family->counter() : nullptr;
 }
 
 void add_fault_flags(CLI::App* c, double* mispick, std::vector<std::string>* empty_bins, uint64_t* tray_fail) {
-    c->add_option("--mispick", *mispick, "probability that a pick where a disc is fails (robot error F)")
+    add_stated(c, "--mispick", *mispick, "probability that a pick where a disc is fails (robot error F)")
         ->type_name("P")
         ->check(probability());
-    c->add_option("--empty-bin", *empty_bins, "that input bin starts empty (repeatable)")
+    add_stated(c, "--empty-bin", *empty_bins, "that input bin starts empty (repeatable)")
         ->type_name("4|2|5|1")
         ->allow_extra_args(false)
         ->check(input_bin());
-    c->add_option("--tray-fail", *tray_fail, "every recorder tray call fails N times before it works")
+    add_stated(c, "--tray-fail", *tray_fail,
+               "each recorder's next N DQ_OpenCloseTray calls fail with the engine's tray error and leave the tray "
+               "where it is, then the calls work: every recorder's own counter in the family of tray calls that "
+               "--fail-call tray arms for all recorders together, armed at the next call for N calls in a row "
+               "(--fail-call tray:N fails the Nth tray call of any recorder, once)")
         ->type_name("N")
         ->check(whole_number(0, 1000));
 }
@@ -413,8 +568,8 @@ void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
     c->get_option("--mispick")
         ->description("probability that a pick where a disc is fails (robot error F); drawn at each such pick, so "
                       "the same picks fail in host and serve as long as --noise is 0");
-    c->add_option("--robot-error-on", f->robot_errors_on,
-                  std::string("robot error CODE as the Nth motion of KIND (") + kMotionKinds +
+    add_stated(c, "--robot-error-on", f->robot_errors_on,
+               std::string("robot error CODE as the Nth motion of KIND (") + kMotionKinds +
                       ", counted from the start) begins: A (the disc not seen) and F (not gripped) on a pick, C on a "
                       "move, E instead of the motion, B and D at once while it runs (repeatable)")
         ->type_name("CODE@KIND:N")
@@ -430,8 +585,8 @@ void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
                              "not '" + t + "'";
             },
             ""));
-    c->add_option("--pause-on", f->pauses_on,
-                  std::string("the robot's Pause button is pressed as the Nth motion of KIND (") + kMotionKinds +
+    add_stated(c, "--pause-on", f->pauses_on,
+               std::string("the robot's Pause button is pressed as the Nth motion of KIND (") + kMotionKinds +
                       ") begins; the motion ends first (repeatable)")
         ->type_name("KIND:N")
         ->allow_extra_args(false)
@@ -442,17 +597,17 @@ void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
                 return parse_motion_count(t, &kind, &n) ? "" : "takes KIND:N (pick, drop or move; N from 1), not '" + t + "'";
             },
             ""));
-    c->add_option("--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
+    add_stated(c, "--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
         ->type_name("N")
         ->check(whole_number(0, 1000));
 }
 
 void add_speed_flag(CLI::App* c, MachineFlags* f) {
-    c->add_option("--speed", f->speed,
-                  "the machine's motions take 1/F of their time (default 1): the robot's moves, picks, drops and "
-                  "resets, the printer's tray and printing, the laminator's tray, heater and laminating, the "
-                  "recorders' trays. The module's own waits and the host's polls do not change, so give host and "
-                  "serve the same F")
+    add_stated(c, "--speed", f->speed,
+               "the machine's motions take 1/F of their time (default 1): the robot's moves, picks, drops and "
+               "resets, the printer's tray and printing, the laminator's tray, heater and laminating, the "
+               "recorders' trays. The module's own waits and the host's polls do not change, so give host and "
+               "serve the same F")
         ->type_name("F")
         ->check(number(1, 20, ""));
 }
@@ -575,6 +730,7 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
         sim::DiscPrinter* printer = machine.printer.get();
         k.at(k.now() + static_cast<sim::Micros>(std::llround(f.printer_silent_at * 1e6)), [printer] { printer->go_silent(); });
     }
+    // --tray-fail N: each recorder's tray counter fails its next N calls.
     if (f.tray_fail)
         for (const auto& drive : machine.drives) machine.engine->fail_tray_calls(drive->unit(), static_cast<int>(f.tray_fail));
     FailCall fail;

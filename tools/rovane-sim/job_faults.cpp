@@ -33,12 +33,6 @@ bool parse_robot_error(const std::string& text, char* code, double* at) {
     return true;
 }
 
-std::string seconds_text(double s) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", s);
-    return text;
-}
-
 }  // namespace
 
 // "A" and "F" strike at the next pick (the disc there is missed or not gripped; Pick tries again),
@@ -56,9 +50,9 @@ void inject_robot_error(sim::Robot& robot, char code) {
 }
 
 void add_job_fault_flags(CLI::App* c, JobFaults* f) {
-    c->add_option("--robot-error", f->robot_errors,
-                  "robot error CODE (A..F) at SECONDS of the job: A and F at the next pick, C on the next move, E "
-                  "instead of the next motion, B and D at once (repeatable)")
+    add_stated(c, "--robot-error", f->robot_errors,
+               "robot error CODE (A..F) at SECONDS of the job: A and F at the next pick, C on the next move, E "
+               "instead of the next motion, B and D at once (repeatable)")
         ->type_name("CODE@SECONDS")
         ->allow_extra_args(false)
         ->check(CLI::Validator(
@@ -68,20 +62,20 @@ void add_job_fault_flags(CLI::App* c, JobFaults* f) {
                 return parse_robot_error(t, &code, &at) ? "" : "takes CODE@SECONDS (A..F, 0 to 172800), not '" + t + "'";
             },
             ""));
-    c->add_option("--pause-at", f->pauses, "the robot's Pause button is pressed at SECONDS of the job (repeatable)")
+    add_stated(c, "--pause-at", f->pauses, "the robot's Pause button is pressed at SECONDS of the job (repeatable)")
         ->type_name("SECONDS")
         ->allow_extra_args(false)
         ->check(seconds(0, 172800));
-    c->add_option("--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
+    add_stated(c, "--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
         ->type_name("N")
         ->check(whole_number(0, 1000));
-    c->add_option("--think", f->think, "how long the operator takes before each answer (default 1.5)")
+    add_stated(c, "--think", f->think, "how long the operator takes before each answer (default 1.5)")
         ->type_name("SECONDS")
         ->check(seconds(0, 3600));
-    c->add_option("--abort-at", f->abort_at, "the host aborts the job at SECONDS and follows its moves to their end")
+    add_stated(c, "--abort-at", f->abort_at, "the host aborts the job at SECONDS and follows its moves to their end")
         ->type_name("SECONDS")
         ->check(seconds(0.001, 172800));
-    c->add_option("--end-at", f->end_at, "the host calls Rovane_End at SECONDS, in the middle of the job")
+    add_stated(c, "--end-at", f->end_at, "the host calls Rovane_End at SECONDS, in the middle of the job")
         ->type_name("SECONDS")
         ->check(seconds(0.001, 172800));
 }
@@ -104,17 +98,6 @@ void apply_job_faults(const JobFaults& f, sim::Autoloader& machine, sim::Recordi
     if (f.think >= 0) machine.world.op().set_think_time(micros(f.think));
     if (f.abort_at > 0) host->abort_at = micros(f.abort_at);
     if (f.end_at > 0) host->end_at = micros(f.end_at);
-}
-
-std::string job_fault_flags(const JobFaults& f) {
-    std::string flags;
-    for (const std::string& e : f.robot_errors) flags += " --robot-error " + e;
-    for (double at : f.pauses) flags += " --pause-at " + seconds_text(at);
-    if (f.print_fail) flags += " --print-fail " + std::to_string(f.print_fail);
-    if (f.think >= 0) flags += " --think " + seconds_text(f.think);
-    if (f.abort_at > 0) flags += " --abort-at " + seconds_text(f.abort_at);
-    if (f.end_at > 0) flags += " --end-at " + seconds_text(f.end_at);
-    return flags;
 }
 
 // --- the faults that fired ---------------------------------------------------------------------

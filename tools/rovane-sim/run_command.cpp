@@ -592,6 +592,55 @@ const char* const kPrintHelp =
     "record and print every disc: the tool writes a print file of this KIND into the world and the host sends "
     "each well recorded disc through the printer with it (see below)";
 
+void add_run_flags(CLI::App* c, RunOptions* o) {
+    add_stated(c, "--discs", o->discs, "discs the job records (default 20)")->type_name("N")->check(whole_number(1, 10000));
+    add_stated(c, "--record-time", o->record_seconds, "how long a recording keeps a disc in its recorder (default 240)")
+        ->type_name("SECONDS")
+        ->check(seconds(0, 86400));
+    add_stated(c, "--fail-rate", o->fail_rate, "probability that a recording fails and its disc is rejected (default 0)")
+        ->type_name("P")
+        ->check(probability());
+    add_stated(c, "--print", o->print, kPrintHelp)
+        ->type_name("KIND")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                sim::PrintFileKind k;
+                return sim::print_file_kind(t, &k) ? "" : "takes a print file kind (see below), not '" + t + "'";
+            },
+            ""));
+    add_stated_flag(c, "--laminate", o->laminate,
+                    "laminate every disc: the laminator is installed and chosen at start-up, and every disc goes "
+                    "through the printer and the laminator (--print pellan-iv unless --print says otherwise)");
+    add_stated(c, "--record-print", o->record_print, "\"Record-Print\" in the settings file: 1 frees a recorder as soon as "
+               "its disc is picked, 0 after the disc is printed and in its output bin (default: not written, 1)")
+        ->type_name("0|1")
+        ->check(whole_number(0, 1));
+    add_stated(c, "--print-time", o->print_seconds, "how long the disc printer prints one label (default 40)")
+        ->type_name("SECONDS")
+        ->check(seconds(1, 3600));
+    add_stated(c, "--seed", o->seed, "the world's seed (default 1): the same seed runs the same job")
+        ->type_name("N")
+        ->check(whole_number());
+    add_machine_flags(c, &o->machine, true);
+    adapt_for_jobs(c);
+    add_job_fault_flags(c, &o->faults);
+    add_stated(c, "--budget", o->budget_hours, "hours of virtual time after which the run stops (default 48)")
+        ->type_name("HOURS")
+        ->check(hours(0.01, 1000));
+    add_stated(c, "--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
+    add_stated_flag(c, "--json", o->json, "print the summary as one JSON object");
+    add_stated_flag(c, "--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");
+    add_stated(c, "--transcript", o->transcript_path, "write the run's transcript to FILE")
+        ->type_name("FILE")
+        ->check(not_empty("a file name"));
+    add_stated(c, "--timeline", o->timeline_path, "write a page with the timeline of the module's log to FILE (see rovane-log)")
+        ->type_name("FILE.html")
+        ->check(not_empty("a file name"));
+    add_stated(c, "--module-log", o->module_log_path, "copy the module's log (Rovane_QIX.dbg) out of the world to FILE")
+        ->type_name("FILE")
+        ->check(not_empty("a file name"));
+}
+
 Command add_run_command(CLI::App& tool) {
     auto o = std::make_shared<RunOptions>();
     CLI::App* c = tool.add_subcommand("run", "A recording host's whole job on the virtual autoloader, with a summary.");
@@ -655,52 +704,7 @@ Command add_run_command(CLI::App& tool) {
         "world stopped (a window nobody answered, a deadlock, the time budget), 4 when an invariant\n"
         "broke, 1 on a usage error or when an output file (--transcript, --timeline, --module-log,\n"
         "standard output) could not be written.");
-    c->add_option("--discs", o->discs, "discs the job records (default 20)")->type_name("N")->check(whole_number(1, 10000));
-    c->add_option("--record-time", o->record_seconds, "how long a recording keeps a disc in its recorder (default 240)")
-        ->type_name("SECONDS")
-        ->check(seconds(0, 86400));
-    c->add_option("--fail-rate", o->fail_rate, "probability that a recording fails and its disc is rejected (default 0)")
-        ->type_name("P")
-        ->check(probability());
-    c->add_option("--print", o->print, kPrintHelp)
-        ->type_name("KIND")
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
-                sim::PrintFileKind k;
-                return sim::print_file_kind(t, &k) ? "" : "takes a print file kind (see below), not '" + t + "'";
-            },
-            ""));
-    c->add_flag("--laminate", o->laminate,
-                "laminate every disc: the laminator is installed and chosen at start-up, and every disc goes "
-                "through the printer and the laminator (--print pellan-iv unless --print says otherwise)");
-    c->add_option("--record-print", o->record_print, "\"Record-Print\" in the settings file: 1 frees a recorder as soon as "
-                  "its disc is picked, 0 after the disc is printed and in its output bin (default: not written, 1)")
-        ->type_name("0|1")
-        ->check(whole_number(0, 1));
-    c->add_option("--print-time", o->print_seconds, "how long the disc printer prints one label (default 40)")
-        ->type_name("SECONDS")
-        ->check(seconds(1, 3600));
-    c->add_option("--seed", o->seed, "the world's seed (default 1): the same seed runs the same job")
-        ->type_name("N")
-        ->check(whole_number());
-    add_machine_flags(c, &o->machine, true);
-    adapt_for_jobs(c);
-    add_job_fault_flags(c, &o->faults);
-    c->add_option("--budget", o->budget_hours, "hours of virtual time after which the run stops (default 48)")
-        ->type_name("HOURS")
-        ->check(hours(0.01, 1000));
-    c->add_option("--answer", o->answers, kAnswerHelp)->type_name("PATTERN=BUTTON")->allow_extra_args(false)->check(answer_rule());
-    c->add_flag("--json", o->json, "print the summary as one JSON object");
-    c->add_flag("--wire", o->wire, "print the robot's commands (other than _SI) as they arrive (on stderr with --json)");
-    c->add_option("--transcript", o->transcript_path, "write the run's transcript to FILE")
-        ->type_name("FILE")
-        ->check(not_empty("a file name"));
-    c->add_option("--timeline", o->timeline_path, "write a page with the timeline of the module's log to FILE (see rovane-log)")
-        ->type_name("FILE.html")
-        ->check(not_empty("a file name"));
-    c->add_option("--module-log", o->module_log_path, "copy the module's log (Rovane_QIX.dbg) out of the world to FILE")
-        ->type_name("FILE")
-        ->check(not_empty("a file name"));
+    add_run_flags(c, o.get());
     return {c, [o] { return run_recording_job(*o); }};
 }
 

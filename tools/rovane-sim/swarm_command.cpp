@@ -37,25 +37,31 @@ const char* const kPrintKinds[] = {"pellan-iv", "pellan-pro", "optical-disc-prin
 const char* const kFaultKinds[] = {"failed recordings", "disc printer",    "laminator",      "line noise",
                                    "mispicks",          "failing tray calls", "empty input bin", "robot errors",
                                    "pauses",            "failing prints",  "laminator faults", "slow operator",
-                                   "operator answers",  "host abort",      "Rovane_End mid-job"};
+                                   "operator answers",  "host abort",      "Rovane_End mid-job", "a failing call"};
 
 // The faults the runs may see fire, counted from their transcripts: listed in the summary even
 // when they never fired.
 const char* const kFiredKinds[] = {
     "line damage",     "robot error A", "robot error B", "robot error C", "robot error D", "robot error E",
     "robot error F",   "robot paused",  "print failed",  "laminator error", "laminator: disc fell off",
-    "failing tray call", "operator answered Cancel", "operator pressed ABORT Job", "host aborted the job",
-    "Rovane_End mid-job"};
+    "failing tray call", "failing Win32 call", "operator answered Cancel", "operator pressed ABORT Job",
+    "host aborted the job", "Rovane_End mid-job"};
 
 // Operator answers other than the careful default, one of which a run may draw.
 const char* const kOperatorAnswers[] = {"not picked=ABORTJOB", "error=ABORTJOB", "reject position=CANCEL",
                                         "printer tray=CANCEL", "fallen out of the laminator tray=CANCEL"};
 
+// The highest N the swarm draws for --fail-call KIND:N, by kind (kFailCallKinds' order): about the
+// calls of that family a drawn job makes.
+const uint64_t kFailCallReach[] = {20000, 1000, 30, 30, 400};
+
 double tenths(sim::Rng& rng, uint64_t lo, uint64_t hi) { return static_cast<double>(rng.between(lo * 10, hi * 10)) / 10; }
 
+}  // namespace
+
 // One run's machine and faults, drawn from its seed; expressed as `run` options so that the
-// replay command is the same job.
-RunOptions draw_run(uint64_t seed, std::vector<bool>* drawn) {
+// replay command (run_command_line) is the same job.
+RunOptions draw_swarm_run(uint64_t seed, std::vector<bool>* drawn) {
     // Its own generator: the world draws from the seed itself, this one from a salted seed.
     sim::Rng rng(seed ^ 0x5357524D5357524DULL);
     RunOptions o;
@@ -113,40 +119,28 @@ RunOptions draw_run(uint64_t seed, std::vector<bool>* drawn) {
                              f.think >= 0 || !o.answers.empty() || f.abort_at > 0 || f.end_at > 0))
         o.record_print = 0;
 
+    // A failing Win32 or engine call: the Nth call of one family fails, once. One-shot faults
+    // only: the module survives each of them (the CI's fail-call sweep fails every call of its
+    // job in turn), while a lasting one (N+) may leave it waiting for good, as a real machine
+    // whose port or spooler is gone would. N is drawn within about the calls of that family such
+    // a job makes, so that most drawn faults fire.
+    const bool fail_call = rng.chance(0.2);
+    if (fail_call) {
+        const size_t kind = rng.below(sizeof kFailCallKinds / sizeof kFailCallKinds[0]);
+        o.machine.fail_call = fail_call_text(FailCall{kFailCallKinds[kind], rng.between(1, kFailCallReach[kind]), false});
+    }
+
+    if (!drawn) return o;
     *drawn = {o.fail_rate > 0,         !o.print.empty(),         o.laminate,
               o.machine.noise > 0,     o.machine.mispick > 0,    o.machine.tray_fail > 0,
               !o.machine.empty_bins.empty(), !f.robot_errors.empty(), !f.pauses.empty(),
               f.print_fail > 0,        lam_faults,               f.think > 0,
-              !o.answers.empty(),      f.abort_at > 0,           f.end_at > 0};
+              !o.answers.empty(),      f.abort_at > 0,           f.end_at > 0,
+              fail_call};
     return o;
 }
 
-// The `rovane-sim run` command line that replays a drawn run.
-std::string replay_command(const RunOptions& o) {
-    char text[512];
-    std::snprintf(text, sizeof text, "rovane-sim run --drives %" PRIu64 " --discs %" PRIu64 " --record-time %g",
-                  o.machine.drives, o.discs, o.record_seconds);
-    std::string cmd = text;
-    auto add = [&cmd](const char* flag, double value) {
-        char v[64];
-        std::snprintf(v, sizeof v, " %s %g", flag, value);
-        cmd += v;
-    };
-    if (o.fail_rate > 0) add("--fail-rate", o.fail_rate);
-    if (!o.print.empty()) cmd += " --print " + o.print;
-    if (o.laminate) cmd += " --laminate";
-    if (o.record_print >= 0) cmd += " --record-print " + std::to_string(o.record_print);
-    if (o.machine.noise > 0) add("--noise", o.machine.noise);
-    if (o.machine.mispick > 0) add("--mispick", o.machine.mispick);
-    if (o.machine.tray_fail) add("--tray-fail", static_cast<double>(o.machine.tray_fail));
-    for (const std::string& bin : o.machine.empty_bins) cmd += " --empty-bin " + bin;
-    if (o.machine.lam_jam) add("--lam-jam", static_cast<double>(o.machine.lam_jam));
-    if (o.machine.lam_falls) add("--lam-falls", static_cast<double>(o.machine.lam_falls));
-    cmd += job_fault_flags(o.faults);
-    add("--budget", o.budget_hours);
-    for (const std::string& a : o.answers) cmd += " --answer '" + a + "'";
-    return cmd + " --seed " + std::to_string(o.seed);
-}
+namespace {
 
 struct RunRecord {
     RunOptions options;
@@ -159,7 +153,7 @@ bool failed(const RunOutcome& o) { return o.exit_code != 0 && o.exit_code != 2; 
 
 int run_swarm(const SwarmOptions& s) {
     std::vector<RunRecord> runs(s.runs);
-    for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_run(s.seed + i, &runs[i].drawn);
+    for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_swarm_run(s.seed + i, &runs[i].drawn);
 
     size_t next = 0, printed = 0;
     const auto wall_start = std::chrono::steady_clock::now();
@@ -178,7 +172,7 @@ int run_swarm(const SwarmOptions& s) {
                 const RunRecord& p = runs[printed];
                 if (!s.json && failed(p.outcome))
                     std::printf("FAILED seed %" PRIu64 ": %s: %s\n  replay: %s\n", p.options.seed,
-                                p.outcome.outcome.c_str(), p.outcome.broken.c_str(), replay_command(p.options).c_str());
+                                p.outcome.outcome.c_str(), p.outcome.broken.c_str(), run_command_line(p.options).c_str());
             }
         });
     if (child_error) return child_error;
@@ -221,7 +215,7 @@ int run_swarm(const SwarmOptions& s) {
             e["exit_code"] = r.outcome.exit_code;
             if (failed(r.outcome)) e["broken"] = r.outcome.broken;
             if (!r.outcome.transcript_hash.empty()) e["transcript_hash"] = r.outcome.transcript_hash;
-            e["replay"] = replay_command(r.options);
+            e["replay"] = run_command_line(r.options);
             list.push_back(e);
         }
         j["results"] = list;
@@ -257,9 +251,11 @@ Command add_swarm_command(CLI::App& tool) {
         "bin; and faults of the job in progress at moments within its length: robot errors A to F,\n"
         "the robot's Pause button, failing prints, laminator jams and falls, an operator who takes up\n"
         "to 30 s (now and then 5 minutes) to answer or answers Cancel or ABORT Job, a host that\n"
-        "aborts the job or calls Rovane_End in the middle of it. Each run is the job `rovane-sim run`\n"
-        "runs with those flags and that seed, checked the same way, in a process of its own (two at\n"
-        "a time).\n"
+        "aborts the job or calls Rovane_End in the middle of it; and one run in five a failing call\n"
+        "(--fail-call KIND:N, once: a serial read or write, a tray call, a spooler call, a file\n"
+        "write). Each run is the job `rovane-sim run` runs with those flags and that seed, checked\n"
+        "the same way, in a process of its own (two at a time); its replay command is made from\n"
+        "run's own flags.\n"
         "\n"
         "A run fails when run would exit 3 (the world stopped: a deadlock, a window nobody answered,\n"
         "the time budget) or 4 (an invariant broke: a disc lost, duplicated or unaccounted for, a\n"

@@ -22,6 +22,7 @@
 
 namespace CLI {
 class App;
+class Option;
 class Validator;
 }  // namespace CLI
 
@@ -70,6 +71,27 @@ CLI::Validator hours(double low, double high);
 CLI::Validator not_empty(const std::string& what);
 // An input bin: 4, 2, 5 or 1.
 CLI::Validator input_bin();
+
+// --- options that state their value --------------------------------------------------------------
+// The flags of run (and the flags it shares with host and serve) are added through these: CLI11
+// binds the option to the variable, and the option can say again what the variable holds
+// (Option::default_function), in the words the command line reads back: whole numbers in decimal,
+// other numbers with as many digits as reading back the same number takes, texts as they are,
+// lists one item a line, a flag "1" when set. So the one definition of a command's flags gives
+// both its parser and the command lines that replay a set of options.
+CLI::Option* add_stated(CLI::App* command, const std::string& name, uint64_t& variable, const std::string& description);
+CLI::Option* add_stated(CLI::App* command, const std::string& name, int& variable, const std::string& description);
+CLI::Option* add_stated(CLI::App* command, const std::string& name, double& variable, const std::string& description);
+CLI::Option* add_stated(CLI::App* command, const std::string& name, std::string& variable, const std::string& description);
+CLI::Option* add_stated(CLI::App* command, const std::string& name, std::vector<std::string>& variable,
+                        const std::string& description);
+CLI::Option* add_stated(CLI::App* command, const std::string& name, std::vector<double>& variable,
+                        const std::string& description);
+CLI::Option* add_stated_flag(CLI::App* command, const std::string& name, bool& variable, const std::string& description);
+// " --discs 7 --answer 'not picked=ABORTJOB' ...": the flags of `stated` whose values differ from
+// those of `defaults`, a command with the same definitions bound to default options; in the order
+// they were defined, each item of a list with a flag of its own, quoted for a POSIX shell.
+std::string stated_flags(CLI::App& stated, CLI::App& defaults);
 
 // --- the operator's answers: --answer PATTERN=BUTTON ---------------------------------------------
 // BUTTON is a message box button (OK, CANCEL, RETRY, YES, NO, ABORT, IGNORE) for a message box
@@ -214,8 +236,6 @@ struct JobFaults {
 void add_job_fault_flags(CLI::App* command, JobFaults* faults);
 // Schedules the faults in the machine's world and tells the host when to give up.
 void apply_job_faults(const JobFaults& faults, sim::Autoloader& machine, sim::RecordingHostConfig* host);
-// The run flags that state the faults (" --robot-error C@312.5 ..."), for replay commands.
-std::string job_fault_flags(const JobFaults& faults);
 
 // The faults that fired in a world, counted from its transcript as they happen: line damage,
 // robot errors by code, pauses, failed prints, laminator faults, failing tray calls, failing
@@ -265,6 +285,16 @@ struct RunOutcome {
     uint64_t faults_fired = 0;
     std::string transcript_hash;  // 16 hex digits; "" when the run did not get to its end
 };
+// run's flags, bound to `options`: the one definition of them, for run's own command line and for
+// the command lines that replay a job (run_command_line, read back by parse_run_command_line).
+void add_run_flags(CLI::App* command, RunOptions* options);
+// "rovane-sim run --discs 7 ... --seed 151": the flags that give `options` (those that differ
+// from run's defaults).
+std::string run_command_line(const RunOptions& options);
+// Reads such a line (POSIX shell quoting) into `options` through run's flags; false with *error.
+bool parse_run_command_line(const std::string& line, RunOptions* options, std::string* error);
+// The job the swarm draws for `seed`, and the kinds of fault it drew (the swarm's summary order).
+RunOptions draw_swarm_run(uint64_t seed, std::vector<bool>* drawn = nullptr);
 // Builds the world the options describe, runs the job, prints its summary and returns the exit
 // code of `rovane-sim run`; fills `outcome` too when given.
 int run_recording_job(const RunOptions& options, RunOutcome* outcome = nullptr);

@@ -1,0 +1,29 @@
+#include "kernel/fault_counter.h"
+
+#include "kernel/kernel.h"
+
+namespace sim {
+
+FaultCounter& FaultCounters::counter(const std::string& target) {
+    for (FaultCounter& c : counters_)
+        if (c.target() == target) return c;
+    return counters_.emplace_back(target);
+}
+
+FaultCounter* FaultCounters::ask(const std::string& target) {
+    for (FaultCounter& c : counters_)
+        if ((c.target().empty() || c.target() == target) && c.should_fail()) return &c;
+    return nullptr;
+}
+
+Injected inject(FaultCounters& family, const std::string& target, const std::string& call, long code) {
+    FaultCounter* counter = family.ask(target);
+    if (!counter) return {};
+    const long error = counter->error() ? counter->error() : code;
+    if (!counter->told_by_call() && counter->worth_noting() && has_kernel())
+        kernel().record("fault", call + " fails with " + (family.code() == FaultCode::Win32Error ? "error " : "") +
+                                     std::to_string(error) + " " + counter->noted());
+    return {counter, error};
+}
+
+}  // namespace sim
