@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "job_faults.h"
+#include "machine_flags.h"
+#include "run_command.h"
 #include "tool_commands.h"
 
 namespace {

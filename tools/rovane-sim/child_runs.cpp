@@ -1,5 +1,6 @@
 // Recording jobs in child processes: see child_runs.h.
 #include "child_runs.h"
+#include "run_command.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -80,7 +81,7 @@ RunOutcome read_child(int fd, int status, unsigned wall_seconds) {
         out.broken = text.substr(tabs[5] + 1);
         return out;
     }
-    out.exit_code = 3;
+    out.exit_code = sim::exit_code(sim::Verdict::WorldStopped);
     out.outcome = "crashed";
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM)
         out.broken = "still running after " + std::to_string(wall_seconds) + " s of wall time: killed";

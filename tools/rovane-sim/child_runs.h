@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <functional>
 
-#include "tool_commands.h"
+#include "run_command.h"
 
 namespace rovane_tool {
 

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "flag_checks.h"
 #include "scenarios/demo.h"
 #include "tool_commands.h"
 

@@ -17,10 +17,15 @@
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/recording_host.h"
 #include "harness/verdict.h"
+#include "host_command.h"
 #include "host_script.h"
 #include "kernel/transcript.h"
+#include "machine_flags.h"
+#include "operator_answers.h"
 #include "print_file.h"
+#include "printer_lines.h"
 #include "resources/resource.h"
 #include "rovane.h"
 #include "tool_commands.h"

@@ -2,7 +2,10 @@
 // reader in tools/host-script.
 #include <CLI/CLI.hpp>
 
+#include "flag_checks.h"
+#include "host_command.h"
 #include "host_script.h"
+#include "machine_flags.h"
 #include "tool_commands.h"
 
 namespace rovane_tool {

@@ -12,7 +12,11 @@
 
 #include "devices/disc_printer.h"
 #include "devices/robot.h"
+#include "flag_checks.h"
+#include "job_faults.h"
 #include "kernel/kernel.h"
+#include "machine_flags.h"
+#include "stated_flags.h"
 #include "tool_commands.h"
 #include "world/operator.h"
 

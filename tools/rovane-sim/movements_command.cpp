@@ -17,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "flag_checks.h"
 #include "harness/autoloader.h"
 #include "harness/recording_host.h"
 #include "harness/verdict.h"
 #include "kernel/transcript.h"
+#include "machine_flags.h"
 #include "resources/resource.h"
 #include "rovane.h"
 #include "tool_commands.h"

@@ -8,6 +8,7 @@
 
 #include "devices/laminator.h"
 #include "kernel/transcript.h"
+#include "printer_lines.h"
 #include "tool_commands.h"
 #include "win32/spooler.h"
 

@@ -23,14 +23,21 @@
 #include <string>
 #include <vector>
 
+#include "flag_checks.h"
 #include "harness/autoloader.h"
 #include "harness/print_files.h"
 #include "harness/recording_host.h"
 #include "harness/verdict.h"
+#include "job_faults.h"
 #include "kernel/kernel.h"
 #include "logview/job_summary.h"
 #include "logview/timeline_page.h"
+#include "machine_flags.h"
+#include "operator_answers.h"
+#include "output_files.h"
 #include "resources/resource.h"
+#include "run_command.h"
+#include "stated_flags.h"
 #include "tool_commands.h"
 #include "win32/files.h"
 #include "world/operator.h"

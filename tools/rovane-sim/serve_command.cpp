@@ -32,9 +32,12 @@
 #include <string>
 #include <vector>
 
+#include "flag_checks.h"
 #include "harness/autoloader.h"
 #include "harness/verdict.h"
 #include "kernel/transcript.h"
+#include "machine_flags.h"
+#include "printer_lines.h"
 #include "tool_commands.h"
 #include "win32/serial.h"
 

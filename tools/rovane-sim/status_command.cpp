@@ -9,9 +9,11 @@
 #include <system_error>
 
 #include "devices/robot.h"
+#include "flag_checks.h"
 #include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "kernel/transcript.h"
+#include "output_files.h"
 #include "robot/robo_status.h"
 #include "robot/serial_port.h"
 #include "rovane.h"

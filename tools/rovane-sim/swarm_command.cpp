@@ -17,7 +17,11 @@
 #include <vector>
 
 #include "child_runs.h"
+#include "flag_checks.h"
+#include "job_faults.h"
 #include "kernel/rng.h"
+#include "machine_flags.h"
+#include "run_command.h"
 #include "tool_commands.h"
 
 namespace rovane_tool {
@@ -149,8 +153,6 @@ struct RunRecord {
     bool done = false;
 };
 
-bool failed(const RunOutcome& o) { return o.exit_code != 0 && o.exit_code != 2; }
-
 int run_swarm(const SwarmOptions& s) {
     std::vector<RunRecord> runs(s.runs);
     for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_swarm_run(s.seed + i, &runs[i].drawn);
@@ -170,7 +172,7 @@ int run_swarm(const SwarmOptions& s) {
             // Failing runs are reported in seed order, as soon as every earlier run is in.
             for (; printed < runs.size() && runs[printed].done; ++printed) {
                 const RunRecord& p = runs[printed];
-                if (!s.json && failed(p.outcome))
+                if (!s.json && p.outcome.failed())
                     std::printf("FAILED seed %" PRIu64 ": %s: %s\n  replay: %s\n", p.options.seed,
                                 p.outcome.outcome.c_str(), p.outcome.broken.c_str(), run_command_line(p.options).c_str());
             }
@@ -187,8 +189,8 @@ int run_swarm(const SwarmOptions& s) {
             fired[kind].first += n;
             ++fired[kind].second;
         }
-        if (r.outcome.exit_code == 0) ++passed;
-        else if (r.outcome.exit_code == 2) ++aborted;
+        if (r.outcome.verdict() == sim::Verdict::Completed) ++passed;
+        else if (r.outcome.verdict() == sim::Verdict::Aborted) ++aborted;
         else ++failures;
         for (size_t k = 0; k < drawn_by.size(); ++k) drawn_by[k] += r.drawn[k] ? 1 : 0;
     }
@@ -213,7 +215,7 @@ int run_swarm(const SwarmOptions& s) {
             e["seed"] = r.options.seed;
             e["outcome"] = r.outcome.outcome;
             e["exit_code"] = r.outcome.exit_code;
-            if (failed(r.outcome)) e["broken"] = r.outcome.broken;
+            if (r.outcome.failed()) e["broken"] = r.outcome.broken;
             if (!r.outcome.transcript_hash.empty()) e["transcript_hash"] = r.outcome.transcript_hash;
             e["replay"] = run_command_line(r.options);
             list.push_back(e);

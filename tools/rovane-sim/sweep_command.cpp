@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "child_runs.h"
+#include "flag_checks.h"
+#include "machine_flags.h"
+#include "run_command.h"
 #include "tool_commands.h"
 
 namespace rovane_tool {
@@ -53,18 +56,6 @@ RunOptions sweep_job(uint64_t seed, const FailCall& fail) {
     o.machine.fail_call = fail_call_text(fail);
     return o;
 }
-
-std::string replay_command(const RunOptions& o) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "rovane-sim run --drives %" PRIu64 " --discs %" PRIu64 " --record-time %g --print %s%s --record-print 0 --fail-call %s "
-                  "--seed %" PRIu64,
-                  o.machine.drives, o.discs, o.record_seconds, o.print.c_str(), o.laminate ? " --laminate" : "",
-                  o.machine.fail_call.c_str(), o.seed);
-    return text;
-}
-
-bool failed(const RunOutcome& o) { return o.exit_code != 0 && o.exit_code != 2; }
 
 struct KindSweep {
     std::string kind;
@@ -103,10 +94,10 @@ int sweep_kind(const SweepOptions& s, const std::string& kind, KindSweep* out) {
             for (; results.count(printed); printed += s.step) {
                 if (out->quiet_n && printed > out->quiet_n) continue;
                 const RunOutcome& r = results[printed];
-                if (!s.json && failed(r))
+                if (!s.json && r.failed())
                     std::printf("FAILED %s:%" PRIu64 "%s: %s: %s\n  replay: %s\n", kind.c_str(), printed,
                                 s.lasting ? "+" : "", r.outcome.c_str(), r.broken.c_str(),
-                                replay_command(job_for(printed)).c_str());
+                                run_command_line(job_for(printed)).c_str());
             }
         });
     out->wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
@@ -114,8 +105,8 @@ int sweep_kind(const SweepOptions& s, const std::string& kind, KindSweep* out) {
         if (out->quiet_n && n > out->quiet_n) break;  // started before the quiet run ended
         out->runs[n] = r;
         out->faults_fired += r.faults_fired;
-        if (r.exit_code == 0) ++out->passed;
-        else if (r.exit_code == 2) ++out->aborted;
+        if (r.verdict() == sim::Verdict::Completed) ++out->passed;
+        else if (r.verdict() == sim::Verdict::Aborted) ++out->aborted;
         else ++out->failures;
     }
     return child_error;
@@ -149,7 +140,7 @@ int run_sweep(const SweepOptions& s) {
     }
     if (s.json) {
         nlohmann::ordered_json j;
-        std::string job = replay_command(sweep_job(s.seed, FailCall{"KIND", 0, false}));
+        std::string job = run_command_line(sweep_job(s.seed, FailCall{"KIND", 0, false}));
         job.replace(job.find("KIND:0"), 6, s.lasting ? "KIND:N+" : "KIND:N");
         j["job"] = job;
         j["lasting"] = s.lasting;
@@ -169,11 +160,11 @@ int run_sweep(const SweepOptions& s) {
             e["failed"] = k.failures;
             nlohmann::ordered_json bad = nlohmann::ordered_json::array();
             for (const auto& [n, r] : k.runs)
-                if (failed(r))
+                if (r.failed())
                     bad.push_back({{"n", n},
                                    {"outcome", r.outcome},
                                    {"broken", r.broken},
-                                   {"replay", replay_command(sweep_job(s.seed, FailCall{k.kind, n, s.lasting}))}});
+                                   {"replay", run_command_line(sweep_job(s.seed, FailCall{k.kind, n, s.lasting}))}});
             e["failures"] = bad;
             e["wall_seconds"] = std::round(k.wall * 1000) / 1000;
             list.push_back(e);
