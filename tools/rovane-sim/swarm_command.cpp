@@ -153,13 +153,11 @@ struct RunRecord {
     bool done = false;
 };
 
-int run_swarm(const SwarmOptions& s) {
-    std::vector<RunRecord> runs(s.runs);
-    for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_swarm_run(s.seed + i, &runs[i].drawn);
-
+// Runs every drawn job in a child process; failing runs are reported in seed order, as soon as
+// every earlier run is in. Nonzero: the children could not be run (the exit code).
+int run_swarm_runs(const SwarmOptions& s, std::vector<RunRecord>& runs) {
     size_t next = 0, printed = 0;
-    const auto wall_start = std::chrono::steady_clock::now();
-    const int child_error = run_in_children(
+    return run_in_children(
         "swarm", ChildRunLimits{},
         [&](RunOptions* job) {
             if (next >= runs.size()) return false;
@@ -169,7 +167,6 @@ int run_swarm(const SwarmOptions& s) {
         [&](size_t index, const RunOutcome& outcome) {
             runs[index].outcome = outcome;
             runs[index].done = true;
-            // Failing runs are reported in seed order, as soon as every earlier run is in.
             for (; printed < runs.size() && runs[printed].done; ++printed) {
                 const RunRecord& p = runs[printed];
                 if (!s.json && p.outcome.failed())
@@ -177,67 +174,90 @@ int run_swarm(const SwarmOptions& s) {
                                 p.outcome.outcome.c_str(), p.outcome.broken.c_str(), run_command_line(p.options).c_str());
             }
         });
-    if (child_error) return child_error;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+}
 
+// The swarm's counts: verdicts, the faults drawn and those that fired.
+struct SwarmTally {
     int passed = 0, aborted = 0, failures = 0;
-    std::vector<int> drawn_by(sizeof kFaultKinds / sizeof kFaultKinds[0], 0);
+    std::vector<int> drawn_by = std::vector<int>(sizeof kFaultKinds / sizeof kFaultKinds[0], 0);
     std::map<std::string, std::pair<int, int>> fired;  // kind -> times fired, runs it fired in
-    for (const char* kind : kFiredKinds) fired[kind];
+};
+
+SwarmTally tally_swarm(const std::vector<RunRecord>& runs) {
+    SwarmTally t;
+    for (const char* kind : kFiredKinds) t.fired[kind];
     for (const RunRecord& r : runs) {
         for (const auto& [kind, n] : r.outcome.fired) {
-            fired[kind].first += n;
-            ++fired[kind].second;
+            t.fired[kind].first += n;
+            ++t.fired[kind].second;
         }
-        if (r.outcome.verdict() == sim::Verdict::Completed) ++passed;
-        else if (r.outcome.verdict() == sim::Verdict::Aborted) ++aborted;
-        else ++failures;
-        for (size_t k = 0; k < drawn_by.size(); ++k) drawn_by[k] += r.drawn[k] ? 1 : 0;
+        if (r.outcome.verdict() == sim::Verdict::Completed) ++t.passed;
+        else if (r.outcome.verdict() == sim::Verdict::Aborted) ++t.aborted;
+        else ++t.failures;
+        for (size_t k = 0; k < t.drawn_by.size(); ++k) t.drawn_by[k] += r.drawn[k] ? 1 : 0;
     }
-    const double per_minute = wall > 0 ? static_cast<double>(runs.size()) * 60 / wall : 0;
+    return t;
+}
 
-    if (s.json) {
-        nlohmann::ordered_json j;
-        j["runs"] = runs.size();
-        j["first_seed"] = s.seed;
-        j["passed"] = passed;
-        j["aborted_consistent"] = aborted;
-        j["failed"] = failures;
-        nlohmann::ordered_json faults;
-        for (size_t k = 0; k < drawn_by.size(); ++k) faults[kFaultKinds[k]] = {{"drawn", drawn_by[k]}};
-        j["faults"] = faults;
-        nlohmann::ordered_json fired_j;
-        for (const auto& [kind, n] : fired) fired_j[kind] = {{"times", n.first}, {"runs", n.second}};
-        j["fired"] = fired_j;
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const RunRecord& r : runs) {
-            nlohmann::ordered_json e;
-            e["seed"] = r.options.seed;
-            e["outcome"] = r.outcome.outcome;
-            e["exit_code"] = r.outcome.exit_code;
-            if (r.outcome.failed()) e["broken"] = r.outcome.broken;
-            if (!r.outcome.transcript_hash.empty()) e["transcript_hash"] = r.outcome.transcript_hash;
-            e["replay"] = run_command_line(r.options);
-            list.push_back(e);
-        }
-        j["results"] = list;
-        j["wall_seconds"] = std::round(wall * 1000) / 1000;
-        j["runs_per_minute"] = std::round(per_minute * 10) / 10;
-        std::printf("%s\n", j.dump(2).c_str());
-    } else {
-        std::printf("swarm: %zu runs (seeds %" PRIu64 "..%" PRIu64 "), %.1f runs per minute (wall %.1f s): "
-                    "%d passed, %d aborted but consistent, %d failed\n",
-                    runs.size(), s.seed, s.seed + s.runs - 1, per_minute, wall, passed, aborted, failures);
-        for (size_t k = 0; k < drawn_by.size(); ++k)
-            std::printf("  %-20s drawn by %d runs\n", kFaultKinds[k], drawn_by[k]);
-        std::string never;
-        for (const auto& [kind, n] : fired)
-            if (n.first) std::printf("  fired: %-28s %6d times in %d runs\n", kind.c_str(), n.first, n.second);
-            else never += (never.empty() ? "" : ", ") + kind;
-        std::printf("  never fired: %s\n", never.empty() ? "(none)" : never.c_str());
+void report_swarm_json(const SwarmOptions& s, const std::vector<RunRecord>& runs, const SwarmTally& t, double wall,
+                       double per_minute) {
+    nlohmann::ordered_json j;
+    j["runs"] = runs.size();
+    j["first_seed"] = s.seed;
+    j["passed"] = t.passed;
+    j["aborted_consistent"] = t.aborted;
+    j["failed"] = t.failures;
+    nlohmann::ordered_json faults;
+    for (size_t k = 0; k < t.drawn_by.size(); ++k) faults[kFaultKinds[k]] = {{"drawn", t.drawn_by[k]}};
+    j["faults"] = faults;
+    nlohmann::ordered_json fired_j;
+    for (const auto& [kind, n] : t.fired) fired_j[kind] = {{"times", n.first}, {"runs", n.second}};
+    j["fired"] = fired_j;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const RunRecord& r : runs) {
+        nlohmann::ordered_json e;
+        e["seed"] = r.options.seed;
+        e["outcome"] = r.outcome.outcome;
+        e["exit_code"] = r.outcome.exit_code;
+        if (r.outcome.failed()) e["broken"] = r.outcome.broken;
+        if (!r.outcome.transcript_hash.empty()) e["transcript_hash"] = r.outcome.transcript_hash;
+        e["replay"] = run_command_line(r.options);
+        list.push_back(e);
     }
+    j["results"] = list;
+    j["wall_seconds"] = std::round(wall * 1000) / 1000;
+    j["runs_per_minute"] = std::round(per_minute * 10) / 10;
+    std::printf("%s\n", j.dump(2).c_str());
+}
+
+void report_swarm_text(const SwarmOptions& s, const std::vector<RunRecord>& runs, const SwarmTally& t, double wall,
+                       double per_minute) {
+    std::printf("swarm: %zu runs (seeds %" PRIu64 "..%" PRIu64 "), %.1f runs per minute (wall %.1f s): "
+                "%d passed, %d aborted but consistent, %d failed\n",
+                runs.size(), s.seed, s.seed + s.runs - 1, per_minute, wall, t.passed, t.aborted, t.failures);
+    for (size_t k = 0; k < t.drawn_by.size(); ++k) std::printf("  %-20s drawn by %d runs\n", kFaultKinds[k], t.drawn_by[k]);
+    std::string never;
+    for (const auto& [kind, n] : t.fired)
+        if (n.first) std::printf("  fired: %-28s %6d times in %d runs\n", kind.c_str(), n.first, n.second);
+        else never += (never.empty() ? "" : ", ") + kind;
+    std::printf("  never fired: %s\n", never.empty() ? "(none)" : never.c_str());
+}
+
+int run_swarm(const SwarmOptions& s) {
+    std::vector<RunRecord> runs(s.runs);
+    for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_swarm_run(s.seed + i, &runs[i].drawn);
+    const auto wall_start = std::chrono::steady_clock::now();
+    if (const int child_error = run_swarm_runs(s, runs)) return child_error;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    const SwarmTally t = tally_swarm(runs);
+    const double per_minute = wall > 0 ? static_cast<double>(runs.size()) * 60 / wall : 0;
+    if (s.json)
+        report_swarm_json(s, runs, t, wall, per_minute);
+    else
+        report_swarm_text(s, runs, t, wall, per_minute);
     std::fflush(stdout);
-    return failures ? 4 : 0;
+    // Any failed run fails the swarm, as a broken invariant fails a run.
+    return t.failures ? sim::exit_code(sim::Verdict::InvariantBroken) : 0;
 }
 
 }  // namespace
