@@ -46,6 +46,9 @@ extern RovaneExports g_Rovane;
 extern HMODULE g_hRovane;
 extern HWND g_hHostWindow;
 
+/* Starts the clock and makes the output lock: first thing in main(). (host_common.c) */
+void HostStart(void);
+
 /* Milliseconds since the program started. */
 unsigned long long HostMs(void);
 

@@ -13,56 +13,8 @@
 
 #include "host.h"
 
-RovaneExports g_Rovane;
-HMODULE g_hRovane;
-HWND g_hHostWindow;
-
-static DWORD g_dwStartTicks;
-static CRITICAL_SECTION g_csOutput;
-
 #define HOST_WINDOW_CLASS "RovaneHostWindow"
 #define HOST_WINDOW_TITLE "Disc Recording Host"
-
-/* ---------------------------------------------------------------------------------------------
- * The clock, waiting, output
- */
-
-unsigned long long HostMs(void) { return (unsigned long long)(DWORD)(GetTickCount() - g_dwStartTicks); }
-
-void HostSleep(DWORD dwMs) {
-    const DWORD dwStart = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        const DWORD dwElapsed = GetTickCount() - dwStart;
-        if (dwElapsed >= dwMs) return;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, dwMs - dwElapsed, QS_ALLINPUT);
-    }
-}
-
-void HostOutputLock(void) { EnterCriticalSection(&g_csOutput); }
-void HostOutputUnlock(void) { LeaveCriticalSection(&g_csOutput); }
-
-char* EscapeText(const char* s, size_t cb, char* out) { return hs_escape(s, cb, out); }
-
-void* HostGrow(void* p, size_t cb) {
-    void* q = realloc(p, cb);
-    if (q == NULL) {
-        fputs("rovane-host: out of memory\n", stderr);
-        ExitProcess(1);
-    }
-    return q;
-}
-
-char* CopyBytes(const char* p, size_t cb) {
-    char* q = (char*)HostGrow(NULL, cb + 1);
-    memcpy(q, p, cb);
-    q[cb] = '\0';
-    return q;
-}
 
 /* ---------------------------------------------------------------------------------------------
  * The module
@@ -173,8 +125,7 @@ static int Usage(const char* pszWhy) {
 }
 
 int main(int argc, char** argv) {
-    g_dwStartTicks = GetTickCount();
-    InitializeCriticalSection(&g_csOutput);
+    HostStart();
     /* Lines end in LF, as the simulated host's do. */
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
