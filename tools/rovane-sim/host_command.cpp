@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -315,6 +316,19 @@ sim::Verdict judge_host(const ScriptHost& h, const sim::RunResult& result) {
     return sim::verdict_of(true, broken, false);
 }
 
+// The module's own log, read out of the world's data folder and copied to `path`; false (after a
+// message) when the file cannot be written.
+bool copy_module_log(sim::Autoloader& machine, const std::string& path) {
+    std::string module_log;
+    machine.world.files().read_file(std::string(kDataFolder) + "Rovane_QIX.dbg", &module_log);
+    std::ofstream copy(path, std::ios::binary | std::ios::trunc);
+    copy << module_log;
+    copy.close();
+    if (copy) return true;
+    std::fprintf(stderr, "rovane-sim host: cannot write the module's log to '%s'\n", path.c_str());
+    return false;
+}
+
 }  // namespace
 
 int run_host(const HostOptions& o) {
@@ -325,6 +339,9 @@ int run_host(const HostOptions& o) {
         return 0;
     }
     sim::Autoloader machine(machine_config(o.machine, o.seed));
+    // A path that cannot be written is refused before the world runs.
+    if (!o.module_log_path.empty() && !std::ofstream(o.module_log_path, std::ios::app))
+        return usage_error("host", "cannot write '" + o.module_log_path + "'");
     if (!o.transcript_path.empty() && !machine.world.kernel().transcript().stream_to(o.transcript_path))
         return usage_error("host", "cannot write the transcript to '" + o.transcript_path + "'");
     apply_machine_faults(o.machine, machine);
@@ -342,7 +359,11 @@ int run_host(const HostOptions& o) {
     std::fputs(events.take().c_str(), stdout);
     if (result.ok() && (o.places || o.wire))
         for (const std::string& p : machine.places()) std::printf("%s\n", p.c_str());
-    return sim::exit_code(judge_host(h, result));
+    const int exit_code = sim::exit_code(judge_host(h, result));
+    // The log is copied whatever the run came to: a replay compares it even when the world stopped.
+    if (!o.module_log_path.empty() && !copy_module_log(machine, o.module_log_path) && exit_code == 0)
+        return sim::exit_code(sim::Verdict::UsageError);
+    return exit_code;
 }
 
 }  // namespace rovane_tool

@@ -15,6 +15,7 @@ struct HostOptions {
     MachineFlags machine;
     bool wire = false;
     std::string transcript_path;  // the run's transcript, streamed to this file ("" = none)
+    std::string module_log_path;  // a copy of the module's log (Rovane_QIX.dbg), written at the end ("" = none)
     bool check_only = false;      // read and check the script, print its calls as read, run nothing
     bool places = false;          // print "place NAME COUNT" for every place holding discs at the end
 };

@@ -64,6 +64,9 @@ Command add_host_command(CLI::App& tool) {
                 "HASH' for any other (HASH its FNV-1a hash), as serve prints them; at the end, the places as --places");
     c->add_flag("--places", o->places, "print 'place NAME COUNT' for every place that holds discs at the end, as serve does");
     c->add_option("--transcript", o->transcript_path, "the run's transcript, streamed to FILE")->type_name("FILE");
+    c->add_option("--module-log", o->module_log_path,
+                  "copy the module's log (Rovane_QIX.dbg) out of the world to FILE at the end, whatever the run came to")
+        ->type_name("FILE");
     c->add_flag("--check", o->check_only,
                 "read and check the script only: print each call as read (LINE CALL ARGUMENTS), run nothing");
     return {c, [o] {
