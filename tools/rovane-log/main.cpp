@@ -4,6 +4,9 @@
 //   rovane-log timeline LOGFILE -o FILE.html [--title TEXT]   one page: a timeline of every job
 //   rovane-log stats LOGFILE [--json]                          good and rejected discs per job and
 //                                                              over the whole log, and more
+//   rovane-log replay LOGFILE [--json] [--sim PATH]            the log's job run again in the
+//                                                              virtual autoloader, and how much of
+//                                                              the log it reproduced
 //
 // Both read the log as a stream. stats keeps only the figures (its memory is the same whatever
 // the log's size) and prints each job's row once its figures are settled; timeline keeps every
@@ -26,6 +29,7 @@
 #include "logview/job_summary.h"
 #include "logview/log_reader.h"
 #include "logview/timeline_page.h"
+#include "replay_command.h"
 
 namespace {
 
@@ -37,7 +41,7 @@ using logview::Segment;
 constexpr uint64_t kTimelineMaxBytes = 64ULL << 20;
 constexpr size_t kJumpsWarned = 10;  // clock jumps named one by one on stderr
 
-const char* const kCommands = "timeline, stats";
+const char* const kCommands = "timeline, stats, replay";
 
 int cannot(const std::string& text) {
     std::fprintf(stderr, "rovane-log: %s\n", text.c_str());
@@ -487,12 +491,18 @@ int main(int argc, char** argv) {
     std::string stats_log;
     bool json = false;
     CLI::App* stats = add_stats_command(tool, &stats_log, &json);
-    if (const int rc = read_first_word(tool, {timeline, stats}, argc, argv); rc >= 0) return rc;
+    ReplayFlags replay_flags;
+    CLI::App* replay = add_replay_command(tool, &replay_flags);
+    if (const int rc = read_first_word(tool, {timeline, stats, replay}, argc, argv); rc >= 0) return rc;
     if (const int rc = parse_command_line(tool, argc, argv); rc >= 0) return rc;
     if (timeline->parsed()) return run_timeline_command(timeline, timeline_flags);
     if (stats->parsed()) {
         if (const int rc = leftover(stats)) return rc;
         return run_stats(stats_log, json);
+    }
+    if (replay->parsed()) {
+        if (const int rc = leftover(replay)) return rc;
+        return run_replay(replay_flags);
     }
     return 1;
 }

@@ -1,0 +1,588 @@
+#include "logview/log_replay.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+namespace logview {
+
+namespace {
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The number after `key` in `text` ("dwUnit=" in "... dwUnit=3 ..."); false when there is none.
+bool number_after(const std::string& text, const char* key, long long* out) {
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return false;
+    const char* p = text.c_str() + at + std::char_traits<char>::length(key);
+    char* end = nullptr;
+    const long long v = std::strtoll(p, &end, 10);
+    if (end == p) return false;
+    *out = v;
+    return true;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\r')) ++at;
+        size_t end = at;
+        while (end < text.size() && text[end] != ' ' && text[end] != '\t' && text[end] != '\r') ++end;
+        if (end > at) out.push_back(text.substr(at, end - at));
+        at = end;
+    }
+    return out;
+}
+
+// A word of the host script: as written when it holds no blank, quote, semicolon or control
+// character, else in double quotes with the script's escapes.
+std::string script_word(const std::string& text) {
+    bool plain = !text.empty();
+    for (unsigned char c : text)
+        if (c <= ' ' || c == '"' || c == ';' || c >= 0x7f) plain = false;
+    if (plain) return text;
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '\\') out += "\\\\";
+        else if (c == '"') out += "\\\"";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else if (c < ' ' || c == 0x7f) out += ' ';  // no other escape exists: a blank stands for it
+        else out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+// The move names the module logs after queueing a PostMoveDisc, and the action each stands for.
+long move_action_named(const std::string& t) {
+    if (t == "Load") return 100;
+    if (t == "Load for Stream") return 101;
+    if (t == "Unload") return 200;
+    if (t == "Unload (no error)") return 201;
+    if (t == "Reject") return 300;
+    if (t == "Reject (no error)") return 301;
+    return -1;
+}
+
+// A host call found in the log, at its time from the start-up banner.
+struct Call {
+    enum Kind { Init, Job, Move, MovePrint, CheckPrinting, End } kind = Init;
+    int64_t at = 0;        // ms from the banner
+    int64_t done = -1;     // when the call returned, where the log says (ms from the banner)
+    size_t line = 0;
+    long long unit = -1, action = 0, disc = 0, code = 0, how_many = 0;
+    std::string file;
+};
+
+// The robot errors the module names, and the code the robot reported for each.
+char error_code(const std::string& t) {
+    if (starts_with(t, "ERROR: MOVEMENT ERROR")) return 'C';
+    if (starts_with(t, "ERROR: NOT_PICKED")) return 'F';
+    if (starts_with(t, "ERROR: INVALID_CMD")) return 'D';
+    if (starts_with(t, "ERROR: SYS_ERROR")) return 'E';
+    if (starts_with(t, "ERROR: PRINTER_ERROR")) return 'B';
+    return 0;
+}
+
+class Planner {
+public:
+    void line(const LogLine& l) {
+        const std::string& t = l.text;
+        machine_line(t);
+        if (starts_with(t, "********************* RovaneInit")) {
+            if (!have_base_) {
+                have_base_ = true;
+                base_ = l.ms;
+            }
+            Call c;
+            c.kind = Call::Init;
+            add(c, l);
+            init_open_ = true;
+            return;
+        }
+        if (!have_base_) {
+            // Work before any start-up in this log: its calls cannot be placed.
+            if (starts_with(t, "JobBeginsOrEnds ") || starts_with(t, "** PostMoveDisc") || starts_with(t, "## PostMoveAndPrint"))
+                plan_.starts_mid_job = true;
+            return;
+        }
+        host_line(l);
+        robot_line(l);
+    }
+
+    ReplayPlan finish() {
+        plan_.has_init = have_base_;
+        write_flags();
+        write_script();
+        return plan_;
+    }
+
+private:
+    void add(Call c, const LogLine& l) {
+        c.at = l.ms - base_;
+        c.line = l.number;
+        calls_.push_back(c);
+    }
+
+    void machine_line(const std::string& t) {
+        ReplayMachine& m = plan_.machine;
+        if (t.find("QIX VERSION:") != std::string::npos) {
+            const std::vector<std::string> w = words(t.substr(t.find("VERSION:") + 8));
+            if (w.size() >= 1) m.model = w[0];
+            if (w.size() >= 2) m.firmware = w[1];
+            if (w.size() >= 3 && w[2].size() == 1) m.drive_code = w[2];
+        } else if (starts_with(t, "GetRoboVersion: ")) {
+            long long n = 0;
+            if (number_after(t, "GetRoboVersion: ", &n)) m.robot_drives = static_cast<int>(n);
+        } else if (t.find(" control port opened successfully.") != std::string::npos) {
+            m.port = t.substr(0, t.find(' '));
+        } else if (starts_with(t, "Recorder ") && t.find(" serial number \"") != std::string::npos) {
+            long long n = -1;
+            number_after(t, "Recorder ", &n);
+            const size_t q = t.find('"');
+            const size_t e = t.rfind('"');
+            if (n >= 0 && n < 64 && e > q) {
+                if (m.serials.size() <= static_cast<size_t>(n)) m.serials.resize(static_cast<size_t>(n) + 1);
+                m.serials[static_cast<size_t>(n)] = t.substr(q + 1, e - q - 1);
+            }
+        } else if (starts_with(t, "u=") && t.find(" dwUnit=") != std::string::npos) {
+            long long row = -1, unit = -1;
+            if (number_after(t, "u=", &row) && number_after(t, "dwUnit=", &unit) && row >= 0 && row < 64) {
+                if (m.units.size() <= static_cast<size_t>(row)) m.units.resize(static_cast<size_t>(row) + 1, -1);
+                m.units[static_cast<size_t>(row)] = static_cast<long>(unit);
+            }
+        } else if (t == "FindPrinter - printer found and selected") {
+            m.printer_from_settings = true;
+        } else if (starts_with(t, "Printer chosen: ")) {
+            m.printer_dialog = true;
+            // The robot is sent to the printer's position at once, without a line of its own.
+            if (t.find(" (position ") != std::string::npos) ++motions_["move"];
+            std::string name = t.substr(16);
+            const size_t at = name.rfind(" (");
+            if (at != std::string::npos) name = name.substr(0, at);
+            if (!starts_with(name, "- ")) m.printer = name;  // "- Not using a disc printer -"
+        } else if (starts_with(t, "Printer=")) {
+            if (m.printer.empty()) m.printer = t.substr(8);
+        } else if (t == "Laminator is selected - make sure we can talk to it." || t == "Laminator Heater starting...") {
+            m.laminator = true;
+        }
+    }
+
+    void host_line(const LogLine& l) {
+        const std::string& t = l.text;
+        if (t == "********************* RovaneEnd ***************************************" ||
+            starts_with(t, "********************* RovaneEnd")) {
+            Call c;
+            c.kind = Call::End;
+            add(c, l);
+            return;
+        }
+        if (init_open_ && starts_with(t, "return ")) {
+            init_open_ = false;
+            for (auto it = calls_.rbegin(); it != calls_.rend(); ++it)
+                if (it->kind == Call::Init) {
+                    it->done = l.ms - base_;
+                    break;
+                }
+            return;
+        }
+        if (starts_with(t, "JobBeginsOrEnds ") && t.find("dwHowMany=") != std::string::npos) {
+            Call c;
+            c.kind = Call::Job;
+            number_after(t, "JobBeginsOrEnds ", &c.code);
+            number_after(t, "dwHowMany=", &c.how_many);
+            if (c.code == 1) ++plan_.jobs;
+            add(c, l);
+            job_open_ = true;
+            return;
+        }
+        if (job_open_ && (starts_with(t, "JobBeginsOrEnds returning") || t == "JobBeginsOrEnds before Rovane_Init: nothing done")) {
+            job_open_ = false;
+            for (auto it = calls_.rbegin(); it != calls_.rend(); ++it)
+                if (it->kind == Call::Job) {
+                    it->done = l.ms - base_;
+                    break;
+                }
+            return;
+        }
+        if (starts_with(t, "** PostMoveDisc ")) {
+            Call c;
+            c.kind = Call::Move;
+            number_after(t, "** PostMoveDisc ", &c.action);
+            number_after(t, "dwUnit=", &c.unit);
+            add(c, l);
+            post_open_ = true;
+            return;
+        }
+        if (starts_with(t, "Queue_Cmd: DONE:") || starts_with(t, "PRN_Queue: DONE:")) {
+            long long row = -1;
+            if (number_after(t, "DONE:", &row)) done_row_ = row;
+            return;
+        }
+        const long named = move_action_named(t);
+        if (named >= 0) {
+            if (!post_open_ && done_row_ >= 0) {
+                // The move's own line was lost: its queueing names the row and the action.
+                const ReplayMachine& m = plan_.machine;
+                Call c;
+                c.kind = Call::Move;
+                c.action = named;
+                c.unit = static_cast<size_t>(done_row_) < m.units.size() ? m.units[static_cast<size_t>(done_row_)] : done_row_ + 1;
+                add(c, l);
+                ++plan_.recovered_moves;
+            }
+            post_open_ = false;
+            done_row_ = -1;
+            return;
+        }
+        if (starts_with(t, "## PostMoveAndPrint ")) {
+            Call c;
+            c.kind = Call::MovePrint;
+            number_after(t, "## PostMoveAndPrint ", &c.action);
+            number_after(t, "dwUnit=", &c.unit);
+            number_after(t, "dwDiscNum=", &c.disc);
+            c.file = last_file_;
+            add(c, l);
+            print_open_ = true;
+            post_open_ = false;
+            return;
+        }
+        if (print_open_ && starts_with(t, "File1=")) {
+            print_open_ = false;
+            std::string file = t.substr(6);
+            const size_t at = file.find("   File2=");
+            if (at != std::string::npos) file = file.substr(0, at);
+            last_file_ = file;
+            if (!calls_.empty() && calls_.back().kind == Call::MovePrint) calls_.back().file = file;
+            return;
+        }
+        if (t == "**&&** CheckPrinting returning Print NOT is process" || t == "**&&** CheckPrinting returning ABORT") {
+            Call c;
+            c.kind = Call::CheckPrinting;
+            add(c, l);
+            return;
+        }
+    }
+
+    void robot_line(const LogLine& l) {
+        const std::string& t = l.text;
+        if (starts_with(t, ">>Sent CMD = ")) {
+            const std::string cmd = t.substr(13);
+            std::string kind;
+            if (cmd == "_PICK") kind = holding_ ? "drop" : "pick";
+            else if (starts_with(cmd, "_MOVE:")) kind = "move";
+            if (!kind.empty()) {
+                last_kind_ = kind;
+                last_n_ = ++motions_[kind];
+            }
+            return;
+        }
+        if (t == "Disc PICKED UP successfully") {
+            holding_ = true;
+            return;
+        }
+        if (t == "->AbortJob()" && holding_) {
+            // The abort carries the disc in the picker to the reject position: a move and a drop
+            // the module sends without a line of their own.
+            ++motions_["move"];
+            ++motions_["drop"];
+            holding_ = false;
+            return;
+        }
+        if (t == "Disc DROPPED OFF successfully") {
+            holding_ = false;
+            return;
+        }
+        const char code = error_code(t);
+        if (!code) return;
+        ReplayFault f;
+        f.code = code;
+        f.kind = last_kind_;
+        f.n = last_n_;
+        f.line = l.number;
+        const std::string where = "line " + std::to_string(l.number) + ": robot error " + std::string(1, code);
+        if (code == 'B') {
+            plan_.left_out.push_back(where + " (a printer error: the printer's fault or the robot's is not told apart)");
+        } else if (f.kind.empty()) {
+            plan_.left_out.push_back(where + " before any robot motion of the log");
+        } else if ((code == 'F' && f.kind != "pick") || (code == 'C' && f.kind != "move")) {
+            plan_.left_out.push_back(where + " after a " + f.kind + ", where the robot cannot raise it");
+        } else {
+            plan_.faults.push_back(f);
+        }
+    }
+
+    void write_flags() {
+        const ReplayMachine& m = plan_.machine;
+        std::vector<std::string>& f = plan_.flags;
+        size_t recorders = 0;
+        for (const std::string& s : m.serials) recorders += !s.empty();
+        int drives = recorders == 1 || recorders == 2 ? static_cast<int>(recorders) : 4;
+        if (recorders == 0 && m.robot_drives == 2) drives = 2;
+        f.insert(f.end(), {"--drives", std::to_string(drives)});
+        if (!m.drive_code.empty()) f.insert(f.end(), {"--drive-code", m.drive_code});
+        if (!m.model.empty()) f.insert(f.end(), {"--model", m.model});
+        if (!m.firmware.empty()) f.insert(f.end(), {"--firmware", m.firmware});
+        if (!m.port.empty()) {
+            f.insert(f.end(), {"--port", m.port});
+            // The settings file names any other port than the first, as a job's machine has it.
+            if (m.port != "COM1") f.insert(f.end(), {"--setting", "Com=" + m.port});
+        }
+        if (!m.printer.empty()) {
+            f.insert(f.end(), {"--printer", m.printer});
+            if (m.printer_from_settings && !m.printer_dialog) f.insert(f.end(), {"--setting", "Printer=" + m.printer});
+        }
+        if (m.laminator) f.insert(f.end(), {"--laminator", "--setting", "Laminate Disc=1"});
+        for (const ReplayFault& x : plan_.faults) f.insert(f.end(), {"--robot-error-on", x.flag()});
+        for (size_t i = 0; i < m.serials.size(); ++i)
+            if (!m.serials[i].empty() && m.serials[i] != "SN-DRIVE-" + std::to_string(i + 1))
+                plan_.left_out.push_back("recorder " + std::to_string(i) + "'s serial number \"" + m.serials[i] +
+                                         "\" (the replay's recorders have the world's own)");
+    }
+
+    void write_script() {
+        std::string& s = plan_.script;
+        s += "# The host's calls of the log, each no earlier than its logged time from start-up.\n";
+        std::set<std::string> files;
+        for (const Call& c : calls_)
+            if (c.kind == Call::MovePrint && !c.file.empty() && files.insert(c.file).second)
+                s += "printfile " + script_word(c.file) + " " + print_kind_for(c.file) + "\n";
+        int64_t now = 0;
+        bool first = true, after_end = false;
+        std::map<long long, bool> unwaited;  // units with a move posted and not yet waited for
+        auto wait_all = [&] {
+            for (auto& [unit, open] : unwaited)
+                if (open) s += "wait " + std::to_string(unit) + "\n";
+            unwaited.clear();
+        };
+        for (const Call& c : calls_) {
+            int64_t gap = c.at - now;
+            // A new session's start-up after an end: the machine was switched off meanwhile.
+            if (after_end && c.kind == Call::Init) gap = std::min<int64_t>(gap, 1000);
+            if (!first && gap > 0) {
+                for (int64_t left = gap; left > 0; left -= 86400000)
+                    s += "sleep " + std::to_string(std::min<int64_t>(left, 86400000)) + "\n";
+            }
+            first = false;
+            now = std::max(now, c.at);
+            if (after_end && c.kind == Call::Init) now = c.at;
+            after_end = false;
+            switch (c.kind) {
+                case Call::Init:
+                    s += "init VeltoDVD\n";
+                    break;
+                case Call::Job:
+                    if (c.code == 2) wait_all();
+                    if (c.code == 1) s += "job begin " + std::to_string(c.how_many) + "\n";
+                    else if (c.code == 2) s += "job end " + std::to_string(c.how_many) + "\n";
+                    else if (c.code == 3) s += "job abort " + std::to_string(c.how_many) + "\n";
+                    else s += "job " + std::to_string(c.code) + " " + std::to_string(c.how_many) + "\n";
+                    if (c.code == 3) wait_all();
+                    break;
+                case Call::Move:
+                case Call::MovePrint:
+                    if (unwaited[c.unit]) s += "wait " + std::to_string(c.unit) + "\n";
+                    if (c.kind == Call::Move) {
+                        s += "move " + std::to_string(c.unit) + " " + std::to_string(c.action) + "\n";
+                        unwaited[c.unit] = true;
+                    } else {
+                        s += "moveprint " + std::to_string(c.unit) + " " + std::to_string(c.action) + " " +
+                             std::to_string(c.disc) + " " + script_word(c.file.empty() ? "C:\\Labels\\pellan-iv.PRN" : c.file) + "\n";
+                        unwaited[c.unit] = c.action == 2000;
+                    }
+                    break;
+                case Call::CheckPrinting:
+                    s += "checkprinting\n";
+                    break;
+                case Call::End:
+                    wait_all();
+                    s += "end\n";
+                    after_end = true;
+                    break;
+            }
+            ++plan_.calls;
+            if (c.done > now) now = c.done;
+        }
+        wait_all();
+    }
+
+    ReplayPlan plan_;
+    std::vector<Call> calls_;
+    bool have_base_ = false;
+    int64_t base_ = 0;
+    bool init_open_ = false, job_open_ = false, post_open_ = false, print_open_ = false;
+    long long done_row_ = -1;
+    std::string last_file_;
+    // The robot's motions as the log shows them sent, for the counted faults.
+    bool holding_ = false;
+    std::map<std::string, uint64_t> motions_;
+    std::string last_kind_;
+    uint64_t last_n_ = 0;
+};
+
+}  // namespace
+
+ReplayPlan plan_replay(const std::vector<LogLine>& lines) {
+    Planner p;
+    for (const LogLine& l : lines) p.line(l);
+    return p.finish();
+}
+
+std::string print_kind_for(const std::string& path) {
+    static const char* const kKinds[] = {"pellan-iv", "pellan-pro", "optical-disc-printer", "varrow", "varrow-2",
+                                         "tessik-6", "label"};
+    const size_t slash = path.find_last_of("\\/");
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = base.rfind('.');
+    if (dot != std::string::npos) base = base.substr(0, dot);
+    std::transform(base.begin(), base.end(), base.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const char* k : kKinds)
+        if (base == k) return k;
+    return "pellan-iv";
+}
+
+bool key_line(const std::string& t, std::string* kind, std::string* key) {
+    static const char* const kHost[] = {"********************* Rovane", "JobBeginsOrEnds ", "** PostMoveDisc ",
+                                        "## PostMoveAndPrint ", "File1=", "**&&** CheckPrinting returning", "return ",
+                                        "u=", "LastDisc = TRUE"};
+    static const char* const kPrinter[] = {"Printer chosen: ", "Printer=", "Sending ", "File=", "(__PRINTING STARTED__)",
+                                           "===COMPLETED PRINTING===", "===COMPLETED LAMINATING===", "SendLaminatorCMD",
+                                           "Laminate with ", "Moving Laminator Tray"};
+    static const char* const kErrors[] = {"ERROR", "WARNING", "FATAL", "INPUT EMPTY", "Error: Not picked",
+                                          "No warning when empty", "NOTE: PortRead() no response"};
+    static const char* const kMessages[] = {"Abort button pressed", "->AbortJob()", "#$?%", "!!!Dropping",
+                                            "More than 60 seconds", "More than 30 seconds", "Lam tray out but no disc",
+                                            "Reject position full", "User ", "Options accepted: ", "Mispick from Recorder",
+                                            "No Disc found in Recorder", "SendQueue STOPPED by user.", "Can't talk to laminator"};
+    auto any = [&t](const char* const* list, size_t n) {
+        for (size_t i = 0; i < n; ++i)
+            if (starts_with(t, list[i])) return true;
+        return false;
+    };
+    if (starts_with(t, ">>Sent CMD = ")) {
+        *kind = "robot";
+    } else if (any(kHost, sizeof kHost / sizeof *kHost) || move_action_named(t) >= 0) {
+        if (starts_with(t, "u=") && t.find(" dwUnit=") == std::string::npos) return false;
+        *kind = "host";
+    } else if (any(kPrinter, sizeof kPrinter / sizeof *kPrinter)) {
+        *kind = "printer";
+    } else if (any(kErrors, sizeof kErrors / sizeof *kErrors)) {
+        *kind = "error";
+    } else if (any(kMessages, sizeof kMessages / sizeof *kMessages)) {
+        *kind = "message";
+    } else {
+        return false;
+    }
+    *key = t;
+    // A counter in the line says nothing of what happened: "Laminate with 498 (3361500) ...".
+    if (starts_with(t, "Laminate with ")) *key = "Laminate with";
+    while (!key->empty() && (key->back() == ' ' || key->back() == '\r')) key->pop_back();
+    return true;
+}
+
+std::vector<KeyLine> key_lines(const std::vector<LogLine>& lines) {
+    std::vector<KeyLine> out;
+    for (const LogLine& l : lines) {
+        KeyLine k;
+        if (!key_line(l.text, &k.kind, &k.key)) continue;
+        k.number = l.number;
+        k.ms = l.ms;
+        k.text = l.text;
+        out.push_back(std::move(k));
+    }
+    return out;
+}
+
+namespace {
+
+constexpr size_t kResyncWindow = 60;  // lines looked ahead on either side to get back in step
+constexpr size_t kResyncRun = 3;      // lines that must agree there
+
+bool agree(const std::vector<KeyLine>& a, size_t i, const std::vector<KeyLine>& b, size_t j) {
+    for (size_t k = 0; k < kResyncRun; ++k) {
+        if (i + k >= a.size() || j + k >= b.size()) return i + k >= a.size() && j + k >= b.size() && k > 0;
+        if (a[i + k].key != b[j + k].key) return false;
+    }
+    return true;
+}
+
+std::string divergence_reason(const std::vector<KeyLine>& o, size_t i, const std::vector<KeyLine>& r, size_t j) {
+    if (i >= o.size()) return "the replay goes on: " + r[j].kind + " line not in the original";
+    if (j >= r.size()) return "the replay ends early: " + o[i].kind + " line missing";
+    if (o[i].kind == r[j].kind) return o[i].kind == "robot" ? "robot command differs" : o[i].kind + " line differs";
+    return o[i].kind + " line where the replay has a " + r[j].kind + " line";
+}
+
+}  // namespace
+
+Comparison compare_key_lines(const std::vector<KeyLine>& o, const std::vector<KeyLine>& r) {
+    Comparison c;
+    c.compared = o.size();
+    c.replay_lines = r.size();
+    const int64_t o_base = o.empty() ? 0 : o.front().ms, r_base = r.empty() ? 0 : r.front().ms;
+    size_t i = 0, j = 0;
+    auto diverge = [&](size_t a, size_t b) {
+        if (c.diverged) return;
+        c.diverged = true;
+        c.at_original = a;
+        c.at_replay = b;
+        c.reason = divergence_reason(o, a, r, b);
+    };
+    while (i < o.size() && j < r.size()) {
+        if (o[i].key == r[j].key) {
+            ++c.reproduced;
+            if (o[i].kind == "robot") ++c.robot_reproduced;
+            if (o[i].kind == "host")
+                c.max_drift_ms = std::max<int64_t>(c.max_drift_ms, std::llabs((o[i].ms - o_base) - (r[j].ms - r_base)));
+            ++i;
+            ++j;
+            continue;
+        }
+        // A line of the host's calls that only one log lacks, the lines after it in step: the
+        // module's log writer lost it (a line that meets another thread's line being written is
+        // dropped), which says nothing of what the machine did.
+        if (o[i].kind == "host" && agree(o, i + 1, r, j)) {
+            ++c.lost_in_replay;
+            ++i;
+            continue;
+        }
+        if (r[j].kind == "host" && agree(o, i, r, j + 1)) {
+            ++c.lost_in_original;
+            ++j;
+            continue;
+        }
+        diverge(i, j);
+        // Back in step at the nearest place where a few lines agree again (the fewest lines
+        // skipped on both sides together).
+        bool found = false;
+        for (size_t d = 1; d <= 2 * kResyncWindow && !found; ++d)
+            for (size_t a = d > kResyncWindow ? d - kResyncWindow : 0; a <= std::min(d, kResyncWindow) && !found; ++a) {
+                const size_t b = d - a;
+                if (i + a <= o.size() && j + b <= r.size() && agree(o, i + a, r, j + b)) {
+                    i += a;
+                    j += b;
+                    found = true;
+                }
+            }
+        if (!found) {
+            ++i;
+            ++j;
+        }
+    }
+    if (i < o.size() || j < r.size()) diverge(i, j);
+    std::vector<const std::string*> ro, rr;
+    for (const KeyLine& k : o)
+        if (k.kind == "robot") ro.push_back(&k.key);
+    for (const KeyLine& k : r)
+        if (k.kind == "robot") rr.push_back(&k.key);
+    c.robot_commands = ro.size();
+    c.robot_same = ro.size() == rr.size() &&
+                   std::equal(ro.begin(), ro.end(), rr.begin(), [](const std::string* a, const std::string* b) { return *a == *b; });
+    return c;
+}
+
+}  // namespace logview

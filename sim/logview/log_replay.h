@@ -1,0 +1,112 @@
+// Running a machine's logged job again: what the module's log says about the machine and about
+// the host's calls, made into the machine flags and the host script of `rovane-sim host`, and the
+// comparison of the log of that run with the original.
+//
+// The reconstruction knows only the log's text (no world, no module), line by line:
+//   - the machine: the robot's version reply ("ZORVIK QIX VERSION:R 1.13 A": the model letters,
+//     the firmware, the drive-count character), the drives it reports, the port it was opened on,
+//     the recorders and their serial numbers, the disc printer (found from the settings file, or
+//     chosen in the printer selection dialog) and the laminator when the module used one;
+//   - the host's calls in order, each at its logged time from the start-up banner: Rovane_Init,
+//     Rovane_JobBeginsOrEnds, Rovane_PostMoveDisc, Rovane_PostMoveAndPrint (with its print file),
+//     the polls of Rovane_CheckPrinting the module logged, Rovane_End. A host posts a unit's next
+//     move only once it has seen the previous one end, so a "wait UNIT" comes before it. The
+//     module loses a line that meets another thread's line being written; a move whose
+//     "** PostMoveDisc" line was lost is still known by the lines its queueing wrote (the
+//     "Queue_Cmd:" steps ending in "DONE:ROW" and the move's name, "Load", "Unload" ...);
+//   - the robot errors the log shows with the command they came at, as counted faults: the Nth
+//     pick, drop or move from the start of the world.
+//
+// The comparison takes from both logs, in order, the lines that say what happened and leaves out
+// those that carry only times, indexes or counters (see key_line).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "logview/log_reader.h"
+
+namespace logview {
+
+// The machine as the log shows it; empty texts and 0 for what the log does not say.
+struct ReplayMachine {
+    std::string model;        // the robot's model letters ("R" for a QIX)
+    std::string firmware;     // "1.13"
+    std::string drive_code;   // the drive-count character of the version reply ("A")
+    int robot_drives = 0;     // the drives the robot reports
+    std::string port;         // "COM1"
+    std::vector<std::string> serials;  // the recorders' serial numbers, by recorder number
+    std::vector<long> units;           // the host's unit number of each row ("u=0 dwUnit=1 ...")
+    std::string printer;      // the disc printer's name ("" = none used)
+    bool printer_from_settings = false;  // found as the settings file named it (no dialog)
+    bool printer_dialog = false;         // chosen in the printer selection dialog
+    bool laminator = false;
+};
+
+// A robot error the log shows, as the counted fault that raises it again.
+struct ReplayFault {
+    char code = 0;          // A..F
+    std::string kind;       // "pick", "drop" or "move"
+    uint64_t n = 0;         // that motion's count from the start
+    size_t line = 0;        // the error's line in the log
+    std::string flag() const { return std::string(1, code) + "@" + kind + ":" + std::to_string(n); }
+};
+
+struct ReplayPlan {
+    ReplayMachine machine;
+    std::vector<std::string> flags;   // rovane-sim host's machine and fault flags, one word each
+    std::string script;               // the host script
+    std::vector<ReplayFault> faults;
+    std::vector<std::string> left_out;  // what the log shows that the replay does not reproduce
+    int calls = 0;                    // host calls in the script
+    int jobs = 0;                     // job begins
+    int recovered_moves = 0;          // moves known only by their queueing (their own line lost)
+    bool has_init = false;
+    bool starts_mid_job = false;      // the log's first host call is not Rovane_Init
+};
+
+// The plan of a log whose lines are given in order.
+ReplayPlan plan_replay(const std::vector<LogLine>& lines);
+
+// The print file kind `rovane-sim host`'s printfile line writes for a file of that name: its base
+// name when it is the name of a kind ("C:\Labels\varrow-2.PRN": varrow-2), else pellan-iv.
+std::string print_kind_for(const std::string& path);
+
+// A line the comparison takes: its kind ("host", "robot", "printer", "error", "message") and its
+// text as compared (the text without what changes from run to run); false for a line left out.
+bool key_line(const std::string& text, std::string* kind, std::string* key);
+
+struct KeyLine {
+    size_t number = 0;   // the line in its log
+    int64_t ms = 0;
+    std::string kind;
+    std::string key;
+    std::string text;
+};
+std::vector<KeyLine> key_lines(const std::vector<LogLine>& lines);
+
+struct Comparison {
+    size_t compared = 0;      // key lines of the original
+    size_t replay_lines = 0;  // key lines of the replay
+    size_t reproduced = 0;    // key lines of the original matched, in order, in the replay
+    size_t robot_commands = 0, robot_reproduced = 0;
+    bool robot_same = false;  // every robot command of the original, the same and in the same order
+    bool diverged = false;
+    size_t at_original = 0, at_replay = 0;  // indexes into the key lines of the first divergence
+    std::string reason;                     // its kind: "robot command differs", "missing in the replay" ...
+    int64_t max_drift_ms = 0;  // the largest difference of a matched host call's time from start-up
+    // Host call lines one log lacks while the lines around them agree: lost by the module's log
+    // writer (it drops a line that meets another thread's line), not counted as compared.
+    size_t lost_in_replay = 0, lost_in_original = 0;
+    size_t counted() const { return compared - lost_in_replay; }
+    double share() const { return counted() ? static_cast<double>(reproduced) / static_cast<double>(counted()) : 1.0; }
+};
+
+// Matches the replay's key lines to the original's in order. Where they differ, the first
+// divergence is noted and the two are brought back into step at the nearest place where a few
+// lines agree again, so that the share counts what was reproduced past a single difference.
+Comparison compare_key_lines(const std::vector<KeyLine>& original, const std::vector<KeyLine>& replay);
+
+}  // namespace logview

@@ -1,0 +1,289 @@
+// rovane-log replay: runs a logged job again in the virtual autoloader and tells how much of the
+// log the run reproduced. The machine and the host's calls come from the log alone
+// (logview/log_replay.h); `rovane-sim host` runs them as a child process, as a host would, and
+// copies its module log out; the two logs are compared on the lines that say what happened.
+#include "replay_command.h"
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "logview/log_reader.h"
+#include "logview/log_replay.h"
+
+extern char** environ;
+
+namespace {
+
+using logview::Comparison;
+using logview::KeyLine;
+using logview::ReplayPlan;
+
+constexpr size_t kContext = 3;  // lines shown before a divergence
+
+int fail(int code, const std::string& text) {
+    std::fprintf(stderr, "rovane-log replay: %s\n", text.c_str());
+    return code;
+}
+
+// rovane-sim beside this program's own executable.
+std::string sim_beside_self() {
+    char self[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return "rovane-sim";
+    std::string path(self, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "rovane-sim";
+}
+
+bool read_lines(const std::string& path, std::vector<logview::LogLine>* lines, logview::LogInfo* info, std::string* error) {
+    return logview::read_log_file(path, [lines](const logview::LogLine& l) { lines->push_back(l); }, info, error);
+}
+
+// A private folder for the script, the replay's log and what the child printed.
+struct WorkFolder {
+    std::string path;
+    bool keep = false;
+    ~WorkFolder() {
+        if (path.empty() || keep) return;
+        for (const char* f : {"/replay.host", "/replay.dbg", "/host.out"}) unlink((path + f).c_str());
+        rmdir(path.c_str());
+    }
+};
+
+// Runs `argv` with its standard output and error in `out`; its exit code, or -1 when it could not
+// be started (with `error` saying why), 128+N for a signal.
+int run_child(const std::vector<std::string>& args, const std::string& out, std::string* error) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&fa, 1, 2);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+        *error = "cannot start '" + args[0] + "': " + std::strerror(rc);
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            *error = "cannot wait for '" + args[0] + "'";
+            return -1;
+        }
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+std::string last_lines(const std::string& path, size_t n) {
+    std::ifstream in(path);
+    std::vector<std::string> all;
+    for (std::string l; std::getline(in, l);) all.push_back(l);
+    std::string out;
+    for (size_t i = all.size() > n ? all.size() - n : 0; i < all.size(); ++i) out += "    " + all[i] + "\n";
+    return out;
+}
+
+nlohmann::ordered_json side_json(const std::vector<KeyLine>& k, size_t at) {
+    nlohmann::ordered_json j;
+    if (at < k.size()) {
+        j["line"] = k[at].number;
+        j["kind"] = k[at].kind;
+        j["text"] = logview::display_text(k[at].text);
+    } else {
+        j["line"] = nullptr;
+        j["text"] = "(end of the log)";
+    }
+    nlohmann::ordered_json before = nlohmann::ordered_json::array();
+    for (size_t i = at > kContext ? at - kContext : 0; i < at && i < k.size(); ++i)
+        before.push_back({{"line", k[i].number}, {"text", logview::display_text(k[i].text)}});
+    j["before"] = before;
+    return j;
+}
+
+void print_side(const char* name, const std::vector<KeyLine>& k, size_t at) {
+    std::printf("  %s:\n", name);
+    for (size_t i = at > kContext ? at - kContext : 0; i < at && i < k.size(); ++i)
+        std::printf("      %6zu  %s\n", k[i].number, logview::display_text(k[i].text).c_str());
+    if (at < k.size())
+        std::printf("    > %6zu  %s\n", k[at].number, logview::display_text(k[at].text).c_str());
+    else
+        std::printf("    >         (end of the log)\n");
+}
+
+double percent(const Comparison& c) { return std::floor(c.share() * 1000.0) / 10.0; }
+
+}  // namespace
+
+CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
+    CLI::App* c = tool.add_subcommand("replay", "Run the log's job again in the virtual autoloader and compare the logs.");
+    c->add_option("LOGFILE", f->log, "the module's log")->required();
+    c->add_flag("--json", f->json, "print the outcome as one JSON object");
+    c->add_option("--sim", f->sim, "the rovane-sim program (default: the one beside rovane-log)")->type_name("PATH");
+    c->add_option("--keep", f->keep, "keep the host script, the replay's log and rovane-sim's output in DIR")->type_name("DIR");
+    c->allow_extras();
+    c->group("Commands");
+    c->footer(
+        "Reads from the log the machine (the robot's model letters, firmware and drive-count character,\n"
+        "its drives and port, the recorders, the disc printer, the laminator) and the host's calls with\n"
+        "their times (start-up, the job's begin, end and abort, every move and move-and-print with its\n"
+        "print file, the logged polls of the printing, the end), and the robot errors it shows as faults\n"
+        "counted in the robot's motions. `rovane-sim host` runs them as a child process: each call no\n"
+        "earlier than its logged time from start-up, a unit's next move only after the host has seen\n"
+        "its previous one end. The replay's module log is compared with the original, in order, on\n"
+        "the lines that say what happened: the host's calls and their results, every command sent to\n"
+        "the robot, the printer's and the laminator's work, errors, messages and answers. Times and\n"
+        "lines of counters are left out.\n"
+        "\n"
+        "Exit 0 when every compared line was reproduced, 1 on a usage error, 2 when the log cannot be\n"
+        "read or holds no job from its start-up (or rovane-sim cannot be run), 3 when the replay\n"
+        "diverged.");
+    return c;
+}
+
+int run_replay(const ReplayFlags& f) {
+    std::vector<logview::LogLine> lines;
+    logview::LogInfo info;
+    std::string error;
+    if (!read_lines(f.log, &lines, &info, &error)) return fail(2, error);
+    if (lines.empty()) return fail(2, "'" + f.log + "' holds no line of the module's log");
+    const ReplayPlan plan = logview::plan_replay(lines);
+    if (!plan.has_init || plan.jobs == 0)
+        return fail(2, "'" + f.log + "' holds no job from the module's start-up" +
+                           (plan.starts_mid_job ? " (it starts in the middle of the machine's work)" : "") +
+                           ": there is nothing to replay");
+    const std::string sim = f.sim.empty() ? sim_beside_self() : f.sim;
+    if (access(sim.c_str(), X_OK) != 0) return fail(2, "cannot run rovane-sim at '" + sim + "' (name it with --sim PATH)");
+
+    WorkFolder work;
+    if (!f.keep.empty()) {
+        mkdir(f.keep.c_str(), 0700);
+        work.path = f.keep;
+        work.keep = true;
+    } else {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/rovane-replay.XXXXXX";
+        if (!mkdtemp(&pattern[0])) return fail(2, "cannot make a temporary folder");
+        work.path = pattern;
+    }
+    const std::string script = work.path + "/replay.host", replay_log = work.path + "/replay.dbg",
+                      out = work.path + "/host.out";
+    {
+        std::ofstream s(script, std::ios::binary | std::ios::trunc);
+        s << plan.script;
+        if (!s) return fail(2, "cannot write the host script '" + script + "'");
+    }
+    unlink(replay_log.c_str());
+    std::vector<std::string> args = {sim, "host", script};
+    args.insert(args.end(), plan.flags.begin(), plan.flags.end());
+    args.insert(args.end(), {"--module-log", replay_log});
+    const int sim_exit = run_child(args, out, &error);
+    if (sim_exit < 0) return fail(2, error);
+
+    std::vector<logview::LogLine> replay;
+    logview::LogInfo replay_info;
+    std::string replay_error;
+    const bool have_replay = read_lines(replay_log, &replay, &replay_info, &replay_error);
+    const std::vector<KeyLine> ko = logview::key_lines(lines), kr = logview::key_lines(replay);
+    const Comparison c = logview::compare_key_lines(ko, kr);
+
+    if (f.json) {
+        nlohmann::ordered_json j;
+        j["log"] = logview::display_text(f.log);
+        const logview::ReplayMachine& m = plan.machine;
+        j["machine"] = {{"model", m.model},
+                        {"firmware", m.firmware},
+                        {"drive_code", m.drive_code},
+                        {"robot_drives", m.robot_drives},
+                        {"port", m.port},
+                        {"serials", m.serials},
+                        {"printer", logview::display_text(m.printer)},
+                        {"laminator", m.laminator}};
+        j["flags"] = plan.flags;
+        j["calls"] = plan.calls;
+        j["jobs"] = plan.jobs;
+        j["recovered_moves"] = plan.recovered_moves;
+        nlohmann::ordered_json faults = nlohmann::ordered_json::array();
+        for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"flag", x.flag()}, {"line", x.line}});
+        j["faults"] = faults;
+        j["left_out"] = plan.left_out;
+        j["sim_exit"] = sim_exit;
+        j["compared"] = c.counted();
+        j["lost_in_original"] = c.lost_in_original;
+        j["lost_in_replay"] = c.lost_in_replay;
+        j["replay_lines"] = c.replay_lines;
+        j["reproduced"] = c.reproduced;
+        j["share"] = std::round(c.share() * 10000.0) / 10000.0;
+        j["robot_commands"] = c.robot_commands;
+        j["robot_reproduced"] = c.robot_reproduced;
+        j["robot_same_order"] = c.robot_same;
+        j["max_drift_ms"] = c.max_drift_ms;
+        if (c.diverged)
+            j["divergence"] = {{"reason", c.reason}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
+        else
+            j["divergence"] = nullptr;
+        std::printf("%s\n", j.dump(2).c_str());
+    } else {
+        const logview::ReplayMachine& m = plan.machine;
+        std::printf("replay of %s\n", f.log.c_str());
+        std::printf("  robot      %s %s, drive code %s, %d drives, on %s\n", m.model.empty() ? "?" : m.model.c_str(),
+                    m.firmware.empty() ? "?" : m.firmware.c_str(), m.drive_code.empty() ? "?" : m.drive_code.c_str(),
+                    m.robot_drives, m.port.empty() ? "?" : m.port.c_str());
+        std::string serials;
+        for (const std::string& s : m.serials) serials += (serials.empty() ? "" : ", ") + s;
+        std::printf("  recorders  %zu (%s)\n", m.serials.size(), serials.c_str());
+        std::printf("  printer    %s%s\n", m.printer.empty() ? "none" : logview::display_text(m.printer).c_str(),
+                    m.laminator ? ", laminator" : "");
+        std::printf("  host       %d calls, %d %s, %d %s known by their queueing alone\n", plan.calls, plan.jobs,
+                    plan.jobs == 1 ? "job" : "jobs", plan.recovered_moves, plan.recovered_moves == 1 ? "move" : "moves");
+        for (const logview::ReplayFault& x : plan.faults)
+            std::printf("  fault      --robot-error-on %s (line %zu)\n", x.flag().c_str(), x.line);
+        for (const std::string& l : plan.left_out) std::printf("  left out   %s\n", l.c_str());
+        std::string flags;
+        for (const std::string& a : plan.flags) flags += " " + a;
+        std::printf("  run        rovane-sim host SCRIPT%s -> exit %d\n", flags.c_str(), sim_exit);
+        if (c.lost_in_replay || c.lost_in_original)
+            std::printf("  lost       host call lines dropped by the module's log writer: %zu in the original only, "
+                        "%zu in the replay only (not compared)\n",
+                        c.lost_in_original, c.lost_in_replay);
+        std::printf("reproduced %zu of %zu compared lines (%.1f %%); robot commands %zu of %zu%s; "
+                    "host calls at most %.3f s off their logged time\n",
+                    c.reproduced, c.counted(), percent(c), c.robot_reproduced, c.robot_commands,
+                    c.robot_same ? ", all in the same order" : ", not all in the same order",
+                    static_cast<double>(c.max_drift_ms) / 1000.0);
+        if (c.diverged) {
+            std::printf("first divergence: %s\n", c.reason.c_str());
+            print_side("original", ko, c.at_original);
+            print_side("replay", kr, c.at_replay);
+        }
+    }
+    std::fflush(stdout);
+    if (!have_replay) {
+        std::fprintf(stderr, "rovane-log replay: the replay left no module log (%s); rovane-sim said:\n%s",
+                     replay_error.c_str(), last_lines(out, 10).c_str());
+        return 3;
+    }
+    if (sim_exit != 0)
+        std::fprintf(stderr, "rovane-log replay: rovane-sim host exited %d:\n%s", sim_exit, last_lines(out, 10).c_str());
+    return c.diverged ? 3 : 0;
+}

@@ -1,0 +1,18 @@
+// rovane-log replay: its flags and its run (replay_command.cpp).
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
+struct ReplayFlags {
+    std::string log;
+    bool json = false;
+    std::string sim;   // rovane-sim ("" = beside rovane-log)
+    std::string keep;  // a folder that keeps the script, the replay's log and rovane-sim's output ("" = none)
+};
+
+CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* flags);
+int run_replay(const ReplayFlags& flags);
