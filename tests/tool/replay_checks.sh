@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# rovane-log replay, end to end: the logs of jobs the world ran (a plain one with a fail rate, a
+# printing one, one with a robot error, one with a laminator) are run again by rovane-sim host and
+# reproduced whole (exit 0, 100 %); a log whose robot command was changed diverges there (exit 3)
+# and says where, in text and in JSON; a log without a job, a missing file and a wrong rovane-sim
+# are refused (exit 2); usage errors exit 1; rovane-sim host --module-log copies the module's log.
+set -euo pipefail
+sim="$1"
+logtool="$2"
+fail() { echo "FAILED: $*"; exit 1; }
+dir="$(mktemp -d)"
+trap 'rm -rf "$dir"' EXIT
+
+# replayed NAME RUN-FLAGS...: the job's log replayed whole.
+replayed() {
+  local name="$1"
+  shift
+  "$sim" run "$@" --module-log "$dir/$name.dbg" > "$dir/$name.run" 2>&1 || fail "$name: run exit $? $(tail -3 "$dir/$name.run")"
+  "$logtool" replay "$dir/$name.dbg" > "$dir/$name.out" 2> "$dir/$name.err" \
+    || fail "$name: replay exit $?: $(cat "$dir/$name.out" "$dir/$name.err")"
+  grep -q "(100.0 %); robot commands \([0-9]*\) of \1, all in the same order" "$dir/$name.out" \
+    || fail "$name: not reproduced whole: $(cat "$dir/$name.out")"
+}
+
+replayed plain --discs 8 --seed 3 --fail-rate 0.3
+grep -q -- "--drives 4 --drive-code A --model R --firmware 1.13 --port COM1 -> exit 0" "$dir/plain.out" \
+  || fail "plain: machine flags: $(cat "$dir/plain.out")"
+replayed print --discs 5 --seed 3 --print pellan-iv
+grep -q -- "--printer Pellan IV --setting Printer=Pellan IV" "$dir/print.out" || fail "print: $(cat "$dir/print.out")"
+replayed error --discs 6 --seed 3 --robot-error C@400
+grep -q "fault      --robot-error-on C@move:[0-9]* (line [0-9]*)" "$dir/error.out" || fail "error: no fault: $(cat "$dir/error.out")"
+replayed twodrives --discs 4 --seed 9 --drives 2 --record-time 60
+grep -q -- "--drives 2 --drive-code B" "$dir/twodrives.out" || fail "two drives: $(cat "$dir/twodrives.out")"
+replayed laminate --discs 3 --seed 4 --laminate
+grep -q -- "--laminator" "$dir/laminate.out" || fail "laminate: $(cat "$dir/laminate.out")"
+
+# JSON: the same outcome as one object.
+"$logtool" replay "$dir/plain.dbg" --json > "$dir/plain.json" || fail "plain --json: exit $?"
+python3 - "$dir/plain.json" <<'PY' || fail "plain --json: $(cat "$dir/plain.json")"
+import json, sys
+j = json.load(open(sys.argv[1]))
+assert j["share"] == 1 and j["reproduced"] == j["compared"] > 0, j
+assert j["robot_same_order"] and j["divergence"] is None and j["sim_exit"] == 0
+assert j["machine"]["model"] == "R" and j["machine"]["serials"][3] == "SN-DRIVE-4"
+PY
+
+# A robot command changed in the log: the replay diverges at that line.
+line="$(grep -n '>>Sent CMD = _MOVE:A' "$dir/plain.dbg" | sed -n 2p | cut -d: -f1)"
+sed "${line}s/_MOVE:A/_MOVE:B/" "$dir/plain.dbg" > "$dir/changed.dbg"
+set +e
+"$logtool" replay "$dir/changed.dbg" > "$dir/changed.out" 2>&1
+rc=$?
+set -e
+[ "$rc" = 3 ] || fail "changed: exit $rc: $(cat "$dir/changed.out")"
+grep -q "first divergence: robot command differs" "$dir/changed.out" || fail "changed: $(cat "$dir/changed.out")"
+grep -q "> *$line  03/.. ..:..:..:...  >>Sent CMD = _MOVE:B\|> *$line  >>Sent CMD = _MOVE:B" "$dir/changed.out" \
+  || fail "changed: the divergence is not at line $line: $(cat "$dir/changed.out")"
+set +e
+"$logtool" replay "$dir/changed.dbg" --json > "$dir/changed.json"
+rc=$?
+set -e
+[ "$rc" = 3 ] || fail "changed --json: exit $rc"
+python3 - "$dir/changed.json" "$line" <<'PY' || fail "changed --json: $(cat "$dir/changed.json")"
+import json, sys
+j = json.load(open(sys.argv[1]))
+d = j["divergence"]
+assert d["reason"] == "robot command differs" and d["original"]["line"] == int(sys.argv[2]), d
+assert d["original"]["text"] == ">>Sent CMD = _MOVE:B" and d["replay"]["text"] == ">>Sent CMD = _MOVE:A", d
+assert len(d["original"]["before"]) == 3 and not j["robot_same_order"] and j["share"] < 1
+PY
+
+# rovane-sim host --module-log: the module's log of a script.
+printf 'init VeltoDVD\nend\n' > "$dir/s.host"
+"$sim" host "$dir/s.host" --module-log "$dir/host.dbg" > /dev/null || fail "host --module-log: exit $?"
+grep -q "RovaneInit" "$dir/host.dbg" && grep -q "RovaneEnd" "$dir/host.dbg" || fail "host --module-log: $(head -3 "$dir/host.dbg")"
+
+# Refusals: no job in the log, no log, no rovane-sim (2); usage errors (1).
+expect() {
+  local want="$1"
+  shift
+  set +e
+  "$@" > "$dir/x.out" 2>&1
+  local rc=$?
+  set -e
+  [ "$rc" = "$want" ] || fail "$*: exit $rc, not $want: $(cat "$dir/x.out")"
+}
+expect 2 "$logtool" replay "$dir/host.dbg"
+grep -q "holds no job" "$dir/x.out" || fail "no job: $(cat "$dir/x.out")"
+tail -n 40 "$dir/plain.dbg" > "$dir/tail.dbg"
+expect 2 "$logtool" replay "$dir/tail.dbg"
+expect 2 "$logtool" replay "$dir/missing.dbg"
+expect 2 "$logtool" replay "$dir/plain.dbg" --sim "$dir/no-such-sim"
+expect 1 "$logtool" replay
+expect 1 "$logtool" replay "$dir/plain.dbg" --no-such-flag
+echo "replay checks passed"

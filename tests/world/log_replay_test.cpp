@@ -1,0 +1,184 @@
+// The replay's reconstruction from a log the world wrote: a recording host's job on the virtual
+// autoloader, its module log read back, and the plan compared with what the host and the machine
+// really were (its calls, the machine's flags, a robot error at a counted motion), and the
+// comparison of two logs (a line the log writer lost, a robot command that differs).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness/autoloader.h"
+#include "harness/recording_host.h"
+#include "logview/log_reader.h"
+#include "logview/log_replay.h"
+#include "support/sim_test.h"
+#include "win32/files.h"
+#include "world/operator.h"
+
+namespace {
+
+// How many lines of the script begin with `word `.
+int lines_starting(const std::string& script, const std::string& word) {
+    int n = 0;
+    size_t at = 0;
+    while (at < script.size()) {
+        size_t end = script.find('\n', at);
+        if (end == std::string::npos) end = script.size();
+        if (script.compare(at, word.size() + 1, word + " ") == 0 || script.substr(at, end - at) == word) ++n;
+        at = end + 1;
+    }
+    return n;
+}
+
+bool has_flags(const std::vector<std::string>& flags, const std::string& a, const std::string& b) {
+    for (size_t i = 0; i + 1 < flags.size(); ++i)
+        if (flags[i] == a && flags[i + 1] == b) return true;
+    return false;
+}
+
+std::string module_log(sim::Autoloader& m) {
+    std::string log;
+    m.world.files().read_file(std::string(sim::kDataFolder) + "Rovane_QIX.dbg", &log);
+    return log;
+}
+
+TEST(LogReplay, AWorldJobsLogGivesItsMachineAndEveryCallOfItsHost) {
+    sim::AutoloaderConfig cfg;
+    cfg.seed = sim_test::seed(5);
+    cfg.drives = 2;
+    sim::Autoloader m(cfg);
+    sim::install_default_operator(m);
+    sim::RecordingHostConfig hc;
+    hc.discs = 7;
+    hc.record_time = 90 * sim::kSecond;
+    hc.fail_rate = 0.3;
+    hc.end_module = true;
+    sim::RecordingHost host(m, hc);
+    m.world.load_module();
+    host.start();
+    const sim::RunResult r = m.world.run();
+    ASSERT_TRUE(r.ok()) << r.report;
+    const sim::RecordingHostResult& res = host.result();
+    ASSERT_FALSE(res.job_aborted);
+
+    const logview::LogText log = logview::read_log(module_log(m));
+    const logview::ReplayPlan plan = logview::plan_replay(log.lines);
+    EXPECT_TRUE(plan.has_init);
+    EXPECT_FALSE(plan.starts_mid_job);
+    EXPECT_EQ(plan.jobs, 1);
+    // The robot's version reply and the port, as the world's robot gave them.
+    EXPECT_EQ(plan.machine.model, cfg.robot.model);
+    EXPECT_EQ(plan.machine.firmware, cfg.robot.firmware);
+    EXPECT_EQ(plan.machine.drive_code, "B");
+    EXPECT_EQ(plan.machine.robot_drives, 2);
+    EXPECT_EQ(plan.machine.port, "COM1");
+    ASSERT_EQ(plan.machine.serials.size(), 2u);
+    EXPECT_EQ(plan.machine.serials[1], "SN-DRIVE-2");
+    EXPECT_TRUE(has_flags(plan.flags, "--drives", "2"));
+    EXPECT_TRUE(has_flags(plan.flags, "--drive-code", "B"));
+    EXPECT_TRUE(plan.faults.empty());
+    // Every call of the host, including the moves whose own line the log writer lost.
+    EXPECT_EQ(lines_starting(plan.script, "init"), 1);
+    EXPECT_EQ(lines_starting(plan.script, "job"), 2);
+    EXPECT_EQ(lines_starting(plan.script, "end"), 1);
+    int loads = 0, unloads = 0, rejects = 0;
+    for (size_t at = 0; (at = plan.script.find("\nmove ", at)) != std::string::npos; ++at) {
+        const std::string line = plan.script.substr(at + 1, plan.script.find('\n', at + 1) - at - 1);
+        loads += line.size() > 4 && line.compare(line.size() - 4, 4, " 100") == 0;
+        unloads += line.size() > 4 && line.compare(line.size() - 4, 4, " 200") == 0;
+        rejects += line.size() > 4 && line.compare(line.size() - 4, 4, " 300") == 0;
+    }
+    EXPECT_EQ(loads, res.loads_posted);
+    EXPECT_EQ(unloads, res.unloads_posted);
+    EXPECT_EQ(rejects, res.rejects_posted);
+    EXPECT_GT(res.rejects_posted, 0) << "the fail rate rejects some discs";
+    // A unit's next move only after a wait for the one before: one wait for every move.
+    EXPECT_EQ(lines_starting(plan.script, "wait"), res.loads_posted + res.unloads_posted + res.rejects_posted);
+}
+
+TEST(LogReplay, ARobotErrorBecomesTheFaultAtTheSameCountedMotion) {
+    sim::AutoloaderConfig cfg;
+    cfg.seed = sim_test::seed(2);
+    sim::Autoloader m(cfg);
+    sim::install_default_operator(m);
+    sim::RecordingHostConfig hc;
+    hc.discs = 5;
+    hc.record_time = 60 * sim::kSecond;
+    hc.end_module = true;
+    sim::RecordingHost host(m, hc);
+    m.world.load_module();
+    host.start();
+    ASSERT_TRUE(m.world.run().ok());
+    const std::string text = module_log(m);
+    EXPECT_TRUE(logview::plan_replay(logview::read_log(text).lines).faults.empty()) << "a job without errors";
+
+    // The same log with a movement error after the ninth move sent: a C at move 9, counted with
+    // the move the printer selection sends without a line of its own when the dialog was shown.
+    std::vector<logview::LogLine> lines = logview::read_log(text).lines;
+    int sent_moves = 0;
+    bool dialog_move = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].text.rfind("Printer chosen: ", 0) == 0 && lines[i].text.find(" (position ") != std::string::npos)
+            dialog_move = true;
+        if (lines[i].text.rfind(">>Sent CMD = _MOVE:", 0) == 0 && ++sent_moves + (dialog_move ? 1 : 0) == 9) {
+            logview::LogLine error = lines[i];
+            error.text = "ERROR: MOVEMENT ERROR";
+            lines.insert(lines.begin() + static_cast<long>(i) + 1, error);
+            break;
+        }
+    }
+    const logview::ReplayPlan plan = logview::plan_replay(lines);
+    ASSERT_EQ(plan.faults.size(), 1u);
+    EXPECT_EQ(plan.faults[0].flag(), "C@move:9");
+    EXPECT_TRUE(has_flags(plan.flags, "--robot-error-on", "C@move:9"));
+}
+
+logview::KeyLine key(size_t n, const std::string& text) {
+    logview::KeyLine k;
+    EXPECT_TRUE(logview::key_line(text, &k.kind, &k.key)) << text;
+    k.number = n;
+    k.text = text;
+    return k;
+}
+
+TEST(LogReplay, TheComparisonSkipsALostCallLineAndNamesARobotCommandThatDiffers) {
+    std::string kind, k;
+    EXPECT_FALSE(logview::key_line("Queue_Cmd: A   (g_bCmdIndex=1)", &kind, &k));
+    EXPECT_FALSE(logview::key_line("Next GLOBAL CMD = _MOVE:   bIndex=2", &kind, &k));
+    ASSERT_TRUE(logview::key_line("Laminate with 498 (3361500) laminations remaining", &kind, &k));
+    EXPECT_EQ(k, "Laminate with");
+
+    const std::vector<logview::KeyLine> original = {
+        key(1, "********************* RovaneInit ****"), key(2, "** PostMoveDisc 100  u=0  dwUnit=1"), key(3, "Load"),
+        key(4, ">>Sent CMD = _MOVE:4"), key(5, ">>Sent CMD = _PICK"), key(6, ">>Sent CMD = _MOVE:A"),
+        key(7, ">>Sent CMD = _PICK")};
+    std::vector<logview::KeyLine> replay = original;
+    replay.erase(replay.begin() + 1);  // the move's own line lost
+    logview::Comparison c = logview::compare_key_lines(original, replay);
+    EXPECT_FALSE(c.diverged);
+    EXPECT_EQ(c.lost_in_replay, 1u);
+    EXPECT_EQ(c.reproduced, 6u);
+    EXPECT_DOUBLE_EQ(c.share(), 1.0);
+    EXPECT_TRUE(c.robot_same);
+
+    replay = original;
+    replay[5] = key(6, ">>Sent CMD = _MOVE:B");
+    c = logview::compare_key_lines(original, replay);
+    EXPECT_TRUE(c.diverged);
+    EXPECT_EQ(c.reason, "robot command differs");
+    EXPECT_EQ(c.at_original, 5u);
+    EXPECT_EQ(c.reproduced, 6u);
+    EXPECT_FALSE(c.robot_same);
+
+    replay.resize(4);
+    c = logview::compare_key_lines(original, replay);
+    EXPECT_EQ(c.reason, "the replay ends early: robot line missing");
+}
+
+TEST(LogReplay, APrintFilesKindComesFromItsName) {
+    EXPECT_EQ(logview::print_kind_for("C:\\Labels\\varrow-2.PRN"), "varrow-2");
+    EXPECT_EQ(logview::print_kind_for("C:\\Labels\\Tessik-6.prn"), "tessik-6");
+    EXPECT_EQ(logview::print_kind_for("C:\\Jobs\\customer label.PRN"), "pellan-iv");
+}
+
+}  // namespace
