@@ -161,33 +161,52 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
     return c;
 }
 
-int run_replay(const ReplayFlags& f) {
-    std::vector<logview::LogLine> lines;
+// The log read and made into a plan; nonzero (the exit code, after its message) when it holds
+// nothing to replay.
+int plan_of_log(const ReplayFlags& f, std::vector<logview::LogLine>* lines, ReplayPlan* plan) {
     logview::LogInfo info;
     std::string error;
-    if (!read_lines(f.log, &lines, &info, &error)) return fail(2, error);
-    if (lines.empty()) return fail(2, "'" + f.log + "' holds no line of the module's log");
-    const ReplayPlan plan = logview::plan_replay(lines);
-    if (!plan.has_init || plan.jobs == 0)
+    if (!read_lines(f.log, lines, &info, &error)) return fail(2, error);
+    if (lines->empty()) return fail(2, "'" + f.log + "' holds no line of the module's log");
+    *plan = logview::plan_replay(*lines);
+    if (!plan->has_init || plan->jobs == 0)
         return fail(2, "'" + f.log + "' holds no job from the module's start-up" +
-                           (plan.starts_mid_job ? " (it starts in the middle of the machine's work)" : "") +
+                           (plan->starts_mid_job ? " (it starts in the middle of the machine's work)" : "") +
                            ": there is nothing to replay");
-    const std::string sim = f.sim.empty() ? sim_beside_self() : f.sim;
-    if (access(sim.c_str(), X_OK) != 0) return fail(2, "cannot run rovane-sim at '" + sim + "' (name it with --sim PATH)");
+    return 0;
+}
 
-    WorkFolder work;
+// The folder the replay's files go in: --keep DIR, or a temporary one removed at the end.
+bool make_work_folder(const ReplayFlags& f, WorkFolder* work) {
     if (!f.keep.empty()) {
         mkdir(f.keep.c_str(), 0700);
-        work.path = f.keep;
-        work.keep = true;
-    } else {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/rovane-replay.XXXXXX";
-        if (!mkdtemp(&pattern[0])) return fail(2, "cannot make a temporary folder");
-        work.path = pattern;
+        work->path = f.keep;
+        work->keep = true;
+        return true;
     }
-    const std::string script = work.path + "/replay.host", replay_log = work.path + "/replay.dbg",
-                      out = work.path + "/host.out";
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/rovane-replay.XXXXXX";
+    if (!mkdtemp(&pattern[0])) return false;
+    work->path = pattern;
+    return true;
+}
+
+// What the run of the plan came to.
+struct ReplayRun {
+    int sim_exit = 0;                      // rovane-sim host's exit code
+    std::string out;                       // the file with what it printed
+    std::vector<logview::LogLine> replay;  // the replay's module log
+    bool have_replay = false;
+    std::string replay_error;
+};
+
+// rovane-sim host runs the plan's script on the plan's machine; nonzero (the exit code, after its
+// message) when it could not be run.
+int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& work, ReplayRun* run) {
+    const std::string sim = f.sim.empty() ? sim_beside_self() : f.sim;
+    if (access(sim.c_str(), X_OK) != 0) return fail(2, "cannot run rovane-sim at '" + sim + "' (name it with --sim PATH)");
+    const std::string script = work.path + "/replay.host", replay_log = work.path + "/replay.dbg";
+    run->out = work.path + "/host.out";
     {
         std::ofstream s(script, std::ios::binary | std::ios::trunc);
         s << plan.script;
@@ -197,93 +216,116 @@ int run_replay(const ReplayFlags& f) {
     std::vector<std::string> args = {sim, "host", script};
     args.insert(args.end(), plan.flags.begin(), plan.flags.end());
     args.insert(args.end(), {"--module-log", replay_log});
-    const int sim_exit = run_child(args, out, &error);
-    if (sim_exit < 0) return fail(2, error);
-
-    std::vector<logview::LogLine> replay;
+    std::string error;
+    run->sim_exit = run_child(args, run->out, &error);
+    if (run->sim_exit < 0) return fail(2, error);
     logview::LogInfo replay_info;
-    std::string replay_error;
-    const bool have_replay = read_lines(replay_log, &replay, &replay_info, &replay_error);
-    const std::vector<KeyLine> ko = logview::key_lines(lines), kr = logview::key_lines(replay);
-    const Comparison c = logview::compare_key_lines(ko, kr);
+    run->have_replay = read_lines(replay_log, &run->replay, &replay_info, &run->replay_error);
+    return 0;
+}
 
+void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const ReplayRun& run, const std::vector<KeyLine>& ko,
+                        const std::vector<KeyLine>& kr, const Comparison& c) {
+    nlohmann::ordered_json j;
+    j["log"] = logview::display_text(f.log);
+    const logview::ReplayMachine& m = plan.machine;
+    j["machine"] = {{"model", m.model},
+                    {"firmware", m.firmware},
+                    {"drive_code", m.drive_code},
+                    {"robot_drives", m.robot_drives},
+                    {"port", m.port},
+                    {"serials", m.serials},
+                    {"printer", logview::display_text(m.printer)},
+                    {"laminator", m.laminator}};
+    j["flags"] = plan.flags;
+    j["calls"] = plan.calls;
+    j["jobs"] = plan.jobs;
+    j["recovered_moves"] = plan.recovered_moves;
+    nlohmann::ordered_json faults = nlohmann::ordered_json::array();
+    for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"flag", x.flag()}, {"line", x.line}});
+    j["faults"] = faults;
+    j["left_out"] = plan.left_out;
+    j["sim_exit"] = run.sim_exit;
+    j["compared"] = c.counted();
+    j["lost_in_original"] = c.lost_in_original;
+    j["lost_in_replay"] = c.lost_in_replay;
+    j["replay_lines"] = c.replay_lines;
+    j["reproduced"] = c.reproduced;
+    j["share"] = std::round(c.share() * 10000.0) / 10000.0;
+    j["robot_commands"] = c.robot_commands;
+    j["robot_reproduced"] = c.robot_reproduced;
+    j["robot_same_order"] = c.robot_same;
+    j["max_drift_ms"] = c.max_drift_ms;
+    if (c.diverged)
+        j["divergence"] = {{"reason", c.reason}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
+    else
+        j["divergence"] = nullptr;
+    std::printf("%s\n", j.dump(2).c_str());
+}
+
+// The machine and the host as the plan has them, and what it leaves out.
+void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const ReplayRun& run) {
+    const logview::ReplayMachine& m = plan.machine;
+    std::printf("replay of %s\n", f.log.c_str());
+    std::printf("  robot      %s %s, drive code %s, %d drives, on %s\n", m.model.empty() ? "?" : m.model.c_str(),
+                m.firmware.empty() ? "?" : m.firmware.c_str(), m.drive_code.empty() ? "?" : m.drive_code.c_str(),
+                m.robot_drives, m.port.empty() ? "?" : m.port.c_str());
+    std::string serials;
+    for (const std::string& s : m.serials) serials += (serials.empty() ? "" : ", ") + s;
+    std::printf("  recorders  %zu (%s)\n", m.serials.size(), serials.c_str());
+    std::printf("  printer    %s%s\n", m.printer.empty() ? "none" : logview::display_text(m.printer).c_str(),
+                m.laminator ? ", laminator" : "");
+    std::printf("  host       %d calls, %d %s, %d %s known by their queueing alone\n", plan.calls, plan.jobs,
+                plan.jobs == 1 ? "job" : "jobs", plan.recovered_moves, plan.recovered_moves == 1 ? "move" : "moves");
+    for (const logview::ReplayFault& x : plan.faults)
+        std::printf("  fault      --robot-error-on %s (line %zu)\n", x.flag().c_str(), x.line);
+    for (const std::string& l : plan.left_out) std::printf("  left out   %s\n", l.c_str());
+    std::string flags;
+    for (const std::string& a : plan.flags) flags += " " + a;
+    std::printf("  run        rovane-sim host SCRIPT%s -> exit %d\n", flags.c_str(), run.sim_exit);
+}
+
+// The share reproduced and the first divergence with both sides.
+void report_comparison_text(const std::vector<KeyLine>& ko, const std::vector<KeyLine>& kr, const Comparison& c) {
+    if (c.lost_in_replay || c.lost_in_original)
+        std::printf("  lost       host call lines dropped by the module's log writer: %zu in the original only, "
+                    "%zu in the replay only (not compared)\n",
+                    c.lost_in_original, c.lost_in_replay);
+    std::printf("reproduced %zu of %zu compared lines (%.1f %%); robot commands %zu of %zu%s; "
+                "host calls at most %.3f s off their logged time\n",
+                c.reproduced, c.counted(), percent(c), c.robot_reproduced, c.robot_commands,
+                c.robot_same ? ", all in the same order" : ", not all in the same order",
+                static_cast<double>(c.max_drift_ms) / 1000.0);
+    if (c.diverged) {
+        std::printf("first divergence: %s\n", c.reason.c_str());
+        print_side("original", ko, c.at_original);
+        print_side("replay", kr, c.at_replay);
+    }
+}
+
+int run_replay(const ReplayFlags& f) {
+    std::vector<logview::LogLine> lines;
+    ReplayPlan plan;
+    if (const int refused = plan_of_log(f, &lines, &plan)) return refused;
+    WorkFolder work;
+    if (!make_work_folder(f, &work)) return fail(2, "cannot make a temporary folder");
+    ReplayRun run;
+    if (const int failed = run_plan(f, plan, work, &run)) return failed;
+    const std::vector<KeyLine> ko = logview::key_lines(lines), kr = logview::key_lines(run.replay);
+    const Comparison c = logview::compare_key_lines(ko, kr);
     if (f.json) {
-        nlohmann::ordered_json j;
-        j["log"] = logview::display_text(f.log);
-        const logview::ReplayMachine& m = plan.machine;
-        j["machine"] = {{"model", m.model},
-                        {"firmware", m.firmware},
-                        {"drive_code", m.drive_code},
-                        {"robot_drives", m.robot_drives},
-                        {"port", m.port},
-                        {"serials", m.serials},
-                        {"printer", logview::display_text(m.printer)},
-                        {"laminator", m.laminator}};
-        j["flags"] = plan.flags;
-        j["calls"] = plan.calls;
-        j["jobs"] = plan.jobs;
-        j["recovered_moves"] = plan.recovered_moves;
-        nlohmann::ordered_json faults = nlohmann::ordered_json::array();
-        for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"flag", x.flag()}, {"line", x.line}});
-        j["faults"] = faults;
-        j["left_out"] = plan.left_out;
-        j["sim_exit"] = sim_exit;
-        j["compared"] = c.counted();
-        j["lost_in_original"] = c.lost_in_original;
-        j["lost_in_replay"] = c.lost_in_replay;
-        j["replay_lines"] = c.replay_lines;
-        j["reproduced"] = c.reproduced;
-        j["share"] = std::round(c.share() * 10000.0) / 10000.0;
-        j["robot_commands"] = c.robot_commands;
-        j["robot_reproduced"] = c.robot_reproduced;
-        j["robot_same_order"] = c.robot_same;
-        j["max_drift_ms"] = c.max_drift_ms;
-        if (c.diverged)
-            j["divergence"] = {{"reason", c.reason}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
-        else
-            j["divergence"] = nullptr;
-        std::printf("%s\n", j.dump(2).c_str());
+        report_replay_json(f, plan, run, ko, kr, c);
     } else {
-        const logview::ReplayMachine& m = plan.machine;
-        std::printf("replay of %s\n", f.log.c_str());
-        std::printf("  robot      %s %s, drive code %s, %d drives, on %s\n", m.model.empty() ? "?" : m.model.c_str(),
-                    m.firmware.empty() ? "?" : m.firmware.c_str(), m.drive_code.empty() ? "?" : m.drive_code.c_str(),
-                    m.robot_drives, m.port.empty() ? "?" : m.port.c_str());
-        std::string serials;
-        for (const std::string& s : m.serials) serials += (serials.empty() ? "" : ", ") + s;
-        std::printf("  recorders  %zu (%s)\n", m.serials.size(), serials.c_str());
-        std::printf("  printer    %s%s\n", m.printer.empty() ? "none" : logview::display_text(m.printer).c_str(),
-                    m.laminator ? ", laminator" : "");
-        std::printf("  host       %d calls, %d %s, %d %s known by their queueing alone\n", plan.calls, plan.jobs,
-                    plan.jobs == 1 ? "job" : "jobs", plan.recovered_moves, plan.recovered_moves == 1 ? "move" : "moves");
-        for (const logview::ReplayFault& x : plan.faults)
-            std::printf("  fault      --robot-error-on %s (line %zu)\n", x.flag().c_str(), x.line);
-        for (const std::string& l : plan.left_out) std::printf("  left out   %s\n", l.c_str());
-        std::string flags;
-        for (const std::string& a : plan.flags) flags += " " + a;
-        std::printf("  run        rovane-sim host SCRIPT%s -> exit %d\n", flags.c_str(), sim_exit);
-        if (c.lost_in_replay || c.lost_in_original)
-            std::printf("  lost       host call lines dropped by the module's log writer: %zu in the original only, "
-                        "%zu in the replay only (not compared)\n",
-                        c.lost_in_original, c.lost_in_replay);
-        std::printf("reproduced %zu of %zu compared lines (%.1f %%); robot commands %zu of %zu%s; "
-                    "host calls at most %.3f s off their logged time\n",
-                    c.reproduced, c.counted(), percent(c), c.robot_reproduced, c.robot_commands,
-                    c.robot_same ? ", all in the same order" : ", not all in the same order",
-                    static_cast<double>(c.max_drift_ms) / 1000.0);
-        if (c.diverged) {
-            std::printf("first divergence: %s\n", c.reason.c_str());
-            print_side("original", ko, c.at_original);
-            print_side("replay", kr, c.at_replay);
-        }
+        report_plan_text(f, plan, run);
+        report_comparison_text(ko, kr, c);
     }
     std::fflush(stdout);
-    if (!have_replay) {
+    if (!run.have_replay) {
         std::fprintf(stderr, "rovane-log replay: the replay left no module log (%s); rovane-sim said:\n%s",
-                     replay_error.c_str(), last_lines(out, 10).c_str());
+                     run.replay_error.c_str(), last_lines(run.out, 10).c_str());
         return 3;
     }
-    if (sim_exit != 0)
-        std::fprintf(stderr, "rovane-log replay: rovane-sim host exited %d:\n%s", sim_exit, last_lines(out, 10).c_str());
+    if (run.sim_exit != 0)
+        std::fprintf(stderr, "rovane-log replay: rovane-sim host exited %d:\n%s", run.sim_exit, last_lines(run.out, 10).c_str());
     return c.diverged ? 3 : 0;
 }
