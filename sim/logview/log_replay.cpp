@@ -165,6 +165,8 @@ private:
             const size_t at = name.rfind(" (");
             if (at != std::string::npos) name = name.substr(0, at);
             if (!starts_with(name, "- ")) m.printer = name;  // "- Not using a disc printer -"
+            // "(connected to FILE:)": the operator chose again; only a choice that stood counts.
+            if (t.find(" (position ") != std::string::npos) m.dialog_choices.push_back(starts_with(name, "- ") ? "" : name);
         } else if (starts_with(t, "Printer=")) {
             if (m.printer.empty()) m.printer = t.substr(8);
         } else if (t == "Laminator is selected - make sure we can talk to it." || t == "Laminator Heater starting...") {
@@ -351,6 +353,14 @@ private:
         for (const Call& c : calls_)
             if (c.kind == Call::MovePrint && !c.file.empty() && files.insert(c.file).second)
                 s += "printfile " + script_word(c.file) + " " + print_kind_for(c.file) + "\n";
+        // The printer selection dialog's showings, answered as the log shows them: the printer
+        // (its list line "NAME on PORT", the world's port) and "Use Laminator" when the module
+        // used the laminator; OK. Without a printer the line is the list's last, "no printer".
+        for (const std::string& name : plan_.machine.dialog_choices) {
+            s += "dialog 122 select 1081 " + script_word(name.empty() ? "- Not using a disc printer -" : name + " on LPT1:");
+            if (plan_.machine.laminator && !name.empty()) s += "; check 1197";
+            s += "; click 1\n";
+        }
         int64_t now = 0;
         bool first = true, after_end = false;
         std::map<long long, bool> unwaited;  // units with a move posted and not yet waited for

@@ -6,7 +6,9 @@
 //   - the machine: the robot's version reply ("ZORVIK QIX VERSION:R 1.13 A": the model letters,
 //     the firmware, the drive-count character), the drives it reports, the port it was opened on,
 //     the recorders and their serial numbers, the disc printer (found from the settings file, or
-//     chosen in the printer selection dialog) and the laminator when the module used one;
+//     chosen in the printer selection dialog) and the laminator when the module used one; the
+//     operator's choice in that dialog becomes a "dialog" line of the script, since the replay's
+//     operator otherwise keeps the dialog's preselection (which need not be the logged printer);
 //   - the host's calls in order, each at its logged time from the start-up banner: Rovane_Init,
 //     Rovane_JobBeginsOrEnds, Rovane_PostMoveDisc, Rovane_PostMoveAndPrint (with its print file),
 //     the polls of Rovane_CheckPrinting the module logged, Rovane_End. A host posts a unit's next
@@ -42,6 +44,9 @@ struct ReplayMachine {
     std::string printer;      // the disc printer's name ("" = none used)
     bool printer_from_settings = false;  // found as the settings file named it (no dialog)
     bool printer_dialog = false;         // chosen in the printer selection dialog
+    // What the operator chose at each showing of the printer selection dialog, in order: the
+    // printer's name ("" = no disc printer).
+    std::vector<std::string> dialog_choices;
     bool laminator = false;
 };
 

@@ -34,6 +34,15 @@ grep -q -- "--drives 2 --drive-code B" "$dir/twodrives.out" || fail "two drives:
 replayed laminate --discs 3 --seed 4 --laminate
 grep -q -- "--laminator" "$dir/laminate.out" || fail "laminate: $(cat "$dir/laminate.out")"
 
+# A printer the dialog does not preselect (and the laminator): the operator's choice logged is
+# made again by a dialog line, and every robot command comes again in the same order.
+"$sim" run --discs 3 --seed 3 --print varrow --laminate --module-log "$dir/varrow.dbg" > "$dir/varrow.run" 2>&1 \
+  || fail "varrow: run exit $?"
+"$logtool" replay "$dir/varrow.dbg" --keep "$dir/varrow.keep" > "$dir/varrow.out" 2>&1 || true
+grep -q "robot commands \([0-9]*\) of \1, all in the same order" "$dir/varrow.out" || fail "varrow: $(cat "$dir/varrow.out")"
+grep -qx 'dialog 122 select 1081 "Varrow on LPT1:"; check 1197; click 1' "$dir/varrow.keep/replay.host" \
+  || fail "varrow: no dialog line: $(head -5 "$dir/varrow.keep/replay.host")"
+
 # JSON: the same outcome as one object.
 "$logtool" replay "$dir/plain.dbg" --json > "$dir/plain.json" || fail "plain --json: exit $?"
 python3 - "$dir/plain.json" <<'PY' || fail "plain --json: $(cat "$dir/plain.json")"
