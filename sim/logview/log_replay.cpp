@@ -334,6 +334,13 @@ private:
             // The settings file names any other port than the first, as a job's machine has it.
             if (m.port != "COM1") f.insert(f.end(), {"--setting", "Com=" + m.port});
         }
+        if (m.printer.empty() && m.printer_from_settings && !m.printer_dialog) {
+            // The settings file named a printer the module found, but the log never names it (no
+            // print was sent): some printer of that name must be there for start-up to go the
+            // same way. Its name changes only where the printer's kind would show.
+            plan_.machine.printer = "Pellan IV";
+            plan_.left_out.push_back("the disc printer's name (not logged: \"Pellan IV\" assumed)");
+        }
         if (!m.printer.empty()) {
             f.insert(f.end(), {"--printer", m.printer});
             if (m.printer_from_settings && !m.printer_dialog) f.insert(f.end(), {"--setting", "Printer=" + m.printer});
