@@ -277,6 +277,7 @@ private:
             std::string kind;
             if (cmd == "_PICK") kind = holding_ ? "drop" : "pick";
             else if (starts_with(cmd, "_MOVE:")) kind = "move";
+            if (starts_with(cmd, "_MOVE:") && cmd.size() == 7) at_ = cmd[6];
             if (!kind.empty()) {
                 last_kind_ = kind;
                 last_n_ = ++motions_[kind];
@@ -285,6 +286,14 @@ private:
         }
         if (t == "Disc PICKED UP successfully") {
             holding_ = true;
+            picked_from_.insert(at_);
+            return;
+        }
+        if (t == "INPUT EMPTY: Going to Next Input Bin") {
+            // An input bin found empty before any disc was picked from it started empty.
+            if (std::string("4251").find(at_) != std::string::npos && !picked_from_.count(at_) &&
+                std::find(plan_.empty_bins.begin(), plan_.empty_bins.end(), at_) == plan_.empty_bins.end())
+                plan_.empty_bins.push_back(at_);
             return;
         }
         if (t == "->AbortJob()" && holding_) {
@@ -346,6 +355,7 @@ private:
             if (m.printer_from_settings && !m.printer_dialog) f.insert(f.end(), {"--setting", "Printer=" + m.printer});
         }
         if (m.laminator) f.insert(f.end(), {"--laminator", "--setting", "Laminate Disc=1"});
+        for (char bin : plan_.empty_bins) f.insert(f.end(), {"--empty-bin", std::string(1, bin)});
         for (const ReplayFault& x : plan_.faults) f.insert(f.end(), {"--robot-error-on", x.flag()});
         for (size_t i = 0; i < m.serials.size(); ++i)
             if (!m.serials[i].empty() && m.serials[i] != "SN-DRIVE-" + std::to_string(i + 1))
@@ -436,6 +446,8 @@ private:
     std::string last_file_;
     // The robot's motions as the log shows them sent, for the counted faults.
     bool holding_ = false;
+    char at_ = 0;                     // where the last move sent the robot
+    std::set<char> picked_from_;      // the places a disc was picked up from
     std::map<std::string, uint64_t> motions_;
     std::string last_kind_;
     uint64_t last_n_ = 0;

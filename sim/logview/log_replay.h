@@ -17,7 +17,9 @@
 //     "** PostMoveDisc" line was lost is still known by the lines its queueing wrote (the
 //     "Queue_Cmd:" steps ending in "DONE:ROW" and the move's name, "Load", "Unload" ...);
 //   - the robot errors the log shows with the command they came at, as counted faults: the Nth
-//     pick, drop or move from the start of the world.
+//     pick, drop or move from the start of the world;
+//   - an input bin that started empty: "INPUT EMPTY" where the robot was sent ("_MOVE:4") before
+//     any disc was picked up there.
 //
 // The comparison takes from both logs, in order, the lines that say what happened and leaves out
 // those that carry only times, indexes or counters (see key_line).
@@ -64,6 +66,7 @@ struct ReplayPlan {
     std::vector<std::string> flags;   // rovane-sim host's machine and fault flags, one word each
     std::string script;               // the host script
     std::vector<ReplayFault> faults;
+    std::vector<char> empty_bins;     // input bins ("4", "2", "5", "1") found empty before any pick from them
     std::vector<std::string> left_out;  // what the log shows that the replay does not reproduce
     int calls = 0;                    // host calls in the script
     int jobs = 0;                     // job begins

@@ -34,6 +34,8 @@ grep -q -- "--drives 2 --drive-code B" "$dir/twodrives.out" || fail "two drives:
 replayed laminate --discs 3 --seed 4 --laminate
 grep -q -- "--laminator" "$dir/laminate.out" || fail "laminate: $(cat "$dir/laminate.out")"
 
+replayed emptybin --discs 4 --seed 3 --empty-bin 4
+grep -q -- "--port COM1 --empty-bin 4 -> exit 0" "$dir/emptybin.out" || fail "empty bin: $(cat "$dir/emptybin.out")"
 # A printer the dialog does not preselect (and the laminator): the operator's choice logged is
 # made again by a dialog line, and every robot command comes again in the same order.
 "$sim" run --discs 3 --seed 3 --print varrow --laminate --module-log "$dir/varrow.dbg" > "$dir/varrow.run" 2>&1 \
