@@ -6,8 +6,8 @@
 # Draws N jobs with `rovane-sim swarm`, runs each one's `replay` command line again with
 # --module-log to keep its module log, replays that log with `rovane-log replay --json`, and
 # prints: how many logs reproduce every robot command in the same order, how many reproduce the
-# whole compared log, and the rest grouped by the replay's reason for its first divergence (with
-# what the plan says it left out). KEEP=DIR keeps the logs and replay reports there.
+# whole compared log, and the rest grouped by what the replay names as the cause of its first
+# divergence ("cause", else "reason"). KEEP=DIR keeps the logs and replay reports there.
 set -euo pipefail
 n=${1:-100}
 first=${2:-500001}
@@ -47,7 +47,7 @@ for r in runs:
     if "refused" in rep:
         why = "replay refused: " + rep["refused"]
     elif div:
-        why = div.get("reason", "?")
+        why = div.get("cause") or div.get("reason", "?")
     else:
         whole += 1
         continue

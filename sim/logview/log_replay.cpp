@@ -546,6 +546,31 @@ std::string divergence_reason(const std::vector<KeyLine>& o, size_t i, const std
     return o[i].kind + " line where the replay has a " + r[j].kind + " line";
 }
 
+// What the first divergence comes from, as far as the two lines there tell: the faults the
+// replay cannot bring back, named, and "other" for the rest.
+std::string divergence_cause(const std::vector<KeyLine>& o, size_t i, const std::vector<KeyLine>& r, size_t j) {
+    auto text = [](const std::vector<KeyLine>& v, size_t k) { return k < v.size() ? v[k].text : std::string(); };
+    auto kind = [](const std::vector<KeyLine>& v, size_t k) { return k < v.size() ? v[k].kind : std::string(); };
+    const std::string a = text(o, i), b = text(r, j);
+    auto either = [&](const char* part) { return a.find(part) != std::string::npos || b.find(part) != std::string::npos; };
+    // Checked on the original's line first: what it shows happened is what the replay lacks.
+    auto in_original = [&](const char* part) { return a.find(part) != std::string::npos; };
+    if (in_original("CHECKSUM ERROR") || in_original("no response in GetSystemStatus") || in_original(" bytes eaten") ||
+        in_original("INVALID_CMD"))
+        return "damaged robot reply (line noise: the log does not say which reply was damaged)";
+    if (in_original("INPUT EMPTY")) return "input bin found empty";
+    if (in_original("No Disc found in Recorder") || in_original("Mispick from Recorder")) return "recorder tray fault";
+    if (either("PRINTER_ERROR")) return "printer error";
+    if (either("LAMERR") || either("aminator")) return "laminator fault";
+    if (either("ABORT") || either("AbortJob")) return "job aborted (host or operator)";
+    if (either("SYS_ERROR") || either("MOVEMENT ERROR") || either("NOT_PICKED")) return "robot error";
+    const bool poll_a = a.find("CheckPrinting") != std::string::npos, poll_b = b.find("CheckPrinting") != std::string::npos;
+    if ((poll_a && kind(r, j) == "robot") || (poll_b && kind(o, i) == "robot"))
+        return "a CheckPrinting poll and a robot command in another order";
+    if (kind(o, i) == "robot" && kind(r, j) == "robot") return "robot command differs";
+    return "other: " + divergence_reason(o, i, r, j);
+}
+
 }  // namespace
 
 Comparison compare_key_lines(const std::vector<KeyLine>& o, const std::vector<KeyLine>& r) {
@@ -560,6 +585,7 @@ Comparison compare_key_lines(const std::vector<KeyLine>& o, const std::vector<Ke
         c.at_original = a;
         c.at_replay = b;
         c.reason = divergence_reason(o, a, r, b);
+        c.cause = divergence_cause(o, a, r, b);
     };
     while (i < o.size() && j < r.size()) {
         if (o[i].key == r[j].key) {

@@ -104,6 +104,11 @@ struct Comparison {
     bool diverged = false;
     size_t at_original = 0, at_replay = 0;  // indexes into the key lines of the first divergence
     std::string reason;                     // its kind: "robot command differs", "missing in the replay" ...
+    // What it comes from, named from the two lines there: "damaged robot reply (line noise ...)",
+    // "input bin found empty", "recorder tray fault", "printer error", "laminator fault", "job
+    // aborted (host or operator)", "robot error", "a CheckPrinting poll and a robot command in
+    // another order", "robot command differs", or "other: " and the reason.
+    std::string cause;
     int64_t max_drift_ms = 0;  // the largest difference of a matched host call's time from start-up
     // Host call lines one log lacks while the lines around them agree: lost by the module's log
     // writer (it drops a line that meets another thread's line), not counted as compared.

@@ -257,7 +257,7 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
     j["robot_same_order"] = c.robot_same;
     j["max_drift_ms"] = c.max_drift_ms;
     if (c.diverged)
-        j["divergence"] = {{"reason", c.reason}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
+        j["divergence"] = {{"reason", c.reason}, {"cause", c.cause}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
     else
         j["divergence"] = nullptr;
     std::printf("%s\n", j.dump(2).c_str());
@@ -298,6 +298,7 @@ void report_comparison_text(const std::vector<KeyLine>& ko, const std::vector<Ke
                 static_cast<double>(c.max_drift_ms) / 1000.0);
     if (c.diverged) {
         std::printf("first divergence: %s\n", c.reason.c_str());
+        std::printf("  from       %s\n", c.cause.c_str());
         print_side("original", ko, c.at_original);
         print_side("replay", kr, c.at_replay);
     }
