@@ -515,9 +515,17 @@ bool key_line(const std::string& t, std::string* kind, std::string* key) {
 
 std::vector<KeyLine> key_lines(const std::vector<LogLine>& lines) {
     std::vector<KeyLine> out;
+    std::string last_poll;  // the answer of the last CheckPrinting poll taken
     for (const LogLine& l : lines) {
         KeyLine k;
         if (!key_line(l.text, &k.kind, &k.key)) continue;
+        if (starts_with(l.text, "**&&** CheckPrinting returning")) {
+            // The host polls twice a second while a print may be under way; how many polls fall
+            // between two robot commands is the host's timing, not the module's doing. A poll
+            // counts when its answer changes (the first, "ABORT", back to "NOT in process").
+            if (l.text == last_poll) continue;
+            last_poll = l.text;
+        }
         k.number = l.number;
         k.ms = l.ms;
         k.text = l.text;

@@ -82,6 +82,9 @@ ReplayPlan plan_replay(const std::vector<LogLine>& lines);
 // name when it is the name of a kind ("C:\Labels\varrow-2.PRN": varrow-2), else pellan-iv.
 std::string print_kind_for(const std::string& path);
 
+// key_lines takes of the polls of Rovane_CheckPrinting only those whose answer differs from the
+// poll before: how many of the same answer come between two robot commands depends on when the
+// host polled, and two logs of the same job differ there by a poll or two.
 // A line the comparison takes: its kind ("host", "robot", "printer", "error", "message") and its
 // text as compared (the text without what changes from run to run); false for a line left out.
 bool key_line(const std::string& text, std::string* kind, std::string* key);
