@@ -45,6 +45,14 @@ grep -q "robot commands \([0-9]*\) of \1, all in the same order" "$dir/varrow.ou
 grep -qx 'dialog 122 select 1081 "Varrow on LPT1:"; check 1197; click 1' "$dir/varrow.keep/replay.host" \
   || fail "varrow: no dialog line: $(head -5 "$dir/varrow.keep/replay.host")"
 
+# A byte that is not UTF-8 in a compared line (a damaged reply logged as received): the JSON
+# report still comes, the byte replaced.
+line="$(grep -n '>>Sent CMD = _MOVE:A' "$dir/plain.dbg" | sed -n 3p | cut -d: -f1)"
+sed "${line}s/_MOVE:A/_MOVE:\xa8/" "$dir/plain.dbg" > "$dir/badbyte.dbg"
+"$logtool" replay "$dir/badbyte.dbg" --json > "$dir/badbyte.json" 2> "$dir/badbyte.err" || true
+python3 -c 'import json,sys; j=json.load(open(sys.argv[1])); assert j["divergence"]["reason"] == "robot command differs", j' \
+  "$dir/badbyte.json" || fail "bad byte: $(cat "$dir/badbyte.json" "$dir/badbyte.err")"
+
 # JSON: the same outcome as one object.
 "$logtool" replay "$dir/plain.dbg" --json > "$dir/plain.json" || fail "plain --json: exit $?"
 python3 - "$dir/plain.json" <<'PY' || fail "plain --json: $(cat "$dir/plain.json")"

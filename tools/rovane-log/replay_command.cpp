@@ -260,7 +260,7 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
         j["divergence"] = {{"reason", c.reason}, {"cause", c.cause}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
     else
         j["divergence"] = nullptr;
-    std::printf("%s\n", j.dump(2).c_str());
+    std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 // The machine and the host as the plan has them, and what it leaves out.
