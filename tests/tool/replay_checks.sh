@@ -45,12 +45,12 @@ grep -q "robot commands \([0-9]*\) of \1, all in the same order" "$dir/varrow.ou
 grep -qx 'dialog 122 select 1081 "Varrow on LPT1:"; check 1197; click 1' "$dir/varrow.keep/replay.host" \
   || fail "varrow: no dialog line: $(head -5 "$dir/varrow.keep/replay.host")"
 
-# A byte that is not UTF-8 in a compared line (a damaged reply logged as received): the JSON
-# report still comes, the byte replaced.
-line="$(grep -n '>>Sent CMD = _MOVE:A' "$dir/plain.dbg" | sed -n 3p | cut -d: -f1)"
-sed "${line}s/_MOVE:A/_MOVE:\xa8/" "$dir/plain.dbg" > "$dir/badbyte.dbg"
+# A byte that is not UTF-8 in what the log tells (the robot's version reply damaged on the
+# line, its firmware read from it): the JSON report still comes, the byte replaced.
+sed "s/VERSION:R 1\.13/VERSION:R 1.\xfa3/" "$dir/plain.dbg" > "$dir/badbyte.dbg"
+grep -q "VERSION:R 1.13" "$dir/badbyte.dbg" && fail "bad byte: the version line not changed"
 "$logtool" replay "$dir/badbyte.dbg" --json > "$dir/badbyte.json" 2> "$dir/badbyte.err" || true
-python3 -c 'import json,sys; j=json.load(open(sys.argv[1])); assert j["divergence"]["reason"] == "robot command differs", j' \
+python3 -c 'import json,sys; j=json.load(open(sys.argv[1])); assert j["machine"]["firmware"] == "1.\ufffd3", j["machine"]' \
   "$dir/badbyte.json" || fail "bad byte: $(cat "$dir/badbyte.json" "$dir/badbyte.err")"
 
 # JSON: the same outcome as one object.
