@@ -286,49 +286,63 @@ void Robot::reply(bool is_frame) {
     });
 }
 
+void Robot::damage_reply_at(Micros at, ReplyDamage how) {
+    auto pos = std::upper_bound(scheduled_damage_.begin(), scheduled_damage_.end(), at,
+                                [](Micros t, const std::pair<Micros, ReplyDamage>& e) { return t < e.first; });
+    scheduled_damage_.insert(pos, {at, how});
+}
+
 void Robot::send_reply(bool is_frame, const std::string& late_note) {
     if (!late_note.empty()) note(late_note);
     std::string bytes = is_frame ? status_frame() : version_line();
-    const char* what = is_frame ? "status frame" : "version line";
     const RobotLineFaults& lf = config_.line;
-    if (rng_.chance(lf.damage_probability)) {
-        enum Kind { Garbage, Checksum, Dropped, Nothing };
-        std::vector<Kind> kinds;
-        if (lf.garbage_before) kinds.push_back(Garbage);
-        if (lf.bad_checksum) kinds.push_back(Checksum);
-        if (lf.dropped_bytes) kinds.push_back(Dropped);
-        if (lf.no_reply) kinds.push_back(Nothing);
-        if (!kinds.empty()) {
-            switch (kinds[rng_.below(kinds.size())]) {
-                case Garbage: {
-                    const size_t n = rng_.between(1, 8);
-                    std::string garbage;
-                    for (size_t i = 0; i < n; ++i) garbage.push_back(static_cast<char>(rng_.below(256)));
-                    note(std::string("line fault: ") + std::to_string(n) + " garbage bytes before the " + what);
-                    bytes = garbage + bytes;
-                    break;
-                }
-                case Checksum: {
-                    // The checksum byte of a frame; one character of the text of a version line.
-                    const size_t at = is_frame ? 9 : rng_.below(bytes.size() - 2);
-                    bytes[at] = static_cast<char>(static_cast<uint8_t>(bytes[at]) + 1 + rng_.below(255));
-                    note(std::string("line fault: ") + (is_frame ? "bad checksum in the status frame"
-                                                                 : "corrupted character in the version line"));
-                    break;
-                }
-                case Dropped: {
-                    const size_t n = rng_.between(1, 3);
-                    for (size_t i = 0; i < n && !bytes.empty(); ++i) bytes.erase(rng_.below(bytes.size()), 1);
-                    note(std::string("line fault: ") + std::to_string(n) + " bytes dropped from the " + what);
-                    break;
-                }
-                case Nothing:
-                    note(std::string("line fault: no reply to ") + (is_frame ? "_SI" : "_SV"));
-                    return;
-            }
-        }
+    std::optional<ReplyDamage> how;
+    if (is_frame && !scheduled_damage_.empty() && kernel().now() >= scheduled_damage_.front().first) {
+        // A damage set for this time wins over the drawn ones, and draws nothing.
+        how = scheduled_damage_.front().second;
+        scheduled_damage_.pop_front();
+    } else if (rng_.chance(lf.damage_probability)) {
+        std::vector<ReplyDamage> kinds;
+        if (lf.garbage_before) kinds.push_back(ReplyDamage::Garbage);
+        if (lf.bad_checksum) kinds.push_back(ReplyDamage::Checksum);
+        if (lf.dropped_bytes) kinds.push_back(ReplyDamage::Dropped);
+        if (lf.no_reply) kinds.push_back(ReplyDamage::Nothing);
+        if (!kinds.empty()) how = kinds[rng_.below(kinds.size())];
     }
+    if (how && !damage(&bytes, *how, is_frame)) return;
     if (line_) line_->device_send(bytes);
+}
+
+bool Robot::damage(std::string* bytes, ReplyDamage how, bool is_frame) {
+    const char* what = is_frame ? "status frame" : "version line";
+    switch (how) {
+        case ReplyDamage::Garbage: {
+            const size_t n = rng_.between(1, 8);
+            std::string garbage;
+            for (size_t i = 0; i < n; ++i) garbage.push_back(static_cast<char>(rng_.below(256)));
+            note(std::string("line fault: ") + std::to_string(n) + " garbage bytes before the " + what);
+            *bytes = garbage + *bytes;
+            return true;
+        }
+        case ReplyDamage::Checksum: {
+            // The checksum byte of a frame; one character of the text of a version line.
+            const size_t at = is_frame ? 9 : rng_.below(bytes->size() - 2);
+            (*bytes)[at] = static_cast<char>(static_cast<uint8_t>((*bytes)[at]) + 1 + rng_.below(255));
+            note(std::string("line fault: ") +
+                 (is_frame ? "bad checksum in the status frame" : "corrupted character in the version line"));
+            return true;
+        }
+        case ReplyDamage::Dropped: {
+            const size_t n = rng_.between(1, 3);
+            for (size_t i = 0; i < n && !bytes->empty(); ++i) bytes->erase(rng_.below(bytes->size()), 1);
+            note(std::string("line fault: ") + std::to_string(n) + " bytes dropped from the " + what);
+            return true;
+        }
+        case ReplyDamage::Nothing:
+            note(std::string("line fault: no reply to ") + (is_frame ? "_SI" : "_SV"));
+            return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

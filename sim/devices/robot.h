@@ -119,6 +119,9 @@
 
 namespace sim {
 
+// The ways a reply can be damaged on the line.
+enum class ReplyDamage { Garbage, Checksum, Dropped, Nothing };
+
 struct RobotLineFaults {
     // Probability per reply (status frame or version line) that it is damaged in one of the
     // enabled ways, chosen with equal chance.
@@ -246,6 +249,10 @@ public:
     // line or from the command buffer; not a command that is ignored or dropped. Faults that are
     // counted in motions (the third pick fails ...) are armed from here. One listener.
     void on_motion(std::function<void(const std::string& command)> fn) { on_motion_ = std::move(fn); }
+    // Damages the first status frame the robot sends at or after `at` (virtual time), once, in the
+    // given way, in place of the drawn line faults; several wait in time order, each for its own
+    // reply. A log's damaged replies are put back this way when it is replayed.
+    void damage_reply_at(Micros at, ReplyDamage how);
 
     // --- where the discs are -------------------------------------------------------------------
     // Places: "1".."5", "A".."D", "S" (also "I"), "E", "G", "H", "picker", "lost", "removed".
@@ -344,6 +351,9 @@ private:
     Disc new_disc();
     void later(Micros delay, std::function<void()> fn);
     void note(const std::string& text) const;
+    // Damages a reply about to be sent; false when it is not sent at all.
+    bool damage(std::string* bytes, ReplyDamage how, bool is_frame);
+    std::deque<std::pair<Micros, ReplyDamage>> scheduled_damage_;  // damage_reply_at, earliest first
 
     RobotConfig config_;
     SerialLine* line_ = nullptr;

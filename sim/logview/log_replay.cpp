@@ -75,6 +75,7 @@ struct Call {
     int64_t done = -1;     // when the call returned, where the log says (ms from the banner)
     size_t line = 0;
     long long unit = -1, action = 0, disc = 0, code = 0, how_many = 0;
+    long long row = -1;    // the recorder's row ("u=")
     std::string file;
 };
 
@@ -85,8 +86,14 @@ char error_code(const std::string& t) {
     if (starts_with(t, "ERROR: INVALID_CMD")) return 'D';
     if (starts_with(t, "ERROR: SYS_ERROR")) return 'E';
     if (starts_with(t, "ERROR: PRINTER_ERROR")) return 'B';
+    // "A" on a pick from a recorder: the disc not seen there (from an input bin it is the bin
+    // found empty, below).
+    if (t == "No Disc found in Recorder -> Retrying") return 'A';
     return 0;
 }
+
+// The discs the world puts into each input bin; the log does not say how many a bin held.
+constexpr int kDiscsPerInputBin = 25;
 
 class Planner {
 public:
@@ -111,6 +118,7 @@ public:
             return;
         }
         host_line(l);
+        send_thread_line(l);
         robot_line(l);
     }
 
@@ -216,7 +224,9 @@ private:
             c.kind = Call::Move;
             number_after(t, "** PostMoveDisc ", &c.action);
             number_after(t, "dwUnit=", &c.unit);
+            number_after(t, "u=", &c.row);
             add(c, l);
+            ++queued_[c.row];
             post_open_ = true;
             return;
         }
@@ -234,7 +244,9 @@ private:
                 c.kind = Call::Move;
                 c.action = named;
                 c.unit = static_cast<size_t>(done_row_) < m.units.size() ? m.units[static_cast<size_t>(done_row_)] : done_row_ + 1;
+                c.row = done_row_;
                 add(c, l);
+                ++queued_[c.row];
                 ++plan_.recovered_moves;
             }
             post_open_ = false;
@@ -247,8 +259,10 @@ private:
             number_after(t, "## PostMoveAndPrint ", &c.action);
             number_after(t, "dwUnit=", &c.unit);
             number_after(t, "dwDiscNum=", &c.disc);
+            number_after(t, "u=", &c.row);
             c.file = last_file_;
             add(c, l);
+            ++queued_[c.row];
             print_open_ = true;
             post_open_ = false;
             return;
@@ -270,6 +284,45 @@ private:
         }
     }
 
+    // The send thread's steps. Each posted move ends with a "DONE:ROW" step; one that no post of
+    // the log accounts for is a move whose every line was lost (the module drops a line that
+    // meets another thread's line being written). It is put back among the host's calls before
+    // the first step of its batch, its action read from the steps: a recorder's letter first is a
+    // load, a move to a reject position an unload to reject, else an unload.
+    void send_thread_line(const LogLine& l) {
+        const std::string& t = l.text;
+        const bool global = starts_with(t, "Next GLOBAL CMD = "), print = starts_with(t, "Next PRINT CMD = ");
+        if (!global && !print) return;
+        const std::string step = t.substr(18, t.find("   ") == std::string::npos ? std::string::npos : t.find("   ") - 18);
+        if (!starts_with(step, "DONE:")) {
+            if (batch_.empty()) batch_calls_ = calls_.size();
+            batch_.push_back(step);
+            return;
+        }
+        long long row = -1;
+        number_after(step, "DONE:", &row);
+        const std::vector<std::string> steps = std::move(batch_);
+        batch_.clear();
+        if (queued_[row] > 0) {
+            --queued_[row];
+            return;
+        }
+        if (!global || steps.empty() || row < 0) return;
+        Call c;
+        c.kind = Call::Move;
+        c.row = row;
+        const ReplayMachine& m = plan_.machine;
+        c.unit = static_cast<size_t>(row) < m.units.size() ? m.units[static_cast<size_t>(row)] : row + 1;
+        const bool reject = std::find(steps.begin(), steps.end(), "_MOVE:G") != steps.end() ||
+                            std::find(steps.begin(), steps.end(), "_MOVE:H") != steps.end();
+        c.action = steps[0].size() == 1 ? 100 : (reject ? 300 : 200);
+        const size_t at = std::min(batch_calls_, calls_.size());
+        c.at = at > 0 ? calls_[at - 1].at : 0;
+        c.line = l.number;
+        calls_.insert(calls_.begin() + static_cast<long>(at), c);
+        ++plan_.recovered_moves;
+    }
+
     void robot_line(const LogLine& l) {
         const std::string& t = l.text;
         if (starts_with(t, ">>Sent CMD = ")) {
@@ -281,19 +334,35 @@ private:
             if (!kind.empty()) {
                 last_kind_ = kind;
                 last_n_ = ++motions_[kind];
+                last_motion_ms_ = l.ms;
             }
             return;
         }
         if (t == "Disc PICKED UP successfully") {
             holding_ = true;
-            picked_from_.insert(at_);
+            ++picked_from_[at_];
             return;
         }
-        if (t == "INPUT EMPTY: Going to Next Input Bin") {
-            // An input bin found empty before any disc was picked from it started empty.
-            if (std::string("4251").find(at_) != std::string::npos && !picked_from_.count(at_) &&
-                std::find(plan_.empty_bins.begin(), plan_.empty_bins.end(), at_) == plan_.empty_bins.end())
-                plan_.empty_bins.push_back(at_);
+        if ((t == "INPUT EMPTY: Going to Next Input Bin" || t == "ERROR: INPUT_EMPTY") &&
+            std::string("4251").find(at_) != std::string::npos) {
+            // An input bin found empty before any disc was picked from it started empty. One found
+            // empty with discs left in it (the world fills each with 25) is the robot's error A,
+            // the disc not seen, at that pick.
+            const int picked = picked_from_.count(at_) ? picked_from_[at_] : 0;
+            if (picked == 0) {
+                if (std::find(plan_.empty_bins.begin(), plan_.empty_bins.end(), at_) == plan_.empty_bins.end())
+                    plan_.empty_bins.push_back(at_);
+            } else if (picked < kDiscsPerInputBin && last_kind_ == "pick") {
+                ReplayFault f;
+                f.code = 'A';
+                f.kind = last_kind_;
+                f.n = last_n_;
+                f.line = l.number;
+                if (last_error_.code != 'A' || last_error_.kind != f.kind || last_error_.n != f.n) {
+                    plan_.faults.push_back(f);
+                    last_error_ = f;
+                }
+            }
             return;
         }
         if (t == "->AbortJob()" && holding_) {
@@ -308,6 +377,7 @@ private:
             holding_ = false;
             return;
         }
+        if (damaged_reply(l)) return;
         const char code = error_code(t);
         if (!code) return;
         ReplayFault f;
@@ -315,6 +385,10 @@ private:
         f.kind = last_kind_;
         f.n = last_n_;
         f.line = l.number;
+        // The module logs an error at each status poll for as long as it stands: one fault.
+        if (!last_error_.kind.empty() && last_error_.code == code && last_error_.kind == f.kind && last_error_.n == f.n)
+            return;
+        last_error_ = f;
         const std::string where = "line " + std::to_string(l.number) + ": robot error " + std::string(1, code);
         if (code == 'B') {
             plan_.left_out.push_back(where + " (a printer error: the printer's fault or the robot's is not told apart)");
@@ -325,6 +399,35 @@ private:
         } else {
             plan_.faults.push_back(f);
         }
+    }
+
+    // A status reply damaged on the line. The robot's bad checksum is logged as the frame arrives
+    // and followed by "no response" once the read gives up (100 ms later); "no response" alone is
+    // a reply that never came whole: bytes missing (the read gives up 100 ms after the last one)
+    // or nothing at all (500 ms after the query), which the log cannot tell apart, so the replay
+    // drops bytes. The laminator's bad checksum has the same text but no "no response" after it.
+    bool damaged_reply(const LogLine& l) {
+        const std::string& t = l.text;
+        if (t == "WARNING: CHECKSUM ERROR!! TRY AGAIN.") {
+            checksum_ms_ = l.ms;
+            return true;
+        }
+        if (t != "NOTE: PortRead() no response in GetSystemStatus") return false;
+        const bool checksum = checksum_ms_ >= 0 && l.ms - checksum_ms_ <= 300;
+        // When the damaged reply was sent: the frame takes about 12 ms on the line.
+        const int64_t sent = checksum ? checksum_ms_ - 12 : l.ms - 112;
+        checksum_ms_ = -1;
+        ReplayFault f;
+        f.kind = last_kind_.empty() ? "start" : last_kind_;  // before any motion: from start-up
+        f.n = last_n_;
+        f.line = l.number;
+        f.damage = checksum ? "checksum" : "dropped";
+        // The robot is asked three times a second: half a period early, the first reply after it
+        // is the same one when the replay runs a little early or late.
+        const int64_t from = last_kind_.empty() ? base_ : last_motion_ms_;
+        f.after_ms = static_cast<uint64_t>(std::max<int64_t>(0, sent - from - 150));
+        plan_.faults.push_back(f);
+        return true;
     }
 
     void write_flags() {
@@ -356,7 +459,7 @@ private:
         }
         if (m.laminator) f.insert(f.end(), {"--laminator", "--setting", "Laminate Disc=1"});
         for (char bin : plan_.empty_bins) f.insert(f.end(), {"--empty-bin", std::string(1, bin)});
-        for (const ReplayFault& x : plan_.faults) f.insert(f.end(), {"--robot-error-on", x.flag()});
+        for (const ReplayFault& x : plan_.faults) f.insert(f.end(), {x.flag_name(), x.flag()});
         for (size_t i = 0; i < m.serials.size(); ++i)
             if (!m.serials[i].empty() && m.serials[i] != "SN-DRIVE-" + std::to_string(i + 1))
                 plan_.left_out.push_back("recorder " + std::to_string(i) + "'s serial number \"" + m.serials[i] +
@@ -443,14 +546,20 @@ private:
     int64_t base_ = 0;
     bool init_open_ = false, job_open_ = false, post_open_ = false, print_open_ = false;
     long long done_row_ = -1;
+    std::map<long long, int> queued_;   // moves posted per row and not yet done
+    std::vector<std::string> batch_;    // the send thread's steps since its last "DONE:"
+    size_t batch_calls_ = 0;            // the host's calls logged before the batch's first step
     std::string last_file_;
     // The robot's motions as the log shows them sent, for the counted faults.
     bool holding_ = false;
     char at_ = 0;                     // where the last move sent the robot
-    std::set<char> picked_from_;      // the places a disc was picked up from
+    std::map<char, int> picked_from_;  // discs picked up, by place
     std::map<std::string, uint64_t> motions_;
     std::string last_kind_;
     uint64_t last_n_ = 0;
+    int64_t last_motion_ms_ = 0;   // when the last motion was sent (from the banner)
+    int64_t checksum_ms_ = -1;     // a bad checksum logged, waiting for the read to give up
+    ReplayFault last_error_;       // the robot error logged last
 };
 
 }  // namespace

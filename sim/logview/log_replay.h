@@ -18,6 +18,9 @@
 //     "Queue_Cmd:" steps ending in "DONE:ROW" and the move's name, "Load", "Unload" ...);
 //   - the robot errors the log shows with the command they came at, as counted faults: the Nth
 //     pick, drop or move from the start of the world;
+//   - a status reply damaged on the line: a bad checksum ("CHECKSUM ERROR" then "no response in
+//     GetSystemStatus") or one that never came whole ("no response" alone), put back on the first
+//     reply at about the same time after the robot's last motion began;
 //   - an input bin that started empty: "INPUT EMPTY" where the robot was sent ("_MOVE:4") before
 //     any disc was picked up there.
 //
@@ -53,12 +56,20 @@ struct ReplayMachine {
 };
 
 // A robot error the log shows, as the counted fault that raises it again.
+// A robot error or a damaged status reply the log shows, as the counted fault that brings it back:
+// "--robot-error-on F@pick:3", "--damage-reply checksum@move:5+640".
 struct ReplayFault {
-    char code = 0;          // A..F
-    std::string kind;       // "pick", "drop" or "move"
+    char code = 0;          // A..F; 0 for a damaged reply
+    std::string kind;       // "pick", "drop" or "move"; "start" for a reply before any motion
     uint64_t n = 0;         // that motion's count from the start
     size_t line = 0;        // the error's line in the log
-    std::string flag() const { return std::string(1, code) + "@" + kind + ":" + std::to_string(n); }
+    std::string damage;     // a damaged reply: "checksum" or "dropped"
+    uint64_t after_ms = 0;  // a damaged reply: the first reply this long after the motion began
+    std::string flag_name() const { return code ? "--robot-error-on" : "--damage-reply"; }
+    std::string flag() const {
+        const std::string at = kind == "start" ? kind : kind + ":" + std::to_string(n);
+        return code ? std::string(1, code) + "@" + at : damage + "@" + at + "+" + std::to_string(after_ms);
+    }
 };
 
 struct ReplayPlan {

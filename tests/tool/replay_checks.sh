@@ -34,6 +34,24 @@ grep -q -- "--drives 2 --drive-code B" "$dir/twodrives.out" || fail "two drives:
 replayed laminate --discs 3 --seed 4 --laminate
 grep -q -- "--laminator" "$dir/laminate.out" || fail "laminate: $(cat "$dir/laminate.out")"
 
+# Line noise: each damaged status reply the log shows (a bad checksum, a reply that never came
+# whole) is put back at the same point after the robot's last motion, and the job replays whole.
+replayed noisy --discs 5 --record-time 106 --fail-rate 0.124 --seed 500080 --noise 0.024 --tray-fail 1
+grep -q "fault      --damage-reply checksum@pick:[0-9]*+[0-9]* (line" "$dir/noisy.out" \
+  && grep -q "fault      --damage-reply dropped@drop:[0-9]*+[0-9]* (line" "$dir/noisy.out" \
+  || fail "noisy: no damaged replies: $(cat "$dir/noisy.out")"
+# A move whose every line the log lost is known by the send thread's steps (without it the
+# replay's host never posts it and the job stops); the robot's error A at a recorder's pick.
+replayed lost --discs 8 --record-time 212 --seed 500084 --drives 2 --noise 0.005 --tray-fail 2 \
+  --robot-error A@594.5 --robot-error C@105
+grep -q "1 move known by their queueing alone" "$dir/lost.out" && grep -q "robot-error-on A@pick:11" "$dir/lost.out" \
+  || fail "lost: $(cat "$dir/lost.out")"
+# Error A at an input bin with discs left is an error, not an empty bin: bin 4 started empty,
+# bin 2 did not.
+replayed abin --discs 10 --record-time 152 --fail-rate 0.211 --seed 500082 --drives 2 --mispick 0.069 \
+  --empty-bin 4 --tray-fail 2 --robot-error A@107.7 --think 0.2
+grep -q -- "--empty-bin 4 --robot-error-on A@pick:4 -> exit 0" "$dir/abin.out" || fail "abin: $(cat "$dir/abin.out")"
+
 replayed emptybin --discs 4 --seed 3 --empty-bin 4
 grep -q -- "--port COM1 --empty-bin 4 -> exit 0" "$dir/emptybin.out" || fail "empty bin: $(cat "$dir/emptybin.out")"
 # A printer the dialog does not preselect (and the laminator): the operator's choice logged is

@@ -242,7 +242,7 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
     j["jobs"] = plan.jobs;
     j["recovered_moves"] = plan.recovered_moves;
     nlohmann::ordered_json faults = nlohmann::ordered_json::array();
-    for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"flag", x.flag()}, {"line", x.line}});
+    for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"option", x.flag_name()}, {"flag", x.flag()}, {"line", x.line}});
     j["faults"] = faults;
     j["left_out"] = plan.left_out;
     j["sim_exit"] = run.sim_exit;
@@ -278,7 +278,7 @@ void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const Replay
     std::printf("  host       %d calls, %d %s, %d %s known by their queueing alone\n", plan.calls, plan.jobs,
                 plan.jobs == 1 ? "job" : "jobs", plan.recovered_moves, plan.recovered_moves == 1 ? "move" : "moves");
     for (const logview::ReplayFault& x : plan.faults)
-        std::printf("  fault      --robot-error-on %s (line %zu)\n", x.flag().c_str(), x.line);
+        std::printf("  fault      %s %s (line %zu)\n", x.flag_name().c_str(), x.flag().c_str(), x.line);
     for (const std::string& l : plan.left_out) std::printf("  left out   %s\n", l.c_str());
     std::string flags;
     for (const std::string& a : plan.flags) flags += " " + a;

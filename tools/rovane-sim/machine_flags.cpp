@@ -2,6 +2,7 @@
 // the machine's devices.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -219,6 +220,32 @@ bool parse_robot_error_on(const std::string& text, char* code, std::string* kind
     return true;
 }
 
+bool parse_reply_damage(const std::string& text, sim::ReplyDamage* how, std::string* kind, uint64_t* n,
+                        uint64_t* after_ms) {
+    static const std::pair<const char*, sim::ReplyDamage> kHows[] = {{"garbage", sim::ReplyDamage::Garbage},
+                                                                    {"checksum", sim::ReplyDamage::Checksum},
+                                                                    {"dropped", sim::ReplyDamage::Dropped},
+                                                                    {"none", sim::ReplyDamage::Nothing}};
+    const size_t at = text.find('@'), plus = text.rfind('+');
+    if (at == std::string::npos || plus == std::string::npos || plus < at) return false;
+    const std::string word = text.substr(0, at);
+    const auto found = std::find_if(std::begin(kHows), std::end(kHows),
+                                    [&](const std::pair<const char*, sim::ReplyDamage>& h) { return word == h.first; });
+    if (found == std::end(kHows)) return false;
+    const std::string counted = text.substr(at + 1, plus - at - 1);
+    if (counted == "start") {
+        *kind = counted;
+        *n = 0;
+    } else if (!parse_motion_count(counted, kind, n)) {
+        return false;
+    }
+    const std::string ms = text.substr(plus + 1);
+    if (ms.empty() || ms.size() > 9 || ms.find_first_not_of("0123456789") != std::string::npos) return false;
+    *after_ms = std::stoull(ms);
+    *how = found->second;
+    return true;
+}
+
 void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
     add_fault_flags(c, &f->mispick, &f->empty_bins, &f->tray_fail);
     c->get_option("--mispick")
@@ -251,6 +278,23 @@ void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
                 std::string kind;
                 uint64_t n;
                 return parse_motion_count(t, &kind, &n) ? "" : "takes KIND:N (pick, drop or move; N from 1), not '" + t + "'";
+            },
+            ""));
+    add_stated(c, "--damage-reply", f->reply_damages,
+               "the robot's first status reply MS ms or more after the Nth motion of KIND began (KIND:N), or after "
+               "the world's start (start), is damaged: HOW is garbage (bytes before it), checksum, dropped (bytes "
+               "missing) or none (no reply) (repeatable)")
+        ->type_name("HOW@KIND:N+MS")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                sim::ReplyDamage how;
+                std::string kind;
+                uint64_t n, ms;
+                return parse_reply_damage(t, &how, &kind, &n, &ms)
+                           ? ""
+                           : "takes HOW@KIND:N+MS or HOW@start+MS (HOW garbage, checksum, dropped or none; KIND "
+                             "pick, drop or move; N from 1; MS in ms), not '" + t + "'";
             },
             ""));
     add_stated(c, "--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
@@ -372,13 +416,15 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
     FailCall fail;
     if (parse_fail_call(f.fail_call, &fail)) fail_call_counter(machine.world, fail.kind)->arm(fail.n, fail.lasting);
     if (f.print_fail && machine.printer) machine.printer->fail_next_prints(static_cast<int>(f.print_fail), sim::PrintFault::Error);
-    if (!f.robot_errors_on.empty() || !f.pauses_on.empty()) {
+    if (!f.robot_errors_on.empty() || !f.pauses_on.empty() || !f.reply_damages.empty()) {
         // Each fault strikes as the motion it counts begins, whether the command came from the line
         // or from the robot's buffer: an armed pick or move fault is used by that very motion.
         struct Counted {
-            char code;  // A..F, or 'P' for the Pause button
+            char code;  // A..F, 'P' for the Pause button, 'R' for a damaged reply
             std::string kind;
             uint64_t n;
+            sim::ReplyDamage how;
+            uint64_t after_ms;
         };
         std::vector<Counted> faults;
         for (const std::string& t : f.robot_errors_on) {
@@ -386,8 +432,16 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
             if (parse_robot_error_on(t, &c.code, &c.kind, &c.n)) faults.push_back(c);
         }
         for (const std::string& t : f.pauses_on) {
-            Counted c{'P', "", 0};
+            Counted c{'P', "", 0, sim::ReplyDamage::Nothing, 0};
             if (parse_motion_count(t, &c.kind, &c.n)) faults.push_back(c);
+        }
+        for (const std::string& t : f.reply_damages) {
+            Counted c{'R', "", 0, sim::ReplyDamage::Nothing, 0};
+            if (!parse_reply_damage(t, &c.how, &c.kind, &c.n, &c.after_ms)) continue;
+            if (c.kind == "start")
+                machine.robot->damage_reply_at(sim::kernel().now() + static_cast<sim::Micros>(c.after_ms) * sim::kMs, c.how);
+            else
+                faults.push_back(c);
         }
         sim::Robot* robot = machine.robot.get();
         auto counts = std::make_shared<std::map<std::string, uint64_t>>();
@@ -396,6 +450,10 @@ void apply_machine_faults(const MachineFlags& f, sim::Autoloader& machine) {
             const uint64_t n = ++(*counts)[kind];
             for (const Counted& c : faults) {
                 if (c.kind != kind || c.n != n) continue;
+                if (c.code == 'R') {
+                    robot->damage_reply_at(sim::kernel().now() + static_cast<sim::Micros>(c.after_ms) * sim::kMs, c.how);
+                    continue;
+                }
                 if (c.code != 'P') {
                     inject_robot_error(*robot, c.code);
                     continue;

@@ -49,6 +49,9 @@ struct MachineFlags {
     // of a run whether the world's clock is virtual or keeps pace with the wall clock.
     std::vector<std::string> robot_errors_on;  // "F@pick:3": robot error F on the third pick
     std::vector<std::string> pauses_on;        // "move:5": the Pause button during the fifth move
+    // "checksum@move:5+640": the first status reply sent 640 ms or more after the fifth move began
+    // has a bad checksum (also garbage, dropped, none).
+    std::vector<std::string> reply_damages;
     uint64_t print_fail = 0;                   // the disc printer's next N prints stop with error "B"
     // The machine's motions (the robot's arm, the printer's and the recorders' trays, printing,
     // the laminator) take 1/speed of their time; the module's own waits do not change.
@@ -90,6 +93,10 @@ void add_speed_flag(CLI::App* command, MachineFlags* flags);
 // "F@pick:3" -> 'F', "pick", 3; false when the text is not CODE@KIND:N with a code the kind of
 // motion can meet (A and F a pick, C a move, B, D and E any of pick, drop, move), N from 1.
 bool parse_robot_error_on(const std::string& text, char* code, std::string* kind, uint64_t* n);
+// "checksum@move:5+640" -> Checksum, "move", 5, 640 ms; "none@start+900" -> Nothing, "start", 0,
+// 900 ms (from the world's start); false for any other form.
+bool parse_reply_damage(const std::string& text, sim::ReplyDamage* how, std::string* kind, uint64_t* n,
+                        uint64_t* after_ms);
 // "move:5" -> "move", 5.
 bool parse_motion_count(const std::string& text, std::string* kind, uint64_t* n);
 // Raises robot error `code` as the machine meets it: "A" and "F" at the next pick, "C" on the next
