@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scripted_robot.h"
 #include "support/sim_test.h"
 #include "win32/serial.h"
 #include "world/world.h"
@@ -14,6 +15,7 @@
 namespace {
 
 using sim::kMs;
+using sim_test::open_robot_port;
 using sim_test::run_in;
 
 // Answers every "?" with "OK$" after a reply delay; remembers what it received and when.
@@ -35,23 +37,6 @@ private:
 
 HANDLE open_port(const char* name) {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-}
-
-// Opens a port the way the module's robot link does: 14400 8N1, reads that return at once.
-HANDLE open_robot_port(const char* name) {
-    HANDLE h = open_port(name);
-    if (h == INVALID_HANDLE_VALUE) return h;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    EXPECT_TRUE(GetCommState(h, &dcb));
-    dcb.BaudRate = CBR_14400;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    EXPECT_TRUE(SetCommState(h, &dcb));
-    COMMTIMEOUTS to{MAXDWORD, 0, 0, 10, 1000};
-    EXPECT_TRUE(SetCommTimeouts(h, &to));
-    return h;
 }
 
 TEST(Serial, AnInjectedOpenFaultRefusesTheFirstOpenOnly) {

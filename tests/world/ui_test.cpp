@@ -20,6 +20,7 @@ namespace {
 using sim::kMs;
 using sim::kSecond;
 using sim::Micros;
+using sim_test::in_transcript;
 
 Micros now() { return sim::kernel().now(); }
 HINSTANCE module() { return sim::world().module_instance(); }
@@ -106,10 +107,10 @@ TEST(MessageBox, RulesAnswerInOrderAfterTheirThinkTime) {
         {IDCANCEL, 4 * kSecond},    // exact flags match
         {IDRETRY, 1500 * kMs}};     // other flags: the default again
     EXPECT_EQ(seen, expected) << "answers and waits of the five boxes";
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window",
+    EXPECT_TRUE(in_transcript(w.world, "window",
                                "msgbox shown caption=\"Optical Disc Duplicator\" flags=0x35 text=\"The input bin is "
                                "empty.\\nAdd more discs and push the Pick button.\""));
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "msgbox answered IDRETRY"));
+    EXPECT_TRUE(in_transcript(w.world, "window", "msgbox answered IDRETRY"));
     EXPECT_EQ(w.world.op().answers_given(), 5u);
 }
 
@@ -200,10 +201,10 @@ TEST(Dialog, StatusDialogUpdatedByPostsAnsweredOnItsNewTextAndClosedByASendThatW
     EXPECT_EQ(result, 7) << "DialogBoxParamA returns what EndDialog was given";
     EXPECT_EQ(g.texts, (std::vector<std::string>{module_string(109), module_string(140)}));
     EXPECT_FALSE(paused_rule_ran) << "the text changed before the paused rule's think time was over";
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "dialog 901 shown caption=\"Robot Message\""));
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "message", "post to dialog 901 WM_COMMAND wParam=1081 lParam=140"));
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "message", "send to dialog 901 WM_COMMAND wParam=2 lParam=0"));
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "dialog 901 closed result=7"));
+    EXPECT_TRUE(in_transcript(w.world, "window", "dialog 901 shown caption=\"Robot Message\""));
+    EXPECT_TRUE(in_transcript(w.world, "message", "post to dialog 901 WM_COMMAND wParam=1081 lParam=140"));
+    EXPECT_TRUE(in_transcript(w.world, "message", "send to dialog 901 WM_COMMAND wParam=2 lParam=0"));
+    EXPECT_TRUE(in_transcript(w.world, "window", "dialog 901 closed result=7"));
 }
 
 TEST(Dialog, UnansweredDialogStopsTheRunCountingFromItsLastAnswer) {
@@ -264,8 +265,8 @@ TEST(Dialog, ProgressWindowAndAnsweredStatusWaitOnTheBoxesTheirOwnerWaitsOn) {
     });
     w.run_ok();
     EXPECT_EQ(answers, 2);
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "dialog 903 closed"));
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "dialog 901 closed"));
+    EXPECT_TRUE(in_transcript(w.world, "window", "dialog 903 closed"));
+    EXPECT_TRUE(in_transcript(w.world, "window", "dialog 901 closed"));
 }
 
 // A progress window that nothing closes is still reported by name, the limit after the last box
@@ -350,7 +351,7 @@ TEST(Dialog, InnerDialogAndMessageBoxLoopsServeTheOuterDialog) {
     EXPECT_EQ(g.inner_result, 1);
     EXPECT_TRUE(g.enabled_after_box);
     EXPECT_EQ(g.aborts, 0) << "the operator cannot reach a dialog behind its box";
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "operator", "dialog 901: click 1178 ignored: the dialog is disabled"));
+    EXPECT_TRUE(in_transcript(w.world, "operator", "dialog 901: click 1178 ignored: the dialog is disabled"));
 }
 
 INT_PTR CALLBACK ends_at_once_proc(HWND h, UINT msg, WPARAM, LPARAM lp) {
@@ -365,8 +366,8 @@ TEST(Dialog, DialogEndedWhileOpeningIsNeverShownAndNeedsNoAnswer) {
         EXPECT_TRUE(w.world.ui().open_windows().empty());
     });
     w.run_ok();
-    EXPECT_FALSE(sim_test::in_transcript(w.world, "window", "dialog 901 shown")) << "never shown";
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "dialog 901 closed result=42"));
+    EXPECT_FALSE(in_transcript(w.world, "window", "dialog 901 shown")) << "never shown";
+    EXPECT_TRUE(in_transcript(w.world, "window", "dialog 901 closed result=42"));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -430,8 +431,8 @@ TEST(Controls, OperatorSelectsChecksTypesSpinsHoldsAndClicks) {
     const std::vector<std::pair<int, int>> expected = {
         {1080, CBN_SELCHANGE}, {1092, BN_CLICKED}, {1120, BN_CLICKED}, {1110, EN_CHANGE}, {IDOK, BN_CLICKED}};
     EXPECT_EQ(g.notes, expected) << "notifications the dialog procedure got";
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "operator", "dialog 902: click 1093 ignored: the control is disabled"));
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "operator", "dialog 902: click 1105 ignored: the control is hidden"));
+    EXPECT_TRUE(in_transcript(w.world, "operator", "dialog 902: click 1093 ignored: the control is disabled"));
+    EXPECT_TRUE(in_transcript(w.world, "operator", "dialog 902: click 1105 ignored: the control is hidden"));
 }
 
 // Controls used directly by dialog code, as far as the conformance cases (combo.*, button.*,
@@ -470,7 +471,7 @@ TEST(Controls, DialogCodeSetsItsControlsAndCrossThreadTextWaitsForItsNotificatio
     });
     w.run_ok();
     EXPECT_TRUE(g.api_done);
-    EXPECT_TRUE(sim_test::in_transcript(w.world, "window", "dialog 902 shown caption=\"Renamed\" minimised"));
+    EXPECT_TRUE(in_transcript(w.world, "window", "dialog 902 shown caption=\"Renamed\" minimised"));
 }
 
 // ---------------------------------------------------------------------------------------------
