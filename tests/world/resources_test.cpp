@@ -78,10 +78,7 @@ struct Reader {
     size_t p = 0;
     bool ok = true;
     uint16_t u16() {
-        if (p + 2 > b.size()) {
-            ok = false;
-            return 0;
-        }
+        if (p + 2 > b.size()) return ok = false;
         p += 2;
         return static_cast<uint16_t>(b[p - 2] | (b[p - 1] << 8));
     }

@@ -36,23 +36,24 @@ TEST(WorldScenario, SameSeedSameTranscriptOtherSeedOtherInterleavingSameOutcome)
     EXPECT_EQ(a.hash, b.hash);
     EXPECT_EQ(a.transcript, b.transcript);
 
-    for (const DemoRun* run : {&a, &b}) {
-        EXPECT_EQ(run->outcome.message_box_answer, IDYES);
-        EXPECT_EQ(run->outcome.dialog_result, 7);
-        EXPECT_EQ(run->outcome.dialog_text, "Step 3 of 3");
-        EXPECT_EQ(run->outcome.worker_lines, 10);
-        EXPECT_EQ(run->outcome.lock_depth_seen, 2);
-    }
+    // The outcome every seed must give: the answer, the dialog's result and last text, the
+    // worker's lines, the lock's depth.
+    auto expect_outcome = [](const DemoRun& run) {
+        EXPECT_EQ(run.outcome.message_box_answer, IDYES);
+        EXPECT_EQ(run.outcome.dialog_result, 7);
+        EXPECT_EQ(run.outcome.dialog_text, "Step 3 of 3");
+        EXPECT_EQ(run.outcome.worker_lines, 10);
+        EXPECT_EQ(run.outcome.lock_depth_seen, 2);
+    };
+    expect_outcome(a);
+    expect_outcome(b);
     // The operator thinks for two seconds before answering.
     EXPECT_NE(a.transcript.find("msgbox answered IDYES"), std::string::npos) << a.transcript;
 
     bool other_interleaving = false;
     for (uint64_t other = seed + 1; other < seed + 10 && !other_interleaving; ++other) {
         const DemoRun c = run_demo(other);
-        EXPECT_EQ(c.outcome.dialog_result, 7);
-        EXPECT_EQ(c.outcome.dialog_text, "Step 3 of 3");
-        EXPECT_EQ(c.outcome.worker_lines, 10);
-        EXPECT_EQ(c.outcome.message_box_answer, IDYES);
+        expect_outcome(c);
         other_interleaving = c.hash != a.hash;
     }
     EXPECT_TRUE(other_interleaving) << "nine other seeds all gave the same transcript";
