@@ -137,28 +137,6 @@ TEST(DiscPrinter, PrintsEachDocumentOnTheDiscAndPushesItOut) {
     EXPECT_NE(broken.find("disc " + std::to_string(disc) + " printed 3 times"), std::string::npos) << broken;
 }
 
-TEST(DiscPrinter, AnswersFourInkCountersForMostPrinters) {
-    sim::AutoloaderConfig pellan = machine("Pellan IV");
-    pellan.printer_config.ink = {100, 200, 300, 400, 0, 0};
-    sim::Autoloader a(pellan);
-    sim_test::run_in(a.world, [&] {
-        DWORD r = 0;
-        const std::vector<uint8_t> ans = read_ink("Pellan IV", &r);
-        ASSERT_EQ(r, static_cast<DWORD>(ERROR_SUCCESS));
-        ASSERT_GE(ans.size(), 25u);
-        EXPECT_EQ(ans[1], ans.size() - 2);
-        EXPECT_EQ(ans[2], 2) << "colour and black";
-        EXPECT_EQ(be32(ans, 4), 100u);
-        EXPECT_EQ(be32(ans, 16), 400u);
-        a.printer->fail_ink_reads(1);
-        read_ink("Pellan IV", &r);
-        EXPECT_NE(r, static_cast<DWORD>(ERROR_SUCCESS));
-        read_ink("Pellan IV", &r);
-        EXPECT_EQ(r, static_cast<DWORD>(ERROR_SUCCESS)) << "one failed read only";
-    });
-    EXPECT_EQ(a.printer->ink_requests(), 3u);
-}
-
 TEST(DiscPrinter, AnswersSixInkCountersWithWarningsAsATessikAndKeepsTheCartridgeInItsDeviceMode) {
     sim::AutoloaderConfig tessik = machine("Tessik 6");
     tessik.printer_config.ink = {1, 2, 3, 4, 5, 6};
@@ -202,11 +180,29 @@ TEST(DiscPrinter, AnswersSixInkCountersWithWarningsAsATessikAndKeepsTheCartridge
     });
 }
 
-TEST(DiscPrinter, FaultsShowThroughTheRobotsStatus) {
-    sim::Autoloader m(machine("Pellan IV"));
+// Four ink counters, as most printers answer, and a failed ink read; the print faults as the
+// robot's status shows them.
+TEST(DiscPrinter, AnswersFourInkCountersAndFaultsShowThroughTheRobotsStatus) {
+    sim::AutoloaderConfig pellan = machine("Pellan IV");
+    pellan.printer_config.ink = {100, 200, 300, 400, 0, 0};
+    sim::Autoloader m(pellan);
     sim::DiscPrinter& p = *m.printer;
     const sim::DiscId disc = disc_in_printer(m);
     sim_test::run_in(m.world, [&] {
+        DWORD r = 0;
+        const std::vector<uint8_t> ans = read_ink("Pellan IV", &r);
+        ASSERT_EQ(r, static_cast<DWORD>(ERROR_SUCCESS));
+        ASSERT_GE(ans.size(), 25u);
+        EXPECT_EQ(ans[1], ans.size() - 2);
+        EXPECT_EQ(ans[2], 2) << "colour and black";
+        EXPECT_EQ(be32(ans, 4), 100u);
+        EXPECT_EQ(be32(ans, 16), 400u);
+        p.fail_ink_reads(1);
+        read_ink("Pellan IV", &r);
+        EXPECT_NE(r, static_cast<DWORD>(ERROR_SUCCESS));
+        read_ink("Pellan IV", &r);
+        EXPECT_EQ(r, static_cast<DWORD>(ERROR_SUCCESS)) << "one failed read only";
+
         // A print that stops with a printer error: error "B" through the robot, idle, tray in.
         p.fail_next_prints(1, sim::PrintFault::Error);
         ASSERT_TRUE(spool("Pellan IV", "e", "1"));
@@ -247,6 +243,7 @@ TEST(DiscPrinter, FaultsShowThroughTheRobotsStatus) {
     EXPECT_EQ(p.prints(), 1u);
     EXPECT_EQ(p.print_count(disc), 1u);
     EXPECT_EQ(p.failed_print_count(disc), 3u);
+    EXPECT_EQ(p.ink_requests(), 3u);
 }
 
 // A printer that reports a disc on its tray: "I" for its tray in and empty, "D" in with a disc.
