@@ -4,7 +4,8 @@
 // are let go; and a failure report still shows the last events.
 #include <windows.h>
 
-#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,8 @@ uint64_t fnv1a(const std::string& bytes) {
 }
 
 std::string read_host_file(const std::string& path) {
-    std::string out;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) out.append(buffer, n);
-        std::fclose(f);
-    }
-    return out;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 TEST(TranscriptTail, RecentEntriesAreHeldWhileHashStreamAndListenersCoverTheWhole) {
