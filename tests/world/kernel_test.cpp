@@ -148,11 +148,10 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
     });
     sim::RunResult r = world.run();
     ASSERT_EQ(r.outcome, sim::Outcome::Deadlock) << r.report;
-    EXPECT_NE(r.report.find("thread 'alpha'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("thread 'beta'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("held by thread 'beta'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("t=0.100000s"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("seed " + std::to_string(cfg.seed)), std::string::npos) << r.report;
+    for (const std::string& part : {std::string("thread 'alpha'"), std::string("thread 'beta'"),
+                                    std::string("held by thread 'beta'"), std::string("t=0.100000s"),
+                                    "seed " + std::to_string(cfg.seed)})
+        EXPECT_NE(r.report.find(part), std::string::npos) << "the report names " << part << ":\n" << r.report;
 }
 
 // A section nobody initialized is, on Windows, one that reads as taken by nobody who will ever

@@ -366,28 +366,15 @@ private:
     bool duplicate_;
 };
 
-TEST(RobotDiscs, ConservationCheckCatchesDuplicatedAndVanishedDiscs) {
-    Rig rig;
-    sim::Robot& robot = *rig.robot;
-    robot.connect_recorder('C', std::make_shared<FaultyTray>(true));
-    robot.connect_recorder('D', std::make_shared<FaultyTray>(false));
-    const sim::DiscId twin = robot.place_new_disc('C');
-    rig.run([&](Port& port) {
-        port.carry("C");
-        const std::string report = robot.check_conservation();
-        EXPECT_NE(report.find("disc " + std::to_string(twin) + " is in 2 places"), std::string::npos) << report;
-        port.carry("D");  // D forgets it; the copy in C remains
-        EXPECT_EQ(robot.check_conservation(), "") << "one copy is left, in C";
-        port.carry("4", "D");
-        const std::string gone = robot.check_conservation();
-        EXPECT_NE(gone.find("disc 25 is nowhere"), std::string::npos) << gone;
-    });
-}
-
-TEST(RobotDiscs, PrinterTrayMovesOnCommandAndHoldsADiscWhileOut) {
+// The printer's tray moves on command and holds a disc while out; then faulty recorders C and D
+// break the disc accounting, which the conservation check must notice.
+TEST(RobotDiscs, PrinterTrayHoldsADiscWhileOutAndTheConservationCheckCatchesDuplicatedAndVanishedDiscs) {
     Rig rig;
     sim::Robot& robot = *rig.robot;
     robot.connect_printer(std::make_shared<sim::SimplePrinter>(2 * kSecond));
+    robot.connect_recorder('C', std::make_shared<FaultyTray>(true));
+    robot.connect_recorder('D', std::make_shared<FaultyTray>(false));
+    const sim::DiscId twin = robot.place_new_disc('C');
     rig.run([&](Port& port) {
         port.send("_PTO");
         Frame f = port.status();
@@ -415,8 +402,17 @@ TEST(RobotDiscs, PrinterTrayMovesOnCommandAndHoldsADiscWhileOut) {
         EXPECT_EQ(f.picker, 'O');
         EXPECT_EQ(port.carry("I").picker, 'X') << "the printer also reached as I";
         EXPECT_EQ(robot.place_of(25), "S");
+        EXPECT_TRUE(robot.lost().empty());
+
+        port.carry("C");
+        const std::string report = robot.check_conservation();
+        EXPECT_NE(report.find("disc " + std::to_string(twin) + " is in 2 places"), std::string::npos) << report;
+        port.carry("D");  // D forgets it; the copy in C remains
+        EXPECT_EQ(robot.check_conservation(), "") << "one copy is left, in C";
+        port.carry("4", "D");
+        const std::string gone = robot.check_conservation();
+        EXPECT_NE(gone.find("disc 24 is nowhere"), std::string::npos) << gone;
     });
-    EXPECT_TRUE(robot.lost().empty());
 }
 
 TEST(RobotLine, DamagedLateAndLostRepliesAndPowerCuts) {
