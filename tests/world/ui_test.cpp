@@ -37,7 +37,6 @@ std::string module_string(UINT id) {
     return text;
 }
 
-
 // What the dialog procedures below saw.
 struct Seen {
     HWND hwnd = nullptr;
