@@ -130,7 +130,9 @@ TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
     CloseHandle(victim);
 }
 
-TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
+// The report of a deadlock names every thread, what it waits in, since when, and the seed; it ends
+// with the transcript's last twenty events.
+TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeedAndEndsWithTheLastEvents) {
     const sim::WorldConfig cfg = sim_test::config(42);
     sim::World world(cfg);
     static CRITICAL_SECTION first, second;
@@ -138,6 +140,7 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
     InitializeCriticalSection(&second);
     world.spawn("alpha", [] {
         EnterCriticalSection(&first);
+        for (int i = 0; i < 30; ++i) sim::kernel().record("test", "event " + std::to_string(i));
         Sleep(100);
         EnterCriticalSection(&second);
     });
@@ -152,6 +155,12 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
                                     std::string("held by thread 'beta'"), std::string("t=0.100000s"),
                                     "seed " + std::to_string(cfg.seed)})
         EXPECT_NE(r.report.find(part), std::string::npos) << "the report names " << part << ":\n" << r.report;
+    const size_t tail = r.report.find("last events of the transcript:");
+    ASSERT_NE(tail, std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("alpha test: event 29", tail), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("alpha test: event 10", tail), std::string::npos) << r.report;
+    EXPECT_EQ(r.report.find("event 9\n", tail), std::string::npos) << "twenty events, no more: " << r.report;
+    EXPECT_EQ(r.report.find("deadlock:", tail), std::string::npos) << "not the report itself";
 }
 
 // A section nobody initialized is, on Windows, one that reads as taken by nobody who will ever
