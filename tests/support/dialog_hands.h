@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "kernel/kernel.h"
+#include "resources/resource.h"
+#include "win32/resources.h"
 #include "win32/ui.h"
 #include "world/operator.h"
 #include "world/world.h"
@@ -75,6 +77,16 @@ inline bool act(sim::World& world, HWND dlg, const sim::DialogAction& action) {
 inline void wait_for_boxes(const std::vector<SeenBox>& seen, size_t n) {
     while (seen.size() < n) Sleep(100);
     Sleep(300);
+}
+
+// The test templates (901 a status message dialog, 902 one control of every kind, 903 a progress
+// window), as the world reads them.
+inline std::vector<sim::DialogTemplate> test_dialogs() {
+    std::vector<sim::DialogTemplate> list;
+    sim::DialogListBuilder rovane_dialogs(list);
+#include "win32/dialog_macros.h"
+#include "support/test_dialogs.inc"
+    return list;
 }
 
 inline bool checked(sim::World& world, HWND dlg, int id) { return world.ui().control(dlg, id)->check == BST_CHECKED; }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "world/world.h"
 
@@ -40,6 +41,18 @@ void run_in(sim::World& world, F body) {
     world.spawn("test", body);
     const sim::RunResult r = world.run();
     ASSERT_TRUE(r.ok()) << r.report;
+}
+
+// The texts of the transcript's entries of one kind, in order; whether one of them contains `text`.
+inline std::vector<std::string> transcript_texts(sim::World& world, const std::string& kind) {
+    std::vector<std::string> out;
+    for (const auto& e : world.kernel().transcript().of_kind(kind)) out.push_back(e.text);
+    return out;
+}
+inline bool in_transcript(sim::World& world, const std::string& kind, const std::string& text) {
+    for (const std::string& t : transcript_texts(world, kind))
+        if (t.find(text) != std::string::npos) return true;
+    return false;
 }
 
 }  // namespace sim_test

@@ -15,11 +15,7 @@
 
 namespace {
 
-std::vector<std::string> texts(sim::World& world, const std::string& kind) {
-    std::vector<std::string> out;
-    for (const auto& e : world.kernel().transcript().of_kind(kind)) out.push_back(e.text);
-    return out;
-}
+std::vector<std::string> texts(sim::World& w, const std::string& kind) { return sim_test::transcript_texts(w, kind); }
 
 std::string fails(sim::FaultCounter& c, int calls) {
     std::string s;

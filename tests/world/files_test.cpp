@@ -59,8 +59,8 @@ TEST(FileLog, EveryWriteOfTheLogIsRecordedWithItsBytesAndNoHandleIsLeft) {
     EXPECT_EQ(world.handles().open_count("file"), 0u);
 
     std::vector<std::string> writes;
-    for (const auto& e : world.kernel().transcript().of_kind("file"))
-        if (e.text.rfind("write ", 0) == 0) writes.push_back(e.text);
+    for (const std::string& t : sim_test::transcript_texts(world, "file"))
+        if (t.rfind("write ", 0) == 0) writes.push_back(t);
     EXPECT_EQ(writes, std::vector<std::string>({"write C:\\Data\\Rovane_QIX.dbg 10 bytes: line one\\r\\n",
                                                 "write C:\\Data\\Rovane_QIX.dbg 300 bytes: " + std::string(200, 'x'),
                                                 "write C:\\Data\\Rovane_QIX.dbg 7 bytes: fresh\\r\\n"}))

@@ -59,94 +59,39 @@ TEST(Kernel, SameSeedSameInterleavingOtherSeedOther) {
     EXPECT_TRUE(differs) << "twenty seeds gave the very same interleaving";
 }
 
-TEST(Kernel, SleepAdvancesVirtualTimeOnly) {
-    sim::World world(sim_test::config());
-    DWORD before = 0, after = 0;
-    world.spawn("sleeper", [&] {
+// One clock for everything: the tick count starts near its wrap and keeps unsigned differences
+// across it, a loop polling it without sleeping still sees time pass, the local time steps over
+// midnight into the new year, and a sleep advances virtual time only.
+TEST(Kernel, TickCountWrapsPollingSeesTimePassLocalTimeCrossesMidnightAndSleepIsVirtual) {
+    sim::WorldConfig cfg = sim_test::config();
+    cfg.start_tick = 0xFFFFFF00u;  // 256 ms before the wrap
+    cfg.start_clock = {2026, 12, 31, 23, 59, 59, 500};
+    sim::World world(cfg);
+    DWORD start = 0, wrapped = 0, before = 0, after = 0;
+    sim::Micros slept_from = 0;
+    SYSTEMTIME st{};
+    world.spawn("clock", [&] {
+        start = GetTickCount();
+        while (GetTickCount() - start < 300) Sleep(10);
+        wrapped = GetTickCount();
+        Sleep(450);
+        GetLocalTime(&st);  // 750 ms after the start
+        while (GetTickCount() - wrapped < 2000) {
+        }
         before = GetTickCount();
+        slept_from = sim::kernel().now();
         Sleep(10500);
         after = GetTickCount();
     });
     sim_test::run_ok(world);
-    EXPECT_EQ(after - before, 10500u);
-    EXPECT_EQ(world.kernel().now(), 10500 * kMs);
-}
-
-TEST(Kernel, TickCountWrapsAndUnsignedDifferencesHold) {
-    sim::WorldConfig cfg = sim_test::config();
-    cfg.start_tick = 0xFFFFFF00u;  // 256 ms before the wrap
-    sim::World world(cfg);
-    DWORD start = 0, end = 0;
-    world.spawn("poller", [&] {
-        start = GetTickCount();
-        while (GetTickCount() - start < 300) Sleep(10);
-        end = GetTickCount();
-    });
-    sim_test::run_ok(world);
     EXPECT_EQ(start, 0xFFFFFF00u);
-    EXPECT_LT(end, 100u) << "the count wrapped past zero";
-    EXPECT_EQ(static_cast<DWORD>(end - start), 300u);
-}
-
-TEST(Kernel, LoopPollingTheClockWithoutSleepingStillSeesTimePass) {
-    sim::World world(sim_test::config());
-    bool done = false;
-    world.spawn("spinner", [&] {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < 1000) {
-        }
-        done = true;
-    });
-    sim_test::run_ok(world);
-    EXPECT_TRUE(done);
-}
-
-TEST(Kernel, LocalTimeFollowsTheVirtualClockAcrossMidnight) {
-    sim::WorldConfig cfg = sim_test::config();
-    cfg.start_clock = {2026, 12, 31, 23, 59, 59, 500};
-    sim::World world(cfg);
-    SYSTEMTIME st{};
-    world.spawn("clock", [&] {
-        Sleep(750);
-        GetLocalTime(&st);
-    });
-    sim_test::run_ok(world);
-    EXPECT_EQ(st.wYear, 2027);
-    EXPECT_EQ(st.wMonth, 1);
-    EXPECT_EQ(st.wDay, 1);
-    EXPECT_EQ(st.wHour, 0);
-    EXPECT_EQ(st.wMinute, 0);
-    EXPECT_EQ(st.wSecond, 0);
-    EXPECT_EQ(st.wMilliseconds, 250);
+    EXPECT_LT(wrapped, 100u) << "the count wrapped past zero";
+    EXPECT_EQ(static_cast<DWORD>(wrapped - start), 300u);
+    EXPECT_EQ(std::vector<int>({st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds}),
+              std::vector<int>({2027, 1, 1, 0, 0, 0, 250}));
     EXPECT_EQ(st.wDayOfWeek, 5);  // a Friday
-}
-
-TEST(Kernel, CriticalSectionIsRecursiveForItsOwnerAndBlocksOthers) {
-    sim::World world(sim_test::config());
-    static CRITICAL_SECTION cs;
-    InitializeCriticalSection(&cs);
-    std::vector<std::string> events;
-    world.spawn("owner", [&] {
-        EnterCriticalSection(&cs);
-        EnterCriticalSection(&cs);  // again, as its owner
-        events.push_back("owner in twice");
-        Sleep(1000);  // the other thread must wait all this time
-        LeaveCriticalSection(&cs);
-        events.push_back("owner left once");
-        Sleep(1000);  // still held: one more leave is needed
-        LeaveCriticalSection(&cs);
-        events.push_back("owner left");
-    });
-    world.spawn("other", [&] {
-        Sleep(10);
-        EnterCriticalSection(&cs);
-        events.push_back("other in at " + std::to_string(sim::kernel().now() / kMs));
-        LeaveCriticalSection(&cs);
-    });
-    sim_test::run_ok(world);
-    ASSERT_EQ(events.size(), 4u);
-    EXPECT_EQ(events[2], "owner left");
-    EXPECT_EQ(events[3], "other in at 2000");
+    EXPECT_EQ(after - before, 10500u);
+    EXPECT_EQ(world.kernel().now() - slept_from, 10500 * kMs) << "nothing but the sleep moved the clock";
 }
 
 TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
@@ -185,7 +130,9 @@ TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
     CloseHandle(victim);
 }
 
-TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
+// The report of a deadlock names every thread, what it waits in, since when, and the seed; it ends
+// with the transcript's last twenty events.
+TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeedAndEndsWithTheLastEvents) {
     const sim::WorldConfig cfg = sim_test::config(42);
     sim::World world(cfg);
     static CRITICAL_SECTION first, second;
@@ -193,6 +140,7 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
     InitializeCriticalSection(&second);
     world.spawn("alpha", [] {
         EnterCriticalSection(&first);
+        for (int i = 0; i < 30; ++i) sim::kernel().record("test", "event " + std::to_string(i));
         Sleep(100);
         EnterCriticalSection(&second);
     });
@@ -203,11 +151,16 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeed) {
     });
     sim::RunResult r = world.run();
     ASSERT_EQ(r.outcome, sim::Outcome::Deadlock) << r.report;
-    EXPECT_NE(r.report.find("thread 'alpha'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("thread 'beta'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("held by thread 'beta'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("t=0.100000s"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("seed " + std::to_string(cfg.seed)), std::string::npos) << r.report;
+    for (const std::string& part : {std::string("thread 'alpha'"), std::string("thread 'beta'"),
+                                    std::string("held by thread 'beta'"), std::string("t=0.100000s"),
+                                    "seed " + std::to_string(cfg.seed)})
+        EXPECT_NE(r.report.find(part), std::string::npos) << "the report names " << part << ":\n" << r.report;
+    const size_t tail = r.report.find("last events of the transcript:");
+    ASSERT_NE(tail, std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("alpha test: event 29", tail), std::string::npos) << r.report;
+    EXPECT_NE(r.report.find("alpha test: event 10", tail), std::string::npos) << r.report;
+    EXPECT_EQ(r.report.find("event 9\n", tail), std::string::npos) << "twenty events, no more: " << r.report;
+    EXPECT_EQ(r.report.find("deadlock:", tail), std::string::npos) << "not the report itself";
 }
 
 // A section nobody initialized is, on Windows, one that reads as taken by nobody who will ever

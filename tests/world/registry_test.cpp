@@ -43,9 +43,7 @@ TEST(RegistryOpen, EveryOpenAndQueryIsRecordedWithItsResultAndNoKeyHandleIsLeft)
         RegQueryValueExA(key, "DataPath", nullptr, nullptr, data, &size);
         RegCloseKey(key);
     });
-    std::vector<std::string> lines;
-    for (const auto& e : world.kernel().transcript().of_kind("registry")) lines.push_back(e.text);
-    EXPECT_EQ(lines, std::vector<std::string>({
+    EXPECT_EQ(sim_test::transcript_texts(world, "registry"), std::vector<std::string>({
                          "open HKLM\\Software\\Marlune\\VeltoDVD -> error 2",
                          "open HKLM\\Software\\Marlune\\Quessa -> error 2",
                          "open HKLM\\Software\\Marlune\\Fenwit -> ok",

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/scripted_robot.h"
 #include "support/sim_test.h"
 #include "win32/serial.h"
 #include "world/world.h"
@@ -14,6 +15,7 @@
 namespace {
 
 using sim::kMs;
+using sim_test::open_robot_port;
 using sim_test::run_in;
 
 // Answers every "?" with "OK$" after a reply delay; remembers what it received and when.
@@ -37,45 +39,22 @@ HANDLE open_port(const char* name) {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-// Opens a port the way the module's robot link does: 14400 8N1, reads that return at once.
-HANDLE open_robot_port(const char* name) {
-    HANDLE h = open_port(name);
-    if (h == INVALID_HANDLE_VALUE) return h;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    EXPECT_TRUE(GetCommState(h, &dcb));
-    dcb.BaudRate = CBR_14400;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    EXPECT_TRUE(SetCommState(h, &dcb));
-    COMMTIMEOUTS to{MAXDWORD, 0, 0, 10, 1000};
-    EXPECT_TRUE(SetCommTimeouts(h, &to));
-    return h;
-}
-
-TEST(Serial, AnInjectedOpenFaultRefusesTheFirstOpenOnly) {
+// A port's injected faults and the settings it refuses: an open refused once, a byte size it
+// cannot do, time-outs refused once (the old ones stay), a failed write that wrote nothing, and a
+// port left at the wrong speed, which garbles what the device receives. How the sweep's and the
+// port's write faults share one family: FaultCounters.APortsWriteFaultsAndTheSweepsShareTheSerialWriteFamily.
+TEST(Serial, InjectedFaultsRefusedSettingsAndASpeedMismatch) {
     sim::World world(sim_test::config());
-    world.serial().attach("COM2", std::make_shared<EchoDevice>());
+    auto device = std::make_shared<EchoDevice>();
+    auto& line = world.serial().attach("COM2", device);
     world.serial().fail_open("COM2", ERROR_GEN_FAILURE, 1);
-    run_in(world, [] {
+    run_in(world, [&] {
         EXPECT_EQ(open_port("\\\\.\\com2"), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
-        HANDLE h = open_port("\\\\.\\com2");
-        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "the fault was for one open";
-        CloseHandle(h);
-    });
-}
-
-TEST(Serial, SettingsAreKeptAndBadOnesRefused) {
-    sim::World world(sim_test::config());
-    auto& line = world.serial().attach("COM3", std::make_shared<EchoDevice>());
-    run_in(world, [&] {
-        HANDLE h = open_robot_port("COM3");
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        HANDLE h = open_robot_port("\\\\.\\com2");
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << "the fault was for one open";
         DCB dcb{};
         ASSERT_TRUE(GetCommState(h, &dcb));
-        EXPECT_EQ(dcb.DCBlength, 28u);
         dcb.ByteSize = 9;
         EXPECT_FALSE(SetCommState(h, &dcb));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -84,9 +63,23 @@ TEST(Serial, SettingsAreKeptAndBadOnesRefused) {
         EXPECT_FALSE(SetCommTimeouts(h, &to));
         EXPECT_TRUE(GetCommTimeouts(h, &to));
         EXPECT_EQ(to.ReadIntervalTimeout, MAXDWORD) << "a refused change leaves the old time-outs";
+
+        line.fail_writes(1);
+        DWORD n = 7;
+        EXPECT_FALSE(WriteFile(h, "A", 1, &n, NULL));
+        EXPECT_EQ(n, 0u);
+        EXPECT_TRUE(WriteFile(h, "B", 1, &n, NULL));
+        dcb.ByteSize = 8;
+        dcb.BaudRate = CBR_9600;
+        ASSERT_TRUE(SetCommState(h, &dcb));
+        WriteFile(h, "C", 1, &n, NULL);
+        Sleep(10);
         CloseHandle(h);
     });
     EXPECT_EQ(sizeof(DCB), 28u);
+    ASSERT_EQ(device->received.size(), 2u);
+    EXPECT_EQ(device->received[0], 'B');
+    EXPECT_NE(device->received[1], 'C') << "garbled by the wrong speed";
 }
 
 TEST(Serial, BytesTravelAtLineSpeedAndPollingReadsCostTime) {
@@ -162,32 +155,6 @@ TEST(Serial, BlockingReadsHonourTotalAndIntervalTimeouts) {
         EXPECT_EQ(sim::kernel().now() - t0, 50 * kMs + 3 * (10 * sim::kSecond / 14400) + 20 * kMs);
         CloseHandle(h);
     });
-}
-
-TEST(Serial, WriteFaultsAndSpeedMismatch) {
-    sim::World world(sim_test::config());
-    auto device = std::make_shared<EchoDevice>();
-    auto& line = world.serial().attach("COM4", device);
-    run_in(world, [&] {
-        HANDLE h = open_robot_port("COM4");
-        line.fail_writes(2);
-        DWORD n = 7;
-        EXPECT_FALSE(WriteFile(h, "A", 1, &n, NULL));
-        EXPECT_EQ(n, 0u);
-        EXPECT_FALSE(WriteFile(h, "A", 1, &n, NULL));
-        EXPECT_TRUE(WriteFile(h, "B", 1, &n, NULL));
-        // A port left at the wrong speed garbles what the device receives.
-        DCB dcb{};
-        GetCommState(h, &dcb);
-        dcb.BaudRate = CBR_9600;
-        SetCommState(h, &dcb);
-        WriteFile(h, "C", 1, &n, NULL);
-        Sleep(10);
-        CloseHandle(h);
-    });
-    ASSERT_EQ(device->received.size(), 2u);
-    EXPECT_EQ(device->received[0], 'B');
-    EXPECT_NE(device->received[1], 'C');
 }
 
 }  // namespace
