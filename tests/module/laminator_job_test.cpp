@@ -4,6 +4,7 @@
 // that cannot be reached keeps the job from starting; every job uses three input bins.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "printer/printer_state.h"
 #include "sequencer/command_queue.h"
 #include "support/host_world.h"
+#include "support/printer_world.h"
 
 namespace {
 
@@ -29,13 +31,6 @@ sim::AutoloaderConfig laminator_machine() {
 
 void confirm_printer_choice(sim::Autoloader& m) { m.world.op().on_dialog(122).click(IDOK); }
 
-std::vector<std::string> log_from(sim::Autoloader& m, const std::string& first) {
-    std::vector<std::string> all = m.log_texts();
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i] == first) return std::vector<std::string>(all.begin() + static_cast<long>(i), all.end());
-    return {};
-}
-
 TEST(LaminatorJob, StartUpAndShutdownBringTheTrayOutAndStartTheHeater) {
     sim::Autoloader m(laminator_machine());
     confirm_printer_choice(m);
@@ -52,16 +47,12 @@ TEST(LaminatorJob, StartUpAndShutdownBringTheTrayOutAndStartTheHeater) {
         << "the tray goes out before the heater starts";
     EXPECT_EQ(m.laminator->heater(), 'H');
     // In the log: the tray move ends before the heater starts, and shutdown moves the tray first.
-    const std::vector<std::string> log = log_from(m, "Moving Laminator Tray OUT, ");
-    const auto at = [&log](const std::string& text) {
-        for (size_t i = 0; i < log.size(); ++i)
-            if (log[i] == text) return static_cast<int>(i);
-        return -1;
-    };
-    EXPECT_LT(0, at(" MoveLaminatorTray returning"));
-    EXPECT_LT(at(" MoveLaminatorTray returning"), at("Laminator Heater starting..."));
+    const std::vector<std::string> log = sim_test::lines_from(m.log_texts(), "Moving Laminator Tray OUT, ");
+    const auto returned = std::find(log.begin(), log.end(), " MoveLaminatorTray returning");
+    ASSERT_NE(returned, log.end());
+    EXPECT_NE(std::find(returned, log.end(), "Laminator Heater starting..."), log.end());
     const std::vector<std::string> end_log =
-        log_from(m, "********************* RovaneEnd ***************************************");
+        sim_test::lines_from(m.log_texts(), "********************* RovaneEnd ***************************************");
     ASSERT_GE(end_log.size(), 2u);
     EXPECT_EQ(end_log[1], "Moving Laminator Tray OUT, ");
     EXPECT_EQ(m.laminator->executed_codes().back(), sim::kLamCmdTrayOut);
@@ -89,7 +80,7 @@ void disc_left_in_laminator(bool tray_in) {
         if (tray_in) m.laminator->set_tray_now(false);
         robot_before = sim_test::robot_commands(m).size();
         ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
-        for (BYTE i = 0; i < g_bCmdIndex; ++i) queued.push_back(g_szGlobalQueue[i]);
+        queued = sim_test::global_queue();
         sent_by_begin = sim_test::robot_commands(m);
         bins = g_dwBinCount;
         rejects = g_bRejectCount;
