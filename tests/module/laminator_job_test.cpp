@@ -4,6 +4,7 @@
 // that cannot be reached keeps the job from starting; every job uses three input bins.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "printer/printer_state.h"
 #include "sequencer/command_queue.h"
 #include "support/host_world.h"
+#include "support/printer_world.h"
 
 namespace {
 
@@ -29,47 +31,9 @@ sim::AutoloaderConfig laminator_machine() {
 
 void confirm_printer_choice(sim::Autoloader& m) { m.world.op().on_dialog(122).click(IDOK); }
 
-std::vector<std::string> log_from(sim::Autoloader& m, const std::string& first) {
-    std::vector<std::string> all = m.log_texts();
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i] == first) return std::vector<std::string>(all.begin() + static_cast<long>(i), all.end());
-    return {};
-}
-
-TEST(LaminatorJob, StartUpAndShutdownBringTheTrayOutAndStartTheHeater) {
-    sim::Autoloader m(laminator_machine());
-    confirm_printer_choice(m);
-    std::vector<uint8_t> after_init;
-    sim_test::run_host(m, [&] {
-        init(m);
-        ASSERT_EQ(g_fLaminator, TRUE) << "the selection dialog ticks \"Use Laminator\" by itself";
-        after_init = m.laminator->executed_codes();
-        m.laminator->set_tray_now(false);
-        char text[ROVANE_END_TEXT_SIZE] = {};
-        Rovane_End(text);
-    });
-    EXPECT_EQ(after_init, std::vector<uint8_t>({sim::kLamCmdTrayOut, sim::kLamCmdHeater}))
-        << "the tray goes out before the heater starts";
-    EXPECT_EQ(m.laminator->heater(), 'H');
-    // In the log: the tray move ends before the heater starts, and shutdown moves the tray first.
-    const std::vector<std::string> log = log_from(m, "Moving Laminator Tray OUT, ");
-    const auto at = [&log](const std::string& text) {
-        for (size_t i = 0; i < log.size(); ++i)
-            if (log[i] == text) return static_cast<int>(i);
-        return -1;
-    };
-    EXPECT_LT(0, at(" MoveLaminatorTray returning"));
-    EXPECT_LT(at(" MoveLaminatorTray returning"), at("Laminator Heater starting..."));
-    const std::vector<std::string> end_log =
-        log_from(m, "********************* RovaneEnd ***************************************");
-    ASSERT_GE(end_log.size(), 2u);
-    EXPECT_EQ(end_log[1], "Moving Laminator Tray OUT, ");
-    EXPECT_EQ(m.laminator->executed_codes().back(), sim::kLamCmdTrayOut);
-    EXPECT_TRUE(m.laminator->tray_out());
-}
-
-// A disc in the laminator at a job begin: tray in with the disc ("D") needs the tray out first,
-// tray out with the disc ("W") does not. The commands wait in the queue until the first move
+// Start-up brings the laminator's tray out, then starts its heater; shutdown moves the tray out
+// first. A disc in the laminator at a job begin: tray in with the disc ("D") needs the tray out
+// first, tray out with the disc ("W") does not. The commands wait in the queue until the first move
 // request starts the send thread, and run before that request's own. (One world per test: the
 // module lives as long as the process.)
 void disc_left_in_laminator(bool tray_in) {
@@ -82,21 +46,40 @@ void disc_left_in_laminator(bool tray_in) {
     size_t robot_before = 0;
     DWORD bins = 0;
     BYTE rejects = 0;
+    std::vector<uint8_t> after_init;
     sim_test::run_host(m, [&] {
         init(m);
-        ASSERT_EQ(g_fLaminator, TRUE);
+        ASSERT_EQ(g_fLaminator, TRUE) << "the selection dialog ticks \"Use Laminator\" by itself";
+        after_init = m.laminator->executed_codes();
         ASSERT_NE(m.robot->place_new_disc('E'), 0u) << "the tray is out after start-up";
         if (tray_in) m.laminator->set_tray_now(false);
         robot_before = sim_test::robot_commands(m).size();
         ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
-        for (BYTE i = 0; i < g_bCmdIndex; ++i) queued.push_back(g_szGlobalQueue[i]);
+        queued = sim_test::global_queue();
         sent_by_begin = sim_test::robot_commands(m);
         bins = g_dwBinCount;
         rejects = g_bRejectCount;
         Rovane_PostMoveDisc(1, ROVANE_MOVE_LOAD, 0, 0);
         while (Rovane_CheckMoveDisc(1) == ROVANE_IN_PROGRESS) Sleep(500);
         Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_END);
+        m.laminator->set_tray_now(false);
+        char text[ROVANE_END_TEXT_SIZE] = {};
+        Rovane_End(text);
     });
+    EXPECT_EQ(after_init, std::vector<uint8_t>({sim::kLamCmdTrayOut, sim::kLamCmdHeater}))
+        << "the tray goes out before the heater starts";
+    // In the log: the tray move ends before the heater starts, and shutdown moves the tray first.
+    const std::vector<std::string> log = sim_test::lines_from(m.log_texts(), "Moving Laminator Tray OUT, ");
+    const auto returned = std::find(log.begin(), log.end(), " MoveLaminatorTray returning");
+    ASSERT_NE(returned, log.end());
+    EXPECT_NE(std::find(returned, log.end(), "Laminator Heater starting..."), log.end());
+    const std::vector<std::string> end_log =
+        sim_test::lines_from(m.log_texts(), "********************* RovaneEnd ***************************************");
+    ASSERT_GE(end_log.size(), 2u);
+    EXPECT_EQ(end_log[1], "Moving Laminator Tray OUT, ");
+    EXPECT_EQ(m.laminator->executed_codes().back(), sim::kLamCmdTrayOut);
+    EXPECT_TRUE(m.laminator->tray_out());
+    EXPECT_EQ(m.laminator->heater(), 'H');
     std::vector<std::string> expected = {"_MOVE:E", "PICKUP", "_MOVE:G", "DROPOFF"};
     if (tray_in) expected.insert(expected.begin(), "_LAMOUT");
     EXPECT_EQ(queued, expected);
@@ -114,8 +97,8 @@ void disc_left_in_laminator(bool tray_in) {
     EXPECT_EQ(m.robot->count_at("A"), 1u);
 }
 
-TEST(LaminatorJob, DiscLeftInLaminatorTrayInIsRejectedBeforeTheFirstMove) { disc_left_in_laminator(true); }
-TEST(LaminatorJob, DiscLeftOnLaminatorTrayOutIsRejectedBeforeTheFirstMove) { disc_left_in_laminator(false); }
+TEST(LaminatorJob, TrayOutAndHeaterAtStartUpDiscLeftWithTrayInRejectedFirstTrayOutAtShutdown) { disc_left_in_laminator(true); }
+TEST(LaminatorJob, TrayOutAndHeaterAtStartUpDiscLeftOnTrayOutRejectedFirstTrayOutAtShutdown) { disc_left_in_laminator(false); }
 
 // The laminator silent at the first check of the begin, and silent only from the second: the
 // operator's Cancel makes the begin return 2 with the failing step's line; after the second the
