@@ -111,9 +111,12 @@ TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
     EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** PIP is set to FALSE (InitGlobals)"), 2);
 }
 
-TEST(JobState, CheckMoveDiscReportsDoneInProgressAbortedAndUnknown) {
+// The move and print polls. (The obsolete accumulator check, and Rovane_CheckPrinting before
+// start-up made the module's lock: tests/scenarios/accumulator-obsolete and calls-before-init.)
+TEST(JobState, CheckMoveDiscAndCheckPrintingReportDoneInProgressAbortedAndUnknown) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
+    world.op().on_message_box("obsolete").answer(IDOK);
     sim_test::run_in(world, [] {
         ClearRecorders();
         const int row = AddRecorder(7, 0, 4, 1, 'E', "VIRTUAL DVD-R");
@@ -129,32 +132,20 @@ TEST(JobState, CheckMoveDiscReportsDoneInProgressAbortedAndUnknown) {
         sim_test::with_status_message_open(false);
         sim_test::with_move_done(row);
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 1u) << "done, even with the send thread gone";
-        sim_test::given_the_job_aborted();
-        EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u);
-    });
-    const auto log = sim_test::log_texts(world);
-    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc() Nothing more to do. Aborting."), 1);
-    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc:  g_fJobAborted=TRUE.  Aborting."), 1);
-}
-
-TEST(JobState, CheckPrintingAndTheObsoleteAccumulator) {
-    sim::World world(sim_test::config());
-    sim_test::prepare_module(world);
-    world.op().on_message_box("obsolete").answer(IDOK);
-    sim_test::run_in(world, [] {
         EXPECT_EQ(Rovane_CheckPrinting(0), 0u) << "the module was never started";
-        EXPECT_EQ(Rovane_CheckAccumulator(0), 0u);
         sim_test::as_a_started_module();
         EXPECT_EQ(Rovane_CheckPrinting(0), 1u);
         sim_test::given_a_print_in_process();
         EXPECT_EQ(Rovane_CheckPrinting(0), 2u);
         sim_test::given_the_job_aborted();
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u);
         EXPECT_EQ(Rovane_CheckPrinting(0), 4u);
     });
-    const std::string t = world.transcript_text();
-    EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckPrinting obsolete!!!!!\""), std::string::npos) << t;
-    EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckAccumulator obsolete!!!!!\""), std::string::npos) << t;
-    EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** CheckPrinting returning ABORT"), 1);
+    const auto log = sim_test::log_texts(world);
+    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc() Nothing more to do. Aborting."), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc:  g_fJobAborted=TRUE.  Aborting."), 2) << "both polls";
+    EXPECT_EQ(sim_test::count_lines(log, "**&&** CheckPrinting returning ABORT"), 1);
+    EXPECT_NE(world.transcript_text().find("text=\"ERROR: Rovane_CheckPrinting obsolete!!!!!\""), std::string::npos);
 }
 
 }  // namespace
