@@ -82,8 +82,7 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
         EXPECT_FALSE(g_Recorders[1].fSelected);
         EXPECT_STREQ(g_szPosition[1].szPosition, "") << "a row left without a choice keeps no position";
         EXPECT_STREQ(g_Recorders[2].szDescription, "Duplicator Drive LEFT (G:)");
-        EXPECT_EQ(RecorderRowAt('A'), 0);
-        EXPECT_EQ(RecorderRowAt('B'), 2);
+        EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 2, 0, 0}));
         EXPECT_EQ(seen.size(), 2u);
 
         sim_test::with_recorders_on_the_robot(1);
@@ -206,9 +205,7 @@ TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsTh
     EXPECT_STREQ(g_Recorders[2].szDescription, "Duplicator LEFT-TOP (G:)");
     EXPECT_FALSE(g_Recorders[3].fSelected);
     EXPECT_FALSE(g_Recorders[4].fSelected) << "OK decides anew";
-    EXPECT_EQ(RecorderRowAt('D'), 0);
-    EXPECT_EQ(RecorderRowAt('C'), 1);
-    EXPECT_EQ(RecorderRowAt('B'), 2);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 2, 1, 0}));
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "Drive D Index = 0"), 2) << "once per OK";
     EXPECT_EQ(sim_test::count_lines(log, "Drive B Index = 2"), 2);
@@ -243,8 +240,7 @@ TEST(FourDriveDialog, StoredSerialsForAAndBOnlyOpenTheDialogWithNothingMapped) {
     run_ok(world);
     EXPECT_EQ(mapped, 0);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(RecorderRowAt('A'), 3);
-    EXPECT_EQ(RecorderRowAt('D'), 0);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({3, 2, 1, 0}));
     EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "Drive A Index = 3"), 1) << "logged by the dialog only";
 }
 

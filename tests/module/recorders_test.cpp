@@ -283,10 +283,7 @@ TEST(FourDriveMapping, NeedsAllFourStoredSerialsThenMapsEveryRowFoundWhateverIts
     });
     run_ok(world);
     EXPECT_EQ(results, std::vector<int>({0, 0, 1}));
-    EXPECT_EQ(RecorderRowAt('A'), 2);
-    EXPECT_EQ(RecorderRowAt('B'), 4);
-    EXPECT_EQ(RecorderRowAt('C'), 1);
-    EXPECT_EQ(RecorderRowAt('D'), 3);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({2, 4, 1, 3}));
     EXPECT_FALSE(g_Recorders[0].fSelected) << "a row without serial number matches nothing";
     EXPECT_STREQ(g_Recorders[1].szDescription, "Duplicator RIGHT-BOTTOM (E:)");
     EXPECT_STREQ(g_Recorders[2].szDescription, "Duplicator RIGHT-TOP (F:)");
@@ -309,21 +306,16 @@ TEST(FourDriveMapping, EqualSerialsTakeOnePositionEachAndOnlyWhereTheStoredNumbe
         set_stored_serials("SN1", "SN2", "SN3", "SN4");
         sim_test::with_external_recorders({"SN1", "SN1", "sn2", "SN2", "SN3"});
         EXPECT_EQ(MapFourDrivesAutomatically(), 0) << "D was not found";
-        EXPECT_EQ(RecorderRowAt('A'), 0);
+        EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 3, 4, 0}));
         EXPECT_FALSE(g_Recorders[1].fSelected) << "the second SN1 takes nothing";
         EXPECT_STREQ(g_szPosition[1].szPosition, "");
         EXPECT_FALSE(g_Recorders[2].fSelected) << "serial numbers compare with case";
-        EXPECT_EQ(RecorderRowAt('B'), 3);
-        EXPECT_EQ(RecorderRowAt('C'), 4);
 
         // When C's stored number equals it too, the second row takes C.
         set_stored_serials("SN1", "SN2", "SN1", "SN4");
         sim_test::with_external_recorders({"SN1", "SN1", "SN4", "SN2", "SN1"});
         EXPECT_EQ(MapFourDrivesAutomatically(), 1);
-        EXPECT_EQ(RecorderRowAt('A'), 0);
-        EXPECT_EQ(RecorderRowAt('C'), 1);
-        EXPECT_EQ(RecorderRowAt('D'), 2);
-        EXPECT_EQ(RecorderRowAt('B'), 3);
+        EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 3, 1, 2}));
         EXPECT_FALSE(g_Recorders[4].fSelected) << "a third SN1 finds every equal position taken";
     });
     run_ok(world);
@@ -368,9 +360,7 @@ TEST(RecorderSerial, HostEngineDrivesGiveTheirSerialsAndAreMappedByThem) {
     // B was stored unquoted, so the profile format read it back trimmed and the drive whose
     // number starts with blanks is not found: the four-drive dialog would open.
     EXPECT_EQ(mapped, 0);
-    EXPECT_EQ(RecorderRowAt('A'), 0);
-    EXPECT_EQ(RecorderRowAt('C'), 2);
-    EXPECT_EQ(RecorderRowAt('D'), 3);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 0, 2, 3}));
     EXPECT_FALSE(g_Recorders[1].fSelected) << "B alone is not found";
     EXPECT_EQ(world.handles().open_count("volume"), 0u);
 }

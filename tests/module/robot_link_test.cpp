@@ -208,8 +208,7 @@ TEST(RobotLink, OpenFailuresAreLoggedWithTheirTexts) {
         EXPECT_EQ(PortClose(), 1);
         EXPECT_EQ(PortClose(), 0);
     });
-    sim::RunResult r = w.world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
+    sim_test::run_ok(w.world);
     const auto log = w.log();
     EXPECT_EQ(sim_test::count_lines(log, "Error opening COM3. Port not found."), 1);
     EXPECT_EQ(sim_test::count_lines(log, "Error opening COM1. Access Denied.\nSome other program has it open."), 1);

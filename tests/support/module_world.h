@@ -9,6 +9,7 @@
 #include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "harness/autoloader.h"
+#include "setup/recorders.h"
 #include "support/sim_test.h"
 #include "win32/files.h"
 #include "win32/registry.h"
@@ -59,6 +60,11 @@ inline std::string stored(const char* key) {
     char value[300];
     GetPrivateProfileStringA(SETTINGS_SECTION, key, "(none)", value, sizeof value, g_szSettingsPath);
     return value;
+}
+
+// The recorder rows at the robot's positions A, B, C and D (a position never given reads 0).
+inline std::vector<int> rows_at_abcd() {
+    return {RecorderRowAt('A'), RecorderRowAt('B'), RecorderRowAt('C'), RecorderRowAt('D')};
 }
 
 // A text of the module's string table, as the module loads it.
