@@ -88,12 +88,7 @@ void set_stored_serials(const char* a, const char* b, const char* c, const char*
     for (int i = 0; i < 4; ++i) WritePrivateProfileStringA(SETTINGS_SECTION, keys[i], values[i], g_szSettingsPath);
 }
 
-int lines_starting(const std::vector<std::string>& log, const std::string& prefix) {
-    int n = 0;
-    for (const std::string& l : log)
-        if (l.rfind(prefix, 0) == 0) ++n;
-    return n;
-}
+using sim_test::count_starting;
 
 // ---------------------------------------------------------------------------------------------
 // The table.
@@ -139,7 +134,7 @@ TEST(RecorderTable, HoldsSeventeenRowsCutsNamesAndLabelsPositionsWithTheDriveLet
         EXPECT_EQ(RecorderRowAt('C'), 0) << "the indexes start again at 0";
     });
     run_ok(world);
-    EXPECT_EQ(lines_starting(sim_test::log_texts(world), "CHECK FAILED: AssignPosition() refused"), 3);
+    EXPECT_EQ(count_starting(sim_test::log_texts(world), "CHECK FAILED: AssignPosition() refused"), 3);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -213,7 +208,7 @@ TEST(RecorderSerial, SdkReadsFeature0108UpToABlankAndLeadingBlanksOrNoHandleFall
     EXPECT_EQ(world.components().load_count("KTSDKPLS.dll"), 1u);
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "ERROR:  Could not get a VeltoSDK handle"), 2);
-    EXPECT_EQ(lines_starting(log, "CHECK FAILED: ReadRecorderSerial() refused"), 1);
+    EXPECT_EQ(count_starting(log, "CHECK FAILED: ReadRecorderSerial() refused"), 1);
 }
 
 // No disc SDK in this world: every row's number comes from the storage query. (A tolerated error
@@ -252,10 +247,8 @@ TEST(RecorderSerial, StorageQueryKeepsBlanksCutsToTheFieldFailsWithoutHarmAndSer
     run_ok(world);
     EXPECT_EQ(world.handles().open_count("volume"), 0u) << "every device closed";
     EXPECT_EQ(world.components().live_memory_blocks(), 0u) << "every descriptor freed";
-    int load_errors = 0;
-    for (const std::string& l : sim_test::log_texts(world))
-        if (l.find("Could not load KTSDKPLS.dll") != std::string::npos) ++load_errors;
-    EXPECT_EQ(load_errors, 1) << "the missing library is logged once";
+    EXPECT_EQ(count_starting(sim_test::log_texts(world), "ERROR: Could not load KTSDKPLS.dll"), 1)
+        << "the missing library is logged once";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -322,7 +315,7 @@ TEST(FourDriveMapping, EqualSerialsTakeOnePositionEachAndOnlyWhereTheStoredNumbe
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "Drive A Index = 0"), 2);
     EXPECT_EQ(sim_test::count_lines(log, "Drive C Index = 1"), 1);
-    EXPECT_EQ(lines_starting(log, "Drive D Index"), 1);
+    EXPECT_EQ(count_starting(log, "Drive D Index"), 1);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -3,7 +3,6 @@
 // host libraries, and the start-up closing through Kt_MoveTray.
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -204,9 +203,7 @@ TEST(OpenCloseTray, PrintOnlyHostMovesNothingAndMissingHostLibrariesDoNotHangAnd
     run_ok(world);
     EXPECT_EQ(kt_calls, 0);
     const std::vector<std::string> log = sim_test::log_texts(world);
-    EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const std::string& l) { return l.rfind("ERROR: Could not load Dorquel.dll", 0) == 0; }),
-              1);
+    EXPECT_EQ(sim_test::count_starting(log, "ERROR: Could not load Dorquel.dll"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "ERROR: KT.dll has no function at ordinal 170"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "OPEN TRAY 0"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "CLOSE TRAY 0"), 1);

@@ -18,7 +18,6 @@
 namespace {
 
 using sim::kSecond;
-using sim_test::box;
 using sim_test::init;
 using sim_test::wait_move;
 
@@ -111,11 +110,7 @@ TEST(WorldFaults, PrinterSilentDuringAPrintEndsInTheTimeOutQuestion) {
     });
     ASSERT_NE(silent_at, 0) << "the print never began";
     EXPECT_EQ(print, ROVANE_ABORTED) << "Cancel at the time-out question aborts the job";
-    const std::vector<std::string> boxes = sim_test::boxes(m);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0], box("Rovane", MB_RETRYCANCEL,
-                            "Wait for printing timed out.\nThe print may or may not have completed.\nClick 'Retry' to "
-                            "continue or 'Cancel' to Abort the job."));
+    EXPECT_EQ(sim_test::boxes(m).size(), 1u) << "its text and looks: tests/scenarios/print-fail";
     const sim::Micros asked = log_time(m, "WARNING: More than 60 seconds of a printer that does not answer");
     EXPECT_GT(asked - silent_at, 60 * kSecond);
     EXPECT_LT(asked - silent_at, 65 * kSecond);

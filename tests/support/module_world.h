@@ -47,6 +47,12 @@ inline int count_lines(const std::vector<std::string>& lines, const std::string&
     return n;
 }
 
+inline int count_starting(const std::vector<std::string>& lines, const std::string& prefix) {
+    int n = 0;
+    for (const auto& l : lines) n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
 // The message boxes shown so far, as the transcript has them: caption, flags and text.
 inline std::vector<std::string> boxes(sim::World& world) {
     std::vector<std::string> out;
