@@ -214,34 +214,4 @@ TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsTh
            "blanks when they are read back";
 }
 
-// (That the next start-up maps the four by the numbers the dialog stored:
-// tests/scenarios/startup-four-drive-dialog.)
-TEST(FourDriveDialog, StoredSerialsForAAndBOnlyOpenTheDialogWithNothingMapped) {
-    sim::World world(sim_test::config());
-    prepare(world, 4);
-    int mapped = -1, result = -1;
-    world.spawn("host", [&] {
-        WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE1_SERIAL, "SN1", g_szSettingsPath);
-        WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE2_SERIAL, "SN2", g_szSettingsPath);
-        sim_test::with_external_recorders({"SN2", "SN1", "SN3", "SN4"});
-        // As start-up does on a four-drive unit.
-        mapped = MapFourDrivesAutomatically();
-        if (!mapped) result = ChooseFourDrives();
-    });
-    world.spawn("operator", [&] {
-        HWND dlg = wait_for_dialog(world, IDD_CHOOSE_FOUR_DRIVES);
-        EXPECT_FALSE(g_Recorders[0].fSelected || g_Recorders[1].fSelected) << "no automatic mapping";
-        click(world, dlg, RT + 3);
-        click(world, dlg, LT + 2);
-        click(world, dlg, RB + 1);
-        click(world, dlg, LB + 0);
-        click(world, dlg, IDC_DRIVES_OK);  // all four: no count message
-    });
-    run_ok(world);
-    EXPECT_EQ(mapped, 0);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({3, 2, 1, 0}));
-    EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "Drive A Index = 3"), 1) << "logged by the dialog only";
-}
-
 }  // namespace

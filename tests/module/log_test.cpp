@@ -1,6 +1,6 @@
 // The diagnostic log: line format, the 980-character cut, the restart past 700,000 bytes, lines
-// dropped while another is written or the file is held, the bare file name when no data folder
-// is registered.
+// dropped while another is written or the file is held. (The bare file name when no data folder
+// is registered: settings_test.)
 #include <windows.h>
 
 #include <string>
@@ -124,16 +124,6 @@ TEST(DebugLog, ALineMeetingABusyLogIsDroppedAndNobodyWaits) {
     EXPECT_GT(rounds_with_a_drop, 0) << "no two writers ever overlapped";
     for (const auto& t : world.kernel().threads())
         if (t->name != "host") EXPECT_EQ(t->exit_code, 0u) << t->name << " was held up";
-}
-
-TEST(DebugLog, WithoutADataFolderTheLogLiesInTheCurrentDirectory) {
-    sim::World world(sim_test::config());
-    sim_test::prepare_module(world, /*register_data_folder=*/false);
-    EXPECT_STREQ(g_szLogPath, "Rovane_QIX.dbg");
-    EXPECT_STREQ(g_szSettingsPath, "ROVANE_QIX.INI");
-    world.spawn("host", [] { DebugLog("here"); });
-    ASSERT_TRUE(world.run().ok());
-    EXPECT_TRUE(world.files().exists("C:\\Program Files\\Host\\Rovane_QIX.dbg"));
 }
 
 }  // namespace
