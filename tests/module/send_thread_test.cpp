@@ -20,13 +20,6 @@ namespace {
 
 using namespace sim_test;
 
-DWORD move_state(int row) {
-    EnterCriticalSection(&g_csModule);
-    const DWORD state = g_Recorders[row].dwMoveState;
-    LeaveCriticalSection(&g_csModule);
-    return state;
-}
-
 // A thread started on empty queues ends once the robot answers. Then a load into A and,
 // appended while the thread still runs, the unload of the same disc: the recorder's tray is
 // opened ahead of the load, closed on the disc, reopened for the unload only 10.5 s after it
@@ -53,7 +46,7 @@ TEST(SendThread, EmptyQueuesEndTheThreadThenLoadAndUnloadWaitForTheRecorderTray)
         sim_test::with_move_posted(0);
         started += StartSendThread(NULL);
         second_start = StartSendThread(NULL);
-        while (move_state(0) != MOVE_STATE_DONE) Sleep(100);
+        while (g_Recorders[0].dwMoveState != MOVE_STATE_DONE) Sleep(100);
         state_after_load = g_Recorders[0].bTrayState;
         source_after_load = g_szPosition[0].bSourceBin;
         return_after_load = g_szPosition[0].bReturnBin;
