@@ -98,53 +98,37 @@ TEST(RobotLink, TheNinetyFirstByteIsDroppedAndTheFrameCannotComplete) {
 TEST(RobotLink, SilentRobotFailsAfterThreeAttempts) {
     LinkWorld w;
     w.robot->default_status = "";
-    RoboStatus st{};
-    st.bRoboState = 'I';
-    int result = -1;
-    sim::Micros took = 0;
     w.run([&] {
+        RoboStatus st{};
+        st.bRoboState = 'I';
         const sim::Micros t0 = sim::kernel().now();
-        result = GetSystemStatus(&st);
-        took = sim::kernel().now() - t0;
+        EXPECT_EQ(GetSystemStatus(&st), 0);
+        EXPECT_GT(sim::kernel().now() - t0, 1500 * sim::kMs);
+        EXPECT_LT(sim::kernel().now() - t0, 1600 * sim::kMs);
+        EXPECT_EQ(st.bRoboState, 'B');
     });
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(st.bRoboState, 'B');
     EXPECT_EQ(w.robot->received, "_SI_SI_SI");
-    EXPECT_GT(took, 1500 * sim::kMs);
-    EXPECT_LT(took, 1600 * sim::kMs);
     EXPECT_EQ(sim_test::count_lines(w.log(), "NOTE: PortRead() no response in GetSystemStatus"), 3);
 }
 
 TEST(RobotLink, VersionRepliesOfTheQixAndOfOlderModels) {
     LinkWorld w;
-    int qix = -1, older = -1, cut = -1;
-    WORD model_qix = 9, model_older = 9;
-    BYTE drives_qix = 0, drives_older = 0;
-    std::string firmware_qix, firmware_cut;
-    sim::Micros older_took = 0;
     w.run([&] {
-        qix = GetRoboVersion(1500, &model_qix);
-        drives_qix = g_bRecorderCount;
-        firmware_qix = g_szFirmware;
+        WORD model = 9;
+        EXPECT_EQ(GetRoboVersion(1500, &model), 1);
+        EXPECT_EQ(model, 1);
+        EXPECT_EQ(g_bRecorderCount, 4);
+        EXPECT_STREQ(g_szFirmware, "R 1.13 A\r\n");
         w.robot->version_reply = "DUPLICATOR VERSION:N 1.05 2\r\n";
         const sim::Micros t0 = sim::kernel().now();
-        older = GetRoboVersion(1500, &model_older);
-        older_took = sim::kernel().now() - t0;
-        drives_older = g_bRecorderCount;
+        EXPECT_EQ(GetRoboVersion(1500, &model), 0);
+        EXPECT_GE(sim::kernel().now() - t0, 1500 * sim::kMs) << "an older model is listened to until the time-out";
+        EXPECT_EQ(model, 0);
+        EXPECT_EQ(g_bRecorderCount, 2);
         w.robot->version_reply = std::string(70, '.') + "VERSION:R 2.0 B\r\n";  // longer than 80 bytes
-        cut = GetRoboVersion(1500, nullptr);
-        firmware_cut = g_szFirmware;
+        EXPECT_EQ(GetRoboVersion(1500, nullptr), 0) << "the cut reply never ends with CR LF inside the buffer";
+        EXPECT_EQ(g_bRecorderCount, 0);
     });
-    EXPECT_EQ(qix, 1);
-    EXPECT_EQ(model_qix, 1);
-    EXPECT_EQ(drives_qix, 4);
-    EXPECT_EQ(firmware_qix, "R 1.13 A\r\n");
-    EXPECT_EQ(older, 0);
-    EXPECT_EQ(model_older, 0);
-    EXPECT_EQ(drives_older, 2);
-    EXPECT_GE(older_took, 1500 * sim::kMs) << "an older model is listened to until the time-out";
-    EXPECT_EQ(cut, 0) << "the cut reply never ends with CR LF inside the buffer";
-    EXPECT_EQ(g_bRecorderCount, 0);
     const auto log = w.log();
     EXPECT_EQ(sim_test::count_lines(log, "GetRoboVersion: 4 drives  ZorvikType=1"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "GetRoboVersion: 2 drives  ZorvikType=0"), 1);
