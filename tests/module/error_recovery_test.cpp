@@ -161,7 +161,7 @@ TEST(ErrorRecovery, InvalidCommandWaitsWithoutMessageUntilClearedAtTheRobot) {
 // A system error aborts the job at once. With nothing in the picker the abort closes the trays
 // before it clears the error (and only resets the robot: tests/scenarios/robot-error-e, where the
 // message also outlives the job); the message stays until "ABORT Job" closes it.
-TEST(ErrorRecovery, SystemErrorAbortsAndAnEmptyPickerIsOnlyReset) {
+TEST(ErrorRecovery, SystemErrorAbortsAndClosesTheTraysBeforeClearingTheError) {
     JobWorld w(26);
     w.robot->system_error_on_next_commands(1);
     w.world.op().on_dialog(IDD_ROBOT_MESSAGE).containing("fatal").click(IDC_ABORT_JOB).after(3 * kSecond);
@@ -186,7 +186,7 @@ TEST(ErrorRecovery, SystemErrorAbortsAndAnEmptyPickerIsOnlyReset) {
 // On a two-recorder robot the arm fails to reach recorder A with a disc in the picker; the
 // operator aborts from the message. The abort closes the trays at A and B only, and the disc goes
 // to the reject position "G" (before the robot is reset: tests/scenarios/robot-error-c).
-TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDiscBeforeTheReset) {
+TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDisc) {
     JobWorld w(27);
     w.world.op().on_dialog(IDD_ROBOT_MESSAGE).containing("movement error").click(IDC_ABORT_JOB);
     w.host([&] {
