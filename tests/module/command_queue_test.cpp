@@ -16,40 +16,16 @@
 namespace {
 
 
-TEST(CommandQueue, HoldsOneHundredSixtyAndRefusesTheNextWithTheLockHeld) {
-    sim::World world(sim_test::config());
-    sim_test::prepare_module(world);
-    world.op().on_message_box("Fatal GLOBAL Queue overflow!").answer(IDOK).after(5 * sim::kSecond);
-    sim::Micros other_got_lock_at = 0;
-    sim_test::run_in(world, [&] {
-        for (int i = 0; i < QUEUE_ENTRIES; ++i) Queue_Cmd("PICKUP", NULL, 0);
-        EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES);
-        EXPECT_EQ(g_fJobAborted, 0);
-        // Another thread wants the lock while the overflow box is up.
-        CreateThread(NULL, 0, [](LPVOID p) -> DWORD {
-            Sleep(1000);
-            EnterCriticalSection(&g_csModule);
-            *static_cast<sim::Micros*>(p) = sim::kernel().now();
-            LeaveCriticalSection(&g_csModule);
-            return 0;
-        }, &other_got_lock_at, 0, NULL);
-        Queue_Cmd("_MOVE:", "G", 0);
-        EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES) << "the 161st command is not stored";
-        EXPECT_EQ(g_fJobAborted, 1);
-        Sleep(100);
-    });
-    EXPECT_GE(other_got_lock_at, 5 * sim::kSecond) << "the box is shown while the module lock is held";
-    const auto log = sim_test::log_texts(world);
-    EXPECT_EQ(sim_test::count_lines(log, "FATAL GLOBAL QUEUE OVERFLOW"), 1);
-    EXPECT_EQ(sim_test::count_lines(log, "Queue_Cmd: PICKUP   (g_bCmdIndex=160)"), 2);
-    EXPECT_NE(world.transcript_text().find("msgbox shown caption=\"ROVANE\" flags=0x1030"), std::string::npos);
-}
-
-TEST(CommandQueue, EntriesAreBuiltFromPrefixSuffixAndLetterWithinNineCharacters) {
+// Entries are built from prefix, suffix and letter within nine characters; the global queue holds
+// 160 and refuses the next with the module lock held while its box is up.
+TEST(CommandQueue, EntriesWithinNineCharactersAndOneHundredSixtyRefusingTheNextWithTheLockHeld) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
     world.op().on_message_box("Fatal PRN Command overflow!").answer(IDOK);
-    sim_test::run_in(world, [] {
+    world.op().on_message_box("Fatal GLOBAL Queue overflow!").answer(IDOK).after(5 * sim::kSecond);
+    static sim::Micros other_got_lock_at = 0;
+    sim::Micros overflow_at = 0;
+    sim_test::run_in(world, [&] {
         Queue_Cmd("_MOVE:", "G", 0);
         Queue_Cmd(NULL, NULL, 'A');
         Queue_Cmd("DONE:", NULL, '3');
@@ -59,19 +35,41 @@ TEST(CommandQueue, EntriesAreBuiltFromPrefixSuffixAndLetterWithinNineCharacters)
         EXPECT_EQ(g_fJobAborted, 0);
         PRN_Queue("123456789", NULL, 0);  // the letter's place is counted: ten
         EXPECT_EQ(g_fJobAborted, 1);
+        EXPECT_STREQ(g_szGlobalQueue[0], "_MOVE:G");
+        EXPECT_STREQ(g_szGlobalQueue[1], "A");
+        EXPECT_STREQ(g_szGlobalQueue[2], "DONE:3");
+        EXPECT_STREQ(g_szGlobalQueue[3], "_MOVE:4");
+        EXPECT_EQ(g_bCmdIndex, 4);
+        EXPECT_STREQ(g_szPrinterQueue[0], "PRINT:0");
+        EXPECT_STREQ(g_szPrinterQueue[1], "12345678");
+        EXPECT_EQ(g_bPRN_Index, 2);
+
+        sim_test::given_the_job_not_aborted();
+        for (int i = 4; i < QUEUE_ENTRIES; ++i) Queue_Cmd("PICKUP", NULL, 0);
+        EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES);
+        EXPECT_EQ(g_fJobAborted, 0);
+        // Another thread wants the lock while the overflow box is up.
+        CreateThread(NULL, 0, [](LPVOID) -> DWORD {
+            Sleep(1000);
+            EnterCriticalSection(&g_csModule);
+            other_got_lock_at = sim::kernel().now();
+            LeaveCriticalSection(&g_csModule);
+            return 0;
+        }, NULL, 0, NULL);
+        overflow_at = sim::kernel().now();
+        Queue_Cmd("_MOVE:", "G", 0);
+        EXPECT_EQ(g_bCmdIndex, QUEUE_ENTRIES) << "the 161st command is not stored";
+        EXPECT_EQ(g_fJobAborted, 1);
+        Sleep(100);
     });
-    EXPECT_STREQ(g_szGlobalQueue[0], "_MOVE:G");
-    EXPECT_STREQ(g_szGlobalQueue[1], "A");
-    EXPECT_STREQ(g_szGlobalQueue[2], "DONE:3");
-    EXPECT_STREQ(g_szGlobalQueue[3], "_MOVE:4");
-    EXPECT_EQ(g_bCmdIndex, 4);
-    EXPECT_STREQ(g_szPrinterQueue[0], "PRINT:0");
-    EXPECT_STREQ(g_szPrinterQueue[1], "12345678");
-    EXPECT_EQ(g_bPRN_Index, 2);
+    EXPECT_GE(other_got_lock_at - overflow_at, 5 * sim::kSecond) << "the box is shown while the module lock is held";
     const auto log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "Queue_Cmd: _MOVE:G   (g_bCmdIndex=1)"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "PRN_Queue: PRINT:0   (g_bPRN_Index=1)"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "FATAL PRN COMMAND OVERFLOW"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "FATAL GLOBAL QUEUE OVERFLOW"), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "Queue_Cmd: PICKUP   (g_bCmdIndex=160)"), 2);
+    EXPECT_NE(world.transcript_text().find("msgbox shown caption=\"ROVANE\" flags=0x1030"), std::string::npos);
 }
 
 TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
@@ -111,9 +109,12 @@ TEST(JobState, InitGlobalsResetsTheJobAndChoosesTheBins) {
     EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** PIP is set to FALSE (InitGlobals)"), 2);
 }
 
-TEST(JobState, CheckMoveDiscReportsDoneInProgressAbortedAndUnknown) {
+// The move and print polls. (The obsolete accumulator check, and Rovane_CheckPrinting before
+// start-up made the module's lock: tests/scenarios/accumulator-obsolete and calls-before-init.)
+TEST(JobState, CheckMoveDiscAndCheckPrintingReportDoneInProgressAbortedAndUnknown) {
     sim::World world(sim_test::config());
     sim_test::prepare_module(world);
+    world.op().on_message_box("obsolete").answer(IDOK);
     sim_test::run_in(world, [] {
         ClearRecorders();
         const int row = AddRecorder(7, 0, 4, 1, 'E', "VIRTUAL DVD-R");
@@ -129,32 +130,20 @@ TEST(JobState, CheckMoveDiscReportsDoneInProgressAbortedAndUnknown) {
         sim_test::with_status_message_open(false);
         sim_test::with_move_done(row);
         EXPECT_EQ(Rovane_CheckMoveDisc(7), 1u) << "done, even with the send thread gone";
-        sim_test::given_the_job_aborted();
-        EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u);
-    });
-    const auto log = sim_test::log_texts(world);
-    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc() Nothing more to do. Aborting."), 1);
-    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc:  g_fJobAborted=TRUE.  Aborting."), 1);
-}
-
-TEST(JobState, CheckPrintingAndTheObsoleteAccumulator) {
-    sim::World world(sim_test::config());
-    sim_test::prepare_module(world);
-    world.op().on_message_box("obsolete").answer(IDOK);
-    sim_test::run_in(world, [] {
         EXPECT_EQ(Rovane_CheckPrinting(0), 0u) << "the module was never started";
-        EXPECT_EQ(Rovane_CheckAccumulator(0), 0u);
         sim_test::as_a_started_module();
         EXPECT_EQ(Rovane_CheckPrinting(0), 1u);
         sim_test::given_a_print_in_process();
         EXPECT_EQ(Rovane_CheckPrinting(0), 2u);
         sim_test::given_the_job_aborted();
+        EXPECT_EQ(Rovane_CheckMoveDisc(7), 4u);
         EXPECT_EQ(Rovane_CheckPrinting(0), 4u);
     });
-    const std::string t = world.transcript_text();
-    EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckPrinting obsolete!!!!!\""), std::string::npos) << t;
-    EXPECT_NE(t.find("text=\"ERROR: Rovane_CheckAccumulator obsolete!!!!!\""), std::string::npos) << t;
-    EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "**&&** CheckPrinting returning ABORT"), 1);
+    const auto log = sim_test::log_texts(world);
+    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc() Nothing more to do. Aborting."), 1);
+    EXPECT_EQ(sim_test::count_lines(log, "CheckMoveDisc:  g_fJobAborted=TRUE.  Aborting."), 2) << "both polls";
+    EXPECT_EQ(sim_test::count_lines(log, "**&&** CheckPrinting returning ABORT"), 1);
+    EXPECT_NE(world.transcript_text().find("text=\"ERROR: Rovane_CheckPrinting obsolete!!!!!\""), std::string::npos);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // messages, the labels and settings they leave behind, and the Open/Close buttons.
 #include <windows.h>
 
-#include <cstring>
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -14,6 +12,7 @@
 #include "setup/host_engine.h"
 #include "setup/recorders.h"
 #include "setup/tray_control.h"
+#include "support/dialog_hands.h"
 #include "support/module_world.h"
 #include "support/module_state.h"
 #include "win32/components.h"
@@ -22,50 +21,19 @@
 
 namespace {
 
-// --- the operator's hands, from a thread of their own -----------------------------------------
-
-HWND wait_for_dialog(sim::World& world, int id) {
-    HWND dlg = nullptr;
-    while (!(dlg = world.ui().find_dialog(id))) Sleep(100);
-    Sleep(500);  // a look before the first click
-    return dlg;
-}
-
-void wait_closed(sim::World& world, int id, HWND dlg) {
-    while (world.ui().find_dialog(id) == dlg) Sleep(100);
-}
+using sim_test::checked;
+using sim_test::run_ok;
+using sim_test::SeenBox;
+using sim_test::wait_closed;
+using sim_test::wait_for_dialog;
 
 // Clicks and gives the dialog a moment; a click that opens a message box returns once the
 // operator's rule has answered it.
 void click(sim::World& world, HWND dlg, int id) {
-    ASSERT_TRUE(world.ui().click(dlg, id)) << "dialog closed before click on " << id;
-    Sleep(300);
-    while (true) {
-        bool box = false;
-        for (const sim::WindowInfo& w : world.ui().open_windows()) box = box || w.kind == sim::WindowKind::MessageBox;
-        if (!box) break;
-        Sleep(100);
-    }
+    ASSERT_TRUE(sim_test::act(world, dlg, sim::DialogAction::click(id))) << "dialog closed before click on " << id;
 }
-
-bool checked(sim::World& world, HWND dlg, int id) { return world.ui().control(dlg, id)->check == BST_CHECKED; }
 bool visible(sim::World& world, HWND dlg, int id) { return world.ui().control(dlg, id)->visible; }
 std::string text(sim::World& world, HWND dlg, int id) { return world.ui().control(dlg, id)->text; }
-
-// The boxes a rule answers.
-struct Box {
-    std::string text, caption;
-    UINT flags;
-};
-std::vector<Box> g_boxes;
-std::function<void()> remember_box(sim::World& world) {
-    return [&world] {
-        for (const sim::WindowInfo& w : world.ui().open_windows())
-            if (w.kind == sim::WindowKind::MessageBox) g_boxes.push_back({w.text, w.caption, w.flags});
-    };
-}
-
-using sim_test::run_ok;
 
 // --- a job-processor library that records the tray calls --------------------------------------
 
@@ -101,7 +69,8 @@ const int RT = IDC_DRIVE_RIGHT_TOP_FIRST, RB = IDC_DRIVE_RIGHT_BOTTOM_FIRST, LT 
 TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAndTrayFlagsOutliveTheDialog) {
     sim::World world(sim_test::config());
     prepare(world, 2);
-    world.op().on_message_box("").then(remember_box(world)).answer(IDOK);
+    std::vector<SeenBox> seen;  // their texts and looks: tests/scenarios/startup-two-drive-dialog
+    sim_test::answer_boxes(world, seen, "", IDOK);
     std::vector<int> results;
     world.spawn("host", [&] {
         ClearRecorders();
@@ -113,9 +82,8 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
         EXPECT_FALSE(g_Recorders[1].fSelected);
         EXPECT_STREQ(g_szPosition[1].szPosition, "") << "a row left without a choice keeps no position";
         EXPECT_STREQ(g_Recorders[2].szDescription, "Duplicator Drive LEFT (G:)");
-        EXPECT_EQ(RecorderRowAt('A'), 0);
-        EXPECT_EQ(RecorderRowAt('B'), 2);
-        EXPECT_EQ(g_boxes.size(), 2u);
+        EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 2, 0, 0}));
+        EXPECT_EQ(seen.size(), 2u);
 
         sim_test::with_recorders_on_the_robot(1);
         results.push_back(ChooseTwoDrives());
@@ -136,17 +104,11 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
         EXPECT_EQ(text(world, dlg, IDC_RIGHT_HEADING), "RIGHT");
 
         click(world, dlg, IDC_DRIVES_OK);
-        ASSERT_EQ(g_boxes.size(), 1u);
-        EXPECT_EQ(g_boxes[0].text, "You must select at least one Duplicator drive to enable robotic support.");
+        ASSERT_EQ(sim_test::count_boxes(seen, "at least one Duplicator drive"), 1);
         click(world, dlg, L + 1);
         EXPECT_EQ(RecorderRowAt('B'), 1) << "the position is given at the click";
         click(world, dlg, IDC_DRIVES_OK);
-        ASSERT_EQ(g_boxes.size(), 2u);
-        EXPECT_EQ(g_boxes[1].text,
-                  "You have selected only one drive and the Optical Disc Duplicator has two drives installed.\n"
-                  "Select one more recorder.");
-        EXPECT_EQ(g_boxes[1].caption, "Optical Disc Duplicator");
-        EXPECT_EQ(g_boxes[1].flags, static_cast<UINT>(MB_ICONINFORMATION));
+        ASSERT_EQ(sim_test::count_boxes(seen, "Select one more recorder."), 1);
         ASSERT_EQ(world.ui().find_dialog(IDD_CHOOSE_TWO_DRIVES), dlg) << "the dialog stays open";
         click(world, dlg, R + 1);
         EXPECT_FALSE(checked(world, dlg, L + 1)) << "RIGHT on the same row clears its LEFT";
@@ -186,7 +148,7 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
     });
     run_ok(world);
     EXPECT_EQ(results, std::vector<int>({1, 1, 0, 0}));
-    EXPECT_EQ(g_boxes.size(), 2u) << "the single-recorder unit asked nothing";
+    EXPECT_EQ(seen.size(), 2u) << "the single-recorder unit asked nothing";
     EXPECT_TRUE(g_Recorders[1].fSelected);
     EXPECT_EQ(RecorderRowAt('A'), 0) << "the cancelled click gave the position; OK did not decide";
     EXPECT_EQ(g_dq_calls,
@@ -202,9 +164,11 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
 TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsThem) {
     sim::World world(sim_test::config());
     prepare(world, 4);
-    // The first count message is answered Retry, the second Cancel.
-    world.op().on_message_box("proper number of drives").then(remember_box(world)).answer(IDRETRY).times(1);
-    world.op().on_message_box("proper number of drives").then(remember_box(world)).answer(IDCANCEL);
+    // The first count message is answered Retry, the second Cancel. (Its text and looks:
+    // tests/scenarios/startup-17-recorders.)
+    std::vector<SeenBox> seen;
+    sim_test::answer_boxes(world, seen, "proper number of drives", IDRETRY).times(1);
+    sim_test::answer_boxes(world, seen, "proper number of drives", IDCANCEL);
     int result = -1;
     std::vector<std::string> keys;
     world.spawn("host", [&] {
@@ -229,75 +193,25 @@ TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsTh
         click(world, dlg, RB + 1);
         click(world, dlg, LT + 2);
         click(world, dlg, IDC_DRIVES_OK);
-        ASSERT_EQ(g_boxes.size(), 1u);
+        ASSERT_EQ(seen.size(), 1u);
         ASSERT_EQ(world.ui().find_dialog(IDD_CHOOSE_FOUR_DRIVES), dlg) << "Retry: the dialog stays open";
         click(world, dlg, IDC_DRIVES_OK);
     });
     run_ok(world);
     EXPECT_EQ(result, 1) << "Cancel accepts the three";
-    ASSERT_EQ(g_boxes.size(), 2u);
-    EXPECT_EQ(g_boxes[0].text,
-              "You have not selected the proper number of drives.\nThis unit should have 4  recorder drives.\n"
-              "Click Retry to choose again.\nClick Cancel to continue anyway.");
-    EXPECT_EQ(g_boxes[0].caption, "VeltoDVD");
-    EXPECT_EQ(g_boxes[0].flags, static_cast<UINT>(MB_RETRYCANCEL | MB_ICONINFORMATION));
-
+    EXPECT_EQ(seen.size(), 2u);
     EXPECT_STREQ(g_Recorders[0].szDescription, "Duplicator LEFT-BOTTOM (E:)");
     EXPECT_STREQ(g_Recorders[1].szDescription, "Duplicator RIGHT-BOTTOM (F:)");
     EXPECT_STREQ(g_Recorders[2].szDescription, "Duplicator LEFT-TOP (G:)");
     EXPECT_FALSE(g_Recorders[3].fSelected);
     EXPECT_FALSE(g_Recorders[4].fSelected) << "OK decides anew";
-    EXPECT_EQ(RecorderRowAt('D'), 0);
-    EXPECT_EQ(RecorderRowAt('C'), 1);
-    EXPECT_EQ(RecorderRowAt('B'), 2);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 2, 1, 0}));
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "Drive D Index = 0"), 2) << "once per OK";
     EXPECT_EQ(sim_test::count_lines(log, "Drive B Index = 2"), 2);
     EXPECT_EQ(keys, std::vector<std::string>({"(none)", "SN0042", "(none)", "SNA"}))
         << "the chosen rows' numbers are stored as they are (not an empty one); the profile format drops the "
            "blanks when they are read back";
-}
-
-TEST(FourDriveDialog, StoredSerialsForAAndBOnlyOpenTheDialogWithNothingMapped) {
-    sim::World world(sim_test::config());
-    prepare(world, 4);
-    int mapped = -1, result = -1;
-    world.spawn("host", [&] {
-        WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE1_SERIAL, "SN1", g_szSettingsPath);
-        WritePrivateProfileStringA(SETTINGS_SECTION, KEY_DRIVE2_SERIAL, "SN2", g_szSettingsPath);
-        sim_test::with_external_recorders({"SN2", "SN1", "SN3", "SN4"});
-        // As start-up does on a four-drive unit.
-        mapped = MapFourDrivesAutomatically();
-        if (!mapped) result = ChooseFourDrives();
-    });
-    world.spawn("operator", [&] {
-        HWND dlg = wait_for_dialog(world, IDD_CHOOSE_FOUR_DRIVES);
-        EXPECT_FALSE(g_Recorders[0].fSelected || g_Recorders[1].fSelected) << "no automatic mapping";
-        click(world, dlg, RT + 3);
-        click(world, dlg, LT + 2);
-        click(world, dlg, RB + 1);
-        click(world, dlg, LB + 0);
-        click(world, dlg, IDC_DRIVES_OK);  // all four: no count message
-    });
-    run_ok(world);
-    EXPECT_EQ(mapped, 0);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(RecorderRowAt('A'), 3);
-    EXPECT_EQ(RecorderRowAt('D'), 0);
-    EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "Drive A Index = 3"), 1) << "logged by the dialog only";
-
-    // The next start-up finds all four by their stored numbers.
-    int next = -1;
-    world.spawn("next start-up", [&] {
-        sim_test::with_external_recorders({"SN4", "SN1", "SN2", "SN3"});
-        next = MapFourDrivesAutomatically();
-    });
-    run_ok(world);
-    EXPECT_EQ(next, 1);
-    EXPECT_EQ(RecorderRowAt('A'), 0);  // SN4 was chosen RIGHT-TOP
-    EXPECT_EQ(RecorderRowAt('B'), 3);  // SN3 LEFT-TOP
-    EXPECT_EQ(RecorderRowAt('C'), 1);  // SN1 RIGHT-BOTTOM
-    EXPECT_EQ(RecorderRowAt('D'), 2);  // SN2 LEFT-BOTTOM
 }
 
 }  // namespace

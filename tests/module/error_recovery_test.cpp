@@ -21,14 +21,7 @@
 
 namespace {
 
-using sim::kMs;
-using sim::kSecond;
-using sim::Micros;
-using sim_test::Commands;
-using sim_test::JobWorld;
-using sim_test::now;
-using sim_test::module_string;
-using sim_test::queue_fetch;
+using namespace sim_test;
 
 std::string dialog_text(JobWorld& w) {
     const HWND dlg = w.world.ui().find_dialog(IDD_ROBOT_MESSAGE);
@@ -93,14 +86,10 @@ TEST(ErrorRecovery, EmptyBinsThenOperatorMessagesReplaceEachOtherInOneDialogThat
 
 TEST(ErrorRecovery, LastBinEmptyInNoErrorModeAbortsWithoutAMessage) {
     JobWorld w(22, robot_with_empty_bins("4251"));
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         sim_test::in_no_error_mode();
         queue_fetch(NULL, "A");
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-    });
-    ASSERT_TRUE(w.ran());
+    }));
 
     EXPECT_TRUE(sim_test::job_aborted()) << "aborted at the last bin";
     EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:4", "_PICK", "_KILL", "_MOVE:2", "_PICK", "_KILL", "_MOVE:5", "_PICK",
@@ -119,15 +108,11 @@ TEST(ErrorRecovery, RecorderMispickIsRetriedOnceThenShown) {
         ++messages_answered;
         w.robot->press_pick();
     });
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         w.recorded_disc_in_a();
         w.robot->fail_next_picks(2);
         queue_fetch("A", "3");
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-    });
-    ASSERT_TRUE(w.ran());
+    }));
 
     EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:A", "_PICK", "_KILL", "_PICK", "_MOVE:3", "_PICK"}))
         << "the pick-up is taken again where the arm is";
@@ -151,12 +136,12 @@ TEST(ErrorRecovery, RecorderMispickIsRetriedOnceThenShown) {
 }
 
 // An invalid command ("D") leaves the job waiting, without any message, until the operator clears
-// the error at the robot; then the job goes on where it was.
+// the error at the robot; then the job goes on where it was, at once. (No message, no abort:
+// tests/scenarios/robot-error-d.)
 TEST(ErrorRecovery, InvalidCommandWaitsWithoutMessageUntilClearedAtTheRobot) {
     JobWorld w(25);
     Micros cleared_at = 0;
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         Queue_Cmd("_MOVE:", "5", 0);
         Queue_Cmd("_MOVE:", "G", 0);
         sim_test::when([&] { return w.robot->busy(); },  // line noise: "D" once the move is over
@@ -165,22 +150,18 @@ TEST(ErrorRecovery, InvalidCommandWaitsWithoutMessageUntilClearedAtTheRobot) {
                            cleared_at = now() + 20 * kSecond;
                            w.robot->at(cleared_at, [](sim::Robot& robot) { robot.press_pause_and_pick(); });
                        });
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-    });
-    ASSERT_TRUE(w.ran());
+    }));
 
     EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:5", "_MOVE:G"})) << "nothing sent while waiting";
     EXPECT_GT(w.robot_command_time("_MOVE:G"), cleared_at) << "waited until cleared";
     EXPECT_LT(w.robot_command_time("_MOVE:G"), cleared_at + 1 * kSecond) << "went on at once";
-    EXPECT_EQ(w.status_dialogs_shown(), 0) << "no message";
-    EXPECT_FALSE(sim_test::job_aborted()) << "no abort";
     EXPECT_EQ(g_bCurrentPosition, 'G') << "both moves verified";
 }
 
-// A system error aborts the job at once. With nothing in the picker the abort closes the trays,
-// clears the error and resets the robot; the message stays until "ABORT Job" closes it.
-TEST(ErrorRecovery, SystemErrorAbortsAndAnEmptyPickerIsOnlyReset) {
+// A system error aborts the job at once. With nothing in the picker the abort closes the trays
+// before it clears the error (and only resets the robot: tests/scenarios/robot-error-e, where the
+// message also outlives the job); the message stays until "ABORT Job" closes it.
+TEST(ErrorRecovery, SystemErrorAbortsAndClosesTheTraysBeforeClearingTheError) {
     JobWorld w(26);
     w.robot->system_error_on_next_commands(1);
     w.world.op().on_dialog(IDD_ROBOT_MESSAGE).containing("fatal").click(IDC_ABORT_JOB).after(3 * kSecond);
@@ -196,8 +177,6 @@ TEST(ErrorRecovery, SystemErrorAbortsAndAnEmptyPickerIsOnlyReset) {
     ASSERT_TRUE(w.ran());
 
     EXPECT_TRUE(sim_test::job_aborted()) << "aborted at once";
-    EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:4", "_KILL", "_RESET"})) << "nothing to reject: only the reset";
-    EXPECT_EQ(w.status_dialogs_shown(), 1) << "the message shown";
     for (int unit = 1; unit <= 4; ++unit) {
         ASSERT_EQ(w.tray_calls(unit, false).size(), 1u) << "unit " << unit << " closed by the abort";
         EXPECT_LT(w.tray_calls(unit, false)[0], w.robot_command_time("_KILL")) << "before the error is cleared";
@@ -206,8 +185,8 @@ TEST(ErrorRecovery, SystemErrorAbortsAndAnEmptyPickerIsOnlyReset) {
 
 // On a two-recorder robot the arm fails to reach recorder A with a disc in the picker; the
 // operator aborts from the message. The abort closes the trays at A and B only, and the disc goes
-// to the reject position "G" before the robot is reset.
-TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDiscBeforeTheReset) {
+// to the reject position "G" (before the robot is reset: tests/scenarios/robot-error-c).
+TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDisc) {
     JobWorld w(27);
     w.world.op().on_dialog(IDD_ROBOT_MESSAGE).containing("movement error").click(IDC_ABORT_JOB);
     w.host([&] {
@@ -223,8 +202,6 @@ TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDiscBefor
     ASSERT_TRUE(w.ran());
 
     EXPECT_TRUE(sim_test::job_aborted()) << "ABORT Job aborted the job";
-    EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:4", "_PICK", "_MOVE:A", "_KILL", "_MOVE:G", "_PICK", "_RESET"}))
-        << "the disc dropped at G before the reset";
     EXPECT_EQ(w.robot->count_at("G"), 1u) << "the disc rejected";
     EXPECT_EQ(w.robot->check_conservation(), "") << "no disc lost";
     for (int unit = 1; unit <= 4; ++unit)
@@ -237,8 +214,7 @@ TEST(ErrorRecovery, AbortOnATwoRecorderRobotClosesTwoTraysAndRejectsTheDiscBefor
 TEST(AbortJob, LetsADropOntoARecorderTrayFinishBeforeClosingTheTrays) {
     JobWorld w(28);
     Micros aborted_at = 0, drop_ended = 0;
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         w.robot->on_received([&](const sim::ReceivedCommand& c) {
             if (c.kind != sim::ReceivedCommand::Kind::Command || c.text != "_PICK" || w.robot->position() != 'A') return;
             aborted_at = now();
@@ -247,11 +223,7 @@ TEST(AbortJob, LetsADropOntoARecorderTrayFinishBeforeClosingTheTrays) {
         });
         Queue_Cmd("A", NULL, 0);
         queue_fetch(NULL, "A");
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-        w.wait_until_robot_rests();
-    });
-    ASSERT_TRUE(w.ran());
+    }, true));
     ASSERT_GT(aborted_at, 0) << "the drop at A never began";
     const std::vector<Micros> closes = w.tray_calls(1, false);
     ASSERT_FALSE(closes.empty()) << "the abort closes recorder A's tray";
@@ -269,17 +241,12 @@ TEST(AbortJob, WaitsForAMotionInProgressNoMoreThanTenSeconds) {
     rc.reset_time = 60 * kSecond;
     JobWorld w(29, rc);
     Micros started = 0;
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         PortWrite("_RESET", FALSE);
         sim_test::given_the_job_aborted();
         Queue_Cmd("_MOVE:", NULL, 0);
         started = now();
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-        w.wait_until_robot_rests();
-    });
-    ASSERT_TRUE(w.ran());
+    }, true));
     for (int unit = 1; unit <= 4; ++unit) {
         const std::vector<Micros> closes = w.tray_calls(unit, false);
         ASSERT_EQ(closes.size(), 1u) << "unit " << unit;

@@ -88,12 +88,7 @@ void set_stored_serials(const char* a, const char* b, const char* c, const char*
     for (int i = 0; i < 4; ++i) WritePrivateProfileStringA(SETTINGS_SECTION, keys[i], values[i], g_szSettingsPath);
 }
 
-int lines_starting(const std::vector<std::string>& log, const std::string& prefix) {
-    int n = 0;
-    for (const std::string& l : log)
-        if (l.rfind(prefix, 0) == 0) ++n;
-    return n;
-}
+using sim_test::count_starting;
 
 // ---------------------------------------------------------------------------------------------
 // The table.
@@ -139,7 +134,7 @@ TEST(RecorderTable, HoldsSeventeenRowsCutsNamesAndLabelsPositionsWithTheDriveLet
         EXPECT_EQ(RecorderRowAt('C'), 0) << "the indexes start again at 0";
     });
     run_ok(world);
-    EXPECT_EQ(lines_starting(sim_test::log_texts(world), "CHECK FAILED: AssignPosition() refused"), 3);
+    EXPECT_EQ(count_starting(sim_test::log_texts(world), "CHECK FAILED: AssignPosition() refused"), 3);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -213,7 +208,7 @@ TEST(RecorderSerial, SdkReadsFeature0108UpToABlankAndLeadingBlanksOrNoHandleFall
     EXPECT_EQ(world.components().load_count("KTSDKPLS.dll"), 1u);
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "ERROR:  Could not get a VeltoSDK handle"), 2);
-    EXPECT_EQ(lines_starting(log, "CHECK FAILED: ReadRecorderSerial() refused"), 1);
+    EXPECT_EQ(count_starting(log, "CHECK FAILED: ReadRecorderSerial() refused"), 1);
 }
 
 // No disc SDK in this world: every row's number comes from the storage query. (A tolerated error
@@ -252,10 +247,8 @@ TEST(RecorderSerial, StorageQueryKeepsBlanksCutsToTheFieldFailsWithoutHarmAndSer
     run_ok(world);
     EXPECT_EQ(world.handles().open_count("volume"), 0u) << "every device closed";
     EXPECT_EQ(world.components().live_memory_blocks(), 0u) << "every descriptor freed";
-    int load_errors = 0;
-    for (const std::string& l : sim_test::log_texts(world))
-        if (l.find("Could not load KTSDKPLS.dll") != std::string::npos) ++load_errors;
-    EXPECT_EQ(load_errors, 1) << "the missing library is logged once";
+    EXPECT_EQ(count_starting(sim_test::log_texts(world), "ERROR: Could not load KTSDKPLS.dll"), 1)
+        << "the missing library is logged once";
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -283,10 +276,7 @@ TEST(FourDriveMapping, NeedsAllFourStoredSerialsThenMapsEveryRowFoundWhateverIts
     });
     run_ok(world);
     EXPECT_EQ(results, std::vector<int>({0, 0, 1}));
-    EXPECT_EQ(RecorderRowAt('A'), 2);
-    EXPECT_EQ(RecorderRowAt('B'), 4);
-    EXPECT_EQ(RecorderRowAt('C'), 1);
-    EXPECT_EQ(RecorderRowAt('D'), 3);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({2, 4, 1, 3}));
     EXPECT_FALSE(g_Recorders[0].fSelected) << "a row without serial number matches nothing";
     EXPECT_STREQ(g_Recorders[1].szDescription, "Duplicator RIGHT-BOTTOM (E:)");
     EXPECT_STREQ(g_Recorders[2].szDescription, "Duplicator RIGHT-TOP (F:)");
@@ -309,28 +299,23 @@ TEST(FourDriveMapping, EqualSerialsTakeOnePositionEachAndOnlyWhereTheStoredNumbe
         set_stored_serials("SN1", "SN2", "SN3", "SN4");
         sim_test::with_external_recorders({"SN1", "SN1", "sn2", "SN2", "SN3"});
         EXPECT_EQ(MapFourDrivesAutomatically(), 0) << "D was not found";
-        EXPECT_EQ(RecorderRowAt('A'), 0);
+        EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 3, 4, 0}));
         EXPECT_FALSE(g_Recorders[1].fSelected) << "the second SN1 takes nothing";
         EXPECT_STREQ(g_szPosition[1].szPosition, "");
         EXPECT_FALSE(g_Recorders[2].fSelected) << "serial numbers compare with case";
-        EXPECT_EQ(RecorderRowAt('B'), 3);
-        EXPECT_EQ(RecorderRowAt('C'), 4);
 
         // When C's stored number equals it too, the second row takes C.
         set_stored_serials("SN1", "SN2", "SN1", "SN4");
         sim_test::with_external_recorders({"SN1", "SN1", "SN4", "SN2", "SN1"});
         EXPECT_EQ(MapFourDrivesAutomatically(), 1);
-        EXPECT_EQ(RecorderRowAt('A'), 0);
-        EXPECT_EQ(RecorderRowAt('C'), 1);
-        EXPECT_EQ(RecorderRowAt('D'), 2);
-        EXPECT_EQ(RecorderRowAt('B'), 3);
+        EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 3, 1, 2}));
         EXPECT_FALSE(g_Recorders[4].fSelected) << "a third SN1 finds every equal position taken";
     });
     run_ok(world);
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "Drive A Index = 0"), 2);
     EXPECT_EQ(sim_test::count_lines(log, "Drive C Index = 1"), 1);
-    EXPECT_EQ(lines_starting(log, "Drive D Index"), 1);
+    EXPECT_EQ(count_starting(log, "Drive D Index"), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -368,9 +353,7 @@ TEST(RecorderSerial, HostEngineDrivesGiveTheirSerialsAndAreMappedByThem) {
     // B was stored unquoted, so the profile format read it back trimmed and the drive whose
     // number starts with blanks is not found: the four-drive dialog would open.
     EXPECT_EQ(mapped, 0);
-    EXPECT_EQ(RecorderRowAt('A'), 0);
-    EXPECT_EQ(RecorderRowAt('C'), 2);
-    EXPECT_EQ(RecorderRowAt('D'), 3);
+    EXPECT_EQ(sim_test::rows_at_abcd(), std::vector<int>({0, 0, 2, 3}));
     EXPECT_FALSE(g_Recorders[1].fSelected) << "B alone is not found";
     EXPECT_EQ(world.handles().open_count("volume"), 0u);
 }

@@ -38,25 +38,30 @@ struct LinkWorld {
     std::vector<std::string> log() { return sim_test::log_texts(world); }
 };
 
-TEST(RobotLink, FrameIsFoundAfterGarbageAndAfterAnEarlyDollar) {
+// The status record's fields in the frame's order: state, position, auxiliary, error, printer,
+// printer tray, picker.
+std::string fields(const RoboStatus& st) {
+    return {static_cast<char>(st.bRoboState), static_cast<char>(st.bCurrentPosition), static_cast<char>(st.bAuxiliary),
+            static_cast<char>(st.bError),     static_cast<char>(st.bPrinterState),    static_cast<char>(st.bPrinterTray),
+            static_cast<char>(st.bPicker)};
+}
+
+// A late reply of an earlier exchange is eaten before the query; a frame is found after garbage,
+// and a "$" among the first ten bytes is no frame end.
+TEST(RobotLink, StaleBytesAreEatenAndTheFrameIsFoundAfterGarbageAndAfterAnEarlyDollar) {
     LinkWorld w;
-    w.robot->status_replies = {"\x01zz$$q" + status_frame('B', 'A', '7', '.', 'I', 'O', 'O'),
-                               // a "$" among the first ten bytes is no frame end
-                               "S$" + status_frame('I', 'G')};
+    w.robot->status_replies = {"\x01zz$$q" + status_frame('B', 'A', '7', '.', 'I', 'O', 'O'), "S$" + status_frame('I', 'G')};
     RoboStatus first{}, second{};
     w.run([&] {
+        w.robot->send_now(status_frame('P'));
+        Sleep(50);
         EXPECT_EQ(GetSystemStatus(&first), 1);
         EXPECT_EQ(GetSystemStatus(&second), 1);
     });
-    EXPECT_EQ(first.bRoboState, 'B');
-    EXPECT_EQ(first.bCurrentPosition, 'A');
-    EXPECT_EQ(first.bAuxiliary, '7');
-    EXPECT_EQ(first.bError, '.');
-    EXPECT_EQ(first.bPrinterState, 'I');
-    EXPECT_EQ(first.bPrinterTray, 'O');
-    EXPECT_EQ(first.bPicker, 'O');
+    EXPECT_EQ(fields(first), "BA7.IOO");
     EXPECT_EQ(second.bCurrentPosition, 'G');
     EXPECT_EQ(w.robot->status_queries, 2);
+    EXPECT_EQ(sim_test::count_lines(w.log(), "GetSystemStatus: 11 bytes eaten"), 1);
 }
 
 TEST(RobotLink, BadChecksumIsReportedAndReadingGoesOn) {
@@ -90,68 +95,40 @@ TEST(RobotLink, TheNinetyFirstByteIsDroppedAndTheFrameCannotComplete) {
     EXPECT_EQ(sim_test::count_lines(log, "NOTE: PortRead() no response in GetSystemStatus"), 1);
 }
 
-TEST(RobotLink, StaleBytesAreEatenBeforeTheQuery) {
-    LinkWorld w;
-    RoboStatus st{};
-    w.run([&] {
-        w.robot->send_now(status_frame('P'));  // a late reply of an earlier exchange
-        Sleep(50);
-        EXPECT_EQ(GetSystemStatus(&st), 1);
-    });
-    EXPECT_EQ(st.bRoboState, 'I');
-    EXPECT_EQ(sim_test::count_lines(w.log(), "GetSystemStatus: 11 bytes eaten"), 1);
-}
-
 TEST(RobotLink, SilentRobotFailsAfterThreeAttempts) {
     LinkWorld w;
     w.robot->default_status = "";
-    RoboStatus st{};
-    st.bRoboState = 'I';
-    int result = -1;
-    sim::Micros took = 0;
     w.run([&] {
+        RoboStatus st{};
+        st.bRoboState = 'I';
         const sim::Micros t0 = sim::kernel().now();
-        result = GetSystemStatus(&st);
-        took = sim::kernel().now() - t0;
+        EXPECT_EQ(GetSystemStatus(&st), 0);
+        EXPECT_GT(sim::kernel().now() - t0, 1500 * sim::kMs);
+        EXPECT_LT(sim::kernel().now() - t0, 1600 * sim::kMs);
+        EXPECT_EQ(st.bRoboState, 'B');
     });
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(st.bRoboState, 'B');
     EXPECT_EQ(w.robot->received, "_SI_SI_SI");
-    EXPECT_GT(took, 1500 * sim::kMs);
-    EXPECT_LT(took, 1600 * sim::kMs);
     EXPECT_EQ(sim_test::count_lines(w.log(), "NOTE: PortRead() no response in GetSystemStatus"), 3);
 }
 
 TEST(RobotLink, VersionRepliesOfTheQixAndOfOlderModels) {
     LinkWorld w;
-    int qix = -1, older = -1, cut = -1;
-    WORD model_qix = 9, model_older = 9;
-    BYTE drives_qix = 0, drives_older = 0;
-    std::string firmware_qix, firmware_cut;
-    sim::Micros older_took = 0;
     w.run([&] {
-        qix = GetRoboVersion(1500, &model_qix);
-        drives_qix = g_bRecorderCount;
-        firmware_qix = g_szFirmware;
+        WORD model = 9;
+        EXPECT_EQ(GetRoboVersion(1500, &model), 1);
+        EXPECT_EQ(model, 1);
+        EXPECT_EQ(g_bRecorderCount, 4);
+        EXPECT_STREQ(g_szFirmware, "R 1.13 A\r\n");
         w.robot->version_reply = "DUPLICATOR VERSION:N 1.05 2\r\n";
         const sim::Micros t0 = sim::kernel().now();
-        older = GetRoboVersion(1500, &model_older);
-        older_took = sim::kernel().now() - t0;
-        drives_older = g_bRecorderCount;
+        EXPECT_EQ(GetRoboVersion(1500, &model), 0);
+        EXPECT_GE(sim::kernel().now() - t0, 1500 * sim::kMs) << "an older model is listened to until the time-out";
+        EXPECT_EQ(model, 0);
+        EXPECT_EQ(g_bRecorderCount, 2);
         w.robot->version_reply = std::string(70, '.') + "VERSION:R 2.0 B\r\n";  // longer than 80 bytes
-        cut = GetRoboVersion(1500, nullptr);
-        firmware_cut = g_szFirmware;
+        EXPECT_EQ(GetRoboVersion(1500, nullptr), 0) << "the cut reply never ends with CR LF inside the buffer";
+        EXPECT_EQ(g_bRecorderCount, 0);
     });
-    EXPECT_EQ(qix, 1);
-    EXPECT_EQ(model_qix, 1);
-    EXPECT_EQ(drives_qix, 4);
-    EXPECT_EQ(firmware_qix, "R 1.13 A\r\n");
-    EXPECT_EQ(older, 0);
-    EXPECT_EQ(model_older, 0);
-    EXPECT_EQ(drives_older, 2);
-    EXPECT_GE(older_took, 1500 * sim::kMs) << "an older model is listened to until the time-out";
-    EXPECT_EQ(cut, 0) << "the cut reply never ends with CR LF inside the buffer";
-    EXPECT_EQ(g_bRecorderCount, 0);
     const auto log = w.log();
     EXPECT_EQ(sim_test::count_lines(log, "GetRoboVersion: 4 drives  ZorvikType=1"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "GetRoboVersion: 2 drives  ZorvikType=0"), 1);
@@ -215,8 +192,7 @@ TEST(RobotLink, OpenFailuresAreLoggedWithTheirTexts) {
         EXPECT_EQ(PortClose(), 1);
         EXPECT_EQ(PortClose(), 0);
     });
-    sim::RunResult r = w.world.run();
-    ASSERT_TRUE(r.ok()) << r.report;
+    sim_test::run_ok(w.world);
     const auto log = w.log();
     EXPECT_EQ(sim_test::count_lines(log, "Error opening COM3. Port not found."), 1);
     EXPECT_EQ(sim_test::count_lines(log, "Error opening COM1. Access Denied.\nSome other program has it open."), 1);

@@ -18,20 +18,7 @@
 
 namespace {
 
-using sim::kMs;
-using sim::kSecond;
-using sim::Micros;
-using sim_test::Commands;
-using sim_test::JobWorld;
-using sim_test::now;
-using sim_test::queue_fetch;
-
-DWORD move_state(int row) {
-    EnterCriticalSection(&g_csModule);
-    const DWORD state = g_Recorders[row].dwMoveState;
-    LeaveCriticalSection(&g_csModule);
-    return state;
-}
+using namespace sim_test;
 
 // A thread started on empty queues ends once the robot answers. Then a load into A and,
 // appended while the thread still runs, the unload of the same disc: the recorder's tray is
@@ -59,7 +46,7 @@ TEST(SendThread, EmptyQueuesEndTheThreadThenLoadAndUnloadWaitForTheRecorderTray)
         sim_test::with_move_posted(0);
         started += StartSendThread(NULL);
         second_start = StartSendThread(NULL);
-        while (move_state(0) != MOVE_STATE_DONE) Sleep(100);
+        while (g_Recorders[0].dwMoveState != MOVE_STATE_DONE) Sleep(100);
         state_after_load = g_Recorders[0].bTrayState;
         source_after_load = g_szPosition[0].bSourceBin;
         return_after_load = g_szPosition[0].bReturnBin;
@@ -121,8 +108,7 @@ TEST(SendThread, TrayCommandsOnlyWhenNeededTransferQueuesMovesAndALostMoveIsRese
     w.connect_printer();
     w.cable->lose("_MOVE:1", 3);
     Micros started = 0;
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         sim_test::with_pending_prints(3);
         sim_test::with_print_slot_bins(1, '3', '5');
         sim_test::with_print_slot_bins(2, '3', '1');
@@ -132,10 +118,7 @@ TEST(SendThread, TrayCommandsOnlyWhenNeededTransferQueuesMovesAndALostMoveIsRese
         Queue_Cmd("_TRAYOUT", NULL, 0);
         PRN_Queue("XFER:", NULL, 0);
         started = now();
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-    });
-    ASSERT_TRUE(w.ran());
+    }));
 
     EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:5", "_TRAY", "_MOVE:3", "_PICK", "_MOVE:1", "_PICK", "_MOVE:3",
                                             "_PICK", "_MOVE:5", "_PICK", "_TRAY"}))
@@ -156,16 +139,11 @@ TEST(SendThread, PickupWithADiscInThePickerAsksRetryThenCancelAborts) {
     JobWorld w(14);
     w.world.op().on_message_box("already holds one").answer(IDRETRY).times(1);
     w.world.op().on_message_box("already holds one").answer(IDCANCEL);
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         Queue_Cmd("_MOVE:", NULL, 0);
         Queue_Cmd("PICKUP", NULL, 0);
         queue_fetch(NULL, "A");
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-        w.wait_until_robot_rests();
-    });
-    ASSERT_TRUE(w.ran());
+    }, true));
 
     EXPECT_EQ(w.world.op().answers_given(), 2u) << "asked again after Retry";
     EXPECT_TRUE(sim_test::job_aborted()) << "Cancel aborted the job";
@@ -186,15 +164,11 @@ TEST(SendThread, DropoffWithAnEmptyPickerRewindsToThePickupOrAborts) {
     JobWorld w(15);
     w.world.op().on_message_box("lost the disc").answer(IDRETRY).times(1);
     w.world.op().on_message_box("lost the disc").answer(IDCANCEL);
-    w.host([&] {
-        w.start_module();
+    ASSERT_TRUE(w.ran_job([&] {
         queue_fetch(NULL, "G");
         Queue_Cmd("_MOVE:", "H", 0);  // the disc already left the picker at "G"
         Queue_Cmd("DROPOFF", NULL, 0);
-        StartSendThread(NULL);
-        sim_test::wait_for_send_thread();
-    });
-    ASSERT_TRUE(w.ran());
+    }));
 
     EXPECT_TRUE(sim_test::job_aborted()) << "Cancel aborted the job";
     EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:4", "_PICK", "_MOVE:G", "_PICK", "_MOVE:H", "_MOVE:4", "_PICK",

@@ -3,7 +3,6 @@
 // host libraries, and the start-up closing through Kt_MoveTray.
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -64,13 +63,6 @@ void add_three_recorders() {
 
 using sim_test::run_ok;
 
-int message_boxes_shown(sim::World& world) {
-    int n = 0;
-    for (const sim::TranscriptEntry& e : world.kernel().transcript().of_kind("window"))
-        if (e.text.find("msgbox shown") != std::string::npos) ++n;
-    return n;
-}
-
 const char kErrorLine[] = "Closing DQ_OpenCloseTray error: -31";
 const char kWaitLine[] = "Wait and try Kt_MoveTray again...";
 
@@ -105,7 +97,7 @@ TEST(OpenCloseTray, TrayFailingTwiceIsRetriedEvery500MsWithoutMessageAndStateAnd
         EXPECT_EQ(g_dq_calls[i].at, 3 * kSecond + static_cast<Micros>(i) * 500 * kMs);
     }
     EXPECT_EQ(g_dq_calls[3].direction, DQ_TRAY_CLOSE);
-    EXPECT_EQ(message_boxes_shown(world), 0);
+    EXPECT_TRUE(sim_test::boxes(world).empty());
     EXPECT_EQ(sim_test::log_texts(world),
               std::vector<std::string>({"OPEN TRAY 1", kErrorLine, kWaitLine, kErrorLine, kWaitLine, "CLOSE TRAY 1",
                                         "CHECK FAILED: OpenCloseTray() refused: row 3 is not in the recorder table (3 rows)",
@@ -163,7 +155,7 @@ TEST(OpenCloseTray, TrayFailing51TimesIsReportedAfter25AndAHalfSecondsAndSuccess
     });
     run_ok(world);
     EXPECT_EQ(box_owner, nullptr) << "the box has no owner window";
-    EXPECT_EQ(message_boxes_shown(world), 2);
+    EXPECT_EQ(sim_test::boxes(world).size(), 2u);
 
     const std::vector<std::string> log = sim_test::log_texts(world);
     EXPECT_EQ(sim_test::count_lines(log, "CLOSE TRAY 2"), 1);
@@ -211,9 +203,7 @@ TEST(OpenCloseTray, PrintOnlyHostMovesNothingAndMissingHostLibrariesDoNotHangAnd
     run_ok(world);
     EXPECT_EQ(kt_calls, 0);
     const std::vector<std::string> log = sim_test::log_texts(world);
-    EXPECT_EQ(std::count_if(log.begin(), log.end(),
-                            [](const std::string& l) { return l.rfind("ERROR: Could not load Dorquel.dll", 0) == 0; }),
-              1);
+    EXPECT_EQ(sim_test::count_starting(log, "ERROR: Could not load Dorquel.dll"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "ERROR: KT.dll has no function at ordinal 170"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "OPEN TRAY 0"), 1);
     EXPECT_EQ(sim_test::count_lines(log, "CLOSE TRAY 0"), 1);
@@ -263,7 +253,7 @@ TEST(CloseTraysAtStartup, HostEngineTraysCloseThroughOrdinal170WithTheEngineHand
     EXPECT_EQ(engine.calls(22).dq_failed, 2u);
     EXPECT_EQ(engine.calls(22).dq_open, 3u);
     EXPECT_EQ(engine.calls(22).dq_close, 1u);
-    EXPECT_EQ(message_boxes_shown(world), 0);
+    EXPECT_TRUE(sim_test::boxes(world).empty());
     EXPECT_EQ(sim_test::count_lines(sim_test::log_texts(world), "Closing DQ_OpenCloseTray error: 31"), 2);
 }
 

@@ -32,6 +32,10 @@
 
 namespace sim_test {
 
+// The tests of a JobWorld say `using namespace sim_test;` and have these with it.
+using sim::kMs;
+using sim::kSecond;
+using sim::Micros;
 using Commands = std::vector<std::string>;
 
 // A serial cable that loses the next n occurrences of one command, as line noise would: none of
@@ -153,6 +157,18 @@ struct JobWorld {
     }
 
     void host(std::function<void()> fn) { world.spawn("host", std::move(fn)); }
+    // A job on the host thread: start-up's state, then `queue` sets the scene and fills the queues,
+    // and the send thread plays them to its end (with `rest`, the robot's buffered motions too).
+    ::testing::AssertionResult ran_job(std::function<void()> queue, bool rest = false) {
+        host([this, queue, rest] {
+            start_module();
+            queue();
+            StartSendThread(NULL);
+            wait_for_send_thread();
+            if (rest) wait_until_robot_rests();
+        });
+        return ran();
+    }
     ::testing::AssertionResult ran() {
         const sim::RunResult r = world.run();
         return r.ok() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << r.report;

@@ -9,6 +9,7 @@
 #include "foundation/module_context.h"
 #include "foundation/settings.h"
 #include "harness/autoloader.h"
+#include "setup/recorders.h"
 #include "support/sim_test.h"
 #include "win32/files.h"
 #include "win32/registry.h"
@@ -46,6 +47,12 @@ inline int count_lines(const std::vector<std::string>& lines, const std::string&
     return n;
 }
 
+inline int count_starting(const std::vector<std::string>& lines, const std::string& prefix) {
+    int n = 0;
+    for (const auto& l : lines) n += l.rfind(prefix, 0) == 0;
+    return n;
+}
+
 // The message boxes shown so far, as the transcript has them: caption, flags and text.
 inline std::vector<std::string> boxes(sim::World& world) {
     std::vector<std::string> out;
@@ -59,6 +66,11 @@ inline std::string stored(const char* key) {
     char value[300];
     GetPrivateProfileStringA(SETTINGS_SECTION, key, "(none)", value, sizeof value, g_szSettingsPath);
     return value;
+}
+
+// The recorder rows at the robot's positions A, B, C and D (a position never given reads 0).
+inline std::vector<int> rows_at_abcd() {
+    return {RecorderRowAt('A'), RecorderRowAt('B'), RecorderRowAt('C'), RecorderRowAt('D')};
 }
 
 // A text of the module's string table, as the module loads it.
