@@ -38,12 +38,6 @@ inline std::vector<sim::TranscriptEntry> transcript(sim::World& world, const std
         if (e.text.rfind(prefix, 0) == 0) out.push_back(e);
     return out;
 }
-inline std::vector<std::string> transcript_texts(sim::World& world, const std::string& kind,
-                                                 const std::string& prefix = "") {
-    std::vector<std::string> out;
-    for (const sim::TranscriptEntry& e : transcript(world, kind, prefix)) out.push_back(e.text);
-    return out;
-}
 
 inline sim::Printer& install_printer(sim::World& world, const std::string& name, const std::string& port = "USB001",
                                      const std::string& driver = "") {

@@ -43,10 +43,13 @@ void run_in(sim::World& world, F body) {
     ASSERT_TRUE(r.ok()) << r.report;
 }
 
-// The texts of the transcript's entries of one kind, in order; whether one of them contains `text`.
-inline std::vector<std::string> transcript_texts(sim::World& world, const std::string& kind) {
+// The texts of the transcript's entries of one kind (those that begin with `prefix`), in order;
+// whether one of them contains `text`.
+inline std::vector<std::string> transcript_texts(sim::World& world, const std::string& kind,
+                                                 const std::string& prefix = "") {
     std::vector<std::string> out;
-    for (const auto& e : world.kernel().transcript().of_kind(kind)) out.push_back(e.text);
+    for (const auto& e : world.kernel().transcript().of_kind(kind))
+        if (e.text.rfind(prefix, 0) == 0) out.push_back(e.text);
     return out;
 }
 inline bool in_transcript(sim::World& world, const std::string& kind, const std::string& text) {
