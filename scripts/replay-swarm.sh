@@ -5,9 +5,9 @@
 #
 # Draws N jobs with `rovane-sim swarm`, runs each one's `replay` command line again with
 # --module-log to keep its module log, replays that log with `rovane-log replay --json`, and
-# prints: how many logs reproduce every robot command in the same order, how many reproduce the
-# whole compared log, and the rest grouped by what the replay names as the cause of its first
-# divergence ("cause", else "reason"). KEEP=DIR keeps the logs and replay reports there.
+# prints: how many logs reproduce every robot command in the same order (and the others grouped by
+# the cause of their first divergence), how many reproduce the whole compared log, and the rest
+# grouped by what the replay names as the cause of its first divergence ("cause", else "reason"). KEEP=DIR keeps the logs and replay reports there.
 set -euo pipefail
 n=${1:-100}
 first=${2:-500001}
@@ -24,6 +24,8 @@ runs = json.load(open(os.path.join(work, "swarm.json")))["results"]
 same = whole = 0
 reasons = collections.Counter()
 examples = {}
+order_reasons = collections.Counter()   # the runs whose robot commands differ, by first divergence
+order_examples = {}
 slowest = (0.0, None)
 for r in runs:
     seed = r["seed"]
@@ -43,6 +45,13 @@ for r in runs:
     json.dump(rep, open(os.path.join(work, f"{seed}.json"), "w"), indent=1)
     if rep.get("robot_same_order"):
         same += 1
+    elif "refused" not in rep:
+        d = rep.get("divergence") or {}
+        order_reasons[d.get("cause") or d.get("reason", "?")] += 1
+        order_examples.setdefault(d.get("cause") or d.get("reason", "?"), seed)
+    else:
+        order_reasons["replay refused: " + rep["refused"]] += 1
+        order_examples.setdefault("replay refused: " + rep["refused"], seed)
     div = rep.get("divergence")
     if "refused" in rep:
         why = "replay refused: " + rep["refused"]
@@ -57,7 +66,10 @@ print(f"logs: {len(runs)} (seeds {runs[0]['seed']}..{runs[-1]['seed']})")
 print(f"every robot command in the same order: {same}")
 print(f"whole compared log reproduced: {whole}")
 print(f"slowest replay: {slowest[0]:.2f} s (seed {slowest[1]})")
-print("first divergences of the rest:")
+print("robot commands not all in the same order, by the first divergence's cause:")
+for why, c in order_reasons.most_common():
+    print(f"  {c:4d}  {why}   (e.g. seed {order_examples[why]})")
+print("first divergences of the logs not reproduced whole:")
 for why, c in reasons.most_common():
     print(f"  {c:4d}  {why}   (e.g. seed {examples[why]})")
 print(f"logs and reports: {work}")

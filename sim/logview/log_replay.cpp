@@ -70,12 +70,15 @@ long move_action_named(const std::string& t) {
 
 // A host call found in the log, at its time from the start-up banner.
 struct Call {
-    enum Kind { Init, Job, Move, MovePrint, CheckPrinting, End } kind = Init;
+    // AbortAnswer: the operator's Abort in the robot's message, a "dialog" line of the script.
+    enum Kind { Init, Job, Move, MovePrint, CheckPrinting, End, AbortAnswer } kind = Init;
     int64_t at = 0;        // ms from the banner
     int64_t done = -1;     // when the call returned, where the log says (ms from the banner)
     size_t line = 0;
     long long unit = -1, action = 0, disc = 0, code = 0, how_many = 0;
     long long row = -1;    // the recorder's row ("u=")
+    bool ended = false;    // a move: its "DONE:ROW" step was seen
+    bool cut_short = false;  // an end: called with moves still under way
     std::string file;
 };
 
@@ -94,6 +97,18 @@ char error_code(const std::string& t) {
 
 // The discs the world puts into each input bin; the log does not say how many a bin held.
 constexpr int kDiscsPerInputBin = 25;
+
+// Whether a PostMoveDisc action queues steps that end with "DONE:ROW" (the module's loads,
+// unloads, rejects and printer carries; not the actions it refuses).
+bool queues_steps(long long action) {
+    switch (action) {
+        case 100: case 101: case 200: case 201: case 300: case 301:
+        case 400: case 410: case 420: case 700: case 1000: case 1001:
+            return true;
+        default:
+            return false;
+    }
+}
 
 class Planner {
 public:
@@ -188,6 +203,10 @@ private:
             starts_with(t, "********************* RovaneEnd")) {
             Call c;
             c.kind = Call::End;
+            // A host that ends the module while moves are still under way (they end with no
+            // "DONE" step before this line) did not wait for them.
+            for (const Call& x : calls_)
+                if ((x.kind == Call::Move || x.kind == Call::MovePrint) && !x.ended) c.cut_short = true;
             add(c, l);
             return;
         }
@@ -225,8 +244,8 @@ private:
             number_after(t, "** PostMoveDisc ", &c.action);
             number_after(t, "dwUnit=", &c.unit);
             number_after(t, "u=", &c.row);
+            c.ended = !queues_steps(c.action);
             add(c, l);
-            ++queued_[c.row];
             post_open_ = true;
             return;
         }
@@ -246,7 +265,6 @@ private:
                 c.unit = static_cast<size_t>(done_row_) < m.units.size() ? m.units[static_cast<size_t>(done_row_)] : done_row_ + 1;
                 c.row = done_row_;
                 add(c, l);
-                ++queued_[c.row];
                 ++plan_.recovered_moves;
             }
             post_open_ = false;
@@ -262,7 +280,6 @@ private:
             number_after(t, "u=", &c.row);
             c.file = last_file_;
             add(c, l);
-            ++queued_[c.row];
             print_open_ = true;
             post_open_ = false;
             return;
@@ -303,10 +320,13 @@ private:
         number_after(step, "DONE:", &row);
         const std::vector<std::string> steps = std::move(batch_);
         batch_.clear();
-        if (queued_[row] > 0) {
-            --queued_[row];
-            return;
-        }
+        // The moves are done in the order they were posted: the first of this row not yet done.
+        auto open = [](const Call& x) { return (x.kind == Call::Move || x.kind == Call::MovePrint) && !x.ended; };
+        for (Call& x : calls_)
+            if (open(x) && x.row == row) {
+                x.ended = true;
+                return;
+            }
         if (!global || steps.empty() || row < 0) return;
         Call c;
         c.kind = Call::Move;
@@ -316,8 +336,15 @@ private:
         const bool reject = std::find(steps.begin(), steps.end(), "_MOVE:G") != steps.end() ||
                             std::find(steps.begin(), steps.end(), "_MOVE:H") != steps.end();
         c.action = steps[0].size() == 1 ? 100 : (reject ? 300 : 200);
-        const size_t at = std::min(batch_calls_, calls_.size());
-        c.at = at > 0 ? calls_[at - 1].at : 0;
+        c.ended = true;
+        // Posted before every move still waiting its turn, else before the batch's first step.
+        size_t at = std::min(batch_calls_, calls_.size());
+        for (size_t k = 0; k < calls_.size(); ++k)
+            if (open(calls_[k])) {
+                at = std::min(at, k);
+                break;
+            }
+        c.at = at < calls_.size() ? calls_[at].at : (at > 0 ? calls_[at - 1].at : 0);
         c.line = l.number;
         calls_.insert(calls_.begin() + static_cast<long>(at), c);
         ++plan_.recovered_moves;
@@ -378,6 +405,20 @@ private:
             return;
         }
         if (damaged_reply(l)) return;
+        if (t == "Abort button pressed") {
+            // The operator's answer to the robot's message that the last error line brought: the
+            // replay's operator clicks Abort in the next showing after the host's last call before
+            // that error (the default operator would press the robot's Pick button or wait).
+            Call c;
+            c.kind = Call::AbortAnswer;
+            const size_t at = std::min(calls_at_alarm_, calls_.size());
+            c.at = at > 0 ? calls_[at - 1].at : 0;
+            c.line = l.number;
+            calls_.insert(calls_.begin() + static_cast<long>(at), c);
+            ++plan_.answers;
+            return;
+        }
+        if (starts_with(t, "ERROR: ") || t == "No Disc found in Recorder -> Retrying") calls_at_alarm_ = calls_.size();
         const char code = error_code(t);
         if (!code) return;
         ReplayFault f;
@@ -528,13 +569,18 @@ private:
                 case Call::CheckPrinting:
                     s += "checkprinting\n";
                     break;
+                case Call::AbortAnswer:
+                    s += "dialog 117 click 1178\n";
+                    break;
                 case Call::End:
-                    wait_all();
+                    // Moves cut short by the end are followed after it (they end with 4).
+                    if (!c.cut_short) wait_all();
                     s += "end\n";
+                    wait_all();
                     after_end = true;
                     break;
             }
-            ++plan_.calls;
+            if (c.kind != Call::AbortAnswer) ++plan_.calls;
             if (c.done > now) now = c.done;
         }
         wait_all();
@@ -546,9 +592,9 @@ private:
     int64_t base_ = 0;
     bool init_open_ = false, job_open_ = false, post_open_ = false, print_open_ = false;
     long long done_row_ = -1;
-    std::map<long long, int> queued_;   // moves posted per row and not yet done
     std::vector<std::string> batch_;    // the send thread's steps since its last "DONE:"
     size_t batch_calls_ = 0;            // the host's calls logged before the batch's first step
+    size_t calls_at_alarm_ = 0;         // the host's calls logged before the last error line
     std::string last_file_;
     // The robot's motions as the log shows them sent, for the counted faults.
     bool holding_ = false;
@@ -672,9 +718,10 @@ std::string divergence_cause(const std::vector<KeyLine>& o, size_t i, const std:
     auto either = [&](const char* part) { return a.find(part) != std::string::npos || b.find(part) != std::string::npos; };
     // Checked on the original's line first: what it shows happened is what the replay lacks.
     auto in_original = [&](const char* part) { return a.find(part) != std::string::npos; };
-    if (in_original("CHECKSUM ERROR") || in_original("no response in GetSystemStatus") || in_original(" bytes eaten") ||
-        in_original("INVALID_CMD"))
-        return "damaged robot reply (line noise: the log does not say which reply was damaged)";
+    if (in_original("CHECKSUM ERROR") || in_original("no response in GetSystemStatus") || in_original(" bytes eaten"))
+        return "damaged robot reply (line noise: put back at about the same time, not always on the same poll)";
+    if (in_original("INVALID_CMD"))
+        return "robot error D standing for another time (the operator clears it when they come to the robot)";
     if (in_original("INPUT EMPTY")) return "input bin found empty";
     if (in_original("No Disc found in Recorder") || in_original("Mispick from Recorder")) return "recorder tray fault";
     if (either("PRINTER_ERROR")) return "printer error";

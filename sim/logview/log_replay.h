@@ -21,6 +21,8 @@
 //   - a status reply damaged on the line: a bad checksum ("CHECKSUM ERROR" then "no response in
 //     GetSystemStatus") or one that never came whole ("no response" alone), put back on the first
 //     reply at about the same time after the robot's last motion began;
+//   - the operator's Abort in the robot's message ("Abort button pressed"), clicked again in the
+//     replay's next showing of it after the host's last call before the error that brought it;
 //   - an input bin that started empty: "INPUT EMPTY" where the robot was sent ("_MOVE:4") before
 //     any disc was picked up there.
 //
@@ -82,6 +84,7 @@ struct ReplayPlan {
     int calls = 0;                    // host calls in the script
     int jobs = 0;                     // job begins
     int recovered_moves = 0;          // moves known only by their queueing (their own line lost)
+    int answers = 0;                  // the operator's answers the log shows (Abort in the robot's message)
     bool has_init = false;
     bool starts_mid_job = false;      // the log's first host call is not Rovane_Init
 };

@@ -241,6 +241,7 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
     j["calls"] = plan.calls;
     j["jobs"] = plan.jobs;
     j["recovered_moves"] = plan.recovered_moves;
+    j["answers"] = plan.answers;
     nlohmann::ordered_json faults = nlohmann::ordered_json::array();
     for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"option", x.flag_name()}, {"flag", x.flag()}, {"line", x.line}});
     j["faults"] = faults;
@@ -277,6 +278,7 @@ void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const Replay
                 m.laminator ? ", laminator" : "");
     std::printf("  host       %d calls, %d %s, %d %s known by their queueing alone\n", plan.calls, plan.jobs,
                 plan.jobs == 1 ? "job" : "jobs", plan.recovered_moves, plan.recovered_moves == 1 ? "move" : "moves");
+    if (plan.answers > 0) std::printf("  operator   Abort in the robot's message %d %s\n", plan.answers, plan.answers == 1 ? "time" : "times");
     for (const logview::ReplayFault& x : plan.faults)
         std::printf("  fault      %s %s (line %zu)\n", x.flag_name().c_str(), x.flag().c_str(), x.line);
     for (const std::string& l : plan.left_out) std::printf("  left out   %s\n", l.c_str());
