@@ -112,6 +112,8 @@ bool queues_steps(long long action) {
 
 class Planner {
 public:
+    explicit Planner(size_t follow_until) : follow_until_(follow_until) {}
+
     void line(const LogLine& l) {
         const std::string& t = l.text;
         machine_line(t);
@@ -224,6 +226,13 @@ private:
             c.kind = Call::Job;
             number_after(t, "JobBeginsOrEnds ", &c.code);
             number_after(t, "dwHowMany=", &c.how_many);
+            if (c.code == 3 && l.number > follow_until_) {
+                // Past the point a what-if follows the log to, the host's abort is its answer to the
+                // job the module aborted there, which the what-if's run need not do.
+                plan_.left_out.push_back("line " + std::to_string(l.number) +
+                                         ": the host's job abort, its answer to an abort past the what-if's change");
+                return;
+            }
             if (c.code == 1) ++plan_.jobs;
             add(c, l);
             job_open_ = true;
@@ -379,7 +388,7 @@ private:
             if (picked == 0) {
                 if (std::find(plan_.empty_bins.begin(), plan_.empty_bins.end(), at_) == plan_.empty_bins.end())
                     plan_.empty_bins.push_back(at_);
-            } else if (picked < kDiscsPerInputBin && last_kind_ == "pick") {
+            } else if (picked < kDiscsPerInputBin && last_kind_ == "pick" && l.number <= follow_until_) {
                 ReplayFault f;
                 f.code = 'A';
                 f.kind = last_kind_;
@@ -404,6 +413,8 @@ private:
             holding_ = false;
             return;
         }
+        // Past the line a what-if follows the log to, the machine and the operator are the world's.
+        if (l.number > follow_until_) return;
         if (damaged_reply(l)) return;
         if (t == "Abort button pressed") {
             // The operator's answer to the robot's message that the last error line brought: the
@@ -595,6 +606,7 @@ private:
     std::vector<std::string> batch_;    // the send thread's steps since its last "DONE:"
     size_t batch_calls_ = 0;            // the host's calls logged before the batch's first step
     size_t calls_at_alarm_ = 0;         // the host's calls logged before the last error line
+    size_t follow_until_;               // the last line whose faults and answers are taken
     std::string last_file_;
     // The robot's motions as the log shows them sent, for the counted faults.
     bool holding_ = false;
@@ -610,8 +622,27 @@ private:
 
 }  // namespace
 
-ReplayPlan plan_replay(const std::vector<LogLine>& lines) {
-    Planner p;
+void add_what_if(ReplayPlan* plan, const std::vector<std::string>& answers, const std::vector<std::string>& settings) {
+    // The answers come first: the operator tries the rules in the order they were given, so these
+    // win over the default ones and over the answers read from the log.
+    std::string lines;
+    for (const std::string& a : answers) lines += "answer " + script_word(a) + "\n";
+    const size_t first = plan->script.find('\n');
+    plan->script.insert(first == std::string::npos ? 0 : first + 1, lines);
+    // Given after the log's own settings, so that they are the ones the settings file keeps.
+    for (const std::string& kv : settings) plan->flags.insert(plan->flags.end(), {"--setting", kv});
+}
+
+std::string job_outcome(const std::vector<LogLine>& lines) {
+    for (const LogLine& l : lines)
+        if (l.text == "->AbortJob()" || starts_with(l.text, "Aborted=TRUE") || l.text == "Abort button pressed" ||
+            starts_with(l.text, "Job Aborted"))
+            return "job aborted at line " + std::to_string(l.number) + " (" + l.text + ")";
+    return "job not aborted";
+}
+
+ReplayPlan plan_replay(const std::vector<LogLine>& lines, size_t follow_until) {
+    Planner p(follow_until);
     for (const LogLine& l : lines) p.line(l);
     return p.finish();
 }

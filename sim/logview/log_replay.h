@@ -89,8 +89,19 @@ struct ReplayPlan {
     bool starts_mid_job = false;      // the log's first host call is not Rovane_Init
 };
 
-// The plan of a log whose lines are given in order.
-ReplayPlan plan_replay(const std::vector<LogLine>& lines);
+// The plan of a log whose lines are given in order. With `follow_until`, the machine's faults and
+// the operator's answers are taken only from the lines up to that line number (the host's calls
+// from all of them): a what-if follows the log to the point where its change took effect, and
+// the world's own robot, printer and operator go on from there.
+ReplayPlan plan_replay(const std::vector<LogLine>& lines, size_t follow_until = SIZE_MAX);
+
+// A what-if: the operator's answers ("PATTERN=BUTTON", as rovane-sim's --answer) put before all
+// others, and settings ("KEY=VALUE") put after the log's own.
+void add_what_if(ReplayPlan* plan, const std::vector<std::string>& answers, const std::vector<std::string>& settings);
+
+// How a log's job ended as far as its lines tell: "job aborted at line N (TEXT)" at the first line
+// of an abort, else "job not aborted".
+std::string job_outcome(const std::vector<LogLine>& lines);
 
 // The print file kind `rovane-sim host`'s printfile line writes for a file of that name: its base
 // name when it is the name of a kind ("C:\Labels\varrow-2.PRN": varrow-2), else pellan-iv.

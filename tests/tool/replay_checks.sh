@@ -62,6 +62,24 @@ replayed abort --discs 9 --record-time 73 --fail-rate 0.236 --seed 500378 --nois
 grep -q "operator   Abort in the robot's message 1 time" "$dir/abort.out" || fail "abort: $(cat "$dir/abort.out")"
 replayed endmid --discs 8 --record-time 224 --seed 500131 --noise 0.03 --mispick 0.091 --pause-at 207.2 --end-at 23.9
 
+# What-if: the operator who aborted at the movement error presses Pause and Pick instead. The
+# replay follows the log to the abort, then the world's operator and robot go on: the job is
+# not aborted, and the host's own abort after that point is left out.
+replayed whatif --discs 6 --seed 3 --robot-error C@400 --answer error=ABORTJOB
+"$logtool" replay "$dir/whatif.dbg" --answer error=PAUSEPICK > "$dir/whatif2.out" 2>&1 || fail "what-if: exit $?: $(cat "$dir/whatif2.out")"
+abort_line="$(grep -n "Abort button pressed" "$dir/whatif.dbg" | cut -d: -f1)"
+grep -q "followed the log to line $abort_line; from there" "$dir/whatif2.out" \
+  && grep -q "original   job aborted at line $abort_line (Abort button pressed)" "$dir/whatif2.out" \
+  && grep -q "what-if    job not aborted (rovane-sim host exit 0)" "$dir/whatif2.out" \
+  && grep -q "left out   line [0-9]*: the host's job abort" "$dir/whatif2.out" || fail "what-if: $(cat "$dir/whatif2.out")"
+"$logtool" replay "$dir/whatif.dbg" --answer error=PAUSEPICK --json > "$dir/whatif.json" || fail "what-if --json: exit $?"
+python3 - "$dir/whatif.json" "$abort_line" <<'PY' || fail "what-if --json: $(cat "$dir/whatif.json")"
+import json, sys
+w = json.load(open(sys.argv[1]))["what_if"]
+assert w["answers"] == ["error=PAUSEPICK"] and w["followed_to_line"] == int(sys.argv[2]), w
+assert w["original_outcome"].startswith("job aborted") and w["what_if_outcome"] == "job not aborted", w
+PY
+
 replayed emptybin --discs 4 --seed 3 --empty-bin 4
 grep -q -- "--port COM1 --empty-bin 4 -> exit 0" "$dir/emptybin.out" || fail "empty bin: $(cat "$dir/emptybin.out")"
 # A printer the dialog does not preselect (and the laminator): the operator's choice logged is
@@ -139,4 +157,6 @@ expect 2 "$logtool" replay "$dir/missing.dbg"
 expect 2 "$logtool" replay "$dir/plain.dbg" --sim "$dir/no-such-sim"
 expect 1 "$logtool" replay
 expect 1 "$logtool" replay "$dir/plain.dbg" --no-such-flag
+expect 1 "$logtool" replay "$dir/plain.dbg" --answer error=MAYBE
+expect 1 "$logtool" replay "$dir/plain.dbg" --setting =1
 echo "replay checks passed"

@@ -35,6 +35,7 @@ using logview::KeyLine;
 using logview::ReplayPlan;
 
 constexpr size_t kContext = 3;  // lines shown before a divergence
+#define kButtonNames "OK, CANCEL, RETRY, YES, NO, ABORT, IGNORE, ABORTJOB, PAUSEPICK, REFILL"
 
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "rovane-log replay: %s\n", text.c_str());
@@ -141,6 +142,31 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
     c->add_flag("--json", f->json, "print the outcome as one JSON object");
     c->add_option("--sim", f->sim, "the rovane-sim program (default: the one beside rovane-log)")->type_name("PATH");
     c->add_option("--keep", f->keep, "keep the host script, the replay's log and rovane-sim's output in DIR")->type_name("DIR");
+    c->add_option("--answer", f->answers,
+                  "what-if: the operator answers a message box or the robot's message whose text contains PATTERN with "
+                  "BUTTON (" kButtonNames ") (repeatable)")
+        ->type_name("PATTERN=BUTTON")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                const size_t eq = t.rfind('=');
+                if (eq == std::string::npos || eq == 0) return "takes PATTERN=BUTTON, not '" + t + "'";
+                const std::string button = t.substr(eq + 1);
+                const std::string names = std::string(", ") + kButtonNames + ",";
+                if (button.empty() || names.find(", " + button + ",") == std::string::npos)
+                    return "BUTTON is one of " + std::string(kButtonNames) + ", not '" + button + "'";
+                return "";
+            },
+            ""));
+    c->add_option("--setting", f->settings, "what-if: the settings file's KEY has VALUE (repeatable)")
+        ->type_name("KEY=VALUE")
+        ->allow_extra_args(false)
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                const size_t eq = t.find('=');
+                return eq == std::string::npos || eq == 0 ? "takes KEY=VALUE, not '" + t + "'" : "";
+            },
+            ""));
     c->allow_extras();
     c->group("Commands");
     c->footer(
@@ -155,9 +181,15 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
         "the robot, the printer's and the laminator's work, errors, messages and answers. Times and\n"
         "lines of counters are left out.\n"
         "\n"
-        "Exit 0 when every compared line was reproduced, 1 on a usage error, 2 when the log cannot be\n"
-        "read or holds no job from its start-up (or rovane-sim cannot be run), 3 when the replay\n"
-        "diverged.");
+        "\n"
+        "What-if (--answer, --setting): the change is made and the log followed to the point where it\n"
+        "took effect (the first line the changed run does not reproduce); from there the world's own\n"
+        "robot, printer and operator go on, under the log's host calls, to the job's end. Both jobs'\n"
+        "outcomes are told.\n"
+        "\n"
+        "Exit 0 when every compared line was reproduced (a what-if: when its run came to its end), 1 on\n"
+        "a usage error, 2 when the log cannot be read or holds no job from its start-up (or rovane-sim\n"
+        "cannot be run), 3 when the replay diverged (a what-if: when its run stopped short).");
     return c;
 }
 
@@ -225,7 +257,8 @@ int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& wor
 }
 
 void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const ReplayRun& run, const std::vector<KeyLine>& ko,
-                        const std::vector<KeyLine>& kr, const Comparison& c) {
+                        const std::vector<KeyLine>& kr, const Comparison& c, bool what_if, size_t followed_to,
+                        const std::vector<logview::LogLine>& lines) {
     nlohmann::ordered_json j;
     j["log"] = logview::display_text(f.log);
     const logview::ReplayMachine& m = plan.machine;
@@ -261,6 +294,13 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
         j["divergence"] = {{"reason", c.reason}, {"cause", c.cause}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
     else
         j["divergence"] = nullptr;
+    if (what_if)
+        j["what_if"] = {{"answers", f.answers},
+                        {"settings", f.settings},
+                        {"followed_to_line", followed_to == SIZE_MAX ? nlohmann::ordered_json(nullptr)
+                                                                     : nlohmann::ordered_json(followed_to)},
+                        {"original_outcome", logview::job_outcome(lines)},
+                        {"what_if_outcome", logview::job_outcome(run.replay)}};
     std::printf("%s\n", j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
@@ -306,21 +346,56 @@ void report_comparison_text(const std::vector<KeyLine>& ko, const std::vector<Ke
     }
 }
 
+// A what-if's first run: where the changed run leaves the log, as the line of the original it
+// no longer reproduces (SIZE_MAX when it reproduces all of it); nonzero when it could not run.
+int what_if_point(const ReplayFlags& f, const std::vector<logview::LogLine>& lines, const WorkFolder& work, size_t* line) {
+    ReplayPlan plan = logview::plan_replay(lines);
+    logview::add_what_if(&plan, f.answers, f.settings);
+    ReplayRun run;
+    if (const int failed = run_plan(f, plan, work, &run)) return failed;
+    const std::vector<KeyLine> ko = logview::key_lines(lines);
+    const Comparison c = logview::compare_key_lines(ko, logview::key_lines(run.replay));
+    *line = c.diverged && c.at_original < ko.size() ? ko[c.at_original].number : SIZE_MAX;
+    return 0;
+}
+
+void report_what_if_text(const ReplayFlags& f, size_t followed_to, const std::vector<logview::LogLine>& lines,
+                         const ReplayRun& run) {
+    for (const std::string& a : f.answers) std::printf("what-if    --answer %s\n", a.c_str());
+    for (const std::string& kv : f.settings) std::printf("what-if    --setting %s\n", kv.c_str());
+    if (followed_to == SIZE_MAX)
+        std::printf("  the change never took effect: the changed run reproduces the whole log\n");
+    else
+        std::printf("  followed the log to line %zu; from there the world's own robot, printer and operator\n", followed_to);
+    std::printf("  original   %s\n", logview::job_outcome(lines).c_str());
+    std::printf("  what-if    %s (rovane-sim host exit %d)\n", logview::job_outcome(run.replay).c_str(), run.sim_exit);
+}
+
 int run_replay(const ReplayFlags& f) {
     std::vector<logview::LogLine> lines;
     ReplayPlan plan;
     if (const int refused = plan_of_log(f, &lines, &plan)) return refused;
     WorkFolder work;
     if (!make_work_folder(f, &work)) return fail(2, "cannot make a temporary folder");
+    const bool what_if = !f.answers.empty() || !f.settings.empty();
+    size_t followed_to = SIZE_MAX;
+    if (what_if) {
+        // Run once with the change to find where it takes effect, then again following the log's
+        // faults and answers only up to there.
+        if (const int failed = what_if_point(f, lines, work, &followed_to)) return failed;
+        plan = logview::plan_replay(lines, followed_to == SIZE_MAX ? SIZE_MAX : followed_to - 1);
+        logview::add_what_if(&plan, f.answers, f.settings);
+    }
     ReplayRun run;
     if (const int failed = run_plan(f, plan, work, &run)) return failed;
     const std::vector<KeyLine> ko = logview::key_lines(lines), kr = logview::key_lines(run.replay);
     const Comparison c = logview::compare_key_lines(ko, kr);
     if (f.json) {
-        report_replay_json(f, plan, run, ko, kr, c);
+        report_replay_json(f, plan, run, ko, kr, c, what_if, followed_to, lines);
     } else {
         report_plan_text(f, plan, run);
         report_comparison_text(ko, kr, c);
+        if (what_if) report_what_if_text(f, followed_to, lines, run);
     }
     std::fflush(stdout);
     if (!run.have_replay) {
@@ -328,7 +403,10 @@ int run_replay(const ReplayFlags& f) {
                      run.replay_error.c_str(), last_lines(run.out, 10).c_str());
         return 3;
     }
-    if (run.sim_exit != 0)
+    // An aborted job (exit 2) is an outcome a what-if asks about, not a failure of the run.
+    const bool ran_to_end = run.sim_exit == 0 || (what_if && run.sim_exit == 2);
+    if (!ran_to_end)
         std::fprintf(stderr, "rovane-log replay: rovane-sim host exited %d:\n%s", run.sim_exit, last_lines(run.out, 10).c_str());
+    if (what_if) return ran_to_end ? 0 : 3;
     return c.diverged ? 3 : 0;
 }

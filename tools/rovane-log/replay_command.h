@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -12,6 +13,8 @@ struct ReplayFlags {
     bool json = false;
     std::string sim;   // rovane-sim ("" = beside rovane-log)
     std::string keep;  // a folder that keeps the script, the replay's log and rovane-sim's output ("" = none)
+    // A what-if: the operator's answers (PATTERN=BUTTON) and settings (KEY=VALUE) that change.
+    std::vector<std::string> answers, settings;
 };
 
 CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* flags);
