@@ -2,6 +2,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cmath>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 
@@ -112,6 +113,12 @@ CLI::Validator hours(double low, double high) { return number(low, high, "hours"
 CLI::Validator not_empty(const std::string& what) {
     return CLI::Validator([what](std::string& text) -> std::string { return text.empty() ? "takes " + what + ", not an empty text" : ""; },
                           "");
+}
+
+CLI::Validator text_form(std::function<bool(const std::string&)> accepts, const std::string& form) {
+    return CLI::Validator(
+        [accepts, form](std::string& t) -> std::string { return accepts(t) ? "" : "takes " + form + ", not '" + t + "'"; },
+        "");
 }
 
 CLI::Validator input_bin() {

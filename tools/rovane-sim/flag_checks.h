@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace CLI {
@@ -28,6 +29,8 @@ CLI::Validator seconds(double low, double high);
 CLI::Validator hours(double low, double high);
 // Any text but the empty one: "takes WHAT, not an empty text".
 CLI::Validator not_empty(const std::string& what);
+// A text `accepts` takes, refused as "takes FORM, not 'TEXT'".
+CLI::Validator text_form(std::function<bool(const std::string&)> accepts, const std::string& form);
 // An input bin: 4, 2, 5 or 1.
 CLI::Validator input_bin();
 

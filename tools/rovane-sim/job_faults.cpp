@@ -59,13 +59,13 @@ void add_job_fault_flags(CLI::App* c, JobFaults* f) {
                "instead of the next motion, B and D at once (repeatable)")
         ->type_name("CODE@SECONDS")
         ->allow_extra_args(false)
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
+        ->check(text_form(
+            [](const std::string& t) {
                 char code;
                 double at;
-                return parse_robot_error(t, &code, &at) ? "" : "takes CODE@SECONDS (A..F, 0 to 172800), not '" + t + "'";
+                return parse_robot_error(t, &code, &at);
             },
-            ""));
+            "CODE@SECONDS (A..F, 0 to 172800)"));
     add_stated(c, "--pause-at", f->pauses, "the robot's Pause button is pressed at SECONDS of the job (repeatable)")
         ->type_name("SECONDS")
         ->allow_extra_args(false)

@@ -257,46 +257,41 @@ void add_counted_fault_flags(CLI::App* c, MachineFlags* f) {
                       "move, E instead of the motion, B and D at once while it runs (repeatable)")
         ->type_name("CODE@KIND:N")
         ->allow_extra_args(false)
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
+        ->check(text_form(
+            [](const std::string& t) {
                 char code;
                 std::string kind;
                 uint64_t n;
-                return parse_robot_error_on(t, &code, &kind, &n)
-                           ? ""
-                           : "takes CODE@KIND:N (A@pick, F@pick, C@move, B, D or E @pick, @drop or @move; N from 1), "
-                             "not '" + t + "'";
+                return parse_robot_error_on(t, &code, &kind, &n);
             },
-            ""));
+            "CODE@KIND:N (A@pick, F@pick, C@move, B, D or E @pick, @drop or @move; N from 1)"));
     add_stated(c, "--pause-on", f->pauses_on,
                std::string("the robot's Pause button is pressed as the Nth motion of KIND (") + kMotionKinds +
                       ") begins; the motion ends first (repeatable)")
         ->type_name("KIND:N")
         ->allow_extra_args(false)
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
+        ->check(text_form(
+            [](const std::string& t) {
                 std::string kind;
                 uint64_t n;
-                return parse_motion_count(t, &kind, &n) ? "" : "takes KIND:N (pick, drop or move; N from 1), not '" + t + "'";
+                return parse_motion_count(t, &kind, &n);
             },
-            ""));
+            "KIND:N (pick, drop or move; N from 1)"));
     add_stated(c, "--damage-reply", f->reply_damages,
                "the robot's first status reply MS ms or more after the Nth motion of KIND began (KIND:N), or after "
                "the world's start (start), is damaged: HOW is garbage (bytes before it), checksum, dropped (bytes "
                "missing) or none (no reply) (repeatable)")
         ->type_name("HOW@KIND:N+MS")
         ->allow_extra_args(false)
-        ->check(CLI::Validator(
-            [](std::string& t) -> std::string {
+        ->check(text_form(
+            [](const std::string& t) {
                 sim::ReplyDamage how;
                 std::string kind;
                 uint64_t n, ms;
-                return parse_reply_damage(t, &how, &kind, &n, &ms)
-                           ? ""
-                           : "takes HOW@KIND:N+MS or HOW@start+MS (HOW garbage, checksum, dropped or none; KIND "
-                             "pick, drop or move; N from 1; MS in ms), not '" + t + "'";
+                return parse_reply_damage(t, &how, &kind, &n, &ms);
             },
-            ""));
+            "HOW@KIND:N+MS or HOW@start+MS (HOW garbage, checksum, dropped or none; KIND pick, drop or move; N from "
+            "1; MS in ms)"));
     add_stated(c, "--print-fail", f->print_fail, "the disc printer's next N prints stop halfway with error B")
         ->type_name("N")
         ->check(whole_number(0, 1000));
