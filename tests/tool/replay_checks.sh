@@ -99,6 +99,14 @@ grep -q "VERSION:R 1.13" "$dir/badbyte.dbg" && fail "bad byte: the version line 
 python3 -c 'import json,sys; j=json.load(open(sys.argv[1])); assert j["machine"]["firmware"] == "1.\ufffd3", j["machine"]' \
   "$dir/badbyte.json" || fail "bad byte: $(cat "$dir/badbyte.json" "$dir/badbyte.err")"
 
+# A log that started again: the older part given first replays whole; the newer part alone starts
+# in the middle of the machine's work and is refused with the reason.
+total="$(wc -l < "$dir/plain.dbg")"
+head -n $((total / 2)) "$dir/plain.dbg" > "$dir/older.dbg2"
+tail -n +$((total / 2 + 1)) "$dir/plain.dbg" > "$dir/newer.dbg"
+"$logtool" replay "$dir/older.dbg2" "$dir/newer.dbg" > "$dir/two.out" 2>&1 || fail "two logs: exit $?: $(cat "$dir/two.out")"
+grep -q "(100.0 %); robot commands \([0-9]*\) of \1, all in the same order" "$dir/two.out" || fail "two logs: $(cat "$dir/two.out")"
+
 # JSON: the same outcome as one object.
 "$logtool" replay "$dir/plain.dbg" --json > "$dir/plain.json" || fail "plain --json: exit $?"
 python3 - "$dir/plain.json" <<'PY' || fail "plain --json: $(cat "$dir/plain.json")"
@@ -154,6 +162,8 @@ grep -q "holds no job" "$dir/x.out" || fail "no job: $(cat "$dir/x.out")"
 tail -n 40 "$dir/plain.dbg" > "$dir/tail.dbg"
 expect 2 "$logtool" replay "$dir/tail.dbg"
 expect 2 "$logtool" replay "$dir/missing.dbg"
+expect 2 "$logtool" replay "$dir/newer.dbg"
+grep -q "starts in the middle of the machine's work.*give the older log, .dbg2, before it" "$dir/x.out" || fail "mid-job: $(cat "$dir/x.out")"
 expect 2 "$logtool" replay "$dir/plain.dbg" --sim "$dir/no-such-sim"
 expect 1 "$logtool" replay
 expect 1 "$logtool" replay "$dir/plain.dbg" --no-such-flag

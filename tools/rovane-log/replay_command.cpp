@@ -52,6 +52,13 @@ std::string sim_beside_self() {
     return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "rovane-sim";
 }
 
+// The logs as the reports name them: "old.dbg2 + new.dbg".
+std::string logs_named(const ReplayFlags& f) {
+    std::string out;
+    for (const std::string& p : f.logs) out += (out.empty() ? "" : " + ") + p;
+    return out;
+}
+
 bool read_lines(const std::string& path, std::vector<logview::LogLine>* lines, logview::LogInfo* info, std::string* error) {
     return logview::read_log_file(path, [lines](const logview::LogLine& l) { lines->push_back(l); }, info, error);
 }
@@ -138,7 +145,7 @@ double percent(const Comparison& c) { return std::floor(c.share() * 1000.0) / 10
 
 CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
     CLI::App* c = tool.add_subcommand("replay", "Run the log's job again in the virtual autoloader and compare the logs.");
-    c->add_option("LOGFILE", f->log, "the module's log")->required();
+    c->add_option("LOGFILE", f->logs, "the module's log; an older one (.dbg2) may come first, oldest first")->required();
     c->add_flag("--json", f->json, "print the outcome as one JSON object");
     c->add_option("--sim", f->sim, "the rovane-sim program (default: the one beside rovane-log)")->type_name("PATH");
     c->add_option("--keep", f->keep, "keep the host script, the replay's log and rovane-sim's output in DIR")->type_name("DIR");
@@ -198,12 +205,20 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
 int plan_of_log(const ReplayFlags& f, std::vector<logview::LogLine>* lines, ReplayPlan* plan) {
     logview::LogInfo info;
     std::string error;
-    if (!read_lines(f.log, lines, &info, &error)) return fail(2, error);
-    if (lines->empty()) return fail(2, "'" + f.log + "' holds no line of the module's log");
+    for (const std::string& path : f.logs) {
+        const size_t before = lines->size();
+        if (!read_lines(path, lines, &info, &error)) return fail(2, error);
+        // Lines are counted through the logs given, so that a line number names one line.
+        for (size_t k = before; k < lines->size(); ++k) (*lines)[k].number += before;
+    }
+    if (lines->empty()) return fail(2, "'" + logs_named(f) + "' holds no line of the module's log");
     *plan = logview::plan_replay(*lines);
     if (!plan->has_init || plan->jobs == 0)
-        return fail(2, "'" + f.log + "' holds no job from the module's start-up" +
-                           (plan->starts_mid_job ? " (it starts in the middle of the machine's work)" : "") +
+        return fail(2, "'" + logs_named(f) + "' holds no job from the module's start-up" +
+                           (plan->starts_mid_job ? " (it starts in the middle of the machine's work, where the discs in the "
+                                                      "recorders, the picker and the printer are not known from it; give "
+                                                      "the older log, .dbg2, before it)"
+                                                    : "") +
                            ": there is nothing to replay");
     return 0;
 }
@@ -260,7 +275,7 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
                         const std::vector<KeyLine>& kr, const Comparison& c, bool what_if, size_t followed_to,
                         const std::vector<logview::LogLine>& lines) {
     nlohmann::ordered_json j;
-    j["log"] = logview::display_text(f.log);
+    j["log"] = logview::display_text(logs_named(f));
     const logview::ReplayMachine& m = plan.machine;
     j["machine"] = {{"model", m.model},
                     {"firmware", m.firmware},
@@ -307,7 +322,7 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
 // The machine and the host as the plan has them, and what it leaves out.
 void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const ReplayRun& run) {
     const logview::ReplayMachine& m = plan.machine;
-    std::printf("replay of %s\n", f.log.c_str());
+    std::printf("replay of %s\n", logs_named(f).c_str());
     std::printf("  robot      %s %s, drive code %s, %d drives, on %s\n", m.model.empty() ? "?" : m.model.c_str(),
                 m.firmware.empty() ? "?" : m.firmware.c_str(), m.drive_code.empty() ? "?" : m.drive_code.c_str(),
                 m.robot_drives, m.port.empty() ? "?" : m.port.c_str());

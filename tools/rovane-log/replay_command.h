@@ -9,7 +9,9 @@ class App;
 }  // namespace CLI
 
 struct ReplayFlags {
-    std::string log;
+    // The module's logs, oldest first: an older log (the one before the log started again) may
+    // come before the current one; their lines are taken as one log, counted through.
+    std::vector<std::string> logs;
     bool json = false;
     std::string sim;   // rovane-sim ("" = beside rovane-log)
     std::string keep;  // a folder that keeps the script, the replay's log and rovane-sim's output ("" = none)
