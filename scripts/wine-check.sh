@@ -44,9 +44,9 @@ bash scripts/install-deps.sh
 
 # --- builds ---------------------------------------------------------------------------------
 tool="$root/build/sim/bin/rovane-sim"
-if [ ! -x "$tool" ]; then
+if [ ! -x "$tool" ] || [ ! -x "$root/build/sim/bin/rovane-log" ]; then
   cmake --preset sim >/dev/null
-  cmake --build --preset sim --target rovane-sim
+  cmake --build --preset sim --target rovane-sim rovane-log
 fi
 for arch in "${arches[@]}"; do
   preset=$([ "$arch" = i686 ] && echo win32 || echo win64)
@@ -356,6 +356,38 @@ check_lane() {  # arch, lane, lanes
   return "$bad"
 }
 
+# The real DLL's module logs, replayed in the world from the log alone (rovane-log replay, at the
+# machine's speed of this check): measured and printed, not judged.
+replay_module_logs() {  # arch
+  local arch="$1" logs=() d
+  for d in "$work/$arch"/*/; do [ -f "$d/module.dbg" ] && logs+=("$d"); done
+  ((${#logs[@]} > 0)) || return 0
+  python3 - "$root/build/sim/bin/rovane-log" "${WINE_CHECK_SPEED:-1}" "$arch" "${logs[@]}" <<'PY'
+import json, os, subprocess, sys
+tool, speed, arch, dirs = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+jobs = same = whole = 0
+other = []
+for d in dirs:
+    p = subprocess.run([tool, "replay", os.path.join(d, "module.dbg"), "--json", "--speed", speed],
+                       capture_output=True, text=True)
+    if p.returncode == 2:
+        continue  # no job in this scenario's log
+    jobs += 1
+    try:
+        j = json.loads(p.stdout)
+    except ValueError:
+        other.append(os.path.basename(d.rstrip("/")) + " (no report)")
+        continue
+    same += bool(j.get("robot_same_order"))
+    whole += p.returncode == 0
+    if not j.get("robot_same_order"):
+        other.append(os.path.basename(d.rstrip("/")))
+print(f"wine-check {arch}: the module's logs replayed by rovane-log replay --speed {speed}: {jobs} with a job, "
+      f"{same} with every robot command in the same order, {whole} whole"
+      + (f"; robot commands differ: {', '.join(other)}" if other else ""))
+PY
+}
+
 check_arch() {  # arch: exit 0 when every scenario agreed, 1 when one did not
   local arch="$1" launcher lane bad=0 started pids=()
   launcher=$([ "$arch" = i686 ] && echo /usr/lib/wine/wine || echo /usr/lib/wine/wine64)
@@ -373,6 +405,7 @@ check_arch() {  # arch: exit 0 when every scenario agreed, 1 when one did not
     "$([ "$bad" = 0 ] && echo "all agree" || echo "NOT all agree"); $(($(date +%s) - started)) s"
   [ ! -f "$work/$arch-x-errors" ] || echo "wine-check $arch: $(wc -l <"$work/$arch-x-errors") run(s) repeated after" \
     "Wine's X11 driver ended the host program: $(paste -sd, "$work/$arch-x-errors")"
+  replay_module_logs "$arch" || true
   return "$bad"
 }
 

@@ -165,6 +165,10 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
                 return "";
             },
             ""));
+    c->add_option("--speed", f->speed, "the machine's motions F times quicker than the world's, as on the machine "
+                                       "the log came from (rovane-sim host --speed)")
+        ->type_name("F")
+        ->check(CLI::Range(0.1, 100.0));
     c->add_option("--setting", f->settings, "what-if: the settings file's KEY has VALUE (repeatable)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false)
@@ -262,6 +266,7 @@ int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& wor
     unlink(replay_log.c_str());
     std::vector<std::string> args = {sim, "host", script};
     args.insert(args.end(), plan.flags.begin(), plan.flags.end());
+    if (!f.speed.empty()) args.insert(args.end(), {"--speed", f.speed});
     args.insert(args.end(), {"--module-log", replay_log});
     std::string error;
     run->sim_exit = run_child(args, run->out, &error);

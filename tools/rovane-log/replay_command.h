@@ -17,6 +17,9 @@ struct ReplayFlags {
     std::string keep;  // a folder that keeps the script, the replay's log and rovane-sim's output ("" = none)
     // A what-if: the operator's answers (PATTERN=BUTTON) and settings (KEY=VALUE) that change.
     std::vector<std::string> answers, settings;
+    // The machine's motions this many times quicker than the world's (a log from a machine that
+    // ran so, as the Wine check's rovane-sim serve --speed); the log does not tell it. "" = 1.
+    std::string speed;
 };
 
 CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* flags);
