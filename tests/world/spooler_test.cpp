@@ -99,6 +99,8 @@ TEST(SpoolerEnum, SizeProtocolPacksRecordsAndStringsInsideTheCallersBuffer) {
         EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, nullptr, 0, &needed, &returned);  // the size first
         ASSERT_GT(needed, 2 * sizeof(PRINTER_INFO_2A));
         std::vector<BYTE> buf(needed + 64, 0xEE);
+        EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buf.data(), needed - 1, &needed, &returned);  // one byte short
+        EXPECT_EQ(buf[0], 0xEE) << "a failed call leaves the buffer alone (its result: spool.enum2.*)";
         ASSERT_TRUE(EnumPrintersA(PRINTER_ENUM_LOCAL, nullptr, 2, buf.data(), needed, &needed, &returned));
         ASSERT_EQ(returned, 2u) << "the connection is not a local printer";
         for (size_t i = needed; i < buf.size(); ++i) ASSERT_EQ(buf[i], 0xEE) << "written past the size reported, at " << i;
