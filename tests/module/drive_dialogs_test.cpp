@@ -69,7 +69,7 @@ const int RT = IDC_DRIVE_RIGHT_TOP_FIRST, RB = IDC_DRIVE_RIGHT_BOTTOM_FIRST, LT 
 TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAndTrayFlagsOutliveTheDialog) {
     sim::World world(sim_test::config());
     prepare(world, 2);
-    std::vector<SeenBox> seen;  // their texts and looks: tests/scenarios/startup-two-drive-dialog
+    std::vector<SeenBox> seen;  // their texts, and the dialog's caption: tests/scenarios/startup-two-drive-dialog
     sim_test::answer_boxes(world, seen, "", IDOK);
     std::vector<int> results;
     world.spawn("host", [&] {
@@ -95,7 +95,6 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
     });
     world.spawn("operator", [&] {
         HWND dlg = wait_for_dialog(world, IDD_CHOOSE_TWO_DRIVES);
-        EXPECT_EQ(world.ui().window(dlg)->caption, "VeltoDVD") << "titled with the host title";
         EXPECT_EQ(text(world, dlg, IDC_DRIVE_ROW_TEXT_FIRST + 2), "Recorder at Host:2 ID:0   HL-DT-ST DVDRAM GH22NS50");
         for (int i = 0; i < 3; ++i)
             EXPECT_TRUE(visible(world, dlg, OC + i) && visible(world, dlg, R + i) && visible(world, dlg, L + i)) << i;
@@ -103,12 +102,10 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
         EXPECT_TRUE(visible(world, dlg, IDC_LEFT_HEADING)) << "two recorders: a LEFT column";
         EXPECT_EQ(text(world, dlg, IDC_RIGHT_HEADING), "RIGHT");
 
-        click(world, dlg, IDC_DRIVES_OK);
-        ASSERT_EQ(sim_test::count_boxes(seen, "at least one Duplicator drive"), 1);
+        click(world, dlg, IDC_DRIVES_OK);  // none chosen, then one: each asks (startup-two-drive-dialog)
         click(world, dlg, L + 1);
         EXPECT_EQ(RecorderRowAt('B'), 1) << "the position is given at the click";
         click(world, dlg, IDC_DRIVES_OK);
-        ASSERT_EQ(sim_test::count_boxes(seen, "Select one more recorder."), 1);
         ASSERT_EQ(world.ui().find_dialog(IDD_CHOOSE_TWO_DRIVES), dlg) << "the dialog stays open";
         click(world, dlg, R + 1);
         EXPECT_FALSE(checked(world, dlg, L + 1)) << "RIGHT on the same row clears its LEFT";
@@ -164,8 +161,8 @@ TEST(TwoDriveDialog, OneLeftNoRightAsksForOneMoreSingleRecorderUnitSelectsOneAnd
 TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsThem) {
     sim::World world(sim_test::config());
     prepare(world, 4);
-    // The first count message is answered Retry, the second Cancel. (Its text and looks:
-    // tests/scenarios/startup-17-recorders.)
+    // The first count message is answered Retry, the second Cancel. (Its text and looks, and the
+    // dialog's caption: tests/scenarios/startup-17-recorders and startup-four-drive-dialog.)
     std::vector<SeenBox> seen;
     sim_test::answer_boxes(world, seen, "proper number of drives", IDRETRY).times(1);
     sim_test::answer_boxes(world, seen, "proper number of drives", IDCANCEL);
@@ -180,7 +177,6 @@ TEST(FourDriveDialog, ThreeRowsChosenOnAFourDriveUnitAsksRetryAndCancelAcceptsTh
     });
     world.spawn("operator", [&] {
         HWND dlg = wait_for_dialog(world, IDD_CHOOSE_FOUR_DRIVES);
-        EXPECT_EQ(world.ui().window(dlg)->caption, "VeltoDVD");
         for (int col : {RT, RB, LT, LB}) {
             EXPECT_TRUE(visible(world, dlg, col + 4));
             EXPECT_FALSE(visible(world, dlg, col + 5));

@@ -38,7 +38,7 @@ sim::RobotConfig robot_with_empty_bins(const std::string& empty) {
 // Every input bin empty: the first three are left for the next without a message; at the last
 // the operator is told, puts discs in and presses Pick, which fails, so the next message replaces
 // the first in the same dialog; the second Pick works, the dialog closes by itself and the job
-// goes on.
+// goes on. (The bins tried in turn: tests/scenarios/bin-refill.)
 TEST(ErrorRecovery, EmptyBinsThenOperatorMessagesReplaceEachOtherInOneDialogThatClosesOnRecovery) {
     JobWorld w(23, robot_with_empty_bins("4251"));
     HWND first = nullptr, second = nullptr;
@@ -69,9 +69,6 @@ TEST(ErrorRecovery, EmptyBinsThenOperatorMessagesReplaceEachOtherInOneDialogThat
     });
     ASSERT_TRUE(w.ran());
 
-    EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:4", "_PICK", "_KILL", "_MOVE:2", "_PICK", "_KILL", "_MOVE:5", "_PICK",
-                                            "_KILL", "_MOVE:1", "_PICK", "_MOVE:G", "_PICK"}))
-        << "each empty bin left for the next; the operator's second Pick got the disc";
     EXPECT_GT(first_shown, w.robot_command_time("_PICK", 3)) << "no message before the last bin";
     ASSERT_NE(first, nullptr) << "the last empty bin was shown";
     EXPECT_EQ(first, second) << "one dialog, its text replaced";
@@ -100,7 +97,8 @@ TEST(ErrorRecovery, LastBinEmptyInNoErrorModeAbortsWithoutAMessage) {
 
 // A disc the recorder does not give up: the tray is closed, reopened 15 s later and the pick-up
 // repeated, once, on the status record that clearing the error left (no fresh query in between).
-// The second failure is shown to the operator, whose Pick gets the disc.
+// The second failure is shown to the operator, whose Pick gets the disc. (The pick-up taken again
+// where the arm is: tests/scenarios/mispick-recorder.)
 TEST(ErrorRecovery, RecorderMispickIsRetriedOnceThenShown) {
     JobWorld w(24);
     int messages_answered = 0;
@@ -114,8 +112,6 @@ TEST(ErrorRecovery, RecorderMispickIsRetriedOnceThenShown) {
         queue_fetch("A", "3");
     }));
 
-    EXPECT_EQ(w.robot_commands(), Commands({"_MOVE:A", "_PICK", "_KILL", "_PICK", "_MOVE:3", "_PICK"}))
-        << "the pick-up is taken again where the arm is";
     int queries_before_repeat = 0;
     for (const sim::ReceivedCommand& c : w.robot->received_commands())
         if (c.text == "_SI" && c.time > w.tray_calls(1, true).back() && c.time < w.robot_command_time("_PICK", 1))

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/job_state.h"
+#include "harness/print_files.h"
 #include "printer/ink_levels.h"
 #include "resources/resource.h"
 #include "support/dialog_hands.h"
@@ -71,28 +72,17 @@ Bytes other_answer(uint8_t cartridges, const std::vector<uint32_t>& counters) {
     return b;
 }
 
-// Print files. Pellan formats: uses of inks 1 to 3 at bytes 11-19, low levels at 20 (and, PRO,
-// black use at 24 and black low at 27). Tessik: low levels in the header, uses in the trailer.
-Bytes pellan_file(uint8_t format, uint8_t cartridge_byte, const std::vector<uint32_t>& uses, uint32_t low,
-                  uint32_t black_use = 0, uint32_t black_low = 0) {
-    Bytes b(64, 0x55);
-    b[0] = 0x1B, b[1] = format, b[2] = 0xFF, b[4] = cartridge_byte;
-    b[8] = 0x1B, b[9] = format, b[10] = 0xFE;
-    for (size_t i = 0; i < 3; ++i) put_be(b, 11 + 3 * i, i < uses.size() ? uses[i] : 0, 3);
-    put_be(b, 20, low, 4);
-    if (format == 0x03) put_be(b, 24, black_use, 3), put_be(b, 27, black_low, 4);
-    return b;
+// A print file from the world's generator (harness/print_files.h; its layouts: PrintFiles in
+// disc_printer_test): "Pellan IV" with its cartridge byte (0: black only, its use the fourth
+// counter), "Pellan PRO" (the black use the fourth counter, its low level the second), "Tessik 6".
+Bytes print_file(sim::PrintFileKind kind, uint8_t cartridge, sim::InkCounters use, uint32_t low, uint32_t low_2 = 0) {
+    sim::PrintFileRecipe r;
+    r.kind = kind, r.cartridge = cartridge, r.use = use, r.low_level = low, r.low_level_2 = low_2;
+    const std::string f = sim::make_print_file(r);
+    return Bytes(f.begin(), f.end());
 }
-Bytes tessik_file(uint32_t first_low, uint32_t second_low, const std::vector<uint32_t>& uses) {
-    Bytes b(96, 0x55);
-    b[0] = 0x1B, b[1] = 0x08, b[2] = 0x0E;
-    put_be(b, 6, first_low, 4);
-    put_be(b, 10, second_low, 4);
-    const size_t t = b.size() - 24;
-    b[t] = 0x1B, b[t + 1] = 0x08;
-    for (size_t i = 0; i < uses.size(); ++i) put_be(b, t + 4 + 3 * i, uses[i], 3);
-    return b;
-}
+const sim::PrintFileKind IV = sim::PrintFileKind::PellanIv, PRO = sim::PrintFileKind::PellanPro,
+                         TESSIK = sim::PrintFileKind::Tessik6;
 
 // The driver's private device-mode part with the cartridge-type value 140 bytes in.
 Bytes driver_private(uint32_t value) {
@@ -145,8 +135,8 @@ std::string discs_line(sim::World& world, HWND dlg) {
 
 TEST(InkLevels, DriverAnswersBecomeTheDialogsLevelsLabelAndEstimate) {
     InkWorld w;
-    const Bytes many_discs = pellan_file(0x03, 0, {1, 1, 1}, 50 * M, 0, 0);                 // far beyond 32000
-    const Bytes colour_file = pellan_file(0x00, 1, {1000, 1000, 1000}, 10 * M);             // "Pellan IV" colour
+    const Bytes many_discs = print_file(PRO, 0, {1, 1, 1}, 50 * M);  // far beyond 32000
+    const Bytes colour_file = print_file(IV, 1, {1000, 1000, 1000}, 10 * M);  // "Pellan IV" colour
     struct Case {
         const char* what;
         const char* printer;
@@ -237,43 +227,42 @@ TEST(InkLevels, EstimateFromThePrintFilesFigures) {
         int expected;
     };
     const Case cases[] = {
-        {"Pellan IV black", pellan_file(0x00, 0, {100}, 101000), INK_SET_BLACK, {0, 0, 0, 1000}, 1000},
-        {"Pellan IV black beyond the low level", pellan_file(0x00, 0, {100}, 101000), INK_SET_BLACK, {0, 0, 0, 101001}, 0},
-        {"Pellan IV colour file, black-only printer", pellan_file(0x00, 1, {10, 20, 0}, 11000), INK_SET_BLACK, {0, 0, 0, 0},
-         NO_INK_ESTIMATE},
-        {"Pellan IV colour, counter 3 beyond the low level", pellan_file(0x00, 1, {10, 20, 0}, 11000), INK_SET_COLOUR,
-         {1000, 2000, 20000, 0}, 0},
-        {"Pellan IV colour", pellan_file(0x00, 1, {10, 20, 0}, 11000), INK_SET_COLOUR, {1000, 2000, 0, 0}, 450},
-        {"Pellan IV colour and black file", pellan_file(0x00, 2, {10, 10, 10}, 11000), INK_SET_COLOUR_BLACK,
+        {"Pellan IV black", print_file(IV, 0, {0, 0, 0, 100}, 101000), INK_SET_BLACK, {0, 0, 0, 1000}, 1000},
+        {"Pellan IV black beyond the low level", print_file(IV, 0, {0, 0, 0, 100}, 101000), INK_SET_BLACK,
+         {0, 0, 0, 101001}, 0},
+        {"Pellan IV colour file, black-only printer", print_file(IV, 1, {10, 20, 0}, 11000), INK_SET_BLACK,
          {0, 0, 0, 0}, NO_INK_ESTIMATE},
-        {"Pellan PRO, no black use", pellan_file(0x03, 0, {10, 10, 10}, 10000, 0, 1000), INK_SET_COLOUR_BLACK,
+        {"Pellan IV colour, counter 3 beyond the low level", print_file(IV, 1, {10, 20, 0}, 11000), INK_SET_COLOUR,
+         {1000, 2000, 20000, 0}, 0},
+        {"Pellan IV colour", print_file(IV, 1, {10, 20, 0}, 11000), INK_SET_COLOUR, {1000, 2000, 0, 0}, 450},
+        {"Pellan IV colour and black file", print_file(IV, 2, {10, 10, 10}, 11000), INK_SET_COLOUR_BLACK,
+         {0, 0, 0, 0}, NO_INK_ESTIMATE},
+        {"Pellan PRO, no black use", print_file(PRO, 0, {10, 10, 10, 0}, 10000, 1000), INK_SET_COLOUR_BLACK,
          {0, 0, 0, 500}, 1000},
-        {"Pellan PRO, black the limit", pellan_file(0x03, 0, {10, 10, 10}, 10000, 5, 1000), INK_SET_COLOUR_BLACK,
+        {"Pellan PRO, black the limit", print_file(PRO, 0, {10, 10, 10, 5}, 10000, 1000), INK_SET_COLOUR_BLACK,
          {0, 0, 0, 500}, 100},
-        {"Pellan PRO, black beyond its low level", pellan_file(0x03, 0, {10, 10, 10}, 10000, 5, 1000),
+        {"Pellan PRO, black beyond its low level", print_file(PRO, 0, {10, 10, 10, 5}, 10000, 1000),
          INK_SET_COLOUR_BLACK, {0, 0, 0, 1001}, 0},
-        {"Pellan PRO, more than 32000", pellan_file(0x03, 0, {1, 1, 1}, 50 * M, 0, 0), INK_SET_COLOUR, {0, 0, 0, 0},
+        {"Pellan PRO, more than 32000", print_file(PRO, 0, {1, 1, 1}, 50 * M), INK_SET_COLOUR, {0, 0, 0, 0},
          32000},
-        {"Tessik colour and black", tessik_file(1100, 400, {1, 1, 1, 2}), INK_SET_COLOUR_BLACK, {100, 0, 0, 200}, 100},
-        {"Tessik photo, counter 6 the limit", tessik_file(1100, 4000, {1, 1, 1, 1, 1, 100}), INK_SET_COLOUR_PHOTO,
-         {0, 0, 0, 0, 0, 1000}, 30},
-        {"Tessik photo, counter 6 beyond", tessik_file(1100, 4000, {1, 1, 1, 1, 1, 100}), INK_SET_COLOUR_PHOTO,
-         {0, 0, 0, 0, 0, 4001}, 0},
-        {"Tessik two colour, fresh second cartridge", tessik_file(1100, 4000, {10, 10, 0, 10, 20, 40}),
+        {"Tessik colour and black", print_file(TESSIK, 0, {1, 1, 1, 2}, 1100, 400), INK_SET_COLOUR_BLACK,
+         {100, 0, 0, 200}, 100},
+        {"Tessik photo, counter 6 the limit", print_file(TESSIK, 0, {1, 1, 1, 1, 1, 100}, 1100, 4000),
+         INK_SET_COLOUR_PHOTO, {0, 0, 0, 0, 0, 1000}, 30},
+        {"Tessik photo, counter 6 beyond", print_file(TESSIK, 0, {1, 1, 1, 1, 1, 100}, 1100, 4000),
+         INK_SET_COLOUR_PHOTO, {0, 0, 0, 0, 0, 4001}, 0},
+        {"Tessik two colour, fresh second cartridge", print_file(TESSIK, 0, {10, 10, 0, 10, 20, 40}, 1100, 4000),
          INK_SET_TWO_COLOUR, {100, 0, 0, 0, 0, 0}, 100 + 400},
-        {"Tessik two colour, second in use: the first is not looked at", tessik_file(1100, 2000, {10, 10, 10, 10, 0, 0}),
-         INK_SET_TWO_COLOUR, {5000, 0, 0, 1000, 0, 0}, 100},
+        {"Tessik two colour, second in use: the first is not looked at",
+         print_file(TESSIK, 0, {10, 10, 10, 10, 0, 0}, 1100, 2000), INK_SET_TWO_COLOUR, {5000, 0, 0, 1000, 0, 0}, 100},
         {"Tessik trailer without its mark", [] {
-             Bytes b = tessik_file(1100, 400, {1, 1, 1, 2});
+             Bytes b = print_file(TESSIK, 0, {1, 1, 1, 2}, 1100, 400);
              b[b.size() - 23] = 0x09;
              return b;
          }(), INK_SET_COLOUR_BLACK, {0, 0, 0, 0}, NO_INK_ESTIMATE},
         {"not a printer file", Bytes(64, 0x20), INK_SET_COLOUR_BLACK, {0, 0, 0, 0}, NO_INK_ESTIMATE},
-        {"shorter than a header", [] {
-             Bytes b = pellan_file(0x03, 0, {1, 1, 1}, 50 * M);
-             b.resize(31);
-             return b;
-         }(), INK_SET_COLOUR_BLACK, {0, 0, 0, 0}, NO_INK_ESTIMATE},
+        {"shorter than a header", print_file(sim::PrintFileKind::Short, 1, {1, 1, 1}, 50 * M), INK_SET_COLOUR_BLACK,
+         {0, 0, 0, 0}, NO_INK_ESTIMATE},
         {"no such file", {}, INK_SET_COLOUR_BLACK, {0, 0, 0, 0}, NO_INK_ESTIMATE},
     };
     run_in(w.world, [&] {

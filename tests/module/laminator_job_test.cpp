@@ -31,31 +31,30 @@ sim::AutoloaderConfig laminator_machine() {
 
 void confirm_printer_choice(sim::Autoloader& m) { m.world.op().on_dialog(122).click(IDOK); }
 
-// Start-up brings the laminator's tray out, then starts its heater; shutdown moves the tray out
-// first. A disc in the laminator at a job begin: tray in with the disc ("D") needs the tray out
-// first, tray out with the disc ("W") does not. The commands wait in the queue until the first move
-// request starts the send thread, and run before that request's own. (One world per test: the
-// module lives as long as the process.)
-void disc_left_in_laminator(bool tray_in) {
+// Start-up brings the laminator's tray out, then starts its heater; a job begin starts it again;
+// shutdown moves the tray out first. A disc in the laminator (its tray in, "D") at a job begin is
+// a reject whose commands wait in the queue until the first move request starts the send thread.
+// (What is queued, with the tray in and with it out: tests/tool/world_fault_checks.sh, "laminator
+// disc D" and "W"; played before that request's own, the disc ending on G: tests/scenarios/lam-only.)
+TEST(LaminatorJob, TrayOutAndHeaterAtStartUpAndBeginDiscLeftRejectedFirstTrayOutAtShutdown) {
     sim::AutoloaderConfig c = laminator_machine();
     c.laminator_config.report_disc_in = true;
     sim::Autoloader m(c);
     confirm_printer_choice(m);
-    std::vector<std::string> queued;
     std::vector<std::string> sent_by_begin;
     size_t robot_before = 0;
     DWORD bins = 0;
     BYTE rejects = 0;
-    std::vector<uint8_t> after_init;
+    std::vector<uint8_t> after_init, after_begin;
     sim_test::run_host(m, [&] {
         init(m);
         ASSERT_EQ(g_fLaminator, TRUE) << "the selection dialog ticks \"Use Laminator\" by itself";
         after_init = m.laminator->executed_codes();
         ASSERT_NE(m.robot->place_new_disc('E'), 0u) << "the tray is out after start-up";
-        if (tray_in) m.laminator->set_tray_now(false);
+        m.laminator->set_tray_now(false);
         robot_before = sim_test::robot_commands(m).size();
         ASSERT_EQ(Rovane_JobBeginsOrEnds(0, 1, ROVANE_JOB_BEGIN), ROVANE_JOB_OK);
-        queued = sim_test::global_queue();
+        after_begin = m.laminator->executed_codes();
         sent_by_begin = sim_test::robot_commands(m);
         bins = g_dwBinCount;
         rejects = g_bRejectCount;
@@ -68,6 +67,9 @@ void disc_left_in_laminator(bool tray_in) {
     });
     EXPECT_EQ(after_init, std::vector<uint8_t>({sim::kLamCmdTrayOut, sim::kLamCmdHeater}))
         << "the tray goes out before the heater starts";
+    EXPECT_EQ(std::vector<uint8_t>(after_begin.begin() + static_cast<long>(after_init.size()), after_begin.end()),
+              std::vector<uint8_t>({sim::kLamCmdHeater}))
+        << "the job begin starts the heater again";
     // In the log: the tray move ends before the heater starts, and shutdown moves the tray first.
     const std::vector<std::string> log = sim_test::lines_from(m.log_texts(), "Moving Laminator Tray OUT, ");
     const auto returned = std::find(log.begin(), log.end(), " MoveLaminatorTray returning");
@@ -80,25 +82,10 @@ void disc_left_in_laminator(bool tray_in) {
     EXPECT_EQ(m.laminator->executed_codes().back(), sim::kLamCmdTrayOut);
     EXPECT_TRUE(m.laminator->tray_out());
     EXPECT_EQ(m.laminator->heater(), 'H');
-    std::vector<std::string> expected = {"_MOVE:E", "PICKUP", "_MOVE:G", "DROPOFF"};
-    if (tray_in) expected.insert(expected.begin(), "_LAMOUT");
-    EXPECT_EQ(queued, expected);
     EXPECT_EQ(sent_by_begin.size(), robot_before) << "nothing is sent before the first move";
     EXPECT_EQ(rejects, 1);
     EXPECT_EQ(bins, 3u) << "the laminator stands where input bin 1 would be";
-    EXPECT_EQ(count(m.log_texts(), "Disc left in laminator - queue commands to remove"), 1);
-    std::vector<std::string> job = sim_test::robot_commands(m);
-    job.erase(job.begin(), job.begin() + static_cast<long>(robot_before));
-    ASSERT_GE(job.size(), 5u);
-    EXPECT_EQ(std::vector<std::string>(job.begin(), job.begin() + 5),
-              std::vector<std::string>({"_MOVE:E", "_PICK", "_MOVE:G", "_PICK", "_MOVE:4"}));
-    EXPECT_EQ(m.robot->count_at("G"), 1u);
-    EXPECT_EQ(m.robot->count_at("E"), 0u);
-    EXPECT_EQ(m.robot->count_at("A"), 1u);
 }
-
-TEST(LaminatorJob, TrayOutAndHeaterAtStartUpDiscLeftWithTrayInRejectedFirstTrayOutAtShutdown) { disc_left_in_laminator(true); }
-TEST(LaminatorJob, TrayOutAndHeaterAtStartUpDiscLeftOnTrayOutRejectedFirstTrayOutAtShutdown) { disc_left_in_laminator(false); }
 
 // The laminator silent at the first check of the begin, and silent only from the second: the
 // operator's Cancel makes the begin return 2 with the failing step's line; after the second the

@@ -10,6 +10,7 @@
 
 #include "harness/autoloader.h"
 #include "harness/print_files.h"
+#include "printer/print_file.h"
 #include "support/sim_test.h"
 #include "win32/files.h"
 
@@ -279,21 +280,7 @@ TEST(DiscPrinter, ReportsADiscInsideAndFallsSilentMidPrint) {
     EXPECT_EQ(m.robot->place_of(disc), "S");
 }
 
-// The files against the format rules the module applies to the first 32 bytes (and the last 24
-// of a "Tessik 6" file), written out here from the file formats.
-int type_of(const std::string& f) {
-    auto b = [&](size_t i) { return static_cast<uint8_t>(f[i]); };
-    if (f.size() < 32 || b(0) != 0x1B) return 100;
-    if (b(1) == 0x00 && b(2) == 0xFF) return b(8) == 0x1B && b(9) == 0x00 && b(10) == 0xFE ? 0 : 100;
-    if (b(1) == 0x03 && b(2) == 0xFF) return b(8) == 0x1B && b(9) == 0x03 && b(10) == 0xFE ? 1 : 100;
-    if (b(2) == 0x02 && f.compare(3, 4, "KS10") == 0) return 2;
-    if (b(1) == 0x05) return b(2) == 0x1E ? 3 : 100;
-    if (b(1) == 0x06) return b(2) == 0x0E ? 3 : 100;
-    if (b(1) == 0x07) return 4;
-    if (b(1) == 0x08) return b(2) == 0x0E ? 5 : 100;
-    return 100;
-}
-
+// Each kind of file as the module's own header rules classify it.
 TEST(PrintFiles, EachKindHasItsHeaderAndInkFigures) {
     const std::pair<sim::PrintFileKind, int> kinds[] = {
         {sim::PrintFileKind::PellanIv, 0}, {sim::PrintFileKind::PellanPro, 1}, {sim::PrintFileKind::OpticalDiscPrinter, 2},
@@ -302,7 +289,9 @@ TEST(PrintFiles, EachKindHasItsHeaderAndInkFigures) {
     for (const auto& [kind, type] : kinds) {
         sim::PrintFileRecipe s;
         s.kind = kind;
-        EXPECT_EQ(type_of(sim::make_print_file(s)), type) << sim::print_file_kind_name(kind);
+        const std::string f = sim::make_print_file(s);
+        EXPECT_EQ(ClassifyPrintHeader(reinterpret_cast<const BYTE*>(f.data()), static_cast<DWORD>(f.size())), type)
+            << sim::print_file_kind_name(kind);
     }
     sim::PrintFileRecipe s;
     s.kind = sim::PrintFileKind::Tessik6;

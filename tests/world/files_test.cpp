@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/sim_test.h"
+#include "support/module_world.h"
 #include "win32/files.h"
 
 namespace {
@@ -27,12 +27,6 @@ bool write_text(HANDLE h, const std::string& s, DWORD* written = nullptr) {
     const BOOL ok = WriteFile(h, s.data(), static_cast<DWORD>(s.size()), &n, nullptr);
     if (written) *written = n;
     return ok != FALSE;
-}
-
-std::string contents(sim::World& world, const std::string& path) {
-    std::string out;
-    EXPECT_TRUE(world.files().read_file(path, &out)) << path;
-    return out;
 }
 
 const char kLog[] = "C:\\Data\\Rovane_QIX.dbg";
@@ -55,7 +49,7 @@ TEST(FileLog, EveryWriteOfTheLogIsRecordedWithItsBytesAndNoHandleIsLeft) {
         write_text(h, "fresh\r\n");
         CloseHandle(h);
     });
-    EXPECT_EQ(contents(world, kLog), "fresh\r\n");
+    EXPECT_EQ(sim_test::read_file(world, kLog), "fresh\r\n");
     EXPECT_EQ(world.handles().open_count("file"), 0u);
 
     std::vector<std::string> writes;
@@ -87,7 +81,7 @@ TEST(FileFaults, DiskFullWritesWhatFitsAndTruncationFreesRoom) {
         EXPECT_TRUE(write_text(h, "xyz")) << "truncating freed room";
         CloseHandle(h);
     });
-    EXPECT_EQ(contents(world, "C:\\full.txt"), "ab23xyz");
+    EXPECT_EQ(sim_test::read_file(world, "C:\\full.txt"), "ab23xyz");
 }
 
 TEST(FileFaults, InjectedFaultsCountDownAndNameOneFileOrEvery) {
@@ -121,7 +115,7 @@ TEST(FileFaults, InjectedFaultsCountDownAndNameOneFileOrEvery) {
         EXPECT_NE(h, INVALID_HANDLE_VALUE) << "count 0 removes the rule";
         CloseHandle(h);
     });
-    EXPECT_EQ(contents(world, kLog), "kept");
+    EXPECT_EQ(sim_test::read_file(world, kLog), "kept");
 }
 
 TEST(FilePaths, NamesIgnoreCaseKeepTheirSpellingAndBareNamesLieInTheCurrentDirectory) {

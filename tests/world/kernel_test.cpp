@@ -95,8 +95,7 @@ TEST(Kernel, TickCountWrapsPollingSeesTimePassLocalTimeCrossesMidnightAndSleepIs
 }
 
 TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
-    const sim::WorldConfig cfg = sim_test::config(5);
-    sim::World world(cfg);
+    sim::World world(sim_test::config(5));
     static CRITICAL_SECTION cs;
     InitializeCriticalSection(&cs);
     static int steps = 0;
@@ -122,10 +121,7 @@ TEST(Kernel, TerminatedThreadNeverRunsAgainAndKeepsItsLock) {
     });
     sim::RunResult r = world.run();
     EXPECT_EQ(r.outcome, sim::Outcome::Deadlock);
-    EXPECT_FALSE(other_got_lock);
-    EXPECT_NE(r.report.find("'host'"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("EnterCriticalSection"), std::string::npos) << r.report;
-    EXPECT_NE(r.report.find("seed " + std::to_string(cfg.seed)), std::string::npos) << r.report;
+    EXPECT_FALSE(other_got_lock);  // what the report names: the deadlock report's test
     EXPECT_EQ(steps, 11);
     CloseHandle(victim);
 }
@@ -152,7 +148,8 @@ TEST(Kernel, DeadlockReportNamesEveryThreadItsCallTimeAndSeedAndEndsWithTheLastE
     sim::RunResult r = world.run();
     ASSERT_EQ(r.outcome, sim::Outcome::Deadlock) << r.report;
     for (const std::string& part : {std::string("thread 'alpha'"), std::string("thread 'beta'"),
-                                    std::string("held by thread 'beta'"), std::string("t=0.100000s"),
+                                    std::string("EnterCriticalSection"), std::string("held by thread 'beta'"),
+                                    std::string("t=0.100000s"),
                                     "seed " + std::to_string(cfg.seed)})
         EXPECT_NE(r.report.find(part), std::string::npos) << "the report names " << part << ":\n" << r.report;
     const size_t tail = r.report.find("last events of the transcript:");

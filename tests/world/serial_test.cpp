@@ -82,17 +82,20 @@ TEST(Serial, InjectedFaultsRefusedSettingsAndASpeedMismatch) {
     EXPECT_NE(device->received[1], 'C') << "garbled by the wrong speed";
 }
 
-TEST(Serial, BytesTravelAtLineSpeedAndPollingReadsCostTime) {
+// Bytes travel at line speed and a read that polls costs time; then, on the same port, blocking
+// reads that end on their total or their interval time-out.
+TEST(Serial, BytesTravelAtLineSpeedPollingReadsCostTimeAndBlockingReadsHonourTheirTimeouts) {
     sim::World world(sim_test::config());
     auto device = std::make_shared<EchoDevice>();
     world.serial().attach("COM1", device);
     std::string reply;
     sim::Micros write_took = 0, reply_at = 0;
     unsigned empty_reads = 0;
+    const sim::Micros byte = 10 * sim::kSecond / 14400;  // 694 us
     run_in(world, [&] {
         HANDLE h = open_robot_port("COM1");
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        const sim::Micros t0 = sim::kernel().now();
+        sim::Micros t0 = sim::kernel().now();
         DWORD n = 0;
         ASSERT_TRUE(WriteFile(h, "_S?", 3, &n, NULL));
         EXPECT_EQ(n, 3u);
@@ -107,41 +110,14 @@ TEST(Serial, BytesTravelAtLineSpeedAndPollingReadsCostTime) {
                 ++empty_reads;
         }
         reply_at = sim::kernel().now() - t0;
-        CloseHandle(h);
-    });
-    const sim::Micros byte = 10 * sim::kSecond / 14400;  // 694 us
-    EXPECT_EQ(write_took, 3 * byte);
-    ASSERT_EQ(device->received, "_S?");
-    EXPECT_EQ(device->arrival_us[1] - device->arrival_us[0], byte);
-    EXPECT_EQ(reply, "OK$");
-    // Reply: 5 ms after the '?' arrived, then three bytes at line speed; polled in 250 us slices.
-    EXPECT_GE(reply_at, 3 * byte + 5 * kMs + 3 * byte);
-    EXPECT_LE(reply_at, 3 * byte + 5 * kMs + 3 * byte + 250);
-    EXPECT_GT(empty_reads, 10u);
-    // The transcript shows both directions with their times.
-    const std::string t = world.transcript_text();
-    EXPECT_NE(t.find("COM1 serial>: \"_S?\""), std::string::npos) << t;
-    EXPECT_NE(t.find("COM1 serial<: \"OK$\""), std::string::npos) << t;
-}
 
-TEST(Serial, BlockingReadsHonourTotalAndIntervalTimeouts) {
-    sim::World world(sim_test::config());
-    auto device = std::make_shared<EchoDevice>();
-    device->reply_delay = 50 * kMs;
-    world.serial().attach("COM1", device);
-    run_in(world, [&] {
-        HANDLE h = open_port("COM1");
-        ASSERT_NE(h, INVALID_HANDLE_VALUE);
-        DCB dcb{};
-        GetCommState(h, &dcb);
-        dcb.BaudRate = CBR_14400;
-        SetCommState(h, &dcb);
         // Total time-out 200 ms, nothing sent: the read returns empty after exactly 200 ms.
+        device->reply_delay = 50 * kMs;
         COMMTIMEOUTS to{0, 0, 200, 0, 0};
         SetCommTimeouts(h, &to);
         char buf[16];
-        DWORD n = 99;
-        sim::Micros t0 = sim::kernel().now();
+        n = 99;
+        t0 = sim::kernel().now();
         ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &n, NULL));
         EXPECT_EQ(n, 0u);
         EXPECT_EQ(sim::kernel().now() - t0, 200 * kMs);
@@ -152,9 +128,21 @@ TEST(Serial, BlockingReadsHonourTotalAndIntervalTimeouts) {
         t0 = sim::kernel().now();
         ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &n, NULL));
         EXPECT_EQ(std::string(buf, n), "OK$");
-        EXPECT_EQ(sim::kernel().now() - t0, 50 * kMs + 3 * (10 * sim::kSecond / 14400) + 20 * kMs);
+        EXPECT_EQ(sim::kernel().now() - t0, 50 * kMs + 3 * byte + 20 * kMs);
         CloseHandle(h);
     });
+    EXPECT_EQ(write_took, 3 * byte);
+    ASSERT_EQ(device->received.substr(0, 3), "_S?");
+    EXPECT_EQ(device->arrival_us[1] - device->arrival_us[0], byte);
+    EXPECT_EQ(reply, "OK$");
+    // Reply: 5 ms after the '?' arrived, then three bytes at line speed; polled in 250 us slices.
+    EXPECT_GE(reply_at, 3 * byte + 5 * kMs + 3 * byte);
+    EXPECT_LE(reply_at, 3 * byte + 5 * kMs + 3 * byte + 250);
+    EXPECT_GT(empty_reads, 10u);
+    // The transcript shows both directions with their times.
+    const std::string t = world.transcript_text();
+    EXPECT_NE(t.find("COM1 serial>: \"_S?\""), std::string::npos) << t;
+    EXPECT_NE(t.find("COM1 serial<: \"OK$\""), std::string::npos) << t;
 }
 
 }  // namespace

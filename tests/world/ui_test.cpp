@@ -9,7 +9,7 @@
 
 #include "resources/resource.h"
 #include "support/dialog_hands.h"
-#include "support/sim_test.h"
+#include "support/module_world.h"
 #include "win32/resources.h"
 #include "win32/ui.h"
 #include "world/operator.h"
@@ -21,6 +21,7 @@ using sim::kMs;
 using sim::kSecond;
 using sim::Micros;
 using sim_test::in_transcript;
+using sim_test::module_string;
 
 Micros now() { return sim::kernel().now(); }
 HINSTANCE module() { return sim::world().module_instance(); }
@@ -28,12 +29,6 @@ HINSTANCE module() { return sim::world().module_instance(); }
 std::string item_text(HWND dlg, int id) {
     char text[512];
     GetDlgItemTextA(dlg, id, text, sizeof text);
-    return text;
-}
-
-std::string module_string(UINT id) {
-    char text[512];
-    LoadStringA(module(), id, text, sizeof text);
     return text;
 }
 
