@@ -78,6 +78,7 @@ struct Call {
     long long unit = -1, action = 0, disc = 0, code = 0, how_many = 0;
     long long row = -1;    // the recorder's row ("u=")
     bool ended = false;    // a move: its "DONE:ROW" step was seen
+    bool waiting() const { return (kind == Move || kind == MovePrint) && !ended; }  // a move not yet done
     bool cut_short = false;  // an end: called with moves still under way
     std::string file;
 };
@@ -207,8 +208,7 @@ private:
             c.kind = Call::End;
             // A host that ends the module while moves are still under way (they end with no
             // "DONE" step before this line) did not wait for them.
-            for (const Call& x : calls_)
-                if ((x.kind == Call::Move || x.kind == Call::MovePrint) && !x.ended) c.cut_short = true;
+            for (const Call& x : calls_) c.cut_short = c.cut_short || x.waiting();
             add(c, l);
             return;
         }
@@ -330,9 +330,8 @@ private:
         const std::vector<std::string> steps = std::move(batch_);
         batch_.clear();
         // The moves are done in the order they were posted: the first of this row not yet done.
-        auto open = [](const Call& x) { return (x.kind == Call::Move || x.kind == Call::MovePrint) && !x.ended; };
         for (Call& x : calls_)
-            if (open(x) && x.row == row) {
+            if (x.waiting() && x.row == row) {
                 x.ended = true;
                 return;
             }
@@ -349,7 +348,7 @@ private:
         // Posted before every move still waiting its turn, else before the batch's first step.
         size_t at = std::min(batch_calls_, calls_.size());
         for (size_t k = 0; k < calls_.size(); ++k)
-            if (open(calls_[k])) {
+            if (calls_[k].waiting()) {
                 at = std::min(at, k);
                 break;
             }
@@ -388,16 +387,8 @@ private:
             if (picked == 0) {
                 if (std::find(plan_.empty_bins.begin(), plan_.empty_bins.end(), at_) == plan_.empty_bins.end())
                     plan_.empty_bins.push_back(at_);
-            } else if (picked < kDiscsPerInputBin && last_kind_ == "pick" && l.number <= follow_until_) {
-                ReplayFault f;
-                f.code = 'A';
-                f.kind = last_kind_;
-                f.n = last_n_;
-                f.line = l.number;
-                if (last_error_.code != 'A' || last_error_.kind != f.kind || last_error_.n != f.n) {
-                    plan_.faults.push_back(f);
-                    last_error_ = f;
-                }
+            } else if (picked < kDiscsPerInputBin && l.number <= follow_until_) {
+                robot_error('A', l);
             }
             return;
         }
@@ -430,8 +421,12 @@ private:
             return;
         }
         if (starts_with(t, "ERROR: ") || t == "No Disc found in Recorder -> Retrying") calls_at_alarm_ = calls_.size();
-        const char code = error_code(t);
-        if (!code) return;
+        if (const char code = error_code(t)) robot_error(code, l);
+    }
+
+    // A robot error at the motion last sent, as the counted fault that raises it again (or why
+    // it is left out).
+    void robot_error(char code, const LogLine& l) {
         ReplayFault f;
         f.code = code;
         f.kind = last_kind_;
@@ -446,7 +441,7 @@ private:
             plan_.left_out.push_back(where + " (a printer error: the printer's fault or the robot's is not told apart)");
         } else if (f.kind.empty()) {
             plan_.left_out.push_back(where + " before any robot motion of the log");
-        } else if ((code == 'F' && f.kind != "pick") || (code == 'C' && f.kind != "move")) {
+        } else if (((code == 'A' || code == 'F') && f.kind != "pick") || (code == 'C' && f.kind != "move")) {
             plan_.left_out.push_back(where + " after a " + f.kind + ", where the robot cannot raise it");
         } else {
             plan_.faults.push_back(f);
