@@ -356,19 +356,19 @@ check_lane() {  # arch, lane, lanes
   return "$bad"
 }
 
-# The real DLL's module logs, replayed in the world from the log alone (rovane-log replay, at the
-# machine's speed of this check): measured and printed, not judged.
+# The real DLL's module logs, replayed in the world from the log alone (rovane-log replay, which
+# reads the machine's speed from the log's motion times): measured and printed, not judged.
 replay_module_logs() {  # arch
   local arch="$1" logs=() d
   for d in "$work/$arch"/*/; do [ -f "$d/module.dbg" ] && logs+=("$d"); done
   ((${#logs[@]} > 0)) || return 0
-  python3 - "$root/build/sim/bin/rovane-log" "${WINE_CHECK_SPEED:-1}" "$arch" "${logs[@]}" <<'PY'
+  python3 - "$root/build/sim/bin/rovane-log" "$arch" "${logs[@]}" <<'PY'
 import json, os, subprocess, sys
-tool, speed, arch, dirs = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+tool, arch, dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
 jobs = same = whole = 0
 other = []
 for d in dirs:
-    p = subprocess.run([tool, "replay", os.path.join(d, "module.dbg"), "--json", "--speed", speed],
+    p = subprocess.run([tool, "replay", os.path.join(d, "module.dbg"), "--json"],
                        capture_output=True, text=True)
     if p.returncode == 2:
         continue  # no job in this scenario's log
@@ -382,7 +382,7 @@ for d in dirs:
     whole += p.returncode == 0
     if not j.get("robot_same_order"):
         other.append(os.path.basename(d.rstrip("/")))
-print(f"wine-check {arch}: the module's logs replayed by rovane-log replay --speed {speed}: {jobs} with a job, "
+print(f"wine-check {arch}: the module's logs replayed by rovane-log replay: {jobs} with a job, "
       f"{same} with every robot command in the same order, {whole} whole"
       + (f"; robot commands differ: {', '.join(other)}" if other else ""))
 PY

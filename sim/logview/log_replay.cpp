@@ -70,17 +70,21 @@ long move_action_named(const std::string& t) {
 
 // A host call found in the log, at its time from the start-up banner.
 struct Call {
-    // AbortAnswer: the operator's Abort in the robot's message, a "dialog" line of the script.
-    enum Kind { Init, Job, Move, MovePrint, CheckPrinting, End, AbortAnswer } kind = Init;
+    // Answer: an operator's answer, a line of the script (`script`) put among the host's calls;
+    // Options: Rovane_Options, with the operator's choices in its dialog as `script`.
+    enum Kind { Init, Job, Move, MovePrint, CheckPrinting, End, Answer, Options } kind = Init;
     int64_t at = 0;        // ms from the banner
     int64_t done = -1;     // when the call returned, where the log says (ms from the banner)
     size_t line = 0;
     long long unit = -1, action = 0, disc = 0, code = 0, how_many = 0;
     long long row = -1;    // the recorder's row ("u=")
     bool ended = false;    // a move: its "DONE:ROW" step was seen
+    bool unwaited = false; // a move posted while the unit's move before it was still under way
+    bool refused = false;  // a move-and-print refused for want of a printer (it prints nothing)
     bool waiting() const { return (kind == Move || kind == MovePrint) && !ended; }  // a move not yet done
     bool cut_short = false;  // an end: called with moves still under way
     std::string file;
+    std::string script;
 };
 
 // The robot errors the module names, and the code the robot reported for each.
@@ -98,6 +102,24 @@ char error_code(const std::string& t) {
 
 // The discs the world puts into each input bin; the log does not say how many a bin held.
 constexpr int kDiscsPerInputBin = 25;
+// Discs a reject position holds before the module asks the operator to empty it.
+constexpr int kRejectCapacity = 25;
+// The world's robot takes 3 s for a pick or a drop and 2.5 s for a move to another place
+// (RobotConfig), at its own speed. The module sees a motion's end at a pass of its send thread
+// (every 300 ms and a little) after it: in the world's logs at that speed a pick or drop is
+// seen ended about 130 ms after it ended, a move about 320 ms (it waits for the printer tray's
+// reply first). A log's motion times so give its machine's speed: time = world time / speed + lag.
+constexpr double kWorldPickMs = 3000.0, kPickLagMs = 130.0;
+constexpr double kWorldMoveMs = 2500.0, kMoveLagMs = 320.0;
+
+// The text between `from` and `to` in `t` ("" when either is missing).
+std::string between(const std::string& t, const char* from, const char* to) {
+    const size_t a = t.find(from);
+    if (a == std::string::npos) return "";
+    const size_t b = t.find(to, a + std::char_traits<char>::length(from));
+    if (b == std::string::npos) return "";
+    return t.substr(a + std::char_traits<char>::length(from), b - a - std::char_traits<char>::length(from));
+}
 
 // Whether a PostMoveDisc action queues steps that end with "DONE:ROW" (the module's loads,
 // unloads, rejects and printer carries; not the actions it refuses).
@@ -117,6 +139,10 @@ public:
 
     void line(const LogLine& l) {
         const std::string& t = l.text;
+        if (dialog_closing_ && !starts_with(t, "Printer chosen: ")) {
+            dialog_closing_ = false;
+            calls_.back().done = std::max(calls_.back().done, l.ms - base_);
+        }
         machine_line(t);
         if (starts_with(t, "********************* RovaneInit")) {
             if (!have_base_) {
@@ -137,11 +163,15 @@ public:
         }
         host_line(l);
         send_thread_line(l);
+        observe(l);
         robot_line(l);
     }
 
     ReplayPlan finish() {
         plan_.has_init = have_base_;
+        open_question_left("the log ends");
+        machine_speed();
+        tray_faults();
         write_flags();
         write_script();
         return plan_;
@@ -151,6 +181,9 @@ private:
     void add(Call c, const LogLine& l) {
         c.at = l.ms - base_;
         c.line = l.number;
+        // A host that posts a unit's next move before the one before it has ended did not wait.
+        if (c.kind == Call::Move || c.kind == Call::MovePrint)
+            for (const Call& x : calls_) c.unwaited = c.unwaited || (x.waiting() && x.unit == c.unit);
         calls_.push_back(c);
     }
 
@@ -182,9 +215,14 @@ private:
                 m.units[static_cast<size_t>(row)] = static_cast<long>(unit);
             }
         } else if (t == "FindPrinter - printer found and selected") {
-            m.printer_from_settings = true;
-        } else if (starts_with(t, "Printer chosen: ")) {
+            // Found as the settings file names it, unless the operator had just chosen it in the
+            // printer selection dialog (which comes first at start-up).
+            m.printer_from_settings = !m.printer_dialog;
+        } else if (starts_with(t, "Printer chosen: ") && !options_open_) {
             m.printer_dialog = true;
+            // The host's call that showed the dialog went on once the dialog had closed, at the
+            // next line: its next call came that long after, however long the choosing took.
+            dialog_closing_ = !calls_.empty() && have_base_;
             // The robot is sent to the printer's position at once, without a line of its own.
             if (t.find(" (position ") != std::string::npos) ++motions_["move"];
             std::string name = t.substr(16);
@@ -197,6 +235,13 @@ private:
             if (m.printer.empty()) m.printer = t.substr(8);
         } else if (t == "Laminator is selected - make sure we can talk to it." || t == "Laminator Heater starting...") {
             m.laminator = true;
+            if (!lam_chosen_in_options_) m.laminator_at_start = true;
+        } else if (t == "Queueing z6 Move Printer tray and wait") {
+            // The printer's own tray command is queued for a "Tessik 6" alone.
+            m.printer_kind_seen = "Tessik 6";
+        } else if (t == "Queue_Cmd: _MOVE:I   " || starts_with(t, "Queue_Cmd: _MOVE:I ") || starts_with(t, "PRN_Queue: _MOVE:I ")) {
+            // The "Optical Disc Printer"'s tray is the robot's place I.
+            m.printer_kind_seen = "Optical Disc Printer";
         }
     }
 
@@ -214,6 +259,8 @@ private:
         }
         if (init_open_ && starts_with(t, "return ")) {
             init_open_ = false;
+            // The print-only host gets 99 and has no recorders.
+            if (t == "return 99" && plan_.machine.units.empty()) plan_.machine.host = "Quessa";
             for (auto it = calls_.rbegin(); it != calls_.rend(); ++it)
                 if (it->kind == Call::Init) {
                     it->done = l.ms - base_;
@@ -243,6 +290,42 @@ private:
             for (auto it = calls_.rbegin(); it != calls_.rend(); ++it)
                 if (it->kind == Call::Job) {
                     it->done = l.ms - base_;
+                    break;
+                }
+            return;
+        }
+        if (t == "Options dialog opened") {
+            Call c;
+            c.kind = Call::Options;
+            c.script = "dialog 119 click 2";  // left with Cancel unless the log shows it accepted
+            add(c, l);
+            options_open_ = true;
+            return;
+        }
+        if (starts_with(t, "Options accepted: ")) {
+            options_accepted(t);
+            return;
+        }
+        if (t == "PostMoveAndPrint - Continuing...Previous printing complete.") {
+            // Every move-and-print begins with this line; which code it was shows in the lines
+            // after it (see print_code_line).
+            Call c;
+            c.kind = Call::MovePrint;
+            add(c, l);
+            print_code_open_ = true;
+            post_open_ = false;
+            return;
+        }
+        if (print_code_open_ && print_code_line(t)) return;
+        if (starts_with(t, "Sending ") && (t.find(" file directly to ") != std::string::npos ||
+                                           t.find(" file through SureThing to ") != std::string::npos)) {
+            // A print's file: that of the oldest move-and-print not yet known to have one.
+            const std::string file = t.find(" file directly to ") != std::string::npos
+                                         ? between(t, "Sending ", " file directly to ")
+                                         : between(t, "Sending ", " file through SureThing to ");
+            for (Call& x : calls_)
+                if (x.kind == Call::MovePrint && x.file.empty() && x.action != 2000 && !x.refused) {
+                    x.file = file;
                     break;
                 }
             return;
@@ -281,14 +364,21 @@ private:
             return;
         }
         if (starts_with(t, "## PostMoveAndPrint ")) {
-            Call c;
-            c.kind = Call::MovePrint;
+            // The request's own line, after its first (or alone, where that was lost).
+            if (!print_code_open_) {
+                Call c;
+                c.kind = Call::MovePrint;
+                add(c, l);
+            }
+            print_code_open_ = false;
+            Call& c = calls_.back();
             number_after(t, "## PostMoveAndPrint ", &c.action);
             number_after(t, "dwUnit=", &c.unit);
             number_after(t, "dwDiscNum=", &c.disc);
             number_after(t, "u=", &c.row);
             c.file = last_file_;
-            add(c, l);
+            c.unwaited = false;
+            for (size_t k = 0; k + 1 < calls_.size(); ++k) c.unwaited = c.unwaited || (calls_[k].waiting() && calls_[k].unit == c.unit);
             print_open_ = true;
             post_open_ = false;
             return;
@@ -410,17 +500,22 @@ private:
         if (t == "Abort button pressed") {
             // The operator's answer to the robot's message that the last error line brought: the
             // replay's operator clicks Abort in the next showing after the host's last call before
-            // that error (the default operator would press the robot's Pick button or wait).
-            Call c;
-            c.kind = Call::AbortAnswer;
-            const size_t at = std::min(calls_at_alarm_, calls_.size());
-            c.at = at > 0 ? calls_[at - 1].at : 0;
-            c.line = l.number;
-            calls_.insert(calls_.begin() + static_cast<long>(at), c);
-            ++plan_.answers;
+            // that error (the default operator would press the robot's Pick button or wait). With
+            // no error since the robot's last motion began, the message was the robot's pause: its
+            // Pause button was pressed as that motion began.
+            if (!error_since_motion_ && !last_kind_.empty()) {
+                ReplayFault f;
+                f.pause = true;
+                f.kind = last_kind_;
+                f.n = last_n_;
+                f.line = l.number;
+                plan_.faults.push_back(f);
+                calls_at_alarm_ = calls_at_motion_;
+                error_since_motion_ = true;  // one pause, however many answers
+            }
+            add_answer(l, calls_at_alarm_, "dialog 117 click 1178", "Abort in the robot's message", "");
             return;
         }
-        if (starts_with(t, "ERROR: ") || t == "No Disc found in Recorder -> Retrying") calls_at_alarm_ = calls_.size();
         if (const char code = error_code(t)) robot_error(code, l);
     }
 
@@ -437,8 +532,11 @@ private:
             return;
         last_error_ = f;
         const std::string where = "line " + std::to_string(l.number) + ": robot error " + std::string(1, code);
-        if (code == 'B') {
-            plan_.left_out.push_back(where + " (a printer error: the printer's fault or the robot's is not told apart)");
+        if (code == 'B' && printing_) {
+            // The printer stopped in the middle of its print: the printer's fault, counted in prints.
+            if (prints_ == plan_.machine.print_fail + 1) ++plan_.machine.print_fail;
+            else if (prints_ > plan_.machine.print_fail) plan_.left_out.push_back(where + " in print " + std::to_string(prints_) +
+                                                                           " (the world's printer fails only its first prints)");
         } else if (f.kind.empty()) {
             plan_.left_out.push_back(where + " before any robot motion of the log");
         } else if (((code == 'A' || code == 'F') && f.kind != "pick") || (code == 'C' && f.kind != "move")) {
@@ -477,6 +575,291 @@ private:
         return true;
     }
 
+    // The index of the host's last call of that kind (the call a question came in), or the count.
+    size_t last_call(Call::Kind kind) const {
+        for (size_t k = calls_.size(); k-- > 0;)
+            if (calls_[k].kind == kind) return k;
+        return calls_.size();
+    }
+
+    // An answer of the operator, put among the host's calls after the first `at` of them: `script`
+    // is its line of the host script ("" where the world's operator gives that answer anyway).
+    void add_answer(const LogLine& l, size_t at, const std::string& script, const std::string& what, const std::string& from) {
+        if (l.number > follow_until_) return;
+        if (!script.empty()) {
+            Call c;
+            c.kind = Call::Answer;
+            at = std::min(at, calls_.size());
+            c.at = at > 0 ? calls_[at - 1].at : 0;
+            c.line = l.number;
+            c.script = script;
+            calls_.insert(calls_.begin() + static_cast<long>(at), c);
+            if (question_at_ >= at && question_line_) ++question_at_;
+        }
+        ReplayAnswer a;
+        a.line = l.number;
+        a.what = what;
+        a.inferred = !from.empty();
+        a.from = from;
+        plan_.answers.push_back(a);
+    }
+
+    // "Options accepted: port COM1, printer Pellan IV, laminator on": the operator's choices, made
+    // again in the replay's showing of the dialog, then OK.
+    void options_accepted(const std::string& t) {
+        options_open_ = false;
+        const std::string port = between(t, "port ", ", printer ");
+        const std::string printer = between(t, ", printer ", ", laminator ");
+        const bool lam = t.size() > 3 && t.compare(t.size() - 3, 3, " on") == 0;
+        std::string dialog = "dialog 119";
+        if (!port.empty()) dialog += " select 1080 " + script_word(port) + ";";
+        if (!printer.empty()) {
+            const bool none = starts_with(printer, "- ");
+            dialog += " select 1201 " + script_word(none ? printer : printer + " on LPT1:") + ";";
+            if (!none && plan_.machine.printer.empty()) plan_.machine.printer = printer;
+        }
+        dialog += lam ? " check 1200;" : " uncheck 1200;";
+        dialog += " click 1";
+        for (auto it = calls_.rbegin(); it != calls_.rend(); ++it)
+            if (it->kind == Call::Options) {
+                it->script = dialog;
+                break;
+            }
+        if (lam) {
+            plan_.machine.laminator = true;
+            lam_chosen_in_options_ = !plan_.machine.laminator_at_start;
+        }
+    }
+
+    // The lines after "PostMoveAndPrint - Continuing..." that tell a request without its own
+    // line apart: a blank disc printed (1000), laminated only (4000), the disc in the printer
+    // printed (5000), or a print refused for want of a printer. True when `t` settled it.
+    bool print_code_line(const std::string& t) {
+        Call* c = nullptr;
+        for (auto it = calls_.rbegin(); it != calls_.rend() && !c; ++it)
+            if (it->kind == Call::MovePrint) c = &*it;
+        if (!c) return false;
+        long long code = 0;
+        if (t == "ERROR: No printer selected!" || starts_with(t, "PRN_Queue: PRINT:")) code = 1000;
+        else if (starts_with(t, "PRN_Queue: _LAMOUT")) code = 4000;
+        else if (t == "**&&** PIP is set to TRUE (PMP Case 5000)") code = 5000;
+        if (!code) return false;
+        c->action = code;
+        c->unit = 0;
+        c->disc = 1;
+        c->refused = starts_with(t, "ERROR");
+        print_code_open_ = false;
+        return starts_with(t, "ERROR") || starts_with(t, "**&&**");
+    }
+
+    // A question of the initial input bin that nothing after it answered.
+    void open_question_left(const char* why) {
+        if (!question_line_) return;
+        plan_.left_out.push_back("line " + std::to_string(question_line_) +
+                                 ": the answer to the question of the initial input bin (" + why +
+                                 " before a pick tells it: the world's operator answers Yes)");
+        question_line_ = 0;
+    }
+
+    // The lines that tell of the operator's answers, of the printer's and the laminator's faults,
+    // of discs left in them, of failing tray calls and of how long the robot's motions took. They
+    // are only looked at here: robot_line reads the same lines for the robot.
+    void observe(const LogLine& l) {
+        const std::string& t = l.text;
+        ReplayMachine& m = plan_.machine;
+        if (starts_with(t, "ERROR: ") || t == "No Disc found in Recorder -> Retrying" || t == "COVER OPEN") {
+            // A robot message's cause: its answer comes after the host's calls before it.
+            calls_at_alarm_ = calls_.size();
+            error_since_motion_ = true;
+        }
+        if (starts_with(t, ">>Sent CMD = ")) {
+            error_since_motion_ = false;
+            calls_at_motion_ = calls_.size();
+            if (t == ">>Sent CMD = _PICK") pick_sent_ms_ = l.ms;
+            if (starts_with(t, ">>Sent CMD = _MOVE:") && t.size() == 20 && t[19] != robot_at_) {
+                move_sent_ms_ = l.ms;
+                move_to_ = t[19];
+            }
+            // A move the send thread resolved to the current input bin ("_MOVE:" alone).
+            if (bin_move_next_ && starts_with(t, ">>Sent CMD = _MOVE:") && t.size() == 20) {
+                const char bin = t[19];
+                if (question_line_) {
+                    const LogLine asked{question_line_, 0, "", ""};
+                    if (bin == current_bin_)
+                        add_answer(asked, question_at_, "answer \"Initial input bin=NO\" once",
+                                   "No to the question of the initial input bin",
+                                   std::string("the job picked from input bin ") + bin + " again");
+                    else
+                        add_answer(asked, question_at_, "", "Yes to the question of the initial input bin",
+                                   std::string("the job went back to input bin ") + bin);
+                    question_line_ = 0;
+                }
+                current_bin_ = bin;
+            }
+            bin_move_next_ = false;
+            return;
+        }
+        if (starts_with(t, "Next GLOBAL CMD = _MOVE:   ") || starts_with(t, "Next PRINT CMD = _MOVE:   ")) {
+            bin_move_next_ = true;
+            return;
+        }
+        if (starts_with(t, " MOVETO:") && t.size() > 9) {
+            // " MOVETO:A Successful."
+            if (move_sent_ms_ >= 0 && t[8] == move_to_) {
+                const double seen = static_cast<double>(l.ms - move_sent_ms_) - kMoveLagMs;
+                if (seen > 0) speeds_.push_back(kWorldMoveMs / seen);
+            }
+            move_sent_ms_ = -1;
+            robot_at_ = t[8];
+            return;
+        }
+        if ((t == "Disc PICKED UP successfully" || t == "Disc DROPPED OFF successfully") && pick_sent_ms_ >= 0) {
+            pick_ms_.push_back(l.ms - pick_sent_ms_);
+            const double seen = static_cast<double>(pick_ms_.back()) - kPickLagMs;
+            if (seen > 0) speeds_.push_back(kWorldPickMs / seen);
+            pick_sent_ms_ = -1;
+            if (t == "Disc DROPPED OFF successfully") ++drops_;
+            return;
+        }
+        if (t == "INPUT EMPTY: Going to Next Input Bin") {
+            ++bin_index_;
+            return;
+        }
+        if (t == "ConcurrentJob = FALSE") {
+            // A job not run on from the one before: the reject counts start again, and with a bin
+            // other than the first in use the operator is asked whether to go back to the first.
+            open_question_left("the next job began");
+            rejects_g_ = rejects_h_ = 0;
+            if (bin_index_ > 0) {
+                question_line_ = l.number;
+                question_at_ = last_call(Call::Job);
+            }
+            return;
+        }
+        if (starts_with(t, "JobBeginsOrEnds 2") || starts_with(t, "JobBeginsOrEnds 3")) {
+            open_question_left("the job ended");
+            return;
+        }
+        if (t == "User selected to use only 3 bins") {
+            // No to picking from all four input bins, asked at the job's begin: a laminator is
+            // installed there that does not answer.
+            m.lam_silent = true;
+            add_answer(l, last_call(Call::Job), "answer \"all 4 input bins=NO\" once", "No to picking from all four input bins", "");
+            return;
+        }
+        if (t == "Reject position full - job aborted") {
+            // The operator's Cancel to the full reject position(s), asked in the host's last move.
+            add_answer(l, last_call(Call::Move), "answer \"reject position=CANCEL\" once", "Cancel to the full reject position", "");
+            return;
+        }
+        if ((t == "Reject" || t == "Reject (no error)") && !calls_.empty()) {
+            // The reject position the request was queued to: G again with G full is the
+            // operator's Retry (the world's operator empties the positions first, then Retry).
+            if (reject_to_ == 'G') {
+                if (rejects_g_ >= kRejectCapacity && (m.laminator || rejects_h_ >= kRejectCapacity)) {
+                    add_answer(l, calls_.size(), "", "Retry to the full reject position",
+                               "the reject queued to G again");
+                    rejects_g_ = 0;
+                    if (!m.laminator) rejects_h_ = 0;
+                }
+                ++rejects_g_;
+            } else if (reject_to_ == 'H') {
+                ++rejects_h_;
+            }
+            reject_to_ = 0;
+            return;
+        }
+        if (t == "Queue_Cmd: _MOVE:G   " || starts_with(t, "Queue_Cmd: _MOVE:G ")) reject_to_ = 'G';
+        else if (t == "Queue_Cmd: _MOVE:H   " || starts_with(t, "Queue_Cmd: _MOVE:H ")) reject_to_ = 'H';
+        if (t == "(__PRINTING STARTED__)") {
+            printing_ = true;
+            ++prints_;
+            return;
+        }
+        if (t == "===COMPLETED PRINTING===") {
+            printing_ = false;
+            return;
+        }
+        if (starts_with(t, "Laminate with ")) {
+            ++laminations_;
+            return;
+        }
+        if (t == "Lam tray out but no disc - probably fell off" || t == "ERROR: LAMERR_DISK_JAM") {
+            // Counted in laminations: the world's laminator fails its first ones.
+            const bool fall = t[0] == 'L';
+            int& first = fall ? m.lam_falls : m.lam_jams;
+            if (l.number <= follow_until_) {
+                if (laminations_ == first + 1) ++first;
+                else if (laminations_ > first)
+                    plan_.left_out.push_back("line " + std::to_string(l.number) + ": lamination " + std::to_string(laminations_) +
+                                             (fall ? "'s disc fell off" : " jammed") +
+                                             " (the world's laminator fails only its first laminations)");
+            }
+            if (fall) {
+                fall_line_ = l.number;
+                fall_at_ = calls_.size();
+            }
+            return;
+        }
+        if (fall_line_ && (t == "===COMPLETED LAMINATING===" || starts_with(t, "CheckMoveDisc:  g_fJobAborted=TRUE") ||
+                           starts_with(t, "<-WaitForLaminating"))) {
+            // Lamination done after all: the disc went back on the tray and Retry (the world's
+            // operator does so); the job aborted: Cancel.
+            const LogLine asked{fall_line_, 0, "", ""};
+            if (t[0] == '=')
+                add_answer(asked, fall_at_, "", "Retry to the disc fallen off the laminator's tray", "the lamination was done");
+            else
+                add_answer(asked, fall_at_, "answer \"fallen out of the laminator tray=CANCEL\" once",
+                           "Cancel to the disc fallen off the laminator's tray", "the job was aborted");
+            fall_line_ = 0;
+            return;
+        }
+        if (drops_ == 0 && t == "Disc left in printer - queue commands to reject") m.printer_disc_left = true;
+        if (drops_ == 0 && t == "Disc left in laminator - queue commands to remove") m.lam_disc_left = true;
+        if (starts_with(t, "OPEN TRAY ") || starts_with(t, "CLOSE TRAY ")) {
+            // Each recorder's tray calls: the failures before its first call that met none.
+            if (tray_row_ >= 0 && !tray_call_failed_) tray_settled_.insert(tray_row_);
+            long long row = -1;
+            number_after(t, "TRAY ", &row);
+            tray_row_ = row;
+            tray_call_failed_ = false;
+            tray_seen_.insert(row);
+            return;
+        }
+        if (starts_with(t, "Closing DQ_OpenCloseTray error: ") && tray_row_ >= 0) {
+            tray_call_failed_ = true;
+            if (!tray_settled_.count(tray_row_)) ++tray_failures_[tray_row_];
+        }
+    }
+
+    // The machine's speed from the picks' and drops' durations: the world takes kWorldPickMs at
+    // speed 1, and the module sees the end half a pass after it on average.
+    void machine_speed() {
+        if (!pick_ms_.empty()) {
+            std::vector<int64_t> v = pick_ms_;
+            std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+            plan_.machine.pick_ms = v[v.size() / 2];
+        }
+        if (speeds_.empty()) return;
+        std::nth_element(speeds_.begin(), speeds_.begin() + static_cast<long>(speeds_.size() / 2), speeds_.end());
+        plan_.machine.speed = std::min(100.0, std::max(0.1, speeds_[speeds_.size() / 2]));
+    }
+
+    // The world fails the first N tray calls of every recorder alike.
+    void tray_faults() {
+        std::set<int> counts;
+        for (long long row : tray_seen_) counts.insert(tray_failures_.count(row) ? tray_failures_[row] : 0);
+        if (counts.size() == 1) {
+            plan_.machine.tray_fail = *counts.begin();
+        } else if (counts.size() > 1) {
+            std::string list;
+            for (long long row : tray_seen_)
+                list += (list.empty() ? "" : ", ") + std::to_string(tray_failures_.count(row) ? tray_failures_[row] : 0);
+            plan_.left_out.push_back("failing tray calls unlike from recorder to recorder (" + list +
+                                     "): the world fails every recorder's first ones alike");
+        }
+    }
+
     void write_flags() {
         const ReplayMachine& m = plan_.machine;
         std::vector<std::string>& f = plan_.flags;
@@ -493,18 +876,34 @@ private:
             // The settings file names any other port than the first, as a job's machine has it.
             if (m.port != "COM1") f.insert(f.end(), {"--setting", "Com=" + m.port});
         }
-        if (m.printer.empty() && m.printer_from_settings && !m.printer_dialog) {
+        if (m.printer.empty() && m.printer_from_settings) {
             // The settings file named a printer the module found, but the log never names it (no
             // print was sent): some printer of that name must be there for start-up to go the
-            // same way. Its name changes only where the printer's kind would show.
-            plan_.machine.printer = "Pellan IV";
-            plan_.left_out.push_back("the disc printer's name (not logged: \"Pellan IV\" assumed)");
+            // same way. Its kind shows where it has a tray command or a position of its own;
+            // otherwise a "Pellan IV" goes the same way.
+            if (!m.printer_kind_seen.empty()) {
+                plan_.machine.printer = m.printer_kind_seen;
+                plan_.left_out.push_back("the disc printer's name (not logged: \"" + m.printer_kind_seen +
+                                         "\" by what the module did with it)");
+            } else {
+                plan_.machine.printer = "Pellan IV";
+                plan_.left_out.push_back("the disc printer's name (not logged: \"Pellan IV\" assumed)");
+            }
         }
         if (!m.printer.empty()) {
             f.insert(f.end(), {"--printer", m.printer});
-            if (m.printer_from_settings && !m.printer_dialog) f.insert(f.end(), {"--setting", "Printer=" + m.printer});
+            if (m.printer_from_settings) f.insert(f.end(), {"--setting", "Printer=" + m.printer});
         }
-        if (m.laminator) f.insert(f.end(), {"--laminator", "--setting", "Laminate Disc=1"});
+        if (m.laminator || m.lam_silent) f.push_back("--laminator");
+        if (m.lam_silent) f.push_back("--lam-silent");
+        // In use from start-up; one first ticked in the options dialog is ticked there again.
+        if (m.laminator && m.laminator_at_start) f.insert(f.end(), {"--setting", "Laminate Disc=1"});
+        if (m.printer_disc_left) f.push_back("--printer-disc-left");
+        if (m.lam_disc_left) f.push_back("--lam-disc-left");
+        if (m.tray_fail) f.insert(f.end(), {"--tray-fail", std::to_string(m.tray_fail)});
+        if (m.print_fail) f.insert(f.end(), {"--print-fail", std::to_string(m.print_fail)});
+        if (m.lam_falls) f.insert(f.end(), {"--lam-falls", std::to_string(m.lam_falls)});
+        if (m.lam_jams) f.insert(f.end(), {"--lam-jam", std::to_string(m.lam_jams)});
         for (char bin : plan_.empty_bins) f.insert(f.end(), {"--empty-bin", std::string(1, bin)});
         for (const ReplayFault& x : plan_.faults) f.insert(f.end(), {x.flag_name(), x.flag()});
         for (size_t i = 0; i < m.serials.size(); ++i)
@@ -516,10 +915,16 @@ private:
     void write_script() {
         std::string& s = plan_.script;
         s += "# The host's calls of the log, each no earlier than its logged time from start-up.\n";
+        // A request whose file the log does not name (refused, or never printed) takes another's.
+        std::string any_file;
+        for (const Call& c : calls_)
+            if (c.kind == Call::MovePrint && !c.file.empty()) any_file = c.file;
+        for (Call& c : calls_)
+            if (c.kind == Call::MovePrint && c.file.empty()) c.file = any_file;
         std::set<std::string> files;
         for (const Call& c : calls_)
             if (c.kind == Call::MovePrint && !c.file.empty() && files.insert(c.file).second)
-                s += "printfile " + script_word(c.file) + " " + print_kind_for(c.file) + "\n";
+                s += "printfile " + script_word(c.file) + " " + print_kind_for(c.file, plan_.machine.printer) + "\n";
         // The printer selection dialog's showings, answered as the log shows them: the printer
         // (its list line "NAME on PORT", the world's port) and "Use Laminator" when the module
         // used the laminator; OK. Without a printer the line is the list's last, "no printer".
@@ -550,7 +955,7 @@ private:
             after_end = false;
             switch (c.kind) {
                 case Call::Init:
-                    s += "init VeltoDVD\n";
+                    s += "init " + plan_.machine.host + "\n";
                     break;
                 case Call::Job:
                     if (c.code == 2) wait_all();
@@ -562,7 +967,12 @@ private:
                     break;
                 case Call::Move:
                 case Call::MovePrint:
-                    if (unwaited[c.unit]) s += "wait " + std::to_string(c.unit) + "\n";
+                    if (c.kind == Call::MovePrint && c.action == 0) {
+                        plan_.left_out.push_back("line " + std::to_string(c.line) +
+                                                 ": a move-and-print whose code its lines do not tell");
+                        continue;
+                    }
+                    if (unwaited[c.unit] && !c.unwaited) s += "wait " + std::to_string(c.unit) + "\n";
                     if (c.kind == Call::Move) {
                         s += "move " + std::to_string(c.unit) + " " + std::to_string(c.action) + "\n";
                         unwaited[c.unit] = true;
@@ -575,8 +985,11 @@ private:
                 case Call::CheckPrinting:
                     s += "checkprinting\n";
                     break;
-                case Call::AbortAnswer:
-                    s += "dialog 117 click 1178\n";
+                case Call::Answer:
+                    s += c.script + "\n";
+                    break;
+                case Call::Options:
+                    s += c.script + "\noptions\n";
                     break;
                 case Call::End:
                     // Moves cut short by the end are followed after it (they end with 4).
@@ -586,7 +999,7 @@ private:
                     after_end = true;
                     break;
             }
-            if (c.kind != Call::AbortAnswer) ++plan_.calls;
+            if (c.kind != Call::Answer) ++plan_.calls;
             if (c.done > now) now = c.done;
         }
         wait_all();
@@ -601,6 +1014,32 @@ private:
     std::vector<std::string> batch_;    // the send thread's steps since its last "DONE:"
     size_t batch_calls_ = 0;            // the host's calls logged before the batch's first step
     size_t calls_at_alarm_ = 0;         // the host's calls logged before the last error line
+    size_t calls_at_motion_ = 0;        // the host's calls logged before the robot's last motion
+    bool error_since_motion_ = false;   // an error line since the robot's last motion was sent
+    bool options_open_ = false;         // in the options dialog (its printer choice is its own)
+    bool dialog_closing_ = false;       // the printer selection dialog chosen in, closing
+    bool lam_chosen_in_options_ = false;
+    bool print_code_open_ = false;      // a move-and-print whose code its lines have not yet told
+    // The input bins: the index in use, the bin the robot last went to for a disc, and an open
+    // question of going back to the first (its line, and the host's calls before its job's begin).
+    int bin_index_ = 0;
+    char current_bin_ = 0;
+    bool bin_move_next_ = false;        // the send thread's next move is to the current input bin
+    size_t question_line_ = 0, question_at_ = 0;
+    int rejects_g_ = 0, rejects_h_ = 0; // discs put in each reject position since the job began
+    char reject_to_ = 0;                // the reject position the last queued request goes to
+    bool printing_ = false;             // a print started and not yet completed
+    int prints_ = 0, laminations_ = 0;
+    size_t fall_line_ = 0, fall_at_ = 0;  // a disc fallen off the laminator, not yet answered
+    int64_t pick_sent_ms_ = -1, move_sent_ms_ = -1;
+    char robot_at_ = 0, move_to_ = 0;   // where the robot last arrived, and where it is going
+    std::vector<double> speeds_;        // the machine's speed as each motion's time tells it
+    std::vector<int64_t> pick_ms_;      // every pick's and drop's time to its end
+    int drops_ = 0;
+    long long tray_row_ = -1;           // the recorder of the last tray call
+    bool tray_call_failed_ = false;
+    std::set<long long> tray_seen_, tray_settled_;
+    std::map<long long, int> tray_failures_;
     size_t follow_until_;               // the last line whose faults and answers are taken
     std::string last_file_;
     // The robot's motions as the log shows them sent, for the counted faults.
@@ -642,7 +1081,7 @@ ReplayPlan plan_replay(const std::vector<LogLine>& lines, size_t follow_until) {
     return p.finish();
 }
 
-std::string print_kind_for(const std::string& path) {
+std::string print_kind_for(const std::string& path, const std::string& printer) {
     static const char* const kKinds[] = {"pellan-iv", "pellan-pro", "optical-disc-printer", "varrow", "varrow-2",
                                          "tessik-6", "label"};
     const size_t slash = path.find_last_of("\\/");
@@ -652,6 +1091,15 @@ std::string print_kind_for(const std::string& path) {
     std::transform(base.begin(), base.end(), base.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     for (const char* k : kKinds)
         if (base == k) return k;
+    // A label design goes through the label application; otherwise a file the printer takes, its
+    // kind by the printer's name.
+    if (path.size() >= 4 && (path.compare(path.size() - 4, 4, ".STD") == 0 ||
+                                                         path.compare(path.size() - 4, 4, ".std") == 0))
+        return "label";
+    if (starts_with(printer, "Tessik 6")) return "tessik-6";
+    if (starts_with(printer, "Optical Disc Printer")) return "optical-disc-printer";
+    if (starts_with(printer, "Pellan PRO")) return "pellan-pro";
+    if (starts_with(printer, "Varrow")) return "varrow";
     return "pellan-iv";
 }
 

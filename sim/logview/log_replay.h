@@ -55,11 +55,36 @@ struct ReplayMachine {
     // printer's name ("" = no disc printer).
     std::vector<std::string> dialog_choices;
     bool laminator = false;
+    bool laminator_at_start = false;  // in use from start-up (not first chosen in the options dialog)
+    // The host as its start-up shows it: "Quessa" for the print-only host (it gets 99 and has no
+    // recorders), else "VeltoDVD".
+    std::string host = "VeltoDVD";
+    // The disc printer's kind known from what the module did with it where its name is not
+    // logged ("Tessik 6" from its own tray command, "Optical Disc Printer" from its position I).
+    std::string printer_kind_seen;
+    bool printer_disc_left = false;  // a disc in the printer before the log's first job
+    bool lam_disc_left = false;      // a disc in the laminator before the log's first job
+    bool lam_silent = false;         // a laminator installed that does not answer
+    int tray_fail = 0;               // the failing calls each recorder's first tray call met
+    int print_fail = 0;              // the first prints that stopped with the printer's error B
+    int lam_falls = 0, lam_jams = 0; // the first laminations whose disc fell off, or jammed
+    // The machine's speed against the world's (rovane-sim host --speed), from how long the
+    // robot's picks, drops and moves took in the log; 0 when the log shows none.
+    double speed = 0;
+    int64_t pick_ms = 0;             // the median time from a pick or drop sent to its end
 };
 
-// A robot error the log shows, as the counted fault that raises it again.
-// A robot error or a damaged status reply the log shows, as the counted fault that brings it back:
-// "--robot-error-on F@pick:3", "--damage-reply checksum@move:5+640".
+// An answer of the operator the log shows, or one that what the module did next implies.
+struct ReplayAnswer {
+    size_t line = 0;      // the line that shows or implies it
+    std::string what;     // "Abort in the robot's message", "No to the question of the initial input bin" ...
+    bool inferred = false;
+    std::string from;     // what it was inferred from
+};
+
+// A robot error, a press of its Pause button or a damaged status reply the log shows, as the
+// counted fault that brings it back: "--robot-error-on F@pick:3", "--pause-on move:2",
+// "--damage-reply checksum@move:5+640".
 struct ReplayFault {
     char code = 0;          // A..F; 0 for a damaged reply
     std::string kind;       // "pick", "drop" or "move"; "start" for a reply before any motion
@@ -67,9 +92,11 @@ struct ReplayFault {
     size_t line = 0;        // the error's line in the log
     std::string damage;     // a damaged reply: "checksum" or "dropped"
     uint64_t after_ms = 0;  // a damaged reply: the first reply this long after the motion began
-    std::string flag_name() const { return code ? "--robot-error-on" : "--damage-reply"; }
+    bool pause = false;     // the robot's Pause button pressed as that motion began ("--pause-on")
+    std::string flag_name() const { return pause ? "--pause-on" : code ? "--robot-error-on" : "--damage-reply"; }
     std::string flag() const {
         const std::string at = kind == "start" ? kind : kind + ":" + std::to_string(n);
+        if (pause) return at;
         return code ? std::string(1, code) + "@" + at : damage + "@" + at + "+" + std::to_string(after_ms);
     }
 };
@@ -84,7 +111,7 @@ struct ReplayPlan {
     int calls = 0;                    // host calls in the script
     int jobs = 0;                     // job begins
     int recovered_moves = 0;          // moves known only by their queueing (their own line lost)
-    int answers = 0;                  // the operator's answers the log shows (Abort in the robot's message)
+    std::vector<ReplayAnswer> answers;  // the operator's answers, shown by the log or inferred
     bool has_init = false;
     bool starts_mid_job = false;      // the log's first host call is not Rovane_Init
 };
@@ -104,8 +131,9 @@ void add_what_if(ReplayPlan* plan, const std::vector<std::string>& answers, cons
 std::string job_outcome(const std::vector<LogLine>& lines);
 
 // The print file kind `rovane-sim host`'s printfile line writes for a file of that name: its base
-// name when it is the name of a kind ("C:\Labels\varrow-2.PRN": varrow-2), else pellan-iv.
-std::string print_kind_for(const std::string& path);
+// name when it is the name of a kind ("C:\Labels\varrow-2.PRN": varrow-2), else the kind the
+// disc printer of that name takes (pellan-iv for any other).
+std::string print_kind_for(const std::string& path, const std::string& printer = "");
 
 // key_lines takes of the polls of Rovane_CheckPrinting only those whose answer differs from the
 // poll before: how many of the same answer come between two robot commands depends on when the

@@ -165,10 +165,10 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
                 return "";
             },
             ""));
-    c->add_option("--speed", f->speed, "the machine's motions F times quicker than the world's, as on the machine "
-                                       "the log came from (rovane-sim host --speed)")
+    c->add_option("--speed", f->speed, "the machine's motions F times quicker than the world's (rovane-sim host "
+                                       "--speed; default: as the log's motion times tell)")
         ->type_name("F")
-        ->check(CLI::Range(0.1, 100.0));
+        ->check(CLI::Range(1.0, 20.0));
     c->add_option("--setting", f->settings, "what-if: the settings file's KEY has VALUE (repeatable)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false)
@@ -251,6 +251,18 @@ struct ReplayRun {
     std::string replay_error;
 };
 
+// The machine's speed for the run: --speed as given, else the one the log's motion times imply,
+// within the world's range ("" for the world's own: within 10 % of it, or slower, which the
+// world cannot be).
+std::string speed_of_run(const ReplayFlags& f, const ReplayPlan& plan) {
+    if (!f.speed.empty()) return f.speed;
+    const double v = std::min(20.0, plan.machine.speed);
+    if (v < 1.1) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", v);
+    return text;
+}
+
 // rovane-sim host runs the plan's script on the plan's machine; nonzero (the exit code, after its
 // message) when it could not be run.
 int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& work, ReplayRun* run) {
@@ -266,7 +278,8 @@ int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& wor
     unlink(replay_log.c_str());
     std::vector<std::string> args = {sim, "host", script};
     args.insert(args.end(), plan.flags.begin(), plan.flags.end());
-    if (!f.speed.empty()) args.insert(args.end(), {"--speed", f.speed});
+    const std::string speed = speed_of_run(f, plan);
+    if (!speed.empty()) args.insert(args.end(), {"--speed", speed});
     args.insert(args.end(), {"--module-log", replay_log});
     std::string error;
     run->sim_exit = run_child(args, run->out, &error);
@@ -289,12 +302,18 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
                     {"port", m.port},
                     {"serials", m.serials},
                     {"printer", logview::display_text(m.printer)},
-                    {"laminator", m.laminator}};
+                    {"laminator", m.laminator},
+                    {"host", m.host},
+                    {"pick_ms", m.pick_ms},
+                    {"speed", speed_of_run(f, plan).empty() ? "1" : speed_of_run(f, plan)}};
     j["flags"] = plan.flags;
     j["calls"] = plan.calls;
     j["jobs"] = plan.jobs;
     j["recovered_moves"] = plan.recovered_moves;
-    j["answers"] = plan.answers;
+    nlohmann::ordered_json answers = nlohmann::ordered_json::array();
+    for (const logview::ReplayAnswer& a : plan.answers)
+        answers.push_back({{"line", a.line}, {"answer", a.what}, {"inferred", a.inferred}, {"from", a.from}});
+    j["answers"] = answers;
     nlohmann::ordered_json faults = nlohmann::ordered_json::array();
     for (const logview::ReplayFault& x : plan.faults) faults.push_back({{"option", x.flag_name()}, {"flag", x.flag()}, {"line", x.line}});
     j["faults"] = faults;
@@ -336,9 +355,17 @@ void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const Replay
     std::printf("  recorders  %zu (%s)\n", m.serials.size(), serials.c_str());
     std::printf("  printer    %s%s\n", m.printer.empty() ? "none" : logview::display_text(m.printer).c_str(),
                 m.laminator ? ", laminator" : "");
-    std::printf("  host       %d calls, %d %s, %d %s known by their queueing alone\n", plan.calls, plan.jobs,
+    std::printf("  host       %s, %d calls, %d %s, %d %s known by their queueing alone\n", m.host.c_str(), plan.calls, plan.jobs,
                 plan.jobs == 1 ? "job" : "jobs", plan.recovered_moves, plan.recovered_moves == 1 ? "move" : "moves");
-    if (plan.answers > 0) std::printf("  operator   Abort in the robot's message %d %s\n", plan.answers, plan.answers == 1 ? "time" : "times");
+    if (m.speed > 0)
+        std::printf("  speed      picks and drops took %lld ms (median), %.2f times the world's: %s\n",
+                    static_cast<long long>(m.pick_ms), m.speed,
+                    !f.speed.empty() ? ("--speed " + f.speed + " as given").c_str()
+                    : speed_of_run(f, plan).empty() ? "the world's own speed"
+                                                    : ("--speed " + speed_of_run(f, plan) + ", inferred").c_str());
+    for (const logview::ReplayAnswer& a : plan.answers)
+        std::printf("  operator   %s (line %zu%s%s)\n", a.what.c_str(), a.line, a.inferred ? ", inferred: " : ", logged",
+                    a.from.c_str());
     for (const logview::ReplayFault& x : plan.faults)
         std::printf("  fault      %s %s (line %zu)\n", x.flag_name().c_str(), x.flag().c_str(), x.line);
     for (const std::string& l : plan.left_out) std::printf("  left out   %s\n", l.c_str());
