@@ -81,6 +81,7 @@ struct Call {
     bool ended = false;    // a move: its "DONE:ROW" step was seen
     bool unwaited = false; // a move posted while the unit's move before it was still under way
     bool refused = false;  // a move-and-print refused for want of a printer (it prints nothing)
+    bool prologue = false; // an init the replay adds before a log without a start-up
     bool waiting() const { return (kind == Move || kind == MovePrint) && !ended; }  // a move not yet done
     bool cut_short = false;  // an end: called with moves still under way
     std::string file;
@@ -135,7 +136,7 @@ bool queues_steps(long long action) {
 
 class Planner {
 public:
-    explicit Planner(size_t follow_until) : follow_until_(follow_until) {}
+    Planner(size_t follow_until, bool mid_job) : mid_job_(mid_job), follow_until_(follow_until) {}
 
     void line(const LogLine& l) {
         const std::string& t = l.text;
@@ -155,6 +156,17 @@ public:
             init_open_ = true;
             return;
         }
+        if (!have_base_ && mid_job_) {
+            // A log without a start-up: the replay begins with one of its own (the prologue, see
+            // write_prologue), at the log's first line.
+            have_base_ = true;
+            base_ = l.ms;
+            plan_.starts_mid_job = true;
+            Call c;
+            c.kind = Call::Init;
+            c.prologue = true;
+            add(c, l);
+        }
         if (!have_base_) {
             // Work before any start-up in this log: its calls cannot be placed.
             if (starts_with(t, "JobBeginsOrEnds ") || starts_with(t, "** PostMoveDisc") || starts_with(t, "## PostMoveAndPrint"))
@@ -172,6 +184,8 @@ public:
         open_question_left("the log ends");
         machine_speed();
         tray_faults();
+        if (mid_job_) mid_job_state();
+        else lost_job_begin();
         write_flags();
         write_script();
         return plan_;
@@ -239,7 +253,7 @@ private:
         } else if (t == "Queueing z6 Move Printer tray and wait") {
             // The printer's own tray command is queued for a "Tessik 6" alone.
             m.printer_kind_seen = "Tessik 6";
-        } else if (t == "Queue_Cmd: _MOVE:I   " || starts_with(t, "Queue_Cmd: _MOVE:I ") || starts_with(t, "PRN_Queue: _MOVE:I ")) {
+        } else if (starts_with(t, "Queue_Cmd: _MOVE:I ") || starts_with(t, "PRN_Queue: _MOVE:I ")) {
             // The "Optical Disc Printer"'s tray is the robot's place I.
             m.printer_kind_seen = "Optical Disc Printer";
         }
@@ -337,6 +351,7 @@ private:
             number_after(t, "dwUnit=", &c.unit);
             number_after(t, "u=", &c.row);
             c.ended = !queues_steps(c.action);
+            known_unit(c.row, c.unit);
             add(c, l);
             post_open_ = true;
             return;
@@ -350,11 +365,10 @@ private:
         if (named >= 0) {
             if (!post_open_ && done_row_ >= 0) {
                 // The move's own line was lost: its queueing names the row and the action.
-                const ReplayMachine& m = plan_.machine;
                 Call c;
                 c.kind = Call::Move;
                 c.action = named;
-                c.unit = static_cast<size_t>(done_row_) < m.units.size() ? m.units[static_cast<size_t>(done_row_)] : done_row_ + 1;
+                c.unit = unit_of(done_row_);
                 c.row = done_row_;
                 add(c, l);
                 ++plan_.recovered_moves;
@@ -371,11 +385,14 @@ private:
                 add(c, l);
             }
             print_code_open_ = false;
+            print_first_step_ = 0;
             Call& c = calls_.back();
             number_after(t, "## PostMoveAndPrint ", &c.action);
             number_after(t, "dwUnit=", &c.unit);
             number_after(t, "dwDiscNum=", &c.disc);
+            last_disc_ = c.disc;
             number_after(t, "u=", &c.row);
+            known_unit(c.row, c.unit);
             c.file = last_file_;
             c.unwaited = false;
             for (size_t k = 0; k + 1 < calls_.size(); ++k) c.unwaited = c.unwaited || (calls_[k].waiting() && calls_[k].unit == c.unit);
@@ -425,12 +442,26 @@ private:
                 x.ended = true;
                 return;
             }
-        if (!global || steps.empty() || row < 0) return;
+        if (row < 0) return;
+        // A move-and-print whose lines never told its code is the recorded disc's print this
+        // step ends, its own line lost.
+        for (Call& x : calls_)
+            if (x.kind == Call::MovePrint && x.action == 0 && !x.refused) {
+                x.action = 2000;
+                x.row = row;
+                x.unit = unit_of(row);
+                x.disc = ++last_disc_;
+                x.file = last_file_;
+                x.ended = true;
+                print_code_open_ = false;
+                ++plan_.recovered_moves;
+                return;
+            }
+        if (!global || steps.empty()) return;
         Call c;
         c.kind = Call::Move;
         c.row = row;
-        const ReplayMachine& m = plan_.machine;
-        c.unit = static_cast<size_t>(row) < m.units.size() ? m.units[static_cast<size_t>(row)] : row + 1;
+        c.unit = unit_of(row);
         const bool reject = std::find(steps.begin(), steps.end(), "_MOVE:G") != steps.end() ||
                             std::find(steps.begin(), steps.end(), "_MOVE:H") != steps.end();
         c.action = steps[0].size() == 1 ? 100 : (reject ? 300 : 200);
@@ -533,10 +564,9 @@ private:
         last_error_ = f;
         const std::string where = "line " + std::to_string(l.number) + ": robot error " + std::string(1, code);
         if (code == 'B' && printing_) {
-            // The printer stopped in the middle of its print: the printer's fault, counted in prints.
-            if (prints_ == plan_.machine.print_fail + 1) ++plan_.machine.print_fail;
-            else if (prints_ > plan_.machine.print_fail) plan_.left_out.push_back(where + " in print " + std::to_string(prints_) +
-                                                                           " (the world's printer fails only its first prints)");
+            // During a print: the printer's own error if the print then never ends (see observe),
+            // else the robot's, standing while the printer went on.
+            if (!print_error_line_) print_error_line_ = l.number;
         } else if (f.kind.empty()) {
             plan_.left_out.push_back(where + " before any robot motion of the log");
         } else if (((code == 'A' || code == 'F') && f.kind != "pick") || (code == 'C' && f.kind != "move")) {
@@ -573,6 +603,106 @@ private:
         f.after_ms = static_cast<uint64_t>(std::max<int64_t>(0, sent - from - 150));
         plan_.faults.push_back(f);
         return true;
+    }
+
+    // Moves with no job begun before them: the begin's line was lost (a line that meets another
+    // thread's line being written is dropped). It is put back before the first move, with the
+    // count the job's end names.
+    void lost_job_begin() {
+        size_t first = calls_.size();
+        long long how_many = 0;
+        for (size_t k = 0; k < calls_.size(); ++k) {
+            const Call& c = calls_[k];
+            if (c.kind == Call::Job && c.code == 1 && first == calls_.size()) return;
+            if ((c.kind == Call::Move || c.kind == Call::MovePrint) && first == calls_.size()) first = k;
+            if (c.kind == Call::Job && (c.code == 2 || c.code == 3) && !how_many) how_many = c.how_many;
+        }
+        if (first == calls_.size()) return;
+        Call c;
+        c.kind = Call::Job;
+        c.code = 1;
+        c.how_many = std::max<long long>(1, how_many);
+        c.at = calls_[first].at;
+        c.line = calls_[first].line;
+        calls_.insert(calls_.begin() + static_cast<long>(first), c);
+        ++plan_.jobs;
+        plan_.left_out.push_back("the job's begin, its line lost: begun again before the first move, for " +
+                                 std::to_string(c.how_many) + " disc(s) as its end names");
+    }
+
+    // The host's unit of a recorder row: as the log names it, else the world's (row + 1).
+    long long unit_of(long long row) const {
+        const std::vector<long>& u = plan_.machine.units;
+        return row >= 0 && static_cast<size_t>(row) < u.size() && u[static_cast<size_t>(row)] >= 0 ? u[static_cast<size_t>(row)] : row + 1;
+    }
+
+    // The recorder's row and the host's unit for it, as a request's line tells them (a log without
+    // its start-up has no recorder lines).
+    void known_unit(long long row, long long unit) {
+        ReplayMachine& m = plan_.machine;
+        if (row < 0 || row >= 64 || unit < 0) return;
+        if (m.units.size() <= static_cast<size_t>(row)) m.units.resize(static_cast<size_t>(row) + 1, -1);
+        if (m.units[static_cast<size_t>(row)] < 0) m.units[static_cast<size_t>(row)] = static_cast<long>(unit);
+    }
+
+    // A log that begins in the middle of the machine's work: the state its lines imply, made by
+    // the prologue the replay runs first. A recorder whose first request in the log takes a disc
+    // out of it (an unload, a reject, a print of its disc) held a disc: the prologue loads it.
+    // A job whose end comes without its begin was under way: the prologue begins it, with the
+    // count its end names. The robot's motions the prologue makes come before the log's, so the
+    // faults counted in motions are counted on past them. What the host cannot bring about (a
+    // disc on the picker, a print under way) is said.
+    void mid_job_state() {
+        std::set<long long> seen;
+        for (const Call& c : calls_) {
+            if ((c.kind != Call::Move && c.kind != Call::MovePrint) || c.row < 0 || !seen.insert(c.row).second) continue;
+            const bool takes_out = c.action == 200 || c.action == 201 || c.action == 300 || c.action == 301 || c.action == 2000;
+            if (takes_out) prologue_loads_.push_back(c.unit);
+        }
+        long long how_many = 0;
+        bool begun = false, moved = false;
+        for (const Call& c : calls_) {
+            if (c.kind == Call::Job && c.code == 1 && !moved) begun = true;
+            if (c.kind == Call::Job && (c.code == 2 || c.code == 3) && !how_many) how_many = c.how_many;
+            if (c.kind == Call::Move || c.kind == Call::MovePrint) {
+                moved = true;
+                how_many = std::max(how_many, c.disc);
+            }
+        }
+        if (!begun && moved) prologue_job_ = std::max<long long>(1, how_many);
+        if (prologue_job_) ++plan_.jobs;
+        const uint64_t loads = prologue_loads_.size();
+        for (ReplayFault& f : plan_.faults) {
+            if (f.kind == "move") f.n += 2 * loads;
+            else if (f.kind == "pick" || f.kind == "drop") f.n += loads;
+        }
+        std::string held;
+        for (long long u : prologue_loads_) held += (held.empty() ? "" : ", ") + std::to_string(u);
+        if (!held.empty()) plan_.left_out.push_back("the log begins in the middle of the machine's work: the replay loads recorder unit(s) " + held +
+                                                    " first, which the log shows holding a disc");
+        if (picker_held_at_start_)
+            plan_.left_out.push_back("line " + std::to_string(picker_held_at_start_) +
+                                     ": a disc on the picker when the log begins (no host call puts one there: the replay's picker is empty)");
+        if (printer_work_at_start_)
+            plan_.left_out.push_back("line " + std::to_string(printer_work_at_start_) +
+                                     ": the printer's work under way when the log begins (its request came before the log)");
+        if (plan_.machine.model.empty())
+            plan_.left_out.push_back("the robot's model, firmware and recorders (the log has no start-up: the world's own)");
+        // The settings file names the printer the log shows, so that the start-up finds it.
+        ReplayMachine& m = plan_.machine;
+        if (!m.printer.empty() || !m.printer_kind_seen.empty()) m.printer_from_settings = true;
+        if (m.laminator) m.laminator_at_start = true;
+    }
+
+    // The replay's own start-up before a log that has none: init, the job under way begun again,
+    // the recorders that held discs loaded, then the marker after which the logs are compared.
+    void write_prologue(std::string& s) {
+        s += "# The log begins in the middle of the machine's work: a start-up and the state it implies first.\n";
+        s += "init " + plan_.machine.host + "\n";
+        if (prologue_job_) s += "job begin " + std::to_string(prologue_job_) + "\n";
+        for (long long u : prologue_loads_) s += "move " + std::to_string(u) + " 100\nwait " + std::to_string(u) + "\n";
+        s += "job 4 " + std::to_string(kPrologueMarker) + "\n";
+        s += "# From here, the log's own calls.\n";
     }
 
     // The index of the host's last call of that kind (the call a question came in), or the count.
@@ -632,23 +762,40 @@ private:
     }
 
     // The lines after "PostMoveAndPrint - Continuing..." that tell a request without its own
-    // line apart: a blank disc printed (1000), laminated only (4000), the disc in the printer
-    // printed (5000), or a print refused for want of a printer. True when `t` settled it.
+    // line apart: a blank disc printed (1000: its first step the move to the input bin, then
+    // the print), laminated only (4000), the disc in the printer printed (5000), a print refused
+    // for want of a printer, or a recorded disc printed (2000) whose own line the log lost: its
+    // first step a move to a recorder, its row in its "DONE:" step. True when `t` settled it.
     bool print_code_line(const std::string& t) {
         Call* c = nullptr;
         for (auto it = calls_.rbegin(); it != calls_.rend() && !c; ++it)
             if (it->kind == Call::MovePrint) c = &*it;
         if (!c) return false;
-        long long code = 0;
-        if (t == "ERROR: No printer selected!" || starts_with(t, "PRN_Queue: PRINT:")) code = 1000;
-        else if (starts_with(t, "PRN_Queue: _LAMOUT")) code = 4000;
+        if (starts_with(t, "Queue_Cmd: _MOVE:") && print_first_step_ == 0) print_first_step_ = t.size() > 17 ? t[17] : ' ';
+        long long code = 0, row = -1;
+        // A print that waits behind another ("PRINT:" 1 and up) is a recorded disc's.
+        if (starts_with(t, "PRN_Queue: PRINT:") && t.size() > 17 && t[17] != '0') print_first_step_ = 'A';
+        const bool to_recorder = print_first_step_ >= 'A' && print_first_step_ <= 'D';
+        const bool to_bin = print_first_step_ == ' ';
+        if (t == "ERROR: No printer selected!" || (starts_with(t, "PRN_Queue: PRINT:0") && to_bin)) code = 1000;
+        else if (starts_with(t, "PRN_Queue: _LAMOUT") && to_bin) code = 4000;
         else if (t == "**&&** PIP is set to TRUE (PMP Case 5000)") code = 5000;
+        else if (to_recorder && (starts_with(t, "Queue_Cmd: DONE:") || starts_with(t, "PRN_Queue: DONE:")) &&
+                 number_after(t, "DONE:", &row))
+            code = 2000;
         if (!code) return false;
         c->action = code;
-        c->unit = 0;
-        c->disc = 1;
+        c->unit = code == 2000 ? unit_of(row) : 0;
+        c->row = row;
+        // A lost request's disc: the one after the last the host printed.
+        c->disc = code == 2000 ? ++last_disc_ : 1;
+        if (code == 2000) {
+            c->file = last_file_;
+            ++plan_.recovered_moves;
+        }
         c->refused = starts_with(t, "ERROR");
         print_code_open_ = false;
+        print_first_step_ = 0;
         return starts_with(t, "ERROR") || starts_with(t, "**&&**");
     }
 
@@ -713,6 +860,13 @@ private:
             robot_at_ = t[8];
             return;
         }
+        if (t == "Disc PICKED UP successfully" || t == "Disc DROPPED OFF successfully") {
+            // A log that begins with a drop began with a disc on the picker.
+            if (!picker_known_ && t[5] == 'D') picker_held_at_start_ = l.number;
+            picker_known_ = true;
+        }
+        if (starts_with(t, "Next PRINT CMD = ") && printer_work_at_start_ == 0 && last_call(Call::MovePrint) == calls_.size())
+            printer_work_at_start_ = l.number;
         if ((t == "Disc PICKED UP successfully" || t == "Disc DROPPED OFF successfully") && pick_sent_ms_ >= 0) {
             pick_ms_.push_back(l.ms - pick_sent_ms_);
             const double seen = static_cast<double>(pick_ms_.back()) - kPickLagMs;
@@ -769,12 +923,22 @@ private:
             reject_to_ = 0;
             return;
         }
-        if (t == "Queue_Cmd: _MOVE:G   " || starts_with(t, "Queue_Cmd: _MOVE:G ")) reject_to_ = 'G';
-        else if (t == "Queue_Cmd: _MOVE:H   " || starts_with(t, "Queue_Cmd: _MOVE:H ")) reject_to_ = 'H';
+        if (starts_with(t, "Queue_Cmd: _MOVE:G ")) reject_to_ = 'G';
+        else if (starts_with(t, "Queue_Cmd: _MOVE:H ")) reject_to_ = 'H';
         if (t == "(__PRINTING STARTED__)") {
             printing_ = true;
             ++prints_;
             return;
+        }
+        if (print_error_line_ && (t == "===COMPLETED PRINTING===" || starts_with(t, "More than 60 seconds of waiting for printer"))) {
+            // Error B in a print the module then waited 60 s for: the printer stopped halfway, its
+            // fault counted in prints. A print that ended after all: the robot's error B, whose
+            // moment in the print the counted motions cannot place.
+            const std::string where = "line " + std::to_string(print_error_line_) + ": error B in print " + std::to_string(prints_);
+            if (t[0] == '=') plan_.left_out.push_back(where + " (the robot's, standing while the printer finished)");
+            else if (prints_ == m.print_fail + 1) ++m.print_fail;
+            else plan_.left_out.push_back(where + " (the world's printer fails only its first prints)");
+            print_error_line_ = 0;
         }
         if (t == "===COMPLETED PRINTING===") {
             printing_ = false;
@@ -865,6 +1029,8 @@ private:
         std::vector<std::string>& f = plan_.flags;
         size_t recorders = 0;
         for (const std::string& s : m.serials) recorders += !s.empty();
+        // Without the start-up's recorder lines, the rows the requests name.
+        if (recorders == 0 && mid_job_) recorders = m.units.size();
         int drives = recorders == 1 || recorders == 2 ? static_cast<int>(recorders) : 4;
         if (recorders == 0 && m.robot_drives == 2) drives = 2;
         f.insert(f.end(), {"--drives", std::to_string(drives)});
@@ -955,7 +1121,8 @@ private:
             after_end = false;
             switch (c.kind) {
                 case Call::Init:
-                    s += "init " + plan_.machine.host + "\n";
+                    if (c.prologue) write_prologue(s);
+                    else s += "init " + plan_.machine.host + "\n";
                     break;
                 case Call::Job:
                     if (c.code == 2) wait_all();
@@ -1018,8 +1185,15 @@ private:
     bool error_since_motion_ = false;   // an error line since the robot's last motion was sent
     bool options_open_ = false;         // in the options dialog (its printer choice is its own)
     bool dialog_closing_ = false;       // the printer selection dialog chosen in, closing
+    bool mid_job_;                      // the log has no start-up
+    std::vector<long long> prologue_loads_;  // units the prologue loads
+    long long prologue_job_ = 0;        // the disc count of the job the prologue begins (0: none)
+    bool picker_known_ = false;
+    size_t picker_held_at_start_ = 0, printer_work_at_start_ = 0;
     bool lam_chosen_in_options_ = false;
     bool print_code_open_ = false;      // a move-and-print whose code its lines have not yet told
+    char print_first_step_ = 0;         // where its first global step goes ("_MOVE:" + this)
+    long long last_disc_ = 0;           // the disc number of the last move-and-print logged
     // The input bins: the index in use, the bin the robot last went to for a disc, and an open
     // question of going back to the first (its line, and the host's calls before its job's begin).
     int bin_index_ = 0;
@@ -1029,6 +1203,7 @@ private:
     int rejects_g_ = 0, rejects_h_ = 0; // discs put in each reject position since the job began
     char reject_to_ = 0;                // the reject position the last queued request goes to
     bool printing_ = false;             // a print started and not yet completed
+    size_t print_error_line_ = 0;       // error B logged in the print under way
     int prints_ = 0, laminations_ = 0;
     size_t fall_line_ = 0, fall_at_ = 0;  // a disc fallen off the laminator, not yet answered
     int64_t pick_sent_ms_ = -1, move_sent_ms_ = -1;
@@ -1067,6 +1242,17 @@ void add_what_if(ReplayPlan* plan, const std::vector<std::string>& answers, cons
     for (const std::string& kv : settings) plan->flags.insert(plan->flags.end(), {"--setting", kv});
 }
 
+void drop_prologue(std::vector<LogLine>* replay) {
+    const std::string marker = "JobBeginsOrEnds 4   dwHowMany=" + std::to_string(kPrologueMarker);
+    for (size_t k = 0; k < replay->size(); ++k)
+        if ((*replay)[k].text == marker) {
+            size_t end = k + 1;
+            if (end < replay->size() && starts_with((*replay)[end].text, "JobBeginsOrEnds returning")) ++end;
+            replay->erase(replay->begin(), replay->begin() + static_cast<long>(end));
+            return;
+        }
+}
+
 std::string job_outcome(const std::vector<LogLine>& lines) {
     for (const LogLine& l : lines)
         if (l.text == "->AbortJob()" || starts_with(l.text, "Aborted=TRUE") || l.text == "Abort button pressed" ||
@@ -1076,7 +1262,9 @@ std::string job_outcome(const std::vector<LogLine>& lines) {
 }
 
 ReplayPlan plan_replay(const std::vector<LogLine>& lines, size_t follow_until) {
-    Planner p(follow_until);
+    bool init = false;
+    for (const LogLine& l : lines) init = init || starts_with(l.text, "********************* RovaneInit");
+    Planner p(follow_until, !init);
     for (const LogLine& l : lines) p.line(l);
     return p.finish();
 }

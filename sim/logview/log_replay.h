@@ -6,25 +6,39 @@
 //   - the machine: the robot's version reply ("ZORVIK QIX VERSION:R 1.13 A": the model letters,
 //     the firmware, the drive-count character), the drives it reports, the port it was opened on,
 //     the recorders and their serial numbers, the disc printer (found from the settings file, or
-//     chosen in the printer selection dialog) and the laminator when the module used one; the
-//     operator's choice in that dialog becomes a "dialog" line of the script, since the replay's
-//     operator otherwise keeps the dialog's preselection (which need not be the logged printer);
-//   - the host's calls in order, each at its logged time from the start-up banner: Rovane_Init,
-//     Rovane_JobBeginsOrEnds, Rovane_PostMoveDisc, Rovane_PostMoveAndPrint (with its print file),
-//     the polls of Rovane_CheckPrinting the module logged, Rovane_End. A host posts a unit's next
-//     move only once it has seen the previous one end, so a "wait UNIT" comes before it. The
-//     module loses a line that meets another thread's line being written; a move whose
-//     "** PostMoveDisc" line was lost is still known by the lines its queueing wrote (the
-//     "Queue_Cmd:" steps ending in "DONE:ROW" and the move's name, "Load", "Unload" ...);
-//   - the robot errors the log shows with the command they came at, as counted faults: the Nth
-//     pick, drop or move from the start of the world;
+//     chosen in the printer selection dialog; a name never logged is known by the printer's own
+//     tray command or position where it has one) and the laminator (in use from start-up,
+//     ticked in the options dialog, or installed and silent); the operator's choice in the
+//     selection dialog becomes a "dialog" line of the script, since the replay's operator
+//     otherwise keeps the dialog's preselection (which need not be the logged printer); discs
+//     left in the printer or the laminator before the first job; the machine's speed from how
+//     long its motions took;
+//   - the host's calls in order, each at its logged time from the start-up banner: Rovane_Init
+//     (the print-only host by its 99), Rovane_Options (with the choices the operator accepted in
+//     its dialog), Rovane_JobBeginsOrEnds, Rovane_PostMoveDisc, Rovane_PostMoveAndPrint (with its
+//     print file; the codes without a line of their own by what they queued), the polls of
+//     Rovane_CheckPrinting the module logged, Rovane_End. A host posts a unit's next move once
+//     it has seen the previous one end, so a "wait UNIT" comes before it, unless the log shows
+//     the post before that end. The module loses a line that meets another thread's line being
+//     written; a move whose "** PostMoveDisc" line was lost is still known by the lines its
+//     queueing wrote (the "Queue_Cmd:" steps ending in "DONE:ROW" and the move's name, "Load",
+//     "Unload" ...), a lost print by its steps, a lost job begin by the moves after it;
+//   - the machine's faults, as counted faults of the world: robot errors with the command they
+//     came at and the robot's Pause button (the Nth pick, drop or move from the start of the
+//     world), failing tray calls, the printer's error B in a print that then never ended, the
+//     laminator's falls and jams (counted in prints and laminations);
 //   - a status reply damaged on the line: a bad checksum ("CHECKSUM ERROR" then "no response in
 //     GetSystemStatus") or one that never came whole ("no response" alone), put back on the first
 //     reply at about the same time after the robot's last motion began;
-//   - the operator's Abort in the robot's message ("Abort button pressed"), clicked again in the
-//     replay's next showing of it after the host's last call before the error that brought it;
+//   - the operator's answers, logged ("Abort button pressed", a Cancel to full reject positions,
+//     No to all four input bins) or inferred from what the module did next (the question of the
+//     initial input bin, a Retry to full reject positions, Retry or Cancel to a disc fallen off
+//     the laminator), each put among the host's calls after the last one before its question;
 //   - an input bin that started empty: "INPUT EMPTY" where the robot was sent ("_MOVE:4") before
 //     any disc was picked up there.
+// A log without a start-up (it begins past the module's restart of its log) gets a prologue of
+// the replay's own: a start-up, the job under way begun again, the recorders it shows holding
+// discs loaded; the comparison starts after it.
 //
 // The comparison takes from both logs, in order, the lines that say what happened and leaves out
 // those that carry only times, indexes or counters (see key_line).
@@ -113,7 +127,9 @@ struct ReplayPlan {
     int recovered_moves = 0;          // moves known only by their queueing (their own line lost)
     std::vector<ReplayAnswer> answers;  // the operator's answers, shown by the log or inferred
     bool has_init = false;
-    bool starts_mid_job = false;      // the log's first host call is not Rovane_Init
+    // The log has work before any start-up. Without a start-up at all the replay begins with a
+    // prologue of its own (a start-up and the state the log implies) and compares what follows it.
+    bool starts_mid_job = false;
 };
 
 // The plan of a log whose lines are given in order. With `follow_until`, the machine's faults and
@@ -125,6 +141,13 @@ ReplayPlan plan_replay(const std::vector<LogLine>& lines, size_t follow_until = 
 // A what-if: the operator's answers ("PATTERN=BUTTON", as rovane-sim's --answer) put before all
 // others, and settings ("KEY=VALUE") put after the log's own.
 void add_what_if(ReplayPlan* plan, const std::vector<std::string>& answers, const std::vector<std::string>& settings);
+
+// The disc count of the job call that ends the replay's own prologue before a log that has no
+// start-up (a code-4 call, which the module only logs): the logs are compared after it.
+constexpr long long kPrologueMarker = 777000777;
+
+// The replay's log from the line after its prologue on (unchanged when it has none).
+void drop_prologue(std::vector<LogLine>* replay);
 
 // How a log's job ended as far as its lines tell: "job aborted at line N (TEXT)" at the first line
 // of an abort, else "job not aborted".

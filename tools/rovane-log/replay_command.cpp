@@ -218,11 +218,10 @@ int plan_of_log(const ReplayFlags& f, std::vector<logview::LogLine>* lines, Repl
     if (lines->empty()) return fail(2, "'" + logs_named(f) + "' holds no line of the module's log");
     *plan = logview::plan_replay(*lines);
     if (!plan->has_init || plan->jobs == 0)
-        return fail(2, "'" + logs_named(f) + "' holds no job from the module's start-up" +
-                           (plan->starts_mid_job ? " (it starts in the middle of the machine's work, where the discs in the "
-                                                      "recorders, the picker and the printer are not known from it; give "
-                                                      "the older log, .dbg2, before it)"
-                                                    : "") +
+        return fail(2, "'" + logs_named(f) + "' holds no job" +
+                           (plan->starts_mid_job ? " (it begins in the middle of the machine's work; the older log, .dbg2, "
+                                                   "given before it may hold the job)"
+                                                 : " from the module's start-up") +
                            ": there is nothing to replay");
     return 0;
 }
@@ -286,6 +285,7 @@ int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& wor
     if (run->sim_exit < 0) return fail(2, error);
     logview::LogInfo replay_info;
     run->have_replay = read_lines(replay_log, &run->replay, &replay_info, &run->replay_error);
+    logview::drop_prologue(&run->replay);
     return 0;
 }
 
