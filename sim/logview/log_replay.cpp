@@ -108,8 +108,8 @@ constexpr int kRejectCapacity = 25;
 // The world's robot takes 3 s for a pick or a drop and 2.5 s for a move to another place
 // (RobotConfig), at its own speed. The module sees a motion's end at a pass of its send thread
 // (every 300 ms and a little) after it: in the world's logs at that speed a pick or drop is
-// seen ended about 130 ms after it ended, a move about 320 ms (it waits for the printer tray's
-// reply first). A log's motion times so give its machine's speed: time = world time / speed + lag.
+// seen ended about 130 ms after it ended, a move about 320 ms. A log's motion times so give its
+// machine's speed: time = world time / speed + lag.
 constexpr double kWorldPickMs = 3000.0, kPickLagMs = 130.0;
 constexpr double kWorldMoveMs = 2500.0, kMoveLagMs = 320.0;
 
