@@ -139,6 +139,25 @@ public:
     Planner(size_t follow_until, bool mid_job) : mid_job_(mid_job), follow_until_(follow_until) {}
 
     void line(const LogLine& l) {
+        read(l);
+        prev_ms_ = l.ms;
+    }
+
+    ReplayPlan finish() {
+        plan_.has_init = have_base_;
+        open_question_left("the log ends");
+        machine_speed();
+        operator_think();
+        tray_faults();
+        if (mid_job_) mid_job_state();
+        else lost_job_begin();
+        write_flags();
+        write_script();
+        return plan_;
+    }
+
+private:
+    void read(const LogLine& l) {
         const std::string& t = l.text;
         if (dialog_closing_ && !starts_with(t, "Printer chosen: ")) {
             dialog_closing_ = false;
@@ -179,19 +198,6 @@ public:
         robot_line(l);
     }
 
-    ReplayPlan finish() {
-        plan_.has_init = have_base_;
-        open_question_left("the log ends");
-        machine_speed();
-        tray_faults();
-        if (mid_job_) mid_job_state();
-        else lost_job_begin();
-        write_flags();
-        write_script();
-        return plan_;
-    }
-
-private:
     void add(Call c, const LogLine& l) {
         c.at = l.ms - base_;
         c.line = l.number;
@@ -534,6 +540,7 @@ private:
             // that error (the default operator would press the robot's Pick button or wait). With
             // no error since the robot's last motion began, the message was the robot's pause: its
             // Pause button was pressed as that motion began.
+            if (l.number <= follow_until_) think_ms_.push_back(l.ms - (error_since_motion_ ? alarm_ms_ : last_motion_ms_));
             if (!error_since_motion_ && !last_kind_.empty()) {
                 ReplayFault f;
                 f.pause = true;
@@ -817,6 +824,7 @@ private:
         if (starts_with(t, "ERROR: ") || t == "No Disc found in Recorder -> Retrying" || t == "COVER OPEN") {
             // A robot message's cause: its answer comes after the host's calls before it.
             calls_at_alarm_ = calls_.size();
+            alarm_ms_ = l.ms;
             error_since_motion_ = true;
         }
         if (starts_with(t, ">>Sent CMD = ")) {
@@ -895,6 +903,7 @@ private:
             return;
         }
         if (t == "User selected to use only 3 bins") {
+            think_ms_.push_back(l.ms - prev_ms_);
             // No to picking from all four input bins, asked at the job's begin: a laminator is
             // installed there that does not answer.
             m.lam_silent = true;
@@ -902,6 +911,7 @@ private:
             return;
         }
         if (t == "Reject position full - job aborted") {
+            think_ms_.push_back(l.ms - prev_ms_);
             // The operator's Cancel to the full reject position(s), asked in the host's last move.
             add_answer(l, last_call(Call::Move), "answer \"reject position=CANCEL\" once", "Cancel to the full reject position", "");
             return;
@@ -1007,6 +1017,20 @@ private:
         if (speeds_.empty()) return;
         std::nth_element(speeds_.begin(), speeds_.begin() + static_cast<long>(speeds_.size() / 2), speeds_.end());
         plan_.machine.speed = std::min(100.0, std::max(0.1, speeds_[speeds_.size() / 2]));
+    }
+
+    // The operator's think time: the median of the delays the log shows between a question
+    // shown and its one-button answer (the world's operator takes the same time for each). A
+    // dialog's answer is not counted: the world's operator takes that time again for each of
+    // its actions, and how many the person made the log does not tell.
+    void operator_think() {
+        std::vector<int64_t> v;
+        for (int64_t ms : think_ms_)
+            if (ms >= 0) v.push_back(ms);
+        if (v.empty()) return;
+        std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+        plan_.machine.think = static_cast<double>(v[v.size() / 2]) / 1000.0;
+        plan_.machine.think_samples = static_cast<int>(v.size());
     }
 
     // The world fails the first N tray calls of every recorder alike.
@@ -1185,6 +1209,9 @@ private:
     bool error_since_motion_ = false;   // an error line since the robot's last motion was sent
     bool options_open_ = false;         // in the options dialog (its printer choice is its own)
     bool dialog_closing_ = false;       // the printer selection dialog chosen in, closing
+    int64_t prev_ms_ = 0;               // the time of the line before the one being read
+    int64_t alarm_ms_ = 0;              // the time of the last error line
+    std::vector<int64_t> think_ms_;     // each answer's delay after its question
     bool mid_job_;                      // the log has no start-up
     std::vector<long long> prologue_loads_;  // units the prologue loads
     long long prologue_job_ = 0;        // the disc count of the job the prologue begins (0: none)
@@ -1399,7 +1426,7 @@ std::string divergence_cause(const std::vector<KeyLine>& o, size_t i, const std:
 
 }  // namespace
 
-Comparison compare_key_lines(const std::vector<KeyLine>& o, const std::vector<KeyLine>& r) {
+Comparison compare_key_lines(const std::vector<KeyLine>& o, const std::vector<KeyLine>& r, int64_t tolerance_ms) {
     Comparison c;
     c.compared = o.size();
     c.replay_lines = r.size();
@@ -1417,8 +1444,11 @@ Comparison compare_key_lines(const std::vector<KeyLine>& o, const std::vector<Ke
         if (o[i].key == r[j].key) {
             ++c.reproduced;
             if (o[i].kind == "robot") ++c.robot_reproduced;
-            if (o[i].kind == "host")
-                c.max_drift_ms = std::max<int64_t>(c.max_drift_ms, std::llabs((o[i].ms - o_base) - (r[j].ms - r_base)));
+            if (o[i].kind == "host") {
+                const int64_t drift = std::llabs((o[i].ms - o_base) - (r[j].ms - r_base));
+                c.max_drift_ms = std::max<int64_t>(c.max_drift_ms, drift);
+                if (drift > tolerance_ms && c.off_time++ == 0) c.first_off_time = i;
+            }
             ++i;
             ++j;
             continue;

@@ -86,6 +86,10 @@ struct ReplayMachine {
     // robot's picks, drops and moves took in the log; 0 when the log shows none.
     double speed = 0;
     int64_t pick_ms = 0;             // the median time from a pick or drop sent to its end
+    // The operator's think time (s) as the delays of the answers the log shows tell, and how many
+    // answers told it (0: none).
+    double think = 0;
+    int think_samples = 0;
 };
 
 // An answer of the operator the log shows, or one that what the module did next implies.
@@ -174,6 +178,11 @@ struct KeyLine {
 };
 std::vector<KeyLine> key_lines(const std::vector<LogLine>& lines);
 
+// How far a host call's time from start-up may be from its logged time before the comparison
+// says so: the world's operator and machine keep their own timing (a person's think time, an error
+// cleared when someone comes to the robot), which the log shows only in part.
+constexpr int64_t kTimeToleranceMs = 10000;
+
 struct Comparison {
     size_t compared = 0;      // key lines of the original
     size_t replay_lines = 0;  // key lines of the replay
@@ -189,6 +198,10 @@ struct Comparison {
     // another order", "robot command differs", or "other: " and the reason.
     std::string cause;
     int64_t max_drift_ms = 0;  // the largest difference of a matched host call's time from start-up
+    // Matched host calls whose time from start-up differs by more than the tolerance, and the
+    // first of them (an index into the original's key lines). Times are otherwise not compared:
+    // the operator's and the machine's timing decide them.
+    size_t off_time = 0, first_off_time = 0;
     // Host call lines one log lacks while the lines around them agree: lost by the module's log
     // writer (it drops a line that meets another thread's line), not counted as compared.
     size_t lost_in_replay = 0, lost_in_original = 0;
@@ -199,6 +212,8 @@ struct Comparison {
 // Matches the replay's key lines to the original's in order. Where they differ, the first
 // divergence is noted and the two are brought back into step at the nearest place where a few
 // lines agree again, so that the share counts what was reproduced past a single difference.
-Comparison compare_key_lines(const std::vector<KeyLine>& original, const std::vector<KeyLine>& replay);
+// Host calls more than `tolerance_ms` off their time from start-up are counted apart.
+Comparison compare_key_lines(const std::vector<KeyLine>& original, const std::vector<KeyLine>& replay,
+                             int64_t tolerance_ms = kTimeToleranceMs);
 
 }  // namespace logview

@@ -69,6 +69,9 @@ replayed abort --discs 9 --record-time 73 --fail-rate 0.236 --seed 500378 --nois
   --robot-error F@371 --robot-error C@322.3 --answer error=ABORTJOB
 [ "$(grep -c "operator   Abort in the robot's message (line [0-9]*, logged)" "$dir/abort.out")" = 1 ] \
   || fail "abort: $(cat "$dir/abort.out")"
+# An operator who takes 20 s over each answer: the replay's operator does too.
+replayed slowop --discs 6 --seed 3 --robot-error C@400 --answer error=ABORTJOB --think 20
+grep -q "operator   answers after 20.[0-9] s (median of 1): --think" "$dir/slowop.out" || fail "slow operator: $(cat "$dir/slowop.out")"
 replayed endmid --discs 8 --record-time 224 --seed 500131 --noise 0.03 --mispick 0.091 --pause-at 207.2 --end-at 23.9
 
 # What-if: the operator who aborted at the movement error presses Pause and Pick instead. The
@@ -160,6 +163,21 @@ j = json.load(open(sys.argv[1]))
 assert j["share"] == 1 and j["reproduced"] == j["compared"] > 0, j
 assert j["robot_same_order"] and j["divergence"] is None and j["sim_exit"] == 0
 assert j["machine"]["model"] == "R" and j["machine"]["serials"][3] == "SN-DRIVE-4"
+PY
+
+# Times: a person who took 20 s over each choice in the printer dialog (a dialog's time the replay
+# does not take from the log) puts the host's calls after it 18.5 s late: counted beyond the
+# default tolerance of 10 s, not beyond 20 s.
+"$sim" run --discs 3 --seed 3 --print varrow --laminate --think 20 --module-log "$dir/slowdlg.dbg" > /dev/null 2>&1 \
+  || fail "slow dialog: run exit $?"
+"$logtool" replay "$dir/slowdlg.dbg" --json > "$dir/tol.json" || true
+"$logtool" replay "$dir/slowdlg.dbg" --json --tolerance 20 > "$dir/tol20.json" || true
+python3 - "$dir/tol.json" "$dir/tol20.json" <<'PY' || fail "tolerance: $(cat "$dir/tol.json")"
+import json, sys
+a, b = (json.load(open(p)) for p in sys.argv[1:3])
+assert a["time_tolerance_ms"] == 10000 and a["calls_off_time"] > 0 and a["first_off_time_line"] > 0, a
+assert b["time_tolerance_ms"] == 20000 and b["calls_off_time"] == 0 and b["first_off_time_line"] is None, b
+assert a["robot_same_order"] and b["robot_same_order"]
 PY
 
 # A robot command changed in the log: the replay diverges at that line.

@@ -139,6 +139,8 @@ void print_side(const char* name, const std::vector<KeyLine>& k, size_t at) {
         std::printf("    >         (end of the log)\n");
 }
 
+int64_t tolerance_ms(const ReplayFlags& f) { return static_cast<int64_t>(std::llround(f.tolerance * 1000.0)); }
+
 double percent(const Comparison& c) { return std::floor(c.share() * 1000.0) / 10.0; }
 
 }  // namespace
@@ -169,6 +171,10 @@ CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* f) {
                                        "--speed; default: as the log's motion times tell)")
         ->type_name("F")
         ->check(CLI::Range(1.0, 20.0));
+    c->add_option("--tolerance", f->tolerance, "how many seconds a host call's time from start-up may be off its logged "
+                                               "time before it is counted as off time (default 10)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 86400.0));
     c->add_option("--setting", f->settings, "what-if: the settings file's KEY has VALUE (repeatable)")
         ->type_name("KEY=VALUE")
         ->allow_extra_args(false)
@@ -262,6 +268,16 @@ std::string speed_of_run(const ReplayFlags& f, const ReplayPlan& plan) {
     return text;
 }
 
+// The operator's think time for the run, as the log's answers tell it ("" for the world's own
+// 1.5 s, within 0.3 s of it).
+std::string think_of_run(const ReplayPlan& plan) {
+    const double v = plan.machine.think;
+    if (plan.machine.think_samples == 0 || std::fabs(v - 1.5) < 0.3) return "";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", std::min(3600.0, v));
+    return text;
+}
+
 // rovane-sim host runs the plan's script on the plan's machine; nonzero (the exit code, after its
 // message) when it could not be run.
 int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& work, ReplayRun* run) {
@@ -279,6 +295,8 @@ int run_plan(const ReplayFlags& f, const ReplayPlan& plan, const WorkFolder& wor
     args.insert(args.end(), plan.flags.begin(), plan.flags.end());
     const std::string speed = speed_of_run(f, plan);
     if (!speed.empty()) args.insert(args.end(), {"--speed", speed});
+    const std::string think = think_of_run(plan);
+    if (!think.empty()) args.insert(args.end(), {"--think", think});
     args.insert(args.end(), {"--module-log", replay_log});
     std::string error;
     run->sim_exit = run_child(args, run->out, &error);
@@ -305,7 +323,8 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
                     {"laminator", m.laminator},
                     {"host", m.host},
                     {"pick_ms", m.pick_ms},
-                    {"speed", speed_of_run(f, plan).empty() ? "1" : speed_of_run(f, plan)}};
+                    {"speed", speed_of_run(f, plan).empty() ? "1" : speed_of_run(f, plan)},
+                    {"think_s", m.think}};
     j["flags"] = plan.flags;
     j["calls"] = plan.calls;
     j["jobs"] = plan.jobs;
@@ -329,6 +348,9 @@ void report_replay_json(const ReplayFlags& f, const ReplayPlan& plan, const Repl
     j["robot_reproduced"] = c.robot_reproduced;
     j["robot_same_order"] = c.robot_same;
     j["max_drift_ms"] = c.max_drift_ms;
+    j["time_tolerance_ms"] = tolerance_ms(f);
+    j["calls_off_time"] = c.off_time;
+    j["first_off_time_line"] = c.off_time ? nlohmann::ordered_json(ko[c.first_off_time].number) : nlohmann::ordered_json(nullptr);
     if (c.diverged)
         j["divergence"] = {{"reason", c.reason}, {"cause", c.cause}, {"original", side_json(ko, c.at_original)}, {"replay", side_json(kr, c.at_replay)}};
     else
@@ -363,6 +385,9 @@ void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const Replay
                     !f.speed.empty() ? ("--speed " + f.speed + " as given").c_str()
                     : speed_of_run(f, plan).empty() ? "the world's own speed"
                                                     : ("--speed " + speed_of_run(f, plan) + ", inferred").c_str());
+    if (m.think_samples > 0)
+        std::printf("  operator   answers after %.1f s (median of %d)%s\n", m.think, m.think_samples,
+                    think_of_run(plan).empty() ? ", as the world's operator" : ": --think");
     for (const logview::ReplayAnswer& a : plan.answers)
         std::printf("  operator   %s (line %zu%s%s)\n", a.what.c_str(), a.line, a.inferred ? ", inferred: " : ", logged",
                     a.from.c_str());
@@ -375,7 +400,8 @@ void report_plan_text(const ReplayFlags& f, const ReplayPlan& plan, const Replay
 }
 
 // The share reproduced and the first divergence with both sides.
-void report_comparison_text(const std::vector<KeyLine>& ko, const std::vector<KeyLine>& kr, const Comparison& c) {
+void report_comparison_text(const ReplayFlags& f, const std::vector<KeyLine>& ko, const std::vector<KeyLine>& kr,
+                            const Comparison& c) {
     if (c.lost_in_replay || c.lost_in_original)
         std::printf("  lost       host call lines dropped by the module's log writer: %zu in the original only, "
                     "%zu in the replay only (not compared)\n",
@@ -385,6 +411,10 @@ void report_comparison_text(const std::vector<KeyLine>& ko, const std::vector<Ke
                 c.reproduced, c.counted(), percent(c), c.robot_reproduced, c.robot_commands,
                 c.robot_same ? ", all in the same order" : ", not all in the same order",
                 static_cast<double>(c.max_drift_ms) / 1000.0);
+    if (c.off_time)
+        std::printf("  time       %zu host %s more than %g s off (first: line %zu, %s)\n", c.off_time,
+                    c.off_time == 1 ? "call" : "calls", f.tolerance, ko[c.first_off_time].number,
+                    logview::display_text(ko[c.first_off_time].text).c_str());
     if (c.diverged) {
         std::printf("first divergence: %s\n", c.reason.c_str());
         std::printf("  from       %s\n", c.cause.c_str());
@@ -401,7 +431,7 @@ int what_if_point(const ReplayFlags& f, const std::vector<logview::LogLine>& lin
     ReplayRun run;
     if (const int failed = run_plan(f, plan, work, &run)) return failed;
     const std::vector<KeyLine> ko = logview::key_lines(lines);
-    const Comparison c = logview::compare_key_lines(ko, logview::key_lines(run.replay));
+    const Comparison c = logview::compare_key_lines(ko, logview::key_lines(run.replay), tolerance_ms(f));
     *line = c.diverged && c.at_original < ko.size() ? ko[c.at_original].number : SIZE_MAX;
     return 0;
 }
@@ -436,12 +466,12 @@ int run_replay(const ReplayFlags& f) {
     ReplayRun run;
     if (const int failed = run_plan(f, plan, work, &run)) return failed;
     const std::vector<KeyLine> ko = logview::key_lines(lines), kr = logview::key_lines(run.replay);
-    const Comparison c = logview::compare_key_lines(ko, kr);
+    const Comparison c = logview::compare_key_lines(ko, kr, tolerance_ms(f));
     if (f.json) {
         report_replay_json(f, plan, run, ko, kr, c, what_if, followed_to, lines);
     } else {
         report_plan_text(f, plan, run);
-        report_comparison_text(ko, kr, c);
+        report_comparison_text(f, ko, kr, c);
         if (what_if) report_what_if_text(f, followed_to, lines, run);
     }
     std::fflush(stdout);

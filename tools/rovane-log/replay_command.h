@@ -18,8 +18,10 @@ struct ReplayFlags {
     // A what-if: the operator's answers (PATTERN=BUTTON) and settings (KEY=VALUE) that change.
     std::vector<std::string> answers, settings;
     // The machine's motions this many times quicker than the world's (a log from a machine that
-    // ran so, as the Wine check's rovane-sim serve --speed); the log does not tell it. "" = 1.
+    // ran so, as the Wine check's rovane-sim serve --speed). "" = as the log's motion times tell.
     std::string speed;
+    // How far a host call's time from start-up may be off its logged time before it is counted.
+    double tolerance = 10.0;
 };
 
 CLI::App* add_replay_command(CLI::App& tool, ReplayFlags* flags);

@@ -8,6 +8,7 @@
 // scripts with the same messages. The operator is run's: the default rules of the person at the
 // machine (sim::install_default_operator, and Retry to a wait for a print that timed out), tried
 // after the script's own answer and dialog lines.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -350,6 +351,7 @@ int run_host(const HostOptions& o) {
     machine.world.op().on_message_box("Wait for printing timed out").named("go on without the print").answer(IDRETRY);
     sim::install_default_operator(machine);
     machine.world.op().make_rules_fallbacks();
+    if (o.think >= 0) machine.world.op().set_think_time(static_cast<sim::Micros>(std::llround(o.think * sim::kSecond)));
     machine.world.load_module();
     EventPrinter events(machine, o.wire);
     ScriptHost h{machine, events};

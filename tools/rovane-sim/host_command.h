@@ -18,6 +18,7 @@ struct HostOptions {
     std::string module_log_path;  // a copy of the module's log (Rovane_QIX.dbg), written at the end ("" = none)
     bool check_only = false;      // read and check the script, print its calls as read, run nothing
     bool places = false;          // print "place NAME COUNT" for every place holding discs at the end
+    double think = -1;            // the operator's think time before each answer (s; -1: the default)
 };
 int run_host(const HostOptions& options);
 

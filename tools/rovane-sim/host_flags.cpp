@@ -58,6 +58,9 @@ Command add_host_command(CLI::App& tool) {
     add_machine_flags(c, &o->machine, false);
     add_counted_fault_flags(c, &o->machine);
     add_speed_flag(c, &o->machine);
+    c->add_option("--think", o->think, "how long the operator takes before each answer, in seconds (default 1.5)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 3600.0));
     c->add_flag("--wire", o->wire,
                 "print the robot's commands (other than _SI) as they arrive, and each document a printer receives: "
                 "\"lam TRAYIN\" (TRAYOUT, LAMINATE, HEATER) for a laminator command, 'doc \"PRINTER\" SIZE bytes "
