@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The README's examples, word for word: every indented block of the README that starts with a
+# The README's examples (or another document's), word for word: every indented block that starts with a
 # command (build/..., bash ..., cat ...) is an example, and the HTML comment after it
 #   <!-- check: exit 0; prints "TEXT"; file NAME -->
 # says what running it must give: its exit status, texts its output (stdout and stderr) holds,
@@ -24,6 +24,7 @@ python3 - "$readme" "$dir" <<'PY'
 import os, re, subprocess, sys
 
 readme, work = sys.argv[1], sys.argv[2]
+name = os.path.basename(readme)  # "README.md", "log-guide.md": where a failure is
 lines = open(readme, encoding="utf-8").read().split("\n")
 COMMAND = re.compile(r"^(build/|bash |cat )")
 CHECK = re.compile(r"^<!-- check: (.*) -->$")
@@ -48,14 +49,14 @@ for n, line in enumerate(lines, 1):
     m = CHECK.match(line)
     if m:
         if not examples or examples[-1][2] is not None:
-            sys.exit(f"README line {n}: a check with no example before it")
+            sys.exit(f"{name} line {n}: a check with no example before it")
         examples[-1][2] = m.group(1)
 close_block()
 
 failures = 0
 ran = skipped = 0
 for at, text, check in examples:
-    where = f"README line {at} ({text.splitlines()[0]})"
+    where = f"{name} line {at} ({text.splitlines()[0]})"
     if check is None:
         print(f"FAILED: {where}: the example has no <!-- check: ... --> after it")
         failures += 1
