@@ -892,6 +892,14 @@ private:
             open_question_left("the job ended");
             return;
         }
+        if (starts_with(t, "#!#$#%^ Pick UP requested-verified but we have NO disc") && last_error_.code == 'F') {
+            // After the disc not picked, the module going back to the bin means the robot's error
+            // was cleared with Pause and Pick together rather than the pick made again with Pick.
+            think_ms_.push_back(l.ms - alarm_ms_);
+            add_answer(l, calls_at_alarm_, "answer \"disc was not picked=PAUSEPICK\" once",
+                       "Pause and Pick to the disc not picked", "the module went back to the bin for it");
+            return;
+        }
         if (t == "User selected to use only 3 bins") {
             think_ms_.push_back(l.ms - prev_ms_);
             // No to picking from all four input bins, asked at the job's begin: a laminator is

@@ -133,6 +133,7 @@ scenario print-tessik "\"Tessik 6\" by what the module did with it"
 scenario job-disc-left-in-printer -- "--printer-disc-left"
 scenario lam-only -- "--lam-disc-left"
 scenario job-three-bins-question -- "--lam-silent" "No to picking from all four input bins (line [0-9]*, logged)"
+scenario robot-error-f-pick "Pause and Pick to the disc not picked (line [0-9]*, inferred: the module went back to the bin for it)"
 
 # A byte that is not UTF-8 in what the log tells (the robot's version reply damaged on the
 # line, its firmware read from it): the JSON report still comes, the byte replaced.
