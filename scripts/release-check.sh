@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release archive of each Windows build (the target "release", cmake/release.cmake),
 # unpacks it into an empty folder and checks what a user of the archive gets:
+#   - include/rovane.h declares exactly the exports of lib/rovane.def;
 #   - the archive's name is Rovane-<VERSION>-<ARCH>.zip with VERSION from src/resources/resource.h,
 #     and it holds the one folder Rovane-<VERSION>-<ARCH>/;
 #   - the folder's files are exactly the expected ones (every file of examples/minimal-host/ among
@@ -251,6 +252,10 @@ for preset in "${presets[@]}"; do
   [ -f "$dir/lib/rovane.def" ] || { fail "no lib/rovane.def: the exports cannot be checked"; continue; }
   exports="$(def_names "$dir/lib/rovane.def")"
   echo "exports of lib/rovane.def ($(wc -l <<<"$exports")): $(echo $exports)"
+  if [ -f "$dir/include/rovane.h" ]; then
+    prototypes="$(python3 "$work/inspect.py" stdcall "$dir/include/rovane.h" | awk '{print $1}' | LC_ALL=C sort)"
+    same_names "prototypes of include/rovane.h" "$exports" "$prototypes" || true
+  fi
 
   # --- the DLL: format, export table, version information ---
   dll="$dir/bin/Rovane.dll"
