@@ -25,7 +25,9 @@
 #   scripts/release-check.sh [win32|win64 ...]     default: both
 #
 # Exits 1 when anything failed, each failure on a line of its own beginning with "FAIL".
-set -euo pipefail
+set -Eeuo pipefail
+# A command that fails outside the checks (a tool missing, a file unreadable) stops the run: say where.
+trap 'echo "FAIL: release-check.sh stopped at line $LINENO: $BASH_COMMAND"' ERR
 cd "$(dirname "$0")/.."
 root="$PWD"
 presets=("$@")
@@ -168,14 +170,14 @@ PY
 
 # Prints the names of lib/rovane.def's EXPORTS section, sorted.
 def_names() {
-  sed -n '/^EXPORTS/,$p' "$1" | grep -v '^EXPORTS' | grep -v '^\s*;' | awk 'NF {print $1}' | LC_ALL=C sort
+  awk '/^EXPORTS/ {on = 1; next} on && NF && $1 !~ /^;/ {print $1}' "$1" | LC_ALL=C sort
 }
 # Compares two sorted name lists: prints the difference and returns 1 when they differ.
 same_names() {
   local what="$1" expected="$2" found="$3"
   if [ "$expected" != "$found" ]; then
     fail "$what: not the exports of lib/rovane.def"
-    diff <(echo "$expected") <(echo "$found") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p'
+    diff <(echo "$expected") <(echo "$found") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
     return 1
   fi
 }
@@ -231,7 +233,7 @@ for preset in "${presets[@]}"; do
   sed 's/^/  /' <<<"$found"
   if [ "$found" != "$expected" ]; then
     fail "the archive's files are not the expected ones"
-    diff <(echo "$expected") <(echo "$found") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p'
+    diff <(echo "$expected") <(echo "$found") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
   fi
   for pair in lib/rovane.def:src/host/rovane.def include/rovane.h:include/rovane.h; do
     [ ! -f "$dir/${pair%%:*}" ] || cmp -s "$dir/${pair%%:*}" "${pair#*:}" ||
@@ -241,7 +243,7 @@ for preset in "${presets[@]}"; do
   # --- SHA256SUMS ---
   echo "sha256sum -c SHA256SUMS:"
   if [ -f "$dir/SHA256SUMS" ]; then
-    (cd "$dir" && sha256sum -c SHA256SUMS 2>&1) | sed 's/^/  /'
+    (cd "$dir" && sha256sum -c SHA256SUMS 2>&1) | sed 's/^/  /' || true
     (cd "$dir" && sha256sum -c --quiet SHA256SUMS >/dev/null 2>&1) || fail "sha256sum -c SHA256SUMS failed"
     listed="$(awk '{print $2}' "$dir/SHA256SUMS" | LC_ALL=C sort)"
     [ "$listed" = "$(grep -vx SHA256SUMS <<<"$found")" ] || fail "SHA256SUMS does not name exactly the other files"
@@ -262,7 +264,7 @@ for preset in "${presets[@]}"; do
   if [ -f "$dll" ]; then
     "$triplet-objdump" -f "$dll" | grep -q "file format $format" || fail "bin/Rovane.dll is not $format"
     table="$("$triplet-objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-             grep -E '^\s*\[ *[0-9]+\]' | awk '{print $NF}' | LC_ALL=C sort)"
+             { grep -E '^\s*\[ *[0-9]+\]' || true; } | awk '{print $NF}' | LC_ALL=C sort)"
     echo "export table of bin/Rovane.dll ($format, $(grep -c . <<<"$table") names): $(echo $table)"
     same_names "export table of bin/Rovane.dll" "$exports" "$table" || true
     info="$(python3 "$work/inspect.py" version "$dll")" || fail "bin/Rovane.dll: version information unreadable"
@@ -304,7 +306,7 @@ for preset in "${presets[@]}"; do
     fi
     if [ "$symbols" != "$expected_symbols" ]; then
       fail "lib/Rovane.lib: its __imp_ symbols are not those of the exports"
-      diff <(echo "$expected_symbols") <(echo "$symbols") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p'
+      diff <(echo "$expected_symbols") <(echo "$symbols") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
     fi
     # The name the loader looks up: each member's import name type.
     types="$(llvm-readobj --coff-imports "$lib" | sed -n 's/^Name type: //p' | sort | uniq -c | sed 's/^ *//')"
