@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds the release archive of each Windows build (the target "release", cmake/release.cmake),
 # unpacks it into an empty folder and checks what a user of the archive gets:
-#   - include/rovane.h declares exactly the exports of lib/rovane.def;
 #   - the archive's name is Rovane-<VERSION>-<ARCH>.zip with VERSION from src/resources/resource.h,
 #     and it holds the one folder Rovane-<VERSION>-<ARCH>/;
 #   - the folder's files are exactly the expected ones (every file of examples/minimal-host/ among
 #     them), and lib/rovane.def and include/rovane.h are the sources' files;
 #   - SHA256SUMS names every other file, and `sha256sum -c` passes;
+#   - include/rovane.h declares exactly the exports of lib/rovane.def;
 #   - Rovane.dll is a PE of the architecture, and its export table names exactly the exports of
 #     lib/rovane.def, undecorated;
 #   - the DLL's version information: FileVersion begins with the version in the archive's name,
