@@ -2,7 +2,10 @@
 # Installs the Debian packages the build needs that are missing (nothing when all are there).
 #   scripts/install-deps.sh          everything: the Linux simulation, its tests, both DLLs, the
 #                                    fuzz targets (clang with its sanitizer and fuzzer runtimes) and
-#                                    chromium, which loads the timeline page headless
+#                                    chromium, which loads the timeline page headless; llvm
+#                                    (llvm-dlltool makes the import library for MSVC of the release
+#                                    archive, llvm-nm and llvm-readobj read it) and lld (lld-link
+#                                    links a test against it as MSVC's linker would)
 #   scripts/install-deps.sh --sim    only what the simulation and its tools need
 #   scripts/install-deps.sh --wine   Wine (64-bit, and 32-bit from the i386 architecture) and Xvfb,
 #                                    for running the built DLLs under Windows semantics
@@ -13,7 +16,7 @@ case "${1:-}" in
   --sim) ;;
   --wine) packages=(wine64 wine32:i386 xvfb) ;;
   *) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-                clang libclang-rt-dev chromium) ;;
+                clang libclang-rt-dev chromium llvm lld) ;;
 esac
 need=()
 for pkg in "${packages[@]}"; do

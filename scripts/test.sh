@@ -2,6 +2,9 @@
 # Installs what the build needs (on Debian), builds everything and runs every test:
 #   - Rovane.dll for 32-bit Windows (i686, PE32) and for 64-bit Windows (x86-64, PE32+),
 #     checked for their format and their undecorated exports;
+#   - the release archive of each (Rovane-<VERSION>-<ARCH>.zip, the target "release"), unpacked
+#     and checked: its files and their hashes, the DLL's exports and version, both import
+#     libraries, a link through the MSVC one, the documents' links (scripts/release-check.sh);
 #   - the Linux simulation build: the module, the simulated world, the tools and the tests,
 #     which CTest then runs (one test per process);
 #   - the fault campaign: a thousand seeded jobs with drawn faults (rovane-sim swarm), the
@@ -52,6 +55,7 @@ sweep_all() {
 
 step "install packages" bash scripts/install-deps.sh
 step "Windows DLLs" windows_builds
+step "release archives" bash scripts/release-check.sh
 step "simulation and tests" simulation
 step "swarm of 1000 jobs" build/sim/bin/rovane-sim swarm --runs 1000 --seed 1
 step "200 transcripts unchanged" python3 scripts/transcript-hashes.py build/sim/bin/rovane-sim
