@@ -116,6 +116,26 @@ else()
                      VERBATIM)
 endif()
 
+# --- the import library for mingw -------------------------------------------------------------------
+# x86-64: the one the linker made beside the DLL. i686: that one names the plain Rovane_Init, while
+# gcc, too, decorates a call through rovane.h's WINAPI prototype as _Rovane_Init@32, which it would
+# not find. The archive's libRovane.dll.a is therefore made from the same decorated .def with
+# binutils' dlltool --kill-at (the decorated symbols, the plain import names);
+# scripts/release-check.sh links a program gcc compiled from rovane.h against it.
+if(ROVANE_ARCH STREQUAL "win32")
+  set(ROVANE_MINGW_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/release/libRovane.dll.a)
+  add_custom_command(OUTPUT ${ROVANE_MINGW_IMPORT_LIBRARY}
+                     COMMAND ${CMAKE_DLLTOOL} --kill-at --dllname Rovane.dll -d ${ROVANE_MSVC_DEF}
+                             -l ${ROVANE_MINGW_IMPORT_LIBRARY}
+                     DEPENDS ${ROVANE_MSVC_DEF}
+                     COMMENT "Import library for mingw: lib/libRovane.dll.a (stdcall-decorated)"
+                     VERBATIM)
+  set(mingw_import_library ${ROVANE_MINGW_IMPORT_LIBRARY})
+else()
+  set(ROVANE_MINGW_IMPORT_LIBRARY "")
+  set(mingw_import_library $<TARGET_LINKER_FILE:Rovane>)
+endif()
+
 # --- staging and the archive ---------------------------------------------------------------------
 # The folder is made afresh by cmake/release-stage.cmake at every build of the target (the
 # example's files are found then, so a file added there needs no new configure).
@@ -126,11 +146,11 @@ add_custom_target(release
                           -D RELEASE_NAME=${ROVANE_RELEASE_NAME}
                           -D ARCH=${ROVANE_ARCH}
                           -D MODULE=$<TARGET_FILE:Rovane>
-                          -D MINGW_IMPORT_LIBRARY=$<TARGET_LINKER_FILE:Rovane>
+                          -D MINGW_IMPORT_LIBRARY=${mingw_import_library}
                           -D MSVC_IMPORT_LIBRARY=${ROVANE_MSVC_IMPORT_LIBRARY}
                           -D "TESTING=$<TARGET_FILE:KT>|$<TARGET_FILE:Dorquel>|$<TARGET_FILE:KTSDKPLS>|$<TARGET_FILE:rovane-host>"
                           -P ${CMAKE_SOURCE_DIR}/cmake/release-stage.cmake
-                  DEPENDS ${ROVANE_MSVC_IMPORT_LIBRARY} ${CMAKE_SOURCE_DIR}/cmake/release-stage.cmake
+                  DEPENDS ${ROVANE_MSVC_IMPORT_LIBRARY} ${ROVANE_MINGW_IMPORT_LIBRARY} ${CMAKE_SOURCE_DIR}/cmake/release-stage.cmake
                   BYPRODUCTS ${CMAKE_BINARY_DIR}/${ROVANE_RELEASE_NAME}.zip
                   COMMENT "Release archive: ${ROVANE_RELEASE_NAME}.zip"
                   VERBATIM)

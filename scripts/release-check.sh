@@ -281,12 +281,43 @@ for preset in "${presets[@]}"; do
   fi
 
   # --- the import libraries ---
+  # Both name each export as code compiled against rovane.h refers to it: plain on x86-64; on
+  # i686 (stdcall) __imp__NAME@BYTES, the bytes from the archive's header, 4 per argument.
+  if [ "$preset" = win64 ]; then
+    expected_symbols="$(sed 's/^/__imp_/' <<<"$exports")"
+    name_type=name
+  else
+    expected_symbols="$(python3 "$work/inspect.py" stdcall "$dir/include/rovane.h" |
+      awk 'NR == FNR {bytes[$1] = $2; next} {print "__imp__" $1 "@" (($1 in bytes) ? bytes[$1] : "?")}' - <(echo "$exports") |
+      LC_ALL=C sort)"
+    name_type=undecorate
+  fi
+  # The probe: code taking every export's address, compiled against the archive's header (the
+  # compiler decorating the names itself), linked against each import library alone.
+  {
+    echo '#include "rovane.h"'
+    echo 'void *const rovane_exports[] = {'
+    sed 's/.*/    (void *)&,/' <<<"$exports"
+    echo '};'
+  } >"$work/probe-$preset.c"
+  "$triplet-gcc" -c -O1 -I "$dir/include" "$work/probe-$preset.c" -o "$work/probe-$preset.o" ||
+    fail "include/rovane.h: the probe does not compile"
   if [ -f "$dir/lib/libRovane.dll.a" ]; then
     symbols="$("$triplet-nm" "$dir/lib/libRovane.dll.a" | awk '$2 == "I" && $3 ~ /^__imp_/ {print $3}' | LC_ALL=C sort -u)"
     echo "lib/libRovane.dll.a, __imp_ symbols (nm, $(grep -c . <<<"$symbols")): $(echo $symbols)"
-    plain="$(sed 's/^__imp_//' <<<"$symbols")"
-    [ "$preset" = win64 ] || plain="$(sed 's/^_//' <<<"$plain")"
-    same_names "lib/libRovane.dll.a" "$exports" "$(LC_ALL=C sort <<<"$plain")" || true
+    if [ "$symbols" != "$expected_symbols" ]; then
+      fail "lib/libRovane.dll.a: its __imp_ symbols are not those of the exports"
+      diff <(echo "$expected_symbols") <(echo "$symbols") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
+    fi
+    # A link as a mingw host makes it: gcc against libRovane.dll.a alone.
+    if "$triplet-gcc" -shared -nostdlib "$work/probe-$preset.o" -L "$dir/lib" -lRovane -o "$work/probe-mingw-$preset.dll"; then
+      imports="$("$triplet-objdump" -p "$work/probe-mingw-$preset.dll" |
+                 awk '/DLL Name:/ {dll = $3; next} dll == "Rovane.dll" && $NF ~ /^Rovane_/ {print $NF}' | LC_ALL=C sort)"
+      echo "gcc against lib/libRovane.dll.a: imports from Rovane.dll ($(grep -c . <<<"$imports")): $(echo $imports)"
+      same_names "imports linked through lib/libRovane.dll.a" "$exports" "$imports" || true
+    else
+      fail "code compiled against include/rovane.h does not link against lib/libRovane.dll.a"
+    fi
   else
     fail "no lib/libRovane.dll.a"
   fi
@@ -294,16 +325,6 @@ for preset in "${presets[@]}"; do
   if [ -f "$lib" ]; then
     symbols="$(llvm-nm "$lib" | awk '$3 ~ /^__imp_/ {print $3}' | LC_ALL=C sort -u)"
     echo "lib/Rovane.lib, __imp_ symbols (llvm-nm, $(grep -c . <<<"$symbols")): $(echo $symbols)"
-    if [ "$preset" = win64 ]; then
-      expected_symbols="$(sed 's/^/__imp_/' <<<"$exports")"
-      name_type=name
-    else
-      # stdcall: __imp__NAME@BYTES, the bytes from the archive's header, 4 per argument.
-      expected_symbols="$(python3 "$work/inspect.py" stdcall "$dir/include/rovane.h" |
-        awk 'NR == FNR {bytes[$1] = $2; next} {print "__imp__" $1 "@" (($1 in bytes) ? bytes[$1] : "?")}' - <(echo "$exports") |
-        LC_ALL=C sort)"
-      name_type=undecorate
-    fi
     if [ "$symbols" != "$expected_symbols" ]; then
       fail "lib/Rovane.lib: its __imp_ symbols are not those of the exports"
       diff <(echo "$expected_symbols") <(echo "$symbols") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
@@ -313,16 +334,8 @@ for preset in "${presets[@]}"; do
     echo "lib/Rovane.lib, import name types: $types"
     [ "$types" = "$(grep -c . <<<"$exports") $name_type" ] ||
       fail "lib/Rovane.lib: import name types are not all \"$name_type\""
-    # A link as MSVC's linker makes it: a library of code taking every export's address, compiled
-    # against the archive's header, linked with lld-link against Rovane.lib alone.
-    {
-      echo '#include "rovane.h"'
-      echo 'void *const rovane_exports[] = {'
-      sed 's/.*/    (void *)&,/' <<<"$exports"
-      echo '};'
-    } >"$work/probe-$preset.c"
-    if "$triplet-gcc" -c -O1 -I "$dir/include" "$work/probe-$preset.c" -o "$work/probe-$preset.o" &&
-       lld-link /nologo /dll /noentry /nodefaultlib /machine:$machine "${lld_extra[@]}" \
+    # A link as MSVC's linker makes it: the probe, with lld-link against Rovane.lib alone.
+    if lld-link /nologo /dll /noentry /nodefaultlib /machine:$machine "${lld_extra[@]}" \
          /out:"$work/probe-$preset.dll" "$work/probe-$preset.o" "$lib"; then
       imports="$(llvm-readobj --coff-imports "$work/probe-$preset.dll" |
                  awk '/Name: /{dll = $2} /Symbol: / && dll == "Rovane.dll" {print $2}' | LC_ALL=C sort)"
