@@ -15,8 +15,11 @@
 # as the printer, no label application.
 #
 # Start-up then shows the notice that the label application is missing, on the host's thread. A
-# person at the machine presses its OK; here a small stand-in operator under the same Wine does,
-# and it names every other window of the module that it sees (none should come up).
+# person at the machine presses its OK; here a small stand-in operator under the same Wine does.
+# It names every window of the module that it sees; the only other one a good job may show is the
+# "Robot Message" of the job end ("Waiting for the printing to finish...", while the last commands
+# are played), which closes by itself. Any other is a failure (the operator answers it Cancel, so
+# that the run ends and shows what followed).
 #
 # Passes when the example exits 0 (every call gave what the host guide says) and serve saw the
 # robot carry four discs from an input bin into the recorders and four from the recorders to an
@@ -114,41 +117,68 @@ fi
 # --- the stand-in operator: presses OK on the label application's notice -------------------------
 mkdir "$work/operator"
 cat >"$work/operator/operator.c" <<'OPERATOR'
-/* operator.exe STOPFILE: the person at the machine, for a start-up that shows one notice. Every
- * 100 ms it looks at the dialog-class windows ("#32770") of the other programs: the notice that
- * the label application is missing gets OK, after a moment; every other one is named, once, and
- * left alone. It ends when STOPFILE exists. */
+/* operator.exe STOPFILE: the person at the machine, for a run that should show only what the
+ * host guide says a good job shows. Every 100 ms it reads the dialog-class windows ("#32770") of
+ * the other programs, their caption and the texts of their static controls, and names each one
+ * when it appears and when its texts change. The notice that the label application is missing
+ * gets OK, after a moment. The "Robot Message" that a job end shows while the last commands are
+ * played ("Waiting for the printing to finish...") closes by itself. Any other text is
+ * UNEXPECTED, and answered Cancel. It ends when STOPFILE exists. */
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
 
 #define NOTICE "The SureThing program could not be located."
-static HWND g_ahSeen[64];
+#define JOB_END_WAIT "Waiting for the printing to finish..."
+#define MAX_SEEN 64
+#define TEXT_MAX 2048
+static struct { HWND hWnd; char szText[TEXT_MAX]; int fAnswered; } g_aSeen[MAX_SEEN];
 static int g_cSeen;
+
+static BOOL CALLBACK AddText(HWND hChild, LPARAM lParam) {
+    char* pszText = (char*)lParam;
+    char szClass[32], szPart[1024];
+    if (!GetClassNameA(hChild, szClass, sizeof szClass) || lstrcmpiA(szClass, "Static") != 0) return TRUE;
+    if (GetWindowTextA(hChild, szPart, sizeof szPart) <= 0) return TRUE;
+    if (*pszText && strlen(pszText) + 3 < TEXT_MAX) strcat(pszText, " | ");
+    strncat(pszText, szPart, TEXT_MAX - 1 - strlen(pszText));
+    return TRUE;
+}
 
 static BOOL CALLBACK Look(HWND hWnd, LPARAM lParam) {
     (void)lParam;
     DWORD dwProcess = 0;
-    char szClass[32], szCaption[256], szText[1024] = "";
+    char szClass[32], szCaption[256], szText[TEXT_MAX] = "";
     GetWindowThreadProcessId(hWnd, &dwProcess);
     if (dwProcess == GetCurrentProcessId() || !IsWindowVisible(hWnd)) return TRUE;
     if (!GetClassNameA(hWnd, szClass, sizeof szClass) || strcmp(szClass, "#32770") != 0) return TRUE;
-    for (int i = 0; i < g_cSeen; ++i)
-        if (g_ahSeen[i] == hWnd) return TRUE;
-    if (g_cSeen < 64) g_ahSeen[g_cSeen++] = hWnd;
     GetWindowTextA(hWnd, szCaption, sizeof szCaption);
-    HWND hText = GetDlgItem(hWnd, 0xFFFF);
-    if (hText == NULL) hText = GetDlgItem(hWnd, 100);
-    if (hText != NULL) GetWindowTextA(hText, szText, sizeof szText);
+    EnumChildWindows(hWnd, AddText, (LPARAM)szText);
     for (char* p = szText; *p; ++p)
         if (*p == '\r' || *p == '\n') *p = ' ';
+    int i = 0;
+    while (i < g_cSeen && g_aSeen[i].hWnd != hWnd) ++i;
+    if (i == g_cSeen) {
+        if (g_cSeen == MAX_SEEN) return TRUE;
+        g_aSeen[g_cSeen].hWnd = hWnd;
+        g_aSeen[g_cSeen].szText[0] = '\1'; /* differs from any text: named the first time */
+        ++g_cSeen;
+    }
+    if (strcmp(g_aSeen[i].szText, szText) == 0) return TRUE;
+    strcpy(g_aSeen[i].szText, szText);
     printf("operator: window \"%s\": %s\n", szCaption, szText);
-    if (strncmp(szText, NOTICE, strlen(NOTICE)) == 0) {
+    if (strncmp(szText, NOTICE, strlen(NOTICE)) == 0 && !g_aSeen[i].fAnswered) {
         Sleep(1000);
         PostMessageA(hWnd, WM_COMMAND, IDOK, 0);
+        g_aSeen[i].fAnswered = 1;
         printf("operator: answered OK\n");
-    } else {
-        printf("operator: UNEXPECTED window, left alone\n");
+    } else if (strcmp(szCaption, "Robot Message") == 0 && strstr(szText, JOB_END_WAIT) != NULL) {
+        printf("operator: the job end's wait; it closes by itself\n");
+    } else if (szText[0] != '\0') {
+        /* Cancel, so that the run goes on to its end and shows what followed. */
+        Sleep(1000);
+        PostMessageA(hWnd, WM_COMMAND, IDCANCEL, 0);
+        printf("operator: UNEXPECTED window, answered Cancel\n");
     }
     fflush(stdout);
     return TRUE;
