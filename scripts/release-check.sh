@@ -281,6 +281,19 @@ for preset in "${presets[@]}"; do
   fi
 
   # --- the import libraries ---
+  # import_symbols LIBRARY TOOL SYMBOLS: the library's __imp_ symbols, printed and held to the
+  # expected ones; linked_imports LINKER LIBRARY IMPORTS: what the probe linked through it imports.
+  import_symbols() {
+    echo "$1, __imp_ symbols ($2, $(grep -c . <<<"$3")): $(echo $3)"
+    if [ "$3" != "$expected_symbols" ]; then
+      fail "$1: its __imp_ symbols are not those of the exports"
+      diff <(echo "$expected_symbols") <(echo "$3") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
+    fi
+  }
+  linked_imports() {
+    echo "$1 against $2: imports from Rovane.dll ($(grep -c . <<<"$3")): $(echo $3)"
+    same_names "imports linked through $2" "$exports" "$3" || true
+  }
   # Both name each export as code compiled against rovane.h refers to it: plain on x86-64; on
   # i686 (stdcall) __imp__NAME@BYTES, the bytes from the archive's header, 4 per argument.
   if [ "$preset" = win64 ]; then
@@ -303,18 +316,12 @@ for preset in "${presets[@]}"; do
   "$triplet-gcc" -c -O1 -I "$dir/include" "$work/probe-$preset.c" -o "$work/probe-$preset.o" ||
     fail "include/rovane.h: the probe does not compile"
   if [ -f "$dir/lib/libRovane.dll.a" ]; then
-    symbols="$("$triplet-nm" "$dir/lib/libRovane.dll.a" | awk '$2 == "I" && $3 ~ /^__imp_/ {print $3}' | LC_ALL=C sort -u)"
-    echo "lib/libRovane.dll.a, __imp_ symbols (nm, $(grep -c . <<<"$symbols")): $(echo $symbols)"
-    if [ "$symbols" != "$expected_symbols" ]; then
-      fail "lib/libRovane.dll.a: its __imp_ symbols are not those of the exports"
-      diff <(echo "$expected_symbols") <(echo "$symbols") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
-    fi
+    import_symbols "lib/libRovane.dll.a" nm \
+      "$("$triplet-nm" "$dir/lib/libRovane.dll.a" | awk '$2 == "I" && $3 ~ /^__imp_/ {print $3}' | LC_ALL=C sort -u)"
     # A link as a mingw host makes it: gcc against libRovane.dll.a alone.
     if "$triplet-gcc" -shared -nostdlib "$work/probe-$preset.o" -L "$dir/lib" -lRovane -o "$work/probe-mingw-$preset.dll"; then
-      imports="$("$triplet-objdump" -p "$work/probe-mingw-$preset.dll" |
-                 awk '/DLL Name:/ {dll = $3; next} dll == "Rovane.dll" && $NF ~ /^Rovane_/ {print $NF}' | LC_ALL=C sort)"
-      echo "gcc against lib/libRovane.dll.a: imports from Rovane.dll ($(grep -c . <<<"$imports")): $(echo $imports)"
-      same_names "imports linked through lib/libRovane.dll.a" "$exports" "$imports" || true
+      linked_imports "gcc" "lib/libRovane.dll.a" "$("$triplet-objdump" -p "$work/probe-mingw-$preset.dll" |
+        awk '/DLL Name:/ {dll = $3; next} dll == "Rovane.dll" && $NF ~ /^Rovane_/ {print $NF}' | LC_ALL=C sort)"
     else
       fail "code compiled against include/rovane.h does not link against lib/libRovane.dll.a"
     fi
@@ -323,12 +330,7 @@ for preset in "${presets[@]}"; do
   fi
   lib="$dir/lib/Rovane.lib"
   if [ -f "$lib" ]; then
-    symbols="$(llvm-nm "$lib" | awk '$3 ~ /^__imp_/ {print $3}' | LC_ALL=C sort -u)"
-    echo "lib/Rovane.lib, __imp_ symbols (llvm-nm, $(grep -c . <<<"$symbols")): $(echo $symbols)"
-    if [ "$symbols" != "$expected_symbols" ]; then
-      fail "lib/Rovane.lib: its __imp_ symbols are not those of the exports"
-      diff <(echo "$expected_symbols") <(echo "$symbols") | sed -n 's/^</  missing: /p; s/^>/  extra:   /p' || true
-    fi
+    import_symbols "lib/Rovane.lib" llvm-nm "$(llvm-nm "$lib" | awk '$3 ~ /^__imp_/ {print $3}' | LC_ALL=C sort -u)"
     # The name the loader looks up: each member's import name type.
     types="$(llvm-readobj --coff-imports "$lib" | sed -n 's/^Name type: //p' | sort | uniq -c | sed 's/^ *//')"
     echo "lib/Rovane.lib, import name types: $types"
@@ -337,10 +339,8 @@ for preset in "${presets[@]}"; do
     # A link as MSVC's linker makes it: the probe, with lld-link against Rovane.lib alone.
     if lld-link /nologo /dll /noentry /nodefaultlib /machine:$machine "${lld_extra[@]}" \
          /out:"$work/probe-$preset.dll" "$work/probe-$preset.o" "$lib"; then
-      imports="$(llvm-readobj --coff-imports "$work/probe-$preset.dll" |
-                 awk '/Name: /{dll = $2} /Symbol: / && dll == "Rovane.dll" {print $2}' | LC_ALL=C sort)"
-      echo "lld-link against lib/Rovane.lib: imports from Rovane.dll ($(grep -c . <<<"$imports")): $(echo $imports)"
-      same_names "imports linked through lib/Rovane.lib" "$exports" "$imports" || true
+      linked_imports "lld-link" "lib/Rovane.lib" "$(llvm-readobj --coff-imports "$work/probe-$preset.dll" |
+        awk '/Name: /{dll = $2} /Symbol: / && dll == "Rovane.dll" {print $2}' | LC_ALL=C sort)"
     else
       fail "code compiled against include/rovane.h does not link against lib/Rovane.lib"
     fi
