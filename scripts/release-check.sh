@@ -49,8 +49,8 @@ version="$(sed -n 's/^#define ROVANE_VERSION_NUMBERS *\([0-9]*\), *\([0-9]*\), *
 echo "version (src/resources/resource.h): $version"
 
 # The readers of things the binutils do not print plainly, in Python: the version information
-# resource of a PE file, the stdcall argument bytes of rovane.h's prototypes, and the links of
-# markdown files.
+# resource of a PE file and the stdcall argument bytes of rovane.h's prototypes (the documents'
+# links: scripts/doc-links.py).
 cat >"$work/inspect.py" <<'PY'
 import os, re, struct, sys
 
@@ -134,38 +134,11 @@ def stdcall_bytes(header):
         count = 0 if arguments in ('', 'void') else arguments.count(',') + 1
         print(f'{name} {4 * count}')
 
-def links(archive, sources):
-    bad = 0
-    for doc in sorted(os.listdir(os.path.join(archive, 'docs'))):
-        if not doc.endswith('.md'):
-            continue
-        text = open(os.path.join(archive, 'docs', doc), encoding='utf-8').read()
-        for target in re.findall(r'\[[^\]\n]*\]\(([^)\s]*)\)', text):
-            if re.match(r'(https?:|mailto:)', target):
-                print(f'  docs/{doc}: {target}: not fetched')
-                continue
-            if target.startswith('#'):
-                continue
-            file = target.split('#')[0]
-            resolved = os.path.normpath(os.path.join(archive, 'docs', file))
-            inside = os.path.commonpath([resolved, archive]) == archive
-            if inside and os.path.isfile(resolved):
-                print(f'  docs/{doc}: {target} -> {os.path.relpath(resolved, archive)}')
-            elif os.path.isfile(os.path.normpath(os.path.join(sources, 'docs', file))):
-                print(f'  docs/{doc}: {target}: NOT SHIPPED (a file of the sources, not in the archive)')
-                bad += 1
-            else:
-                print(f'  docs/{doc}: {target}: BROKEN (no such file)')
-                bad += 1
-    sys.exit(1 if bad else 0)
-
 command = sys.argv[1]
 if command == 'version':
     version_info(sys.argv[2])
-elif command == 'stdcall':
-    stdcall_bytes(sys.argv[2])
 else:
-    links(os.path.realpath(sys.argv[2]), os.path.realpath(sys.argv[3]))
+    stdcall_bytes(sys.argv[2])
 PY
 
 # Prints the names of lib/rovane.def's EXPORTS section, sorted.
@@ -350,7 +323,8 @@ for preset in "${presets[@]}"; do
 
   # --- the documents' links ---
   echo "relative links of docs/*.md:"
-  python3 "$work/inspect.py" links "$dir" "$root" || fail "docs/*.md: links that do not resolve inside the archive"
+  python3 scripts/doc-links.py --inside "$dir" --sources "$root" "$dir"/docs/*.md "$dir"/examples/minimal-host/*.md ||
+    fail "docs/*.md: links that do not resolve inside the archive"
   echo "$preset: checked"
 done
 
