@@ -108,11 +108,9 @@ cp "$rovane/bin/Rovane.dll" "$rovane/testing/KT.dll" "$rovane/testing/Dorquel.dl
   "$work/example/"
 
 # --- can this machine run it? ----------------------------------------------------------------------
-if ! "$launcher" --version >/dev/null 2>"$work/launcher.err"; then
-  echo "example-check $arch: built; its run skipped: $launcher cannot run on this machine ($(head -c 200 "$work/launcher.err" | tr '\n' ' '))"
-  echo "  (a kernel without IA-32 emulation cannot run 32-bit programs, so 32-bit Wine cannot start)"
-  exit 0
-fi
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+wine_runs "$launcher" "example-check $arch: built; its run" || exit 0
 
 # --- the stand-in operator: presses OK on the label application's notice -------------------------
 mkdir "$work/operator"
@@ -198,8 +196,6 @@ OPERATOR
 # --- the machine: serve, the prefix, the printers, the settings --------------------------------------
 machine=(--no-label-app --printer "Pellan IV" --setting "Printer=Pellan IV")
 [ -z "${EXAMPLE_CHECK_SPEED:-}" ] || machine+=(--speed "$EXAMPLE_CHECK_SPEED")
-# shellcheck source=scripts/wine-env.sh
-. scripts/wine-env.sh
 start_wine_display
 mkdir -p "$work/ports" "$work/share"
 make_prefix "$launcher" "$work/prefix" "$work/ports"

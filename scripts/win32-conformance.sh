@@ -79,11 +79,7 @@ failed=0
 for arch in "${arches[@]}"; do
   if [ "$arch" = i686 ]; then launcher=/usr/lib/wine/wine; preset=win32
   else launcher=/usr/lib/wine/wine64; preset=win64; fi
-  if ! "$launcher" --version >/dev/null 2>"$work/launcher.err"; then
-    echo "win32-conformance $arch: skipped: $launcher cannot run on this machine ($(head -c 200 "$work/launcher.err" | tr '\n' ' '))"
-    echo "  (a kernel without IA-32 emulation cannot run 32-bit programs, so 32-bit Wine cannot start)"
-    continue
-  fi
+  wine_runs "$launcher" "win32-conformance $arch" || continue
   prefix="$work/prefix-$arch"
   export WINEPREFIX="$prefix"
   timeout 300 "$launcher" wineboot -i >/dev/null 2>&1

@@ -319,11 +319,7 @@ pids=()
 ran_arches=()
 for arch in "${arches[@]}"; do
   launcher=$([ "$arch" = i686 ] && echo /usr/lib/wine/wine || echo /usr/lib/wine/wine64)
-  if ! "$launcher" --version >/dev/null 2>"$work/launcher.err"; then
-    echo "wine-check $arch: skipped: $launcher cannot run on this machine ($(head -c 200 "$work/launcher.err" | tr '\n' ' '))"
-    echo "  (a kernel without IA-32 emulation cannot run 32-bit programs, so 32-bit Wine cannot start)"
-    continue
-  fi
+  wine_runs "$launcher" "wine-check $arch" || continue
   check_arch "$arch" >"$work/$arch.log" 2>&1 &
   pids+=($!)
   ran_arches+=("$arch")

@@ -112,3 +112,19 @@ settings_file() {  # units.txt, flags...
   done
   return 0
 }
+
+# wine_runs LAUNCHER WHAT: true when this machine can start LAUNCHER (/usr/lib/wine/wine for
+# i686, wine64 for x86-64); else prints "WHAT: skipped: ..." with the reason and returns 1. A kernel
+# without IA-32 emulation cannot run 32-bit programs: never assumed, asked each time.
+wine_runs() {
+  local launcher="$1" what="$2" err
+  err="$(mktemp)"
+  if "$launcher" --version >/dev/null 2>"$err"; then
+    rm -f "$err"
+    return 0
+  fi
+  echo "$what: skipped: $launcher cannot run on this machine ($(head -c 200 "$err" | tr '\n' ' '))"
+  echo "  (a kernel without IA-32 emulation cannot run 32-bit programs, so 32-bit Wine cannot start)"
+  rm -f "$err"
+  return 1
+}
