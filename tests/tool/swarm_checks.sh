@@ -94,4 +94,21 @@ done
 grep -q '"in_output_bins": 5,' "$dir/8042.json" || fail "seed 8042: not 5 in the output bins: $(cat "$dir/8042.json")"
 tr -d ' \n' < "$dir/8042.json" | grep -q '"blank_taken_back":{"2":25,"4":25}' \
   || fail "seed 8042: the blank discs taken back are not counted apart: $(cat "$dir/8042.json")"
+# A campaign in shards: the four slices of 40 seeds, merged, count as the one run of 40 does
+# (everything but the first line, which names the files and the wall time); a missing shard is
+# named by its seeds (exit 3), a seed given twice refused (exit 1).
+"$tool" swarm --runs 40 --seed 1 > "$dir/whole.txt" || fail "swarm of 40: exit $?"
+for k in 1 2 3 4; do
+  "$tool" swarm --runs 40 --seed 1 --shard "$k/4" --json > "$dir/shard$k.json" || fail "shard $k/4: exit $?"
+done
+"$tool" swarm merge "$dir"/shard1.json "$dir"/shard2.json "$dir"/shard3.json "$dir"/shard4.json > "$dir/merged.txt" \
+  || fail "merge: exit $?: $(cat "$dir/merged.txt")"
+diff <(sed 1d "$dir/whole.txt") <(sed 1d "$dir/merged.txt") > /dev/null || fail "merged counts differ: $(diff "$dir/whole.txt" "$dir/merged.txt")"
+grep -q "swarm: 40 runs (seeds 1..40 merged from 4 files" "$dir/merged.txt" || fail "merge: $(head -1 "$dir/merged.txt")"
+set +e
+"$tool" swarm merge "$dir"/shard1.json "$dir"/shard3.json > "$dir/part.txt" 2>&1; rc_part=$?
+"$tool" swarm merge "$dir"/shard1.json "$dir"/shard1.json > "$dir/twice.txt" 2>&1; rc_twice=$?
+set -e
+[ "$rc_part" = 3 ] && grep -q "missing: 20 of the campaign's 40 seeds (11, 12, 13" "$dir/part.txt" || fail "missing shard: exit $rc_part: $(cat "$dir/part.txt")"
+[ "$rc_twice" = 1 ] && grep -q "seed 1 is in more than one file" "$dir/twice.txt" || fail "seed twice: exit $rc_twice: $(cat "$dir/twice.txt")"
 echo "swarm checks passed"

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,11 @@ struct SwarmOptions {
     uint64_t runs = 20;
     uint64_t seed = 1;
     bool json = false;
+    // --shard K/N: this process runs the K-th of N slices of the seed range (1 <= K <= N), so
+    // that a batch runner can spread one campaign over machines; `swarm merge` joins their JSON.
+    std::string shard_text;
+    uint64_t shard = 1, shards = 1;
+    std::vector<std::string> merge_files;  // swarm merge FILES...
 };
 
 // The print file kinds a drawn printing job uses: the good ones, each made for its printer.
@@ -203,7 +209,9 @@ void report_swarm_json(const SwarmOptions& s, const std::vector<RunRecord>& runs
                        double per_minute) {
     nlohmann::ordered_json j;
     j["runs"] = runs.size();
-    j["first_seed"] = s.seed;
+    j["first_seed"] = runs.empty() ? s.seed : runs.front().options.seed;
+    j["shard"] = std::to_string(s.shard) + "/" + std::to_string(s.shards);
+    j["campaign"] = {{"first_seed", s.seed}, {"runs", s.runs}};
     j["passed"] = t.passed;
     j["aborted_consistent"] = t.aborted;
     j["failed"] = t.failures;
@@ -222,6 +230,14 @@ void report_swarm_json(const SwarmOptions& s, const std::vector<RunRecord>& runs
         if (r.outcome.failed()) e["broken"] = r.outcome.broken;
         if (!r.outcome.transcript_hash.empty()) e["transcript_hash"] = r.outcome.transcript_hash;
         e["replay"] = run_command_line(r.options);
+        // What a merge of shards counts again: the faults drawn and those that fired.
+        nlohmann::ordered_json drawn = nlohmann::ordered_json::array();
+        for (size_t k = 0; k < r.drawn.size(); ++k)
+            if (r.drawn[k]) drawn.push_back(kFaultKinds[k]);
+        e["drawn"] = drawn;
+        nlohmann::ordered_json fired = nlohmann::ordered_json::object();
+        for (const auto& [kind, n] : r.outcome.fired) fired[kind] = n;
+        e["fired"] = fired;
         list.push_back(e);
     }
     j["results"] = list;
@@ -230,11 +246,11 @@ void report_swarm_json(const SwarmOptions& s, const std::vector<RunRecord>& runs
     std::printf("%s\n", j.dump(2).c_str());
 }
 
-void report_swarm_text(const SwarmOptions& s, const std::vector<RunRecord>& runs, const SwarmTally& t, double wall,
-                       double per_minute) {
-    std::printf("swarm: %zu runs (seeds %" PRIu64 "..%" PRIu64 "), %.1f runs per minute (wall %.1f s): "
-                "%d passed, %d aborted but consistent, %d failed\n",
-                runs.size(), s.seed, s.seed + s.runs - 1, per_minute, wall, t.passed, t.aborted, t.failures);
+// The summary's text: SEEDS names the runs ("seeds 1..1000", "seeds 1..250, shard 1 of 4").
+void report_tally_text(size_t runs, const std::string& seeds, const SwarmTally& t, double wall, double per_minute) {
+    std::printf("swarm: %zu runs (%s), %.1f runs per minute (wall %.1f s): %d passed, %d aborted but consistent, "
+                "%d failed\n",
+                runs, seeds.c_str(), per_minute, wall, t.passed, t.aborted, t.failures);
     for (size_t k = 0; k < t.drawn_by.size(); ++k) std::printf("  %-20s drawn by %d runs\n", kFaultKinds[k], t.drawn_by[k]);
     std::string never;
     for (const auto& [kind, n] : t.fired)
@@ -243,9 +259,98 @@ void report_swarm_text(const SwarmOptions& s, const std::vector<RunRecord>& runs
     std::printf("  never fired: %s\n", never.empty() ? "(none)" : never.c_str());
 }
 
+void report_swarm_text(const SwarmOptions& s, const std::vector<RunRecord>& runs, const SwarmTally& t, double wall,
+                       double per_minute) {
+    const uint64_t first = runs.empty() ? s.seed : runs.front().options.seed;
+    std::string seeds = "seeds " + std::to_string(first) + ".." + std::to_string(first + runs.size() - 1);
+    if (s.shards > 1) seeds += ", shard " + std::to_string(s.shard) + " of " + std::to_string(s.shards);
+    report_tally_text(runs.size(), seeds, t, wall, per_minute);
+}
+
+// swarm merge FILES...: the JSON summaries of the shards of one campaign (--shard K/N --json),
+// joined into the summary of the whole: the counts again from every run's outcome, the faults it
+// drew and those that fired, and every failing seed's replay command. The shards must be of one
+// campaign (its first seed and runs), no seed twice; seeds missing from the files are named.
+// Exit 0 when no run failed and every seed is there, 4 when a run failed, 1 when the files are not
+// the shards of one campaign, 3 when seeds are missing.
+int run_merge(const SwarmOptions& s) {
+    SwarmTally t;
+    for (const char* kind : kFiredKinds) t.fired[kind];
+    std::map<uint64_t, nlohmann::json> by_seed;
+    uint64_t first_seed = 0, runs = 0;
+    double wall = 0;
+    for (size_t f = 0; f < s.merge_files.size(); ++f) {
+        const std::string& path = s.merge_files[f];
+        std::FILE* in = std::fopen(path.c_str(), "rb");
+        if (!in) return usage_error("swarm merge", "cannot read '" + path + "'");
+        std::string text;
+        char buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+        std::fclose(in);
+        const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+        if (j.is_discarded() || !j.is_object() || !j.contains("campaign") || !j.contains("results") || !j["results"].is_array())
+            return usage_error("swarm merge", "'" + path + "' is not the JSON of rovane-sim swarm --json");
+        const uint64_t c_first = j["campaign"].value("first_seed", uint64_t{0}), c_runs = j["campaign"].value("runs", uint64_t{0});
+        if (f == 0) {
+            first_seed = c_first;
+            runs = c_runs;
+        } else if (c_first != first_seed || c_runs != runs) {
+            return usage_error("swarm merge", "'" + path + "' is of another campaign (seeds from " + std::to_string(c_first) +
+                                                  ", " + std::to_string(c_runs) + " runs) than '" + s.merge_files[0] + "'");
+        }
+        wall = std::max(wall, j.value("wall_seconds", 0.0));
+        for (const nlohmann::json& r : j["results"]) {
+            const uint64_t seed = r.value("seed", uint64_t{0});
+            if (!by_seed.emplace(seed, r).second)
+                return usage_error("swarm merge", "seed " + std::to_string(seed) + " is in more than one file (again in '" + path + "')");
+        }
+    }
+    for (const auto& [seed, r] : by_seed) {
+        const int code = r.value("exit_code", -1);
+        if (code == sim::exit_code(sim::Verdict::Completed)) ++t.passed;
+        else if (code == sim::exit_code(sim::Verdict::Aborted)) ++t.aborted;
+        else ++t.failures;
+        if (r.contains("drawn"))
+            for (const auto& kind : r["drawn"])
+                for (size_t k = 0; k < t.drawn_by.size(); ++k)
+                    if (kind == kFaultKinds[k]) ++t.drawn_by[k];
+        if (r.contains("fired"))
+            for (const auto& [kind, n] : r["fired"].items()) {
+                t.fired[kind].first += n.get<int>();
+                ++t.fired[kind].second;
+            }
+    }
+    const double per_minute = wall > 0 ? static_cast<double>(by_seed.size()) * 60 / wall : 0;
+    report_tally_text(by_seed.size(), "seeds " + std::to_string(first_seed) + ".." + std::to_string(first_seed + runs - 1) +
+                                          " merged from " + std::to_string(s.merge_files.size()) + " files; wall: the longest",
+                      t, wall, per_minute);
+    for (const auto& [seed, r] : by_seed)
+        if (r.value("exit_code", -1) != 0 && r.value("exit_code", -1) != sim::exit_code(sim::Verdict::Aborted))
+            std::printf("FAILED seed %" PRIu64 ": %s: %s\n  replay: %s\n", seed, r.value("outcome", std::string()).c_str(),
+                        r.value("broken", std::string()).c_str(), r.value("replay", std::string()).c_str());
+    std::string missing;
+    size_t missing_count = 0;
+    for (uint64_t seed = first_seed; seed < first_seed + runs; ++seed)
+        if (!by_seed.count(seed) && ++missing_count <= 10) missing += (missing.empty() ? "" : ", ") + std::to_string(seed);
+    if (missing_count) {
+        std::printf("missing: %zu of the campaign's %" PRIu64 " seeds (%s%s)\n", missing_count, runs, missing.c_str(),
+                    missing_count > 10 ? ", ..." : "");
+        std::fflush(stdout);
+        return t.failures ? sim::exit_code(sim::Verdict::InvariantBroken) : 3;
+    }
+    std::fflush(stdout);
+    return t.failures ? sim::exit_code(sim::Verdict::InvariantBroken) : 0;
+}
+
+// The K-th of N slices of the seed range: runs [(K-1)*R/N, K*R/N) of the R, in order.
+std::pair<uint64_t, uint64_t> shard_slice(const SwarmOptions& s) {
+    return {(s.shard - 1) * s.runs / s.shards, s.shard * s.runs / s.shards};
+}
+
 int run_swarm(const SwarmOptions& s) {
-    std::vector<RunRecord> runs(s.runs);
-    for (uint64_t i = 0; i < s.runs; ++i) runs[i].options = draw_swarm_run(s.seed + i, &runs[i].drawn);
+    const auto [from, to] = shard_slice(s);
+    std::vector<RunRecord> runs(to - from);
+    for (uint64_t i = from; i < to; ++i) runs[i - from].options = draw_swarm_run(s.seed + i, &runs[i - from].drawn);
     const auto wall_start = std::chrono::steady_clock::now();
     if (const int child_error = run_swarm_runs(s, runs)) return child_error;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
@@ -292,7 +397,26 @@ Command add_swarm_command(CLI::App& tool) {
     c->add_option("--runs", o->runs, "how many runs (default 20)")->type_name("N")->check(whole_number(1, 100000));
     c->add_option("--seed", o->seed, "the first run's seed (default 1)")->type_name("S")->check(whole_number());
     c->add_flag("--json", o->json, "print the summary and every run's outcome as one JSON object");
-    return {c, [o] { return run_swarm(*o); }};
+    c->add_option("--shard", o->shard_text,
+                  "run the K-th of N slices of the seed range, for a campaign spread over processes or machines; "
+                  "their --json outputs join with 'swarm merge'")
+        ->type_name("K/N")
+        ->check(CLI::Validator(
+            [](std::string& t) -> std::string {
+                unsigned long long k = 0, n = 0;
+                char rest = 0;
+                if (std::sscanf(t.c_str(), "%llu/%llu%c", &k, &n, &rest) != 2 || k < 1 || n < 1 || k > n || n > 100000)
+                    return "takes K/N with 1 <= K <= N, not '" + t + "'";
+                return "";
+            },
+            ""));
+    CLI::App* merge = c->add_subcommand("merge", "Join the --json outputs of a campaign's shards into one summary.");
+    merge->add_option("FILES", o->merge_files, "the shards' JSON outputs")->required();
+    return {c, [o, merge] {
+        if (merge->parsed()) return run_merge(*o);
+        if (!o->shard_text.empty()) std::sscanf(o->shard_text.c_str(), "%" SCNu64 "/%" SCNu64, &o->shard, &o->shards);
+        return run_swarm(*o);
+    }};
 }
 
 }  // namespace rovane_tool
