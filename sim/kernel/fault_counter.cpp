@@ -19,11 +19,15 @@ FaultCounter* FaultCounters::ask(const std::string& target) {
 Injected inject(FaultCounters& family, const std::string& target, const std::string& call, long code) {
     FaultCounter* counter = family.ask(target);
     if (!counter) return {};
-    const long error = counter->error() ? counter->error() : code;
-    if (!counter->told_by_call() && counter->worth_noting() && has_kernel())
+    return injected(family, *counter, call, code);
+}
+
+Injected injected(FaultCounters& family, FaultCounter& counter, const std::string& call, long code) {
+    const long error = counter.error() ? counter.error() : code;
+    if (!counter.told_by_call() && counter.worth_noting() && has_kernel())
         kernel().record("fault", call + " fails with " + (family.code() == FaultCode::Win32Error ? "error " : "") +
-                                     std::to_string(error) + " " + counter->noted());
-    return {counter, error};
+                                     std::to_string(error) + " " + counter.noted());
+    return {&counter, error};
 }
 
 }  // namespace sim

@@ -126,6 +126,16 @@ struct Injected {
     explicit operator bool() const { return counter != nullptr; }
 };
 Injected inject(FaultCounters& family, const std::string& target, const std::string& call, long code);
+// The same for a call made so often that building its text each time would cost: `call_text()`
+// makes the text, and only for a call that fails.
+template <class CallText>
+Injected inject_with(FaultCounters& family, const std::string& target, CallText&& call_text, long code) {
+    FaultCounter* counter = family.ask(target);
+    if (!counter) return {};
+    return injected(family, *counter, call_text(), code);
+}
+// The transcript's account of a call that `counter` failed (see inject).
+Injected injected(FaultCounters& family, FaultCounter& counter, const std::string& call, long code);
 
 // The world's families of calls that the "fail call N" sweep reaches.
 struct CallFaults {

@@ -10,8 +10,13 @@ void* HandleTable::add(std::shared_ptr<KernelObject> object) {
 }
 
 std::shared_ptr<KernelObject> HandleTable::find(void* handle) const {
+    const std::shared_ptr<KernelObject>* object = slot(handle);
+    return object ? *object : nullptr;
+}
+
+const std::shared_ptr<KernelObject>* HandleTable::slot(void* handle) const {
     auto it = table_.find(reinterpret_cast<uintptr_t>(handle));
-    return it == table_.end() ? nullptr : it->second;
+    return it == table_.end() ? nullptr : &it->second;
 }
 
 bool HandleTable::close(void* handle) {

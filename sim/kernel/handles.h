@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 namespace sim {
 
@@ -15,12 +16,16 @@ struct KernelObject {
     // Called once when the last handle to the object is closed; returns false when closing
     // fails (the handle then stays valid).
     virtual bool on_close() { return true; }
+    // This object as a stream, or nullptr: ReadFile and WriteFile ask on every call, and a
+    // dynamic_cast each time would cost more than many a read.
+    virtual struct StreamObject* as_stream() { return nullptr; }
 };
 
 // An object that ReadFile and WriteFile reach (files, serial ports, volumes). Each call runs on
 // the calling simulated thread and may block it. Results: 0 on success, else a Win32 error code
 // (which the caller hands to SetLastError); *done is set in both cases.
 struct StreamObject : KernelObject {
+    StreamObject* as_stream() override { return this; }
     virtual uint32_t read(void* buffer, uint32_t n, uint32_t* done) = 0;
     virtual uint32_t write(const void* buffer, uint32_t n, uint32_t* done) = 0;
 };
@@ -33,7 +38,14 @@ public:
     std::shared_ptr<KernelObject> find(void* handle) const;
     template <class T>
     std::shared_ptr<T> get(void* handle) const {
-        return std::dynamic_pointer_cast<T>(find(handle));
+        const std::shared_ptr<KernelObject>* object = slot(handle);
+        if (!object) return nullptr;
+        if constexpr (std::is_same_v<T, StreamObject>) {
+            StreamObject* stream = (*object)->as_stream();
+            return stream ? std::shared_ptr<StreamObject>(*object, stream) : nullptr;
+        } else {
+            return std::dynamic_pointer_cast<T>(*object);
+        }
     }
     // Closes a handle: false when it is not a valid handle or the object refused to close.
     bool close(void* handle);
@@ -42,6 +54,8 @@ public:
     size_t open_count(const std::string& type) const;
 
 private:
+    const std::shared_ptr<KernelObject>* slot(void* handle) const;
+
     std::map<uintptr_t, std::shared_ptr<KernelObject>> table_;
     uintptr_t next_ = 0x100;
 };

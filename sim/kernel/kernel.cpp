@@ -68,6 +68,7 @@ SimThread* Kernel::spawn(const std::string& name, std::function<void()> body) {
     threads_.push_back(std::move(t));
     threads_by_id_[raw->id] = raw;
     ++threads_created_;
+    ++threads_alive_;
     runnable_.push_back(raw);
     return raw;
 }
@@ -127,8 +128,7 @@ void Kernel::run_thread(SimThread* t) {
 
 void Kernel::yield_point() {
     if (!current_) return;
-    const bool due = !events_.empty() && events_.top().when <= now_;
-    if (runnable_.empty() && !due) return;
+    if (runnable_.empty() && !event_due()) return;
     if (!rng_.chance(config_.switch_probability)) return;
     make_runnable(current_);
     switch_to_scheduler();
@@ -156,10 +156,10 @@ void Kernel::sleep_for(Micros d, const char* call) {
     block(call, &deadline);
 }
 
-bool Kernel::block(const std::string& call, const Micros* deadline) {
+bool Kernel::block(const char* call, const Micros* deadline) {
     SimThread* t = current_;
     if (!t) {
-        std::fprintf(stderr, "simulated world: %s would block outside a simulated thread\n", call.c_str());
+        std::fprintf(stderr, "simulated world: %s would block outside a simulated thread\n", call);
         std::abort();
     }
     t->spin_guard = 0;
@@ -193,6 +193,7 @@ void Kernel::exit_current(uint32_t exit_code) {
     SimThread* t = current_;
     t->state = ThreadState::Finished;
     t->exit_code = exit_code;
+    --threads_alive_;
     switch_to_scheduler();
     std::abort();  // a finished thread is never resumed
 }
@@ -201,6 +202,7 @@ void Kernel::terminate(SimThread* t, uint32_t exit_code) {
     if (t == current_) {
         t->state = ThreadState::Terminated;
         t->exit_code = exit_code;
+        --threads_alive_;
         switch_to_scheduler();
         std::abort();
     }
@@ -208,13 +210,23 @@ void Kernel::terminate(SimThread* t, uint32_t exit_code) {
     runnable_.erase(std::remove(runnable_.begin(), runnable_.end(), t), runnable_.end());
     t->state = ThreadState::Terminated;
     t->exit_code = exit_code;
+    --threads_alive_;
     // Its stack stays mapped until the world is torn down, as a terminated Windows thread's
     // resources are not reclaimed by anything the thread itself would have run.
 }
 
-void Kernel::at(Micros when, std::function<void()> fn) {
+void Kernel::at(Micros when, Task fn) {
     if (when < now_) when = now_;
-    events_.push(Event{when, event_seq_++, std::move(fn)});
+    uint32_t slot;
+    if (free_event_slots_.empty()) {
+        slot = static_cast<uint32_t>(event_tasks_.size());
+        event_tasks_.push_back(std::move(fn));
+    } else {
+        slot = free_event_slots_.back();
+        free_event_slots_.pop_back();
+        event_tasks_[slot] = std::move(fn);
+    }
+    events_.push(Event{when, event_seq_++, slot});
 }
 
 void Kernel::fail(const std::string& report) {
@@ -267,11 +279,7 @@ std::string Kernel::recent_events() const {
     return out;
 }
 
-bool Kernel::any_thread_alive() const {
-    return std::any_of(threads_.begin(), threads_.end(), [](const auto& t) {
-        return t->state != ThreadState::Finished && t->state != ThreadState::Terminated;
-    });
-}
+bool Kernel::any_thread_alive() const { return threads_alive_ > 0; }
 
 RunResult Kernel::run(const std::function<bool()>& until) {
     RunResult result;
@@ -291,10 +299,12 @@ RunResult Kernel::run(const std::function<bool()>& until) {
         if (until && until()) break;
         // A plain run ends with the last simulated thread, whatever devices still have scheduled.
         if (time_limit_ == ~Micros(0) && !threads_.empty() && !any_thread_alive()) break;
-        if (!events_.empty() && events_.top().when <= now_) {
-            // The queue's top is const only to protect its order; its function may be moved out.
-            std::function<void()> fn = std::move(const_cast<Event&>(events_.top()).fn);
+        if (event_due()) {
+            // Out of its slot first: the function may schedule events, which reuse slots.
+            const uint32_t slot = events_.top().slot;
             events_.pop();
+            Task fn = std::move(event_tasks_[slot]);
+            free_event_slots_.push_back(slot);
             fn();
             continue;
         }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "kernel/rng.h"
+#include "kernel/task.h"
 #include "kernel/transcript.h"
 
 namespace sim {
@@ -125,7 +126,8 @@ public:
     void sleep_for(Micros d, const char* call);
     // Blocks the current thread until wake() or, with a deadline, until that time. Returns true
     // when woken, false on time-out. `call` names the Win32 call for deadlock reports.
-    bool block(const std::string& call, const Micros* deadline = nullptr);
+    bool block(const char* call, const Micros* deadline = nullptr);
+    bool block(const std::string& call, const Micros* deadline = nullptr) { return block(call.c_str(), deadline); }
     // Makes a blocked thread runnable again (no effect on a thread that is not blocked).
     void wake(SimThread* t);
     // Ends the current thread (its function has returned, or it terminated itself).
@@ -136,8 +138,8 @@ public:
     // --- events -----------------------------------------------------------------------------
     // Runs fn on the scheduler at virtual time `when` (>= now). Events at the same time run in
     // the order they were scheduled. Events must not block.
-    void at(Micros when, std::function<void()> fn);
-    void after(Micros delay, std::function<void()> fn) { at(now_ + delay, std::move(fn)); }
+    void at(Micros when, Task fn);
+    void after(Micros delay, Task fn) { at(now_ + delay, std::move(fn)); }
 
     // --- running ----------------------------------------------------------------------------
     // Runs until every simulated thread has ended (events still scheduled then are left for a
@@ -166,19 +168,21 @@ public:
     void record(const std::string& kind, const std::string& text);
 
 private:
+    // The queue holds small entries; their functions wait in `event_tasks_`, in the slot the
+    // entry names, so that reordering the queue never moves a function.
     struct Event {
         Micros when;
         uint64_t seq;
-        std::function<void()> fn;
+        uint32_t slot;
         bool operator>(const Event& o) const { return when != o.when ? when > o.when : seq > o.seq; }
     };
+    bool event_due() const { return !events_.empty() && events_.top().when <= now_; }
 
     void switch_to_scheduler();
     void run_thread(SimThread* t);
     void make_runnable(SimThread* t);
     bool any_thread_alive() const;
     void reclaim_if_done(SimThread* t);
-    bool step(const std::function<bool()>& until, RunResult& result, Micros time_limit, bool use_limit);
     static void fiber_entry();
 
     KernelConfig config_;
@@ -191,14 +195,17 @@ private:
     std::vector<SimThread*> runnable_;
     SimThread* current_ = nullptr;
     std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
+    std::vector<Task> event_tasks_;
+    std::vector<uint32_t> free_event_slots_;
+    size_t threads_alive_ = 0;  // neither finished nor terminated
     uint64_t event_seq_ = 0;
     uint32_t next_thread_id_ = 0x104;
     bool failed_ = false;
     std::string fail_report_;
     bool running_ = false;
     Fiber* scheduler_fiber_ = nullptr;
-    Micros time_limit_ = ~Micros(0);
-    std::vector<std::function<void()>> run_end_hooks_;  // run_until_time's limit, respected by the sleep fast path
+    Micros time_limit_ = ~Micros(0);  // run_until_time's limit, respected by the sleep fast path
+    std::vector<std::function<void()>> run_end_hooks_;
 };
 
 // The kernel of the world that this process simulates. One world per process.

@@ -17,6 +17,10 @@ struct Vfs::Node {
     std::string name;  // as created: "C:" for a drive
     bool folder = false;
     Node* parent = nullptr;
+    // Its display path and that in lower case (the fault counters' target), made once: a log
+    // line opens, writes and closes its file, and each asks for them. Nothing renames a node.
+    std::string shown;
+    std::string key;
     std::map<std::string, std::shared_ptr<Node>> children;  // by lower-case name
     std::string data;
     std::vector<OpenFile*> opens;
@@ -91,6 +95,8 @@ Vfs::Node* Vfs::make_child(Node* parent, const std::string& name, bool folder) {
     node->name = name;
     node->folder = folder;
     node->parent = parent;
+    node->shown = node_path_of(node.get());
+    node->key = lower(node->shown);
     Node* raw = node.get();
     parent->children[lower(name)] = std::move(node);
     return raw;
@@ -112,9 +118,12 @@ DWORD Vfs::resolve(const std::string& path_in, std::vector<std::string>* parts) 
     }
     if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return ERROR_PATH_NOT_FOUND;  // no network
 
-    // The current directory, split, as the base of relative paths.
-    std::vector<std::string> base;
-    {
+    // The current directory, split, as the base of relative paths (split again only when the
+    // world's current directory changed).
+    if (base_of_ != world_.config().current_dir || base_.empty()) {
+        base_of_ = world_.config().current_dir;
+        std::vector<std::string>& base = base_;
+        base.clear();
         std::string cur = world_.config().current_dir;
         std::replace(cur.begin(), cur.end(), '/', '\\');
         std::string part;
@@ -130,6 +139,7 @@ DWORD Vfs::resolve(const std::string& path_in, std::vector<std::string>* parts) 
         base[0] = lower(base[0]);
         base[0][0] = static_cast<char>(std::toupper(static_cast<unsigned char>(base[0][0])));
     }
+    const std::vector<std::string>& base = base_;
 
     std::string rest;
     if (path.size() >= 2 && path[1] == ':') {
@@ -190,12 +200,17 @@ DWORD Vfs::find(const std::string& path, Node** node, Node** parent, std::string
     return 0;
 }
 
-std::string Vfs::node_path(const Node* node) {
+std::string Vfs::node_path_of(const Node* node) {
     if (!node || !node->parent) return "";
     if (!node->parent->parent) return node->name + "\\";  // a drive root
-    std::string up = node_path(node->parent);
+    std::string up = node->parent->shown;
     if (up.back() != '\\') up += '\\';
     return up + node->name;
+}
+
+const std::string& Vfs::node_path(const Node* node) {
+    static const std::string none;
+    return node ? node->shown : none;
 }
 
 std::string Vfs::display_path(const std::string& path) const {
@@ -365,8 +380,8 @@ void Vfs::set_capacity(uint64_t bytes) { capacity_ = bytes; }
 
 DWORD Vfs::write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint32_t* done) {
     *done = 0;
-    const std::string shown = node_path(file);
-    if (const Injected fault = inject(write_faults_, lower(shown), "WriteFile " + shown, ERROR_WRITE_FAULT)) {
+    const std::string& shown = file->shown;
+    if (const Injected fault = inject_with(write_faults_, file->key, [&] { return "WriteFile " + shown; }, ERROR_WRITE_FAULT)) {
         world_.kernel().record("file", "write " + shown + " failed: error " + std::to_string(fault.error));
         return static_cast<DWORD>(fault.error);
     }
@@ -424,8 +439,8 @@ HANDLE Vfs::open(const std::string& path, DWORD access, DWORD share, DWORD dispo
     const DWORD err = find(path, &node, &parent, &leaf);
     if (err && err != ERROR_FILE_NOT_FOUND) return failed(err);
 
-    const std::string key = node ? lower(node_path(node)) : lower(display_path(path));
-    if (const Injected fault = inject(open_faults_, key, "CreateFileA " + path, ERROR_ACCESS_DENIED))
+    const std::string key = node ? node->key : lower(display_path(path));
+    if (const Injected fault = inject_with(open_faults_, key, [&] { return "CreateFileA " + path; }, ERROR_ACCESS_DENIED))
         return failed(static_cast<DWORD>(fault.error));
 
     if (node && node->folder) return failed(ERROR_ACCESS_DENIED);
@@ -487,7 +502,10 @@ DWORD Vfs::store(const std::string& path, const std::string& bytes) {
 // The sweep's injected file write fault ("fail call N"): the write fails with ERROR_DISK_FULL
 // and writes nothing.
 DWORD Vfs::injected_write_fault(const char* call, const Node* file, const std::string& path) {
-    const std::string shown = file ? node_path(file) : display_path(path);
+    if (file)
+        return static_cast<DWORD>(inject_with(world_.call_faults().file_write, file->key,
+                                              [&] { return call + (" " + file->shown); }, ERROR_DISK_FULL).error);
+    const std::string shown = display_path(path);
     return static_cast<DWORD>(inject(world_.call_faults().file_write, lower(shown), call + (" " + shown), ERROR_DISK_FULL).error);
 }
 

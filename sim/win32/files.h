@@ -87,7 +87,7 @@ public:
     // folder on the way missing), ERROR_INVALID_NAME.
     DWORD find(const std::string& path, Node** node, Node** parent = nullptr,
                std::string* leaf = nullptr) const;
-    static std::string node_path(const Node* node);
+    static const std::string& node_path(const Node* node);
 
     // Used by the file objects.
     DWORD write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint32_t* done);
@@ -99,6 +99,7 @@ public:
 private:
     void set_rule(FaultCounters& rules, const std::string& path, DWORD error, int count);
     Node* make_child(Node* parent, const std::string& name, bool folder);
+    static std::string node_path_of(const Node* node);  // from its parent's
 
     World& world_;
     std::shared_ptr<Node> root_;  // holds the drives
@@ -106,6 +107,8 @@ private:
     FaultCounters write_faults_;
     uint64_t capacity_ = UINT64_MAX;
     uint64_t used_ = 0;
+    mutable std::string base_of_;           // the current directory that base_ splits
+    mutable std::vector<std::string> base_;
 };
 
 }  // namespace sim

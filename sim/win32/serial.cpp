@@ -104,7 +104,7 @@ void SerialLine::arrive_at_host(uint8_t byte) {
 // The sweep's failure still takes the time of a read that finds nothing, so that a loop retrying
 // it sees the clock move.
 bool SerialLine::injected_fault(FaultCounters& family, const char* call, DWORD* error) {
-    const Injected f = inject(family, name_, std::string(call) + " on " + name_, ERROR_GEN_FAILURE);
+    const Injected f = inject_with(family, name_, [&] { return std::string(call) + " on " + name_; }, ERROR_GEN_FAILURE);
     if (!f) return false;
     *error = static_cast<DWORD>(f.error);
     Kernel& k = kernel();
