@@ -166,23 +166,86 @@ bool Kernel::block(const char* call, const Micros* deadline) {
     t->state = ThreadState::Blocked;
     t->waiting_in = call;
     t->timed_out = false;
-    const uint64_t serial = ++t->block_serial;
+    ++t->block_serial;
+    // The deadline's timer takes its place among the events now, but goes into the queue only
+    // when the scheduler is to see it (see wait_in_place).
+    bool timer_pending = deadline != nullptr;
+    const uint64_t timer_seq = deadline ? event_seq_++ : 0;
     if (deadline) {
         t->has_deadline = true;
         t->wake_at = *deadline;
-        // By id: the thread may be woken early, return and be let go before this time comes.
-        at(*deadline, [this, id = t->id, serial] {
-            SimThread* t = find_thread(id);
-            if (t && t->state == ThreadState::Blocked && t->block_serial == serial) {
-                t->timed_out = true;
-                make_runnable(t);
-            }
-        });
     }
-    switch_to_scheduler();
+    if (!wait_in_place(t, deadline ? *deadline : 0, timer_seq, &timer_pending)) {
+        if (timer_pending) push_block_timer(t, *deadline, timer_seq);
+        fiber_switch(t->fiber, scheduler_fiber_);
+    }
     t->has_deadline = false;
     t->waiting_in.clear();
     return !t->timed_out;
+}
+
+void Kernel::push_block_timer(SimThread* t, Micros when, uint64_t seq) {
+    // By id: the thread may be woken early, return and be let go before this time comes.
+    push_event(when, seq, [this, id = t->id, serial = t->block_serial] {
+        SimThread* t = find_thread(id);
+        if (t && t->state == ThreadState::Blocked && t->block_serial == serial) {
+            t->timed_out = true;
+            make_runnable(t);
+        }
+    });
+}
+
+// A blocked thread that nobody else could take the processor from waits where it is: the
+// scheduler's loop is run here, on the thread's own stack, step for step as run() would run it
+// (events in their order on the world's behalf, the clock moved to the next event), until the
+// thread may go on, and only when the scheduler would choose among threads, stop a run or find
+// nothing left to do is it asked to take over. Most of a job's waits are short waits of one
+// thread for the robot's reply: this saves each of them two stack switches and its timer's trip
+// through the queue. The pending timer (`timer_seq`, at `deadline`) is fired here in its turn;
+// true when the thread runs on (its timer fired, or put in the queue to find it woken), false
+// when the scheduler must take over (the timer still pending is left to the caller).
+bool Kernel::wait_in_place(SimThread* t, Micros deadline, uint64_t timer_seq, bool* timer_pending) {
+    current_ = nullptr;  // events run on the world's behalf
+    for (;;) {
+        if (failed_ || (t->state != ThreadState::Blocked && t->state != ThreadState::Runnable)) break;
+        if (until_ && *until_ && (*until_)()) break;
+        // The thread's own timer, when it comes before everything queued.
+        const bool timer_first = *timer_pending && (events_.empty() || events_.top().when > deadline ||
+                                                    (events_.top().when == deadline && events_.top().seq > timer_seq));
+        if (timer_first && deadline <= now_) {
+            *timer_pending = false;
+            if (t->state == ThreadState::Blocked) {
+                t->timed_out = true;
+                make_runnable(t);
+            }
+            continue;
+        }
+        if (event_due()) {
+            const uint32_t slot = events_.top().slot;
+            events_.pop();
+            Task fn = std::move(event_tasks_[slot]);
+            free_event_slots_.push_back(slot);
+            fn();
+            continue;
+        }
+        if (!runnable_.empty()) {
+            if (runnable_.size() != 1 || runnable_[0] != t) break;
+            runnable_.clear();
+            if (*timer_pending) {
+                push_block_timer(t, deadline, timer_seq);  // woken early: it finds nothing to do
+                *timer_pending = false;
+            }
+            current_ = t;
+            t->state = ThreadState::Running;
+            return true;
+        }
+        if (!*timer_pending && events_.empty()) break;
+        const Micros next = timer_first ? deadline : events_.top().when;
+        if (next > time_limit_ || next > config_.budget) break;
+        now_ = next;
+    }
+    current_ = t;
+    return false;
 }
 
 void Kernel::wake(SimThread* t) {
@@ -217,6 +280,10 @@ void Kernel::terminate(SimThread* t, uint32_t exit_code) {
 
 void Kernel::at(Micros when, Task fn) {
     if (when < now_) when = now_;
+    push_event(when, event_seq_++, std::move(fn));
+}
+
+void Kernel::push_event(Micros when, uint64_t seq, Task fn) {
     uint32_t slot;
     if (free_event_slots_.empty()) {
         slot = static_cast<uint32_t>(event_tasks_.size());
@@ -226,7 +293,7 @@ void Kernel::at(Micros when, Task fn) {
         free_event_slots_.pop_back();
         event_tasks_[slot] = std::move(fn);
     }
-    events_.push(Event{when, event_seq_++, slot});
+    events_.push(Event{when, seq, slot});
 }
 
 void Kernel::fail(const std::string& report) {
@@ -289,6 +356,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
     }
     if (!scheduler_fiber_) scheduler_fiber_ = fiber_for_current_os_thread();
     running_ = true;
+    until_ = &until;
     for (;;) {
         if (failed_) {
             result.outcome = Outcome::Failed;
@@ -343,6 +411,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
         break;
     }
     running_ = false;
+    until_ = nullptr;
     for (auto& hook : run_end_hooks_) hook();
     return result;
 }

@@ -144,7 +144,8 @@ public:
     // --- running ----------------------------------------------------------------------------
     // Runs until every simulated thread has ended (events still scheduled then are left for a
     // later run), or `until` returns true (checked between steps), or deadlock, budget or
-    // failure.
+    // failure. `until` only looks at the world: it may be asked more than once between two
+    // steps.
     RunResult run(const std::function<bool()>& until = nullptr);
     // Runs until virtual time t (events at t included), then returns with Finished.
     RunResult run_until_time(Micros t);
@@ -179,6 +180,9 @@ private:
     bool event_due() const { return !events_.empty() && events_.top().when <= now_; }
 
     void switch_to_scheduler();
+    void push_event(Micros when, uint64_t seq, Task fn);
+    void push_block_timer(SimThread* t, Micros when, uint64_t seq);
+    bool wait_in_place(SimThread* t, Micros deadline, uint64_t timer_seq, bool* timer_pending);
     void run_thread(SimThread* t);
     void make_runnable(SimThread* t);
     bool any_thread_alive() const;
@@ -205,6 +209,7 @@ private:
     bool running_ = false;
     Fiber* scheduler_fiber_ = nullptr;
     Micros time_limit_ = ~Micros(0);  // run_until_time's limit, respected by the sleep fast path
+    const std::function<bool()>* until_ = nullptr;  // the running run()'s stop condition
     std::vector<std::function<void()>> run_end_hooks_;
 };
 
