@@ -140,6 +140,12 @@ public:
     // the order they were scheduled. Events must not block.
     void at(Micros when, Task fn);
     void after(Micros delay, Task fn) { at(now_ + delay, std::move(fn)); }
+    // A place among the events, taken now for an event that is queued later, or not at all:
+    // at_place() queues `fn` at `when` to run where an event scheduled at the moment of
+    // take_place() for that time would have run (among events at the same time, after those
+    // scheduled before that moment and before those scheduled after it). A place serves once.
+    uint64_t take_place() { return event_seq_++; }
+    void at_place(Micros when, uint64_t place, Task fn) { push_event(when < now_ ? now_ : when, place, std::move(fn)); }
 
     // --- running ----------------------------------------------------------------------------
     // Runs until every simulated thread has ended (events still scheduled then are left for a

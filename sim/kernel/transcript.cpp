@@ -9,13 +9,43 @@ namespace {
 
 constexpr uint64_t kFnvPrime = 0x100000001b3ULL;
 
-uint64_t fold(uint64_t h, const TranscriptEntry& e) {
-    const std::string line = Transcript::format(e) + "\n";
-    for (unsigned char c : line) {
-        h ^= c;
+uint64_t fold_bytes(uint64_t h, const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        h ^= static_cast<unsigned char>(p[i]);
         h *= kFnvPrime;
     }
     return h;
+}
+
+// "[%6llu.%06llu] " of the time: the seconds right-aligned in six places (more when needed),
+// the microseconds in six digits. Returns the length written to `out` (at least 40 bytes).
+size_t format_stamp(uint64_t time_us, char* out) {
+    char digits[24];
+    size_t n = 0;
+    for (uint64_t s = time_us / 1000000; n == 0 || s; s /= 10) digits[n++] = static_cast<char>('0' + s % 10);
+    size_t len = 0;
+    out[len++] = '[';
+    for (size_t pad = n; pad < 6; ++pad) out[len++] = ' ';
+    while (n) out[len++] = digits[--n];
+    out[len++] = '.';
+    uint64_t us = time_us % 1000000;
+    for (int i = 5; i >= 0; --i, us /= 10) out[len + static_cast<size_t>(i)] = static_cast<char>('0' + us % 10);
+    len += 6;
+    out[len++] = ']';
+    out[len++] = ' ';
+    return len;
+}
+
+// The hash of the entry's line in text(), without making the line.
+uint64_t fold(uint64_t h, const TranscriptEntry& e) {
+    char stamp[40];
+    h = fold_bytes(h, stamp, format_stamp(e.time_us, stamp));
+    h = fold_bytes(h, e.thread.data(), e.thread.size());
+    h = fold_bytes(h, " ", 1);
+    h = fold_bytes(h, e.kind.data(), e.kind.size());
+    h = fold_bytes(h, ": ", 2);
+    h = fold_bytes(h, e.text.data(), e.text.size());
+    return fold_bytes(h, "\n", 1);
 }
 
 }  // namespace
@@ -71,9 +101,11 @@ std::vector<TranscriptEntry> Transcript::since(uint64_t from, uint64_t* missed) 
 
 std::string Transcript::format(const TranscriptEntry& e) {
     char stamp[40];
-    std::snprintf(stamp, sizeof stamp, "[%6llu.%06llu] ", static_cast<unsigned long long>(e.time_us / 1000000),
-                  static_cast<unsigned long long>(e.time_us % 1000000));
-    return stamp + e.thread + " " + e.kind + ": " + e.text;
+    const size_t stamp_len = format_stamp(e.time_us, stamp);
+    std::string line;
+    line.reserve(stamp_len + e.thread.size() + e.kind.size() + e.text.size() + 3);
+    line.append(stamp, stamp_len).append(e.thread).append(" ").append(e.kind).append(": ").append(e.text);
+    return line;
 }
 
 std::string Transcript::text() const {
@@ -160,9 +192,9 @@ std::string Transcript::escape(const void* data, size_t n) {
                 if (c >= 0x20 && c < 0x7f) {
                     out += static_cast<char>(c);
                 } else {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\x%02x", c);
-                    out += buf;
+                    static const char kHex[] = "0123456789abcdef";
+                    const char escaped[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
+                    out.append(escaped, 4);
                 }
         }
     }

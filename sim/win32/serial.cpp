@@ -63,9 +63,25 @@ void SerialLine::note(bool to_device, uint8_t byte) {
     }
     note_bytes_.push_back(static_cast<char>(byte));
     note_last_ = k.now();
-    const uint64_t generation = ++note_generation_;
-    k.after(kNoteGap + 1, [this, generation] {
-        if (generation == note_generation_) flush_note();
+    // The line ends kNoteGap after its last byte, unless another byte comes first. An event per
+    // byte would say so, all but the last finding a later byte and doing nothing; one event
+    // does, moved on to the last byte's time and place whenever it finds a later byte, so it
+    // runs exactly where the last byte's own would have run.
+    note_place_ = k.take_place();
+    if (!note_watched_) {
+        note_watched_ = true;
+        watch_note_end(note_place_);
+    }
+}
+
+void SerialLine::watch_note_end(uint64_t place) {
+    kernel().at_place(note_last_ + kNoteGap + 1, place, [this, place] {
+        if (place != note_place_) {
+            watch_note_end(note_place_);
+            return;
+        }
+        note_watched_ = false;
+        flush_note();
     });
 }
 

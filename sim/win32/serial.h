@@ -77,6 +77,7 @@ private:
     void arrive_at_host(uint8_t byte);
     void note(bool to_device, uint8_t byte);
     void flush_note();
+    void watch_note_end(uint64_t place);
 
     World& world_;
     std::string name_;
@@ -95,7 +96,10 @@ private:
     bool note_to_device_ = false;
     Micros note_start_ = 0;
     Micros note_last_ = 0;
-    uint64_t note_generation_ = 0;
+    // The pause that ends a line is watched by one queued event at a time, which takes the place
+    // among the events of the last byte's own (see note()).
+    uint64_t note_place_ = 0;
+    bool note_watched_ = false;
 
     static constexpr size_t kReceiveBufferSize = 4096;
 };
