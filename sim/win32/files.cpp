@@ -98,7 +98,9 @@ Vfs::Node* Vfs::make_child(Node* parent, const std::string& name, bool folder) {
     node->shown = node_path_of(node.get());
     node->key = lower(node->shown);
     Node* raw = node.get();
-    parent->children[lower(name)] = std::move(node);
+    std::shared_ptr<Node>& slot = parent->children[lower(name)];
+    if (slot) found_.clear();  // a node replaced
+    slot = std::move(node);
     return raw;
 }
 
@@ -122,6 +124,7 @@ DWORD Vfs::resolve(const std::string& path_in, std::vector<std::string>* parts) 
     // world's current directory changed).
     if (base_of_ != world_.config().current_dir || base_.empty()) {
         base_of_ = world_.config().current_dir;
+        found_.clear();  // relative paths found from the old one
         std::vector<std::string>& base = base_;
         base.clear();
         std::string cur = world_.config().current_dir;
@@ -181,6 +184,17 @@ DWORD Vfs::resolve(const std::string& path_in, std::vector<std::string>* parts) 
 DWORD Vfs::find(const std::string& path, Node** node, Node** parent, std::string* leaf) const {
     *node = nullptr;
     if (parent) *parent = nullptr;
+    // A path found before names the same node while nothing is removed and the current
+    // directory stays: the module opens its log file by the same name for every line.
+    if (base_of_ == world_.config().current_dir) {
+        const auto hit = found_.find(path);
+        if (hit != found_.end()) {
+            *node = hit->second.node;
+            if (parent) *parent = hit->second.node->parent;
+            if (leaf) *leaf = hit->second.leaf;
+            return 0;
+        }
+    }
     std::vector<std::string> parts;
     const DWORD err = resolve(path, &parts);
     if (err) return err;
@@ -197,6 +211,8 @@ DWORD Vfs::find(const std::string& path, Node** node, Node** parent, std::string
         cur = it->second.get();
     }
     *node = cur;
+    if (found_.size() >= kFoundRemembered) found_.clear();
+    found_[path] = Found{cur, parts.empty() ? std::string() : parts.back()};
     return 0;
 }
 
@@ -293,6 +309,7 @@ bool Vfs::remove(const std::string& path) {
     if (find(path, &node) || !node->parent || !node->parent->parent) return false;  // not a drive
     if (node->folder ? !node->children.empty() : !node->opens.empty()) return false;
     used_ -= node->data.size();
+    found_.clear();
     node->parent->children.erase(lower(node->name));
     return true;
 }

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "kernel/fault_counter.h"
@@ -109,6 +110,13 @@ private:
     uint64_t used_ = 0;
     mutable std::string base_of_;           // the current directory that base_ splits
     mutable std::vector<std::string> base_;
+    // Paths found, by the spelling asked for (see find()); forgotten whenever a node goes.
+    struct Found {
+        Node* node;
+        std::string leaf;
+    };
+    static constexpr size_t kFoundRemembered = 256;
+    mutable std::unordered_map<std::string, Found> found_;
 };
 
 }  // namespace sim
