@@ -29,7 +29,9 @@ namespace {
     }
     if (wall_seconds) alarm(wall_seconds);
     RunOutcome out;
-    out.exit_code = run_recording_job(o, &out);
+    RunOptions held = o;
+    held.transcript_held = 100;
+    out.exit_code = run_recording_job(held, &out);
     // What broke, in its first line (the world's report goes on with every thread and the
     // transcript's last events: the replay command shows those).
     std::string broken = out.broken.substr(0, out.broken.find('\n'));

@@ -216,6 +216,7 @@ int build_job_world(const RunOptions& o, JobWorld& w) {
     }
     for (const std::string& path : {o.timeline_path, o.module_log_path})
         if (!path.empty() && !std::ofstream(path, std::ios::app)) return usage_error("run", "cannot write '" + path + "'");
+    if (o.transcript_held) machine.world.kernel().transcript().set_retained(o.transcript_held);
     // The transcript goes to its file as it is written (the world holds only its recent part).
     if (!o.transcript_path.empty()) {
         w.transcript = open_output("run", "--transcript", o.transcript_path);
@@ -536,6 +537,7 @@ void fill_outcome(const JobWorld& w, const JobRun& run, const JobJudgement& jd, 
 // that rovane-log makes from a machine's log. False when a file could not be written.
 bool write_job_files(const RunOptions& o, const JobWorld& w, const JobJudgement& jd) {
     bool written = true;
+    if (o.module_log_path.empty() && o.timeline_path.empty()) return true;
     std::string module_log;
     w.machine->world.files().read_file(std::string(kDataFolder) + "Rovane_QIX.dbg", &module_log);
     if (!o.module_log_path.empty()) {

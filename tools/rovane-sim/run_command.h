@@ -35,6 +35,9 @@ struct RunOptions {
     double budget_hours = 48;   // the world stops the run after this much virtual time
     std::string timeline_path;  // the module log's timeline page, written at the end ("" = none)
     std::string module_log_path;  // a copy of the module's log, written at the end ("" = none)
+    // Transcript entries the world holds in memory (0: the world's default). Not a flag: a run in
+    // a child process, whose transcript nobody reads, holds only what a report of its end shows.
+    size_t transcript_held = 0;
 };
 // What a job came to, as its exit code says it and in words.
 struct RunOutcome {
