@@ -15,14 +15,20 @@ std::shared_ptr<KernelObject> HandleTable::find(void* handle) const {
 }
 
 const std::shared_ptr<KernelObject>* HandleTable::slot(void* handle) const {
-    auto it = table_.find(reinterpret_cast<uintptr_t>(handle));
-    return it == table_.end() ? nullptr : &it->second;
+    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (last_object_ && value == last_value_) return last_object_;
+    auto it = table_.find(value);
+    if (it == table_.end()) return nullptr;
+    last_value_ = value;
+    last_object_ = &it->second;
+    return last_object_;
 }
 
 bool HandleTable::close(void* handle) {
     auto it = table_.find(reinterpret_cast<uintptr_t>(handle));
     if (it == table_.end()) return false;
     if (!it->second->on_close()) return false;
+    last_object_ = nullptr;
     table_.erase(it);
     return true;
 }

@@ -57,6 +57,10 @@ private:
     const std::shared_ptr<KernelObject>* slot(void* handle) const;
 
     std::map<uintptr_t, std::shared_ptr<KernelObject>> table_;
+    // The handle looked up last and its object: a polling loop asks for the same one again and
+    // again. Forgotten when a handle is closed (map entries stay put while others are added).
+    mutable uintptr_t last_value_ = 0;
+    mutable const std::shared_ptr<KernelObject>* last_object_ = nullptr;
     uintptr_t next_ = 0x100;
 };
 

@@ -8,34 +8,30 @@
 
 namespace sim {
 
+Kernel* g_the_kernel = nullptr;
+
 namespace {
-Kernel* g_kernel = nullptr;
 // Simulated threads get a Windows-sized stack: module code keeps its buffers on the stack.
 constexpr size_t kStackSize = 1024 * 1024;
 }  // namespace
 
-Kernel& kernel() {
-    if (!g_kernel) {
-        std::fprintf(stderr, "simulated world: no kernel exists in this process\n");
-        std::abort();
-    }
-    return *g_kernel;
+void no_kernel() {
+    std::fprintf(stderr, "simulated world: no kernel exists in this process\n");
+    std::abort();
 }
 
-bool has_kernel() { return g_kernel != nullptr; }
-
 Kernel::Kernel(const KernelConfig& config) : config_(config), rng_(config.seed) {
-    if (g_kernel) {
+    if (g_the_kernel) {
         std::fprintf(stderr, "simulated world: only one kernel may exist at a time\n");
         std::abort();
     }
-    g_kernel = this;
+    g_the_kernel = this;
 }
 
 Kernel::~Kernel() {
     for (auto& t : threads_) fiber_destroy(t->fiber);
     if (scheduler_fiber_) fiber_destroy(scheduler_fiber_);
-    g_kernel = nullptr;
+    g_the_kernel = nullptr;
 }
 
 std::string Kernel::time_text() const {

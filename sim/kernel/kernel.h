@@ -220,7 +220,13 @@ private:
 };
 
 // The kernel of the world that this process simulates. One world per process.
-Kernel& kernel();
-bool has_kernel();
+// (Inline: the world's calls ask for it several times each.)
+extern Kernel* g_the_kernel;
+[[noreturn]] void no_kernel();
+inline Kernel& kernel() {
+    if (!g_the_kernel) no_kernel();
+    return *g_the_kernel;
+}
+inline bool has_kernel() { return g_the_kernel != nullptr; }
 
 }  // namespace sim

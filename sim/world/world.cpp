@@ -14,8 +14,9 @@
 
 namespace sim {
 
+World* g_the_world = nullptr;
+
 namespace {
-World* g_world = nullptr;
 
 // Days since 1970-01-01 for a civil date, and back (proleptic Gregorian calendar).
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
@@ -40,22 +41,17 @@ void civil_from_days(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
 }
 }  // namespace
 
-World& world() {
-    if (!g_world) {
-        std::fprintf(stderr, "simulated world: no world exists in this process\n");
-        std::abort();
-    }
-    return *g_world;
+void no_world() {
+    std::fprintf(stderr, "simulated world: no world exists in this process\n");
+    std::abort();
 }
 
-bool has_world() { return g_world != nullptr; }
-
 World::World(const WorldConfig& config) : config_(config) {
-    if (g_world) {
+    if (g_the_world) {
         std::fprintf(stderr, "simulated world: only one world may exist at a time\n");
         std::abort();
     }
-    g_world = this;
+    g_the_world = this;
     KernelConfig kc;
     kc.seed = config.seed;
     kc.budget = config.budget;
@@ -82,7 +78,7 @@ World::~World() {
     registry_.reset();
     files_.reset();
     kernel_.reset();
-    g_world = nullptr;
+    g_the_world = nullptr;
 }
 
 HINSTANCE World::module_instance() const { return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x10000000)); }
@@ -122,8 +118,8 @@ SYSTEMTIME World::local_time() const {
 }
 
 void enter_call(const char* name) {
-    if (!g_world) return;
-    Kernel& k = g_world->kernel();
+    if (!g_the_world) return;
+    Kernel& k = g_the_world->kernel();
     if (SimThread* t = k.current()) {
         t->current_call = name;
         k.yield_point();

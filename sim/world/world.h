@@ -104,8 +104,14 @@ private:
 };
 
 // The world of this process (aborts when there is none).
-World& world();
-bool has_world();
+// (Inline: every Win32 call of the subset asks for it.)
+extern World* g_the_world;
+[[noreturn]] void no_world();
+inline World& world() {
+    if (!g_the_world) no_world();
+    return *g_the_world;
+}
+inline bool has_world() { return g_the_world != nullptr; }
 
 // Entry bookkeeping of every Win32 call in the subset: names the call for deadlock reports and
 // offers the scheduler a chance to switch threads (seeded).
