@@ -5,15 +5,15 @@
 namespace sim {
 
 FaultCounter& FaultCounters::counter(const std::string& target) {
-    for (FaultCounter& c : counters_)
-        if (c.target() == target) return c;
-    return counters_.emplace_back(target);
+    for (const auto& c : counters_)
+        if (c->target() == target) return *c;
+    counters_.push_back(std::make_unique<FaultCounter>(target));
+    return *counters_.back();
 }
 
 FaultCounter* FaultCounters::ask(const std::string& target) {
-    if (counters_.size() == 1) return counters_.front().should_fail() ? &counters_.front() : nullptr;  // every call's only
-    for (FaultCounter& c : counters_)
-        if ((c.target().empty() || c.target() == target) && c.should_fail()) return &c;
+    for (const auto& c : counters_)
+        if ((c->target().empty() || c->target() == target) && c->should_fail()) return c.get();
     return nullptr;
 }
 

@@ -18,8 +18,9 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -102,7 +103,9 @@ private:
 // every call first, then the one for that target, until one fails it.
 class FaultCounters {
 public:
-    explicit FaultCounters(FaultCode code = FaultCode::Win32Error) : code_(code) { counters_.emplace_back(""); }
+    explicit FaultCounters(FaultCode code = FaultCode::Win32Error) : code_(code) {
+        counters_.push_back(std::make_unique<FaultCounter>(""));
+    }
 
     FaultCode code() const { return code_; }
     // The counter for `target` ("": every call of the family, the one --fail-call arms; made with
@@ -113,7 +116,8 @@ public:
 
 private:
     FaultCode code_;
-    std::deque<FaultCounter> counters_;  // a deque: references stay valid as counters are made
+    // Each on its own: references stay valid as counters are made.
+    std::vector<std::unique_ptr<FaultCounter>> counters_;
 };
 
 // One call of a family meets its counters (see FaultCounters::ask). When one fails it, the
