@@ -10,13 +10,14 @@
 #   scripts/install-deps.sh --wine   Wine (64-bit, and 32-bit from the i386 architecture) and Xvfb,
 #                                    for running the built DLLs under Windows semantics
 set -euo pipefail
-# time: /usr/bin/time, which measures rovane-log's peak memory in its check
+# time: /usr/bin/time, which measures rovane-log's peak memory in its check; parallel: GNU
+# parallel, which spreads a swarm campaign's shards (scripts/sharded-swarm.sh)
 packages=(cmake g++ make libgtest-dev libcli11-dev nlohmann-json3-dev time)
 case "${1:-}" in
   --sim) ;;
   --wine) packages=(wine64 wine32:i386 xvfb) ;;
   *) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-                clang libclang-rt-dev chromium llvm lld) ;;
+                clang libclang-rt-dev chromium llvm lld parallel) ;;
 esac
 need=()
 for pkg in "${packages[@]}"; do

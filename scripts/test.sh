@@ -13,6 +13,8 @@
 #     libFuzzer target on its seed corpus (scripts/fuzz.sh);
 #   - the transcripts of 200 seeded jobs held still: each must give the hash it gave when the
 #     list was written (scripts/transcript-hashes.py, tests/hashes/transcripts.txt);
+#   - a campaign of 2,000 jobs in four shards run by GNU parallel and merged, which must count
+#     what the same campaign counts as one swarm (scripts/sharded-swarm.sh);
 #   - the timeline page of a simulated job loaded in headless Chromium, its screenshot kept in
 #     build/artefacts/ (scripts/chromium-check.sh);
 #   - Windows as the judge of the world: the Win32 conformance cases built with mingw and run
@@ -76,6 +78,7 @@ step "release archives" bash scripts/release-check.sh
 step "simulation and tests" simulation
 step "swarm of 1000 jobs" build/sim/bin/rovane-sim swarm --runs 1000 --seed 1
 step "200 transcripts unchanged" python3 scripts/transcript-hashes.py build/sim/bin/rovane-sim
+step "sharded swarm (GNU parallel)" bash scripts/sharded-swarm.sh build/sim/bin/rovane-sim 2000 4 1 --compare
 step "fail-call sweep" sweep_all
 step "timeline in Chromium" bash scripts/chromium-check.sh build/sim build/artefacts
 step "sanitizers" bash scripts/sanitize.sh
