@@ -289,7 +289,7 @@ void Kernel::push_event(Micros when, uint64_t seq, Task fn) {
         free_event_slots_.pop_back();
         event_tasks_[slot] = std::move(fn);
     }
-    events_.push(Event{when, seq, slot});
+    events_.push(QueuedEvent{when, seq, slot});
 }
 
 void Kernel::fail(const std::string& report) {

@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <queue>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "kernel/event_queue.h"
 #include "kernel/rng.h"
 #include "kernel/task.h"
 #include "kernel/transcript.h"
@@ -177,12 +177,6 @@ public:
 private:
     // The queue holds small entries; their functions wait in `event_tasks_`, in the slot the
     // entry names, so that reordering the queue never moves a function.
-    struct Event {
-        Micros when;
-        uint64_t seq;
-        uint32_t slot;
-        bool operator>(const Event& o) const { return when != o.when ? when > o.when : seq > o.seq; }
-    };
     bool event_due() const { return !events_.empty() && events_.top().when <= now_; }
 
     void switch_to_scheduler();
@@ -204,7 +198,7 @@ private:
     uint64_t threads_created_ = 0;
     std::vector<SimThread*> runnable_;
     SimThread* current_ = nullptr;
-    std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
+    EventQueue events_;
     std::vector<Task> event_tasks_;
     std::vector<uint32_t> free_event_slots_;
     size_t threads_alive_ = 0;  // neither finished nor terminated
