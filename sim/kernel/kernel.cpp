@@ -217,11 +217,7 @@ bool Kernel::wait_in_place(SimThread* t, Micros deadline, uint64_t timer_seq, bo
             continue;
         }
         if (event_due()) {
-            const uint32_t slot = events_.top().slot;
-            events_.pop();
-            Task fn = std::move(event_tasks_[slot]);
-            free_event_slots_.push_back(slot);
-            fn();
+            run_next_event();
             continue;
         }
         if (!runnable_.empty()) {
@@ -277,6 +273,15 @@ void Kernel::terminate(SimThread* t, uint32_t exit_code) {
 void Kernel::at(Micros when, Task fn) {
     if (when < now_) when = now_;
     push_event(when, event_seq_++, std::move(fn));
+}
+
+void Kernel::run_next_event() {
+    // Out of its slot first: the function may schedule events, which reuse slots.
+    const uint32_t slot = events_.top().slot;
+    events_.pop();
+    Task fn = std::move(event_tasks_[slot]);
+    free_event_slots_.push_back(slot);
+    fn();
 }
 
 void Kernel::push_event(Micros when, uint64_t seq, Task fn) {
@@ -364,12 +369,7 @@ RunResult Kernel::run(const std::function<bool()>& until) {
         // A plain run ends with the last simulated thread, whatever devices still have scheduled.
         if (time_limit_ == ~Micros(0) && !threads_.empty() && !any_thread_alive()) break;
         if (event_due()) {
-            // Out of its slot first: the function may schedule events, which reuse slots.
-            const uint32_t slot = events_.top().slot;
-            events_.pop();
-            Task fn = std::move(event_tasks_[slot]);
-            free_event_slots_.push_back(slot);
-            fn();
+            run_next_event();
             continue;
         }
         if (!runnable_.empty()) {

@@ -181,6 +181,7 @@ private:
 
     void switch_to_scheduler();
     void push_event(Micros when, uint64_t seq, Task fn);
+    void run_next_event();  // the queue's first, which is due
     void push_block_timer(SimThread* t, Micros when, uint64_t seq);
     bool wait_in_place(SimThread* t, Micros deadline, uint64_t timer_seq, bool* timer_pending);
     void run_thread(SimThread* t);
