@@ -166,7 +166,7 @@ bool Kernel::block(const char* call, const Micros* deadline) {
     // The deadline's timer takes its place among the events now, but goes into the queue only
     // when the scheduler is to see it (see wait_in_place).
     bool timer_pending = deadline != nullptr;
-    const uint64_t timer_seq = deadline ? event_seq_++ : 0;
+    const uint64_t timer_seq = deadline ? take_place() : 0;
     if (deadline) {
         t->has_deadline = true;
         t->wake_at = *deadline;
