@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "harness/autoloader.h"
+#include "harness/heap_pages.h"
 #include "harness/recording_host.h"
 #include "harness/verdict.h"
 #include "world/operator.h"
@@ -107,6 +108,7 @@ bool run_in_child(const char* self, int discs, JobFigures* figures, long* max_rs
 }  // namespace
 
 int main(int argc, char** argv) {
+    sim::use_huge_heap_pages();
     if (argc == 4 && std::strcmp(argv[1], "--child") == 0) {
         const JobFigures f = run_job(std::atoi(argv[3]));
         const int fd = std::atoi(argv[2]);
