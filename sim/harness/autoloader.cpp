@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "kernel/transcript.h"
 #include "rovane.h"
@@ -243,7 +244,7 @@ std::string Autoloader::check_invariants(bool module_ended, bool ended_mid_job) 
         // leaves such a dialog showing (on its own thread, in its modal loop).
         for (const auto& t : world.kernel().threads()) {
             if (t->name == "host" || t->state == ThreadState::Finished || t->state == ThreadState::Terminated) continue;
-            if (ended_mid_job && t->state == ThreadState::Blocked && t->waiting_in == "DialogBoxParamA") continue;
+            if (ended_mid_job && t->state == ThreadState::Blocked && std::strcmp(t->waiting_in, "DialogBoxParamA") == 0) continue;
             broken += "thread " + t->name + " still runs after Rovane_End (in " + t->waiting_in + ")\n";
         }
     }

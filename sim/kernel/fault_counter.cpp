@@ -11,12 +11,6 @@ FaultCounter& FaultCounters::counter(const std::string& target) {
     return *counters_.back();
 }
 
-FaultCounter* FaultCounters::ask(const std::string& target) {
-    for (const auto& c : counters_)
-        if ((c->target().empty() || c->target() == target) && c->should_fail()) return c.get();
-    return nullptr;
-}
-
 Injected inject(FaultCounters& family, const std::string& target, const std::string& call, long code) {
     FaultCounter* counter = family.ask(target);
     if (!counter) return {};

@@ -111,8 +111,13 @@ public:
     // The counter for `target` ("": every call of the family, the one --fail-call arms; made with
     // the family), made on first use.
     FaultCounter& counter(const std::string& target = "");
-    // The counter that fails this call to `target`, or nullptr when the call goes on.
-    FaultCounter* ask(const std::string& target);
+    // The counter that fails this call to `target`, or nullptr when the call goes on. (Inline:
+    // a polling loop's every read asks.)
+    FaultCounter* ask(const std::string& target) {
+        for (const auto& c : counters_)
+            if ((c->target().empty() || c->target() == target) && c->should_fail()) return c.get();
+        return nullptr;
+    }
 
 private:
     FaultCode code_;

@@ -21,6 +21,7 @@ void no_kernel() {
 }
 
 Kernel::Kernel(const KernelConfig& config) : config_(config), rng_(config.seed) {
+    update_plain_sleep_limit();
     if (g_the_kernel) {
         std::fprintf(stderr, "simulated world: only one kernel may exist at a time\n");
         std::abort();
@@ -122,15 +123,13 @@ void Kernel::run_thread(SimThread* t) {
     }
 }
 
-void Kernel::yield_point() {
-    if (!current_) return;
-    if (runnable_.empty() && !event_due()) return;
+void Kernel::offer_switch() {
     if (!rng_.chance(config_.switch_probability)) return;
     make_runnable(current_);
     switch_to_scheduler();
 }
 
-void Kernel::sleep_for(Micros d, const char* call) {
+void Kernel::sleep_and_wait(Micros d, const char* call) {
     if (!current_) {
         std::fprintf(stderr, "simulated world: %s called outside a simulated thread\n", call);
         std::abort();
@@ -142,13 +141,6 @@ void Kernel::sleep_for(Micros d, const char* call) {
         return;
     }
     const Micros deadline = now_ + d;
-    // Alone and with nothing scheduled before the deadline: nothing else can happen in between,
-    // so the clock simply moves on (no switch to the scheduler).
-    if (runnable_.empty() && (events_.empty() || events_.top().when > deadline) && deadline <= config_.budget &&
-        deadline <= time_limit_ && !failed_) {
-        now_ = deadline;
-        return;
-    }
     block(call, &deadline);
 }
 
@@ -176,7 +168,7 @@ bool Kernel::block(const char* call, const Micros* deadline) {
         fiber_switch(t->fiber, scheduler_fiber_);
     }
     t->has_deadline = false;
-    t->waiting_in.clear();
+    t->waiting_in = "";
     return !t->timed_out;
 }
 
@@ -300,6 +292,7 @@ void Kernel::push_event(Micros when, uint64_t seq, Task fn) {
 void Kernel::fail(const std::string& report) {
     if (!failed_) {
         failed_ = true;
+        update_plain_sleep_limit();
         fail_report_ = report;
         record("fail", report);
     }
@@ -319,7 +312,7 @@ std::string Kernel::thread_report() const {
         std::snprintf(id, sizeof id, "0x%x", t->id);
         out += "  thread '" + t->name + "' (id " + id + ") ";
         if (t->state == ThreadState::Blocked) {
-            out += "waits in " + (t->waiting_in.empty() ? std::string(t->current_call) : t->waiting_in);
+            out += std::string("waits in ") + (*t->waiting_in ? t->waiting_in : t->current_call);
             if (t->has_deadline) {
                 char until[48];
                 std::snprintf(until, sizeof until, " until t=%llu.%06llus",
@@ -414,8 +407,10 @@ RunResult Kernel::run(const std::function<bool()>& until) {
 
 RunResult Kernel::run_until_time(Micros t) {
     time_limit_ = t;
+    update_plain_sleep_limit();
     RunResult r = run();
     time_limit_ = ~Micros(0);
+    update_plain_sleep_limit();
     if (r.outcome == Outcome::Finished && now_ < t && !failed_) now_ = t;
     return r;
 }

@@ -9,6 +9,7 @@
 // timed event. Same seed and same inputs give the same interleaving, byte for byte.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,7 +42,9 @@ struct SimThread {
     uint32_t id = 0;            // the thread id GetCurrentThreadId returns
     std::string name;           // for transcripts and reports
     ThreadState state = ThreadState::Runnable;
-    std::string waiting_in;     // the call it blocks in, for deadlock reports
+    // The call it blocks in, for deadlock reports: "" when it does not block. The text belongs to
+    // the blocking call (it lives as long as the block does, on the thread's own stack or longer).
+    const char* waiting_in = "";
     Micros wake_at = 0;         // when it blocks with a deadline
     bool has_deadline = false;
     bool timed_out = false;     // set when the deadline, not a wake(), ended the block
@@ -121,9 +124,21 @@ public:
     void thread_handle_closed(SimThread* t);
 
     // A point where another runnable thread may be chosen (seeded). Cheap when alone.
-    void yield_point();
-    // Blocks the current thread for d of virtual time (d == 0 still yields).
-    void sleep_for(Micros d, const char* call);
+    void yield_point() {
+        if (current_ && (!runnable_.empty() || event_due())) offer_switch();
+    }
+    // Blocks the current thread for d of virtual time (d == 0 still yields). Alone and with
+    // nothing scheduled before the deadline, nothing else can happen in between: the clock simply
+    // moves on, without a switch to the scheduler (inline: a polling loop sleeps so at every turn).
+    void sleep_for(Micros d, const char* call) {
+        if (current_ && d != 0 && runnable_.empty() && now_ + d <= plain_sleep_limit_ &&
+            (events_.empty() || events_.top().when > now_ + d)) {
+            current_->spin_guard = 0;
+            now_ += d;
+            return;
+        }
+        sleep_and_wait(d, call);
+    }
     // Blocks the current thread until wake() or, with a deadline, until that time. Returns true
     // when woken, false on time-out. `call` names the Win32 call for deadlock reports.
     bool block(const char* call, const Micros* deadline = nullptr);
@@ -180,6 +195,11 @@ private:
     bool event_due() const { return !events_.empty() && events_.top().when <= now_; }
 
     void switch_to_scheduler();
+    void offer_switch();  // yield_point() with another thread or a due event about
+    void sleep_and_wait(Micros d, const char* call);  // sleep_for() that may not just move the clock
+    void update_plain_sleep_limit() {
+        plain_sleep_limit_ = failed_ ? 0 : std::min(config_.budget, time_limit_);
+    }
     void push_event(Micros when, uint64_t seq, Task fn);
     void run_next_event();  // the queue's first, which is due
     void push_block_timer(SimThread* t, Micros when, uint64_t seq);
@@ -210,6 +230,9 @@ private:
     bool running_ = false;
     Fiber* scheduler_fiber_ = nullptr;
     Micros time_limit_ = ~Micros(0);  // run_until_time's limit, respected by the sleep fast path
+    // The latest deadline to which sleep_for() may just move the clock: the budget or
+    // run_until_time's limit, whichever comes first; 0 once the run failed.
+    Micros plain_sleep_limit_ = 0;
     const std::function<bool()>* until_ = nullptr;  // the running run()'s stop condition
     std::vector<std::function<void()>> run_end_hooks_;
 };

@@ -177,27 +177,46 @@ void Transcript::stop_streaming() {
     own_stream_ = false;
 }
 
-std::string Transcript::escape(const void* data, size_t n) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    std::string out;
-    out.reserve(n);
+namespace {
+
+// Escapes n bytes into `out`, which has room for 4 * n characters; returns the length written.
+size_t escape_into(const unsigned char* p, size_t n, char* out) {
+    static const char kHex[] = "0123456789abcdef";
+    char* o = out;
     for (size_t i = 0; i < n; ++i) {
         const unsigned char c = p[i];
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            *o++ = static_cast<char>(c);
+            continue;
+        }
+        *o++ = '\\';
         switch (c) {
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\\': out += "\\\\"; break;
+            case '\r': *o++ = 'r'; break;
+            case '\n': *o++ = 'n'; break;
+            case '\t': *o++ = 't'; break;
+            case '\\': *o++ = '\\'; break;
             default:
-                if (c >= 0x20 && c < 0x7f) {
-                    out += static_cast<char>(c);
-                } else {
-                    static const char kHex[] = "0123456789abcdef";
-                    const char escaped[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
-                    out.append(escaped, 4);
-                }
+                *o++ = 'x';
+                *o++ = kHex[c >> 4];
+                *o++ = kHex[c & 15];
         }
     }
+    return static_cast<size_t>(o - out);
+}
+
+}  // namespace
+
+std::string Transcript::escape(const void* data, size_t n) {
+    // Written through a pointer, a character at a time, into room for the worst case: a file
+    // write's or a serial line's bytes pass here. Short texts (most) go through the stack.
+    const auto* p = static_cast<const unsigned char*>(data);
+    constexpr size_t kShort = 256;
+    if (n <= kShort) {
+        char buf[4 * kShort];
+        return std::string(buf, escape_into(p, n, buf));
+    }
+    std::string out(n * 4, '\0');
+    out.resize(escape_into(p, n, out.data()));
     return out;
 }
 

@@ -117,13 +117,5 @@ SYSTEMTIME World::local_time() const {
     return st;
 }
 
-void enter_call(const char* name) {
-    if (!g_the_world) return;
-    Kernel& k = g_the_world->kernel();
-    if (SimThread* t = k.current()) {
-        t->current_call = name;
-        k.yield_point();
-    }
-}
 
 }  // namespace sim
