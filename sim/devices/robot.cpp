@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -11,17 +12,16 @@ namespace {
 
 const char* const kCommands[] = {"_SI", "_SV", "_KILL", "_RESET", "_PICK", "_TRAY", "_PTI", "_PTO", "_MOVE:"};
 
+// Both checks run for every byte the robot receives: plain byte compares, no strings made.
 bool is_command_prefix(const std::string& s) {
-    for (const char* c : kCommands) {
-        const std::string command = c;
-        if (command.compare(0, s.size(), s) == 0 && s.size() <= command.size()) return true;
-    }
+    for (const char* c : kCommands)
+        if (s.size() <= std::strlen(c) && std::memcmp(c, s.data(), s.size()) == 0) return true;
     return false;
 }
 
 bool is_whole_command(const std::string& s) {
     for (const char* c : kCommands)
-        if (s == c && s != "_MOVE:") return true;
+        if (s.size() == std::strlen(c) && std::memcmp(c, s.data(), s.size()) == 0) return s != "_MOVE:";
     return false;
 }
 

@@ -14,9 +14,7 @@ std::shared_ptr<KernelObject> HandleTable::find(void* handle) const {
     return object ? *object : nullptr;
 }
 
-const std::shared_ptr<KernelObject>* HandleTable::slot(void* handle) const {
-    const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-    if (last_object_ && value == last_value_) return last_object_;
+const std::shared_ptr<KernelObject>* HandleTable::look_up(uintptr_t value) const {
     auto it = table_.find(value);
     if (it == table_.end()) return nullptr;
     last_value_ = value;
@@ -29,8 +27,17 @@ bool HandleTable::close(void* handle) {
     if (it == table_.end()) return false;
     if (!it->second->on_close()) return false;
     last_object_ = nullptr;
+    if (it->second->calls_inside > 0) lingering_.push_back(std::move(it->second));
     table_.erase(it);
     return true;
+}
+
+void HandleTable::let_go(KernelObject* object) {
+    for (auto it = lingering_.begin(); it != lingering_.end(); ++it)
+        if (it->get() == object) {
+            lingering_.erase(it);  // may destroy it: nothing of it is used after this
+            return;
+        }
 }
 
 size_t HandleTable::open_count(const std::string& type) const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 namespace sim {
 
@@ -19,6 +20,8 @@ struct KernelObject {
     // This object as a stream, or nullptr: ReadFile and WriteFile ask on every call, and a
     // dynamic_cast each time would cost more than many a read.
     virtual struct StreamObject* as_stream() { return nullptr; }
+
+    int calls_inside = 0;  // ReadFile/WriteFile calls in it now (see HandleTable::stream)
 };
 
 // An object that ReadFile and WriteFile reach (files, serial ports, volumes). Each call runs on
@@ -47,6 +50,18 @@ public:
             return std::dynamic_pointer_cast<T>(*object);
         }
     }
+    // The stream behind a handle, or nullptr, for ReadFile and WriteFile, without a reference
+    // count's traffic on every call of a polling loop: the call brackets its work with enter()
+    // and leave(), and an object whose handle is closed while a call is in it (another thread
+    // closes the port a read waits on) stays until the last such call has left.
+    StreamObject* stream(void* handle) const {
+        const std::shared_ptr<KernelObject>* object = slot(handle);
+        return object ? (*object)->as_stream() : nullptr;
+    }
+    static void enter(KernelObject* object) { ++object->calls_inside; }
+    void leave(KernelObject* object) {
+        if (--object->calls_inside == 0 && !lingering_.empty()) let_go(object);
+    }
     // Closes a handle: false when it is not a valid handle or the object refused to close.
     bool close(void* handle);
     size_t open_count() const { return table_.size(); }
@@ -54,7 +69,15 @@ public:
     size_t open_count(const std::string& type) const;
 
 private:
-    const std::shared_ptr<KernelObject>* slot(void* handle) const;
+    const std::shared_ptr<KernelObject>* slot(void* handle) const {
+        const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+        return last_object_ && value == last_value_ ? last_object_ : look_up(value);
+    }
+    const std::shared_ptr<KernelObject>* look_up(uintptr_t value) const;
+    void let_go(KernelObject* object);
+
+    // Objects whose handle was closed while a call was in them, kept until it leaves.
+    std::vector<std::shared_ptr<KernelObject>> lingering_;
 
     std::map<uintptr_t, std::shared_ptr<KernelObject>> table_;
     // The handle looked up last and its object: a polling loop asks for the same one again and

@@ -43,7 +43,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
                      LPOVERLAPPED lpOverlapped) {
     sim::enter_call("ReadFile");
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-    auto object = sim::world().handles().get<sim::StreamObject>(hFile);
+    sim::HandleTable& handles = sim::world().handles();
+    sim::StreamObject* object = handles.stream(hFile);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -53,7 +54,9 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         return FALSE;
     }
     uint32_t done = 0;
+    sim::HandleTable::enter(object);
     const uint32_t error = object->read(lpBuffer, nNumberOfBytesToRead, &done);
+    handles.leave(object);
     if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
     if (error) {
         SetLastError(error);
@@ -66,7 +69,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
                       LPOVERLAPPED lpOverlapped) {
     sim::enter_call("WriteFile");
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-    auto object = sim::world().handles().get<sim::StreamObject>(hFile);
+    sim::HandleTable& handles = sim::world().handles();
+    sim::StreamObject* object = handles.stream(hFile);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -76,7 +80,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
         return FALSE;
     }
     uint32_t done = 0;
+    sim::HandleTable::enter(object);
     const uint32_t error = object->write(lpBuffer, nNumberOfBytesToWrite, &done);
+    handles.leave(object);
     if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
     if (error) {
         SetLastError(error);

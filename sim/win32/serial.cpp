@@ -118,10 +118,14 @@ void SerialLine::arrive_at_host(uint8_t byte) {
 // good); a port's own write counter (fail_writes) with its error. Nothing is transferred: a failed
 // read leaves the received bytes in the buffer for the next read, a failed write sends nothing.
 // The sweep's failure still takes the time of a read that finds nothing, so that a loop retrying
-// it sees the clock move.
+// it sees the clock move. The common case (no counter fails the call) is the one test inline.
 bool SerialLine::injected_fault(FaultCounters& family, const char* call, DWORD* error) {
-    const Injected f = inject_with(family, name_, [&] { return std::string(call) + " on " + name_; }, ERROR_GEN_FAILURE);
-    if (!f) return false;
+    FaultCounter* counter = family.ask(name_);
+    return counter && fault_fired(family, *counter, call, error);
+}
+
+bool SerialLine::fault_fired(FaultCounters& family, FaultCounter& counter, const char* call, DWORD* error) {
+    const Injected f = injected(family, counter, std::string(call) + " on " + name_, ERROR_GEN_FAILURE);
     *error = static_cast<DWORD>(f.error);
     Kernel& k = kernel();
     if (f.counter->told_by_call())
@@ -166,23 +170,31 @@ uint32_t SerialLine::host_read(uint8_t* buffer, uint32_t n, uint32_t* done) {
     if (n == 0) return 0;
     DWORD error = 0;
     if (injected_fault(world_.call_faults().serial_read, "ReadFile (serial)", &error)) return error;
-    Kernel& k = kernel();
-    auto take = [&] {
-        while (*done < n && !rx_.empty()) {
-            buffer[(*done)++] = rx_.front();
-            rx_.pop_front();
-        }
-    };
-    take();
+    if (!rx_.empty()) take_received(buffer, n, done);
     const COMMTIMEOUTS& to = timeouts_;
-    const bool immediate =
-        to.ReadIntervalTimeout == MAXDWORD && to.ReadTotalTimeoutMultiplier == 0 && to.ReadTotalTimeoutConstant == 0;
-    if (immediate) {
+    if (to.ReadIntervalTimeout == MAXDWORD && to.ReadTotalTimeoutMultiplier == 0 && to.ReadTotalTimeoutConstant == 0) {
         // Returns at once with what has arrived. A read that finds nothing still costs a
         // little time, so that a loop polling the port sees the clock move.
-        if (*done == 0) k.sleep_for(k.config().empty_read_cost, "ReadFile (serial, nothing arrived)");
+        if (*done == 0) {
+            Kernel& k = kernel();
+            k.sleep_for(k.config().empty_read_cost, "ReadFile (serial, nothing arrived)");
+        }
         return 0;
     }
+    return wait_for_bytes(buffer, n, done);
+}
+
+void SerialLine::take_received(uint8_t* buffer, uint32_t n, uint32_t* done) {
+    while (*done < n && !rx_.empty()) {
+        buffer[(*done)++] = rx_.front();
+        rx_.pop_front();
+    }
+}
+
+// A read with time-outs: waits for bytes as the port's COMMTIMEOUTS say.
+uint32_t SerialLine::wait_for_bytes(uint8_t* buffer, uint32_t n, uint32_t* done) {
+    Kernel& k = kernel();
+    const COMMTIMEOUTS& to = timeouts_;
     // "Return as soon as anything arrives, or after the constant": interval and multiplier
     // both MAXDWORD.
     const bool any_byte = to.ReadIntervalTimeout == MAXDWORD && to.ReadTotalTimeoutMultiplier == MAXDWORD &&
@@ -200,6 +212,7 @@ uint32_t SerialLine::host_read(uint8_t* buffer, uint32_t n, uint32_t* done) {
     }
     const bool has_interval = !any_byte && to.ReadIntervalTimeout > 0 && to.ReadIntervalTimeout != MAXDWORD;
     Micros last_byte = k.now();
+    const std::string call = "ReadFile (" + name_ + ")";
     while (*done < n) {
         bool has_deadline = has_total;
         Micros deadline = total_deadline;
@@ -209,10 +222,10 @@ uint32_t SerialLine::host_read(uint8_t* buffer, uint32_t n, uint32_t* done) {
             has_deadline = true;
         }
         reader_ = k.current();
-        const bool woken = k.block("ReadFile (" + name_ + ")", has_deadline ? &deadline : nullptr);
+        const bool woken = k.block(call, has_deadline ? &deadline : nullptr);
         reader_ = nullptr;
         const uint32_t before = *done;
-        take();
+        take_received(buffer, n, done);
         if (*done > before) last_byte = k.now();
         if (any_byte && *done > 0) break;
         if (!woken) break;  // a time-out: the read succeeds with what it has

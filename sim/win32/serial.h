@@ -73,7 +73,10 @@ private:
 
     uint32_t host_read(uint8_t* buffer, uint32_t n, uint32_t* done);
     uint32_t host_write(const uint8_t* buffer, uint32_t n, uint32_t* done);
+    void take_received(uint8_t* buffer, uint32_t n, uint32_t* done);
+    uint32_t wait_for_bytes(uint8_t* buffer, uint32_t n, uint32_t* done);
     bool injected_fault(FaultCounters& family, const char* call, DWORD* error);
+    bool fault_fired(FaultCounters& family, FaultCounter& counter, const char* call, DWORD* error);
     void arrive_at_host(uint8_t byte);
     void note(bool to_device, uint8_t byte);
     void flush_note();
