@@ -145,4 +145,48 @@ TEST(Serial, BytesTravelAtLineSpeedPollingReadsCostTimeAndBlockingReadsHonourThe
     EXPECT_NE(t.find("COM1 serial<: \"OK$\""), std::string::npos) << t;
 }
 
+// Another thread closes the port while a read waits on it, as a host's shutdown may: the read
+// goes on to its time-out and returns with nothing (the I/O holds the port's object, as on
+// Windows), the handle is invalid from the close on, and the object goes once the read has left it.
+HANDLE g_port_to_close = nullptr;
+
+TEST(Serial, APortClosedWhileAReadWaitsOnItEndsTheReadAtItsTimeout) {
+    sim::World world(sim_test::config());
+    world.serial().attach("COM1", std::make_shared<EchoDevice>());
+    BOOL read_ok = FALSE, closed = FALSE, read_after = TRUE;
+    DWORD got = 99, error_after = 0;
+    sim::Micros took = 0;
+    run_in(world, [&] {
+        g_port_to_close = open_robot_port("COM1");
+        ASSERT_NE(g_port_to_close, INVALID_HANDLE_VALUE);
+        COMMTIMEOUTS to{0, 0, 200, 0, 0};
+        ASSERT_TRUE(SetCommTimeouts(g_port_to_close, &to));
+        HANDLE closer = CreateThread(
+            nullptr, 0,
+            [](LPVOID) -> DWORD {
+                Sleep(50);
+                return CloseHandle(g_port_to_close) ? 1 : 0;
+            },
+            nullptr, 0, nullptr);
+        char buf[8];
+        const sim::Micros t0 = sim::kernel().now();
+        read_ok = ReadFile(g_port_to_close, buf, sizeof buf, &got, NULL);
+        took = sim::kernel().now() - t0;
+        DWORD code = STILL_ACTIVE;
+        while (GetExitCodeThread(closer, &code) && code == STILL_ACTIVE) Sleep(10);
+        closed = code == 1;
+        CloseHandle(closer);
+        DWORD n = 0;
+        read_after = ReadFile(g_port_to_close, buf, 1, &n, NULL);
+        error_after = GetLastError();
+    });
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(read_ok);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(took, 200 * kMs);
+    EXPECT_FALSE(read_after);
+    EXPECT_EQ(error_after, static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(world.handles().open_count("serial"), 0u);
+}
+
 }  // namespace
