@@ -124,13 +124,13 @@ public:
     void thread_handle_closed(SimThread* t);
 
     // A point where another runnable thread may be chosen (seeded). Cheap when alone.
-    void yield_point() {
+    [[gnu::always_inline]] void yield_point() {
         if (current_ && (!runnable_.empty() || event_due())) offer_switch();
     }
     // Blocks the current thread for d of virtual time (d == 0 still yields). Alone and with
     // nothing scheduled before the deadline, nothing else can happen in between: the clock simply
     // moves on, without a switch to the scheduler (inline: a polling loop sleeps so at every turn).
-    void sleep_for(Micros d, const char* call) {
+    [[gnu::always_inline]] void sleep_for(Micros d, const char* call) {
         if (current_ && d != 0 && runnable_.empty() && now_ + d <= plain_sleep_limit_ &&
             (events_.empty() || events_.top().when > now_ + d)) {
             current_->spin_guard = 0;

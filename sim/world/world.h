@@ -116,7 +116,7 @@ inline bool has_world() { return g_the_world != nullptr; }
 // Entry bookkeeping of every Win32 call in the subset: names the call for deadlock reports and
 // offers the scheduler a chance to switch threads (seeded). (Inline: a polling loop makes
 // hundreds of thousands of calls per job.)
-inline void enter_call(const char* name) {
+[[gnu::always_inline]] inline void enter_call(const char* name) {
     if (!g_the_world) return;
     Kernel& k = g_the_world->kernel();
     if (SimThread* t = k.current()) {
