@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 namespace sim {
@@ -42,13 +41,7 @@ public:
     template <class T>
     std::shared_ptr<T> get(void* handle) const {
         const std::shared_ptr<KernelObject>* object = slot(handle);
-        if (!object) return nullptr;
-        if constexpr (std::is_same_v<T, StreamObject>) {
-            StreamObject* stream = (*object)->as_stream();
-            return stream ? std::shared_ptr<StreamObject>(*object, stream) : nullptr;
-        } else {
-            return std::dynamic_pointer_cast<T>(*object);
-        }
+        return object ? std::dynamic_pointer_cast<T>(*object) : nullptr;
     }
     // The stream behind a handle, or nullptr, for ReadFile and WriteFile, without a reference
     // count's traffic on every call of a polling loop: the call brackets its work with enter()
