@@ -10,6 +10,7 @@
 #include "win32/serial.h"
 #include "win32/spooler.h"
 #include "win32/ui.h"
+#include "world/module_data.h"
 #include "world/operator.h"
 
 namespace sim {
@@ -84,6 +85,9 @@ World::~World() {
 HINSTANCE World::module_instance() const { return reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x10000000)); }
 
 void World::load_module() {
+    // As Windows maps a library's data afresh into a process, the module starts from its
+    // program file's values even when an earlier world in this process had loaded it.
+    renew_module_data();
     kernel_->record("module", "DllMain(process attach)");
     DllMain(module_instance(), DLL_PROCESS_ATTACH, nullptr);
 }

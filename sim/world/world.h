@@ -2,8 +2,10 @@
 // files, serial ports, the registry, the print spooler, outside components (host engine
 // libraries, COM servers, storage devices), windows and the operator who answers them.
 //
-// One world per process: the module's state lives as long as the loaded library, so each
-// world runs in a fresh process (one test per process through CTest, a fork per run in tools).
+// One world at a time. The module's state lives as long as the loaded library: tests run one
+// world per process (one test per process through CTest); a program linked with
+// module_data.ld has the module's data renewed at each load_module(), as a fresh process would
+// have it, and may run one world after another (a swarm's runner processes).
 //
 //   sim::WorldConfig cfg;  cfg.seed = 7;
 //   sim::World world(cfg);
@@ -71,8 +73,9 @@ public:
     // "Fail call N": one counter per family of calls; the Win32 subset asks them on every call.
     CallFaults& call_faults() { return call_faults_; }
 
-    // The module: DllMain(process attach) with the module's instance handle. Resources of that
-    // instance are the module's string table and dialog templates.
+    // The module: its data renewed where the program allows (module_data.h), then DllMain(process
+    // attach) with the module's instance handle. Resources of that instance are the module's
+    // string table and dialog templates.
     HINSTANCE module_instance() const;
     void load_module();
 
