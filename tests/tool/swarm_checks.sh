@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # rovane-sim swarm, end to end: twenty runs on drawn machines and faults finish with no run failing
 # and print their summary; the same first seed draws and runs the same jobs to the same outcomes;
-# usage errors exit 1.
+# a run whose process dies counts as crashed and leaves the others as they were; usage errors
+# exit 1.
 set -euo pipefail
 tool="$1"
 fail() { echo "FAILED: $*"; exit 1; }
@@ -47,6 +48,26 @@ for r in results:
         bad += 1
 print(f"{len(results)} replay commands, {bad} not their run")
 sys.exit(1 if bad or len(results) != 60 else 0)
+PY
+
+# A run whose process dies: the tool kills the process that ran seed 5 (ROVANE_SIM_KILL_SEED)
+# before it reports. That run alone fails, as crashed with the signal named; the process that
+# takes over for the seeds after it starts its module afresh, so every other run gives the very
+# transcript it gives in a swarm where nothing died.
+set +e
+ROVANE_SIM_KILL_SEED=5 "$tool" swarm --runs 12 --seed 1 --json > "$dir/killed.json"; rc=$?
+set -e
+[ "$rc" = 4 ] || fail "a killed run: exit $rc, not 4"
+"$tool" swarm --runs 12 --seed 1 --json > "$dir/whole12.json"
+python3 - "$dir/killed.json" "$dir/whole12.json" <<'PY' || fail "a killed run is not counted as its one crash"
+import json, sys
+killed, whole = (json.load(open(f)) for f in sys.argv[1:])
+assert killed["failed"] == 1 and len(killed["results"]) == 12, (killed["failed"], len(killed["results"]))
+for k, w in zip(killed["results"], whole["results"]):
+    if k["seed"] == 5:
+        assert k["outcome"] == "crashed" and k["broken"] == "killed by signal 9", k
+    else:
+        assert (k["outcome"], k["transcript_hash"]) == (w["outcome"], w["transcript_hash"]), (k, w)
 PY
 
 set +e

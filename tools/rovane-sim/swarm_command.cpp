@@ -159,17 +159,12 @@ struct RunRecord {
     bool done = false;
 };
 
-// Runs every drawn job in a child process; failing runs are reported in seed order, as soon as
-// every earlier run is in. Nonzero: the children could not be run (the exit code).
+// Runs every drawn job in the runner processes; failing runs are reported in seed order, as soon
+// as every earlier run is in. Nonzero: the runners could not be run (the exit code).
 int run_swarm_runs(const SwarmOptions& s, std::vector<RunRecord>& runs) {
-    size_t next = 0, printed = 0;
-    return run_in_children(
-        "swarm", ChildRunLimits{},
-        [&](RunOptions* job) {
-            if (next >= runs.size()) return false;
-            *job = runs[next++].options;
-            return true;
-        },
+    size_t printed = 0;
+    return run_in_runners(
+        "swarm", ChildRunLimits{}, [&](size_t i) { return i < runs.size(); }, [&](size_t i) { return runs[i].options; },
         [&](size_t index, const RunOutcome& outcome) {
             runs[index].outcome = outcome;
             runs[index].done = true;

@@ -2,9 +2,9 @@
 // world can fail (serial reads and writes, tray calls, spooler calls, file writes) is run again
 // and again with the Nth call of one family failing, N = 1, 2, ... until a run fires no fault (N
 // went past the run's last call of the family) or N reaches --max. Every run must end as
-// `rovane-sim run` wants it: completed, or aborted with every disc accounted for. Each run is a
-// child process of its own (child_runs.h); a failing one is printed with the run command that
-// replays it.
+// `rovane-sim run` wants it: completed, or aborted with every disc accounted for. The runs go
+// through two runner processes (child_runs.h), each run starting from a freshly loaded module; a
+// failing one is printed with the run command that replays it.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -36,8 +36,8 @@ struct SweepOptions {
     bool json = false;
 };
 
-// A child still running after this long spins without its virtual clock moving: it is killed
-// and the run fails.
+// A run still going after this long spins without its virtual clock moving: its runner is
+// killed and the run fails.
 constexpr unsigned kRunWallLimit = 300;
 
 // The fixed job: two recorders, four discs, each recorded, printed through the spooler (a raw
@@ -70,22 +70,18 @@ struct KindSweep {
 int sweep_kind(const SweepOptions& s, const std::string& kind, KindSweep* out) {
     out->kind = kind;
     std::map<uint64_t, RunOutcome> results;
-    uint64_t next_n = 1, printed = 1;
+    uint64_t printed = 1;
     bool stop = false;
     const auto wall_start = std::chrono::steady_clock::now();
     auto job_for = [&](uint64_t n) { return sweep_job(s.seed, FailCall{kind, n, s.lasting}); };
-    const int child_error = run_in_children(
+    const int child_error = run_in_runners(
         "sweep", ChildRunLimits{2, kRunWallLimit},
-        [&](RunOptions* job) {
-            if (stop || next_n > s.max) return false;
-            *job = job_for(next_n);
-            next_n += s.step;
-            return true;
-        },
+        [&](size_t index) { return !stop && 1 + index * s.step <= s.max; },
+        [&](size_t index) { return job_for(1 + index * s.step); },
         [&](size_t index, const RunOutcome& outcome) {
             const uint64_t n = 1 + index * s.step;  // jobs are started in the order of N
             results[n] = outcome;
-            // A run that fired nothing went past the last call (a child that died told nothing).
+            // A run that fired nothing went past the last call (a runner that died told nothing).
             const bool quiet = outcome.faults_fired == 0 && outcome.outcome != "crashed";
             if (quiet && (out->quiet_n == 0 || n < out->quiet_n)) {
                 out->quiet_n = n;
