@@ -236,8 +236,6 @@ int run_in_runners(const char* command, const ChildRunLimits& limits, const std:
     std::vector<Runner> runners(limits.at_once ? limits.at_once : 1);
     size_t next = 0;
     bool jobs_left = true;  // more(next), until it says no
-    std::fflush(stdout);
-    std::fflush(stderr);
     // A runner that died leaves its pipe: writing to it must give an error, not end the parent.
     struct sigaction ignore = {}, before = {};
     ignore.sa_handler = SIG_IGN;
@@ -252,6 +250,8 @@ int run_in_runners(const char* command, const ChildRunLimits& limits, const std:
             close(orders[1]);
             return false;
         }
+        std::fflush(stdout);  // (what the parent printed so far is not the runner's to write)
+        std::fflush(stderr);
         const pid_t pid = fork();
         if (pid < 0) {
             for (int fd : {orders[0], orders[1], results[0], results[1]}) close(fd);
