@@ -295,14 +295,21 @@ void install_default_operator(Autoloader& machine, bool job_prints) {
         uint64_t alarm = 0;   // the alarm the watch waits out
         std::function<void()> check;
     };
+    // The robot's alarm handler and a pending look hold the watch; its own check holds it weakly
+    // (holding itself, it would outlive the world, in every run of a runner process).
     auto watch = std::make_shared<PanelWatch>();
+    const std::weak_ptr<PanelWatch> weak_watch = watch;
     Kernel* k = &machine.world.kernel();
-    auto arm = [watch, robot, k] {
+    auto arm = [weak_watch, robot, k] {
+        const auto watch = weak_watch.lock();
+        if (!watch) return;
         watch->armed = true;
         watch->alarm = robot->alarm_serial();
         k->after(2 * kMinute, [watch] { watch->check(); });
     };
-    watch->check = [watch, robot, arm] {
+    watch->check = [weak_watch, robot, arm] {
+        const auto watch = weak_watch.lock();
+        if (!watch) return;
         watch->armed = false;
         if (!robot->paused() && robot->error() == '.') return;
         // A newer alarm since: it gets its two minutes too.
