@@ -42,8 +42,9 @@ std::string Kernel::time_text() const {
     return buf;
 }
 
-void Kernel::record(const std::string& kind, const std::string& text) {
-    transcript_.add(now_, current_ ? current_->name : "world", kind, text);
+void Kernel::record(const std::string& kind, std::string text) {
+    static const std::string kWorld = "world";  // (a reference either way: no copy of the name)
+    transcript_.add(now_, current_ ? current_->name : kWorld, kind, std::move(text));
 }
 
 void Kernel::note_time_query() {

@@ -187,7 +187,7 @@ public:
     std::string time_text() const;  // "t=12.345678s"
 
     // Records an outside event in the transcript under the current thread's name.
-    void record(const std::string& kind, const std::string& text);
+    void record(const std::string& kind, std::string text);
 
 private:
     // The queue holds small entries; their functions wait in `event_tasks_`, in the slot the

@@ -52,8 +52,8 @@ uint64_t fold(uint64_t h, const TranscriptEntry& e) {
 
 Transcript::~Transcript() { stop_streaming(); }
 
-void Transcript::add(uint64_t time_us, const std::string& thread, const std::string& kind, const std::string& text) {
-    entries_.push_back(TranscriptEntry{time_us, thread, kind, text, next_seq_++});
+void Transcript::add(uint64_t time_us, const std::string& thread, const std::string& kind, std::string text) {
+    entries_.push_back(TranscriptEntry{time_us, thread, kind, std::move(text), next_seq_++});
     const TranscriptEntry& e = entries_.back();
     if (stream_) {
         const std::string line = format(e) + "\n";

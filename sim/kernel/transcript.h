@@ -42,7 +42,8 @@ public:
     Transcript(const Transcript&) = delete;
     Transcript& operator=(const Transcript&) = delete;
 
-    void add(uint64_t time_us, const std::string& thread, const std::string& kind, const std::string& text);
+    // (The text is taken over: a caller that builds it for the entry passes it as a temporary.)
+    void add(uint64_t time_us, const std::string& thread, const std::string& kind, std::string text);
 
     // --- what is held in memory --------------------------------------------------------------
     // Keeps at most the `limit` most recent entries (0 = every entry); older ones are let go at

@@ -9,6 +9,46 @@
 // 0 while no line is being written, 1 while one is; shared by both log files.
 static volatile LONG g_fLogBusy = 0;
 
+// Room for a line's stamp: "MM/DD hh:mm:ss:mmm  " is 20 characters, and even fields at their
+// largest (five digits each) take 37.
+#define LOG_STAMP_ROOM 40
+
+// Writes the decimal digits of dwValue into pszOut, at least cchWidth of them (zeros in front);
+// returns the count written.
+static int PutDigits(char* pszOut, DWORD dwValue, int cchWidth) {
+    char szDigits[10];
+    int cchDigits = 0;
+    do {
+        szDigits[cchDigits++] = (char)('0' + dwValue % 10);
+        dwValue /= 10;
+    } while (dwValue);
+    int cchOut = 0;
+    for (int i = cchDigits; i < cchWidth; ++i) pszOut[cchOut++] = '0';
+    while (cchDigits) pszOut[cchOut++] = szDigits[--cchDigits];
+    return cchOut;
+}
+
+// The stamp that starts every line, "MM/DD hh:mm:ss:mmm  " (the local time, two spaces after
+// it), written into pszOut (LOG_STAMP_ROOM characters); returns its length. Put together by
+// hand: the log is written on every status poll, and a formatted print costs many times more.
+static int FormatLogStamp(const SYSTEMTIME* pst, char* pszOut) {
+    int n = 0;
+    n += PutDigits(pszOut + n, pst->wMonth, 2);
+    pszOut[n++] = '/';
+    n += PutDigits(pszOut + n, pst->wDay, 2);
+    pszOut[n++] = ' ';
+    n += PutDigits(pszOut + n, pst->wHour, 2);
+    pszOut[n++] = ':';
+    n += PutDigits(pszOut + n, pst->wMinute, 2);
+    pszOut[n++] = ':';
+    n += PutDigits(pszOut + n, pst->wSecond, 2);
+    pszOut[n++] = ':';
+    n += PutDigits(pszOut + n, pst->wMilliseconds, 3);
+    pszOut[n++] = ' ';
+    pszOut[n++] = ' ';
+    return n;
+}
+
 // Opens the file, restarts it when it has grown too large, and appends one stamped line. The
 // file is opened without sharing, so a second writer that gets past the busy flag anyway (only
 // the unguarded writer below can) fails to open it and loses its line instead of mixing it in.
@@ -25,11 +65,8 @@ static void AppendLine(const char* pszPath, const char* pszText) {
 
         SYSTEMTIME st;
         GetLocalTime(&st);
-        char szLine[32 + LOG_MAX_TEXT + 3];
-        int nLen = snprintf(szLine, 32, "%02u/%02u %02u:%02u:%02u:%03u  ", (unsigned)st.wMonth, (unsigned)st.wDay,
-                            (unsigned)st.wHour, (unsigned)st.wMinute, (unsigned)st.wSecond,
-                            (unsigned)st.wMilliseconds);
-        if (nLen < 0) nLen = 0;
+        char szLine[LOG_STAMP_ROOM + LOG_MAX_TEXT + 3];
+        int nLen = FormatLogStamp(&st, szLine);
         size_t cchText = pszText ? strlen(pszText) : 0;
         if (cchText > LOG_MAX_TEXT) cchText = LOG_MAX_TEXT;
         if (cchText) memcpy(szLine + nLen, pszText, cchText);
