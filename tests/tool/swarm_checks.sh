@@ -70,6 +70,17 @@ for k, w in zip(killed["results"], whole["results"]):
         assert (k["outcome"], k["transcript_hash"]) == (w["outcome"], w["transcript_hash"]), (k, w)
 PY
 
+# A process for each run (ROVANE_SIM_PROCESS_PER_RUN=1) instead of runners that run one job after
+# another: every run gives the same outcome and transcript either way.
+ROVANE_SIM_PROCESS_PER_RUN=1 "$tool" swarm --runs 12 --seed 1 --json > "$dir/per_run12.json"
+python3 - "$dir/per_run12.json" "$dir/whole12.json" <<'PY' || fail "a process per run gives other runs than the runners"
+import json, sys
+per_run, whole = (json.load(open(f))["results"] for f in sys.argv[1:])
+assert len(per_run) == 12 == len(whole)
+for p, w in zip(per_run, whole):
+    assert (p["seed"], p["outcome"], p["transcript_hash"]) == (w["seed"], w["outcome"], w["transcript_hash"]), (p, w)
+PY
+
 set +e
 "$tool" swarm --runs 0 > /dev/null 2>&1; rc=$?
 set -e

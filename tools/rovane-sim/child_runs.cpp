@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -31,7 +32,7 @@ std::string result_line(const RunOutcome& out) {
     std::string broken = out.broken.substr(0, out.broken.find('\n'));
     for (char& ch : broken)
         if (ch == '\t') ch = ' ';
-    if (broken.size() > 1000) broken.resize(1000);   // within one atomic pipe write
+    if (broken.size() > 1000) broken.resize(1000);   // a bounded line, whatever the report
     std::string kinds;
     for (const auto& [kind, n] : out.fired) kinds += kind + "=" + std::to_string(n) + ";";
     return std::to_string(out.exit_code) + "\t" + std::to_string(out.fault_calls) + "\t" +
@@ -221,8 +222,10 @@ int run_in_children(const char* command, const ChildRunLimits& limits, const std
 int run_in_runners(const char* command, const ChildRunLimits& limits, const std::function<bool(size_t)>& more,
                    const std::function<RunOptions(size_t)>& job,
                    const std::function<void(size_t, const RunOutcome&)>& done) {
-    if (!sim::module_data_renewable()) {
-        // Without the module's data renewed at each load, each run needs a process of its own.
+    // Without the module's data renewed at each load, each run needs a process of its own; so it
+    // gets when ROVANE_SIM_PROCESS_PER_RUN=1 asks, to compare the two.
+    const char* per_run = std::getenv("ROVANE_SIM_PROCESS_PER_RUN");
+    if (!sim::module_data_renewable() || (per_run && std::strcmp(per_run, "1") == 0)) {
         size_t next = 0;
         return run_in_children(
             command, limits,
