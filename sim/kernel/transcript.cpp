@@ -220,4 +220,10 @@ std::string Transcript::escape(const void* data, size_t n) {
     return out;
 }
 
+void Transcript::append_escaped(std::string& out, const void* data, size_t n) {
+    const size_t at = out.size();
+    out.resize(at + 4 * n);
+    out.resize(at + escape_into(static_cast<const unsigned char*>(data), n, out.data() + at));
+}
+
 }  // namespace sim

@@ -416,8 +416,14 @@ DWORD Vfs::write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint
         if (count) std::memcpy(&file->data[static_cast<size_t>(pos)], data, static_cast<size_t>(count));
     }
     *done = static_cast<uint32_t>(count);
-    world_.kernel().record("file", "write " + shown + " " + std::to_string(count) + " bytes: " +
-                                       Transcript::escape(data, static_cast<size_t>(std::min<uint64_t>(count, 200))));
+    // "write PATH N bytes: TEXT", the first 200 bytes escaped; put together in one string, as
+    // every line the module logs passes here.
+    const size_t shown_bytes = static_cast<size_t>(std::min<uint64_t>(count, 200));
+    std::string text;
+    text.reserve(6 + shown.size() + 1 + 20 + 8 + 4 * shown_bytes);
+    text.append("write ", 6).append(shown).append(" ", 1).append(std::to_string(count)).append(" bytes: ", 8);
+    Transcript::append_escaped(text, data, shown_bytes);
+    world_.kernel().record("file", std::move(text));
     if (count < n) {
         world_.kernel().record("file", "write " + shown + " failed: disk full after " + std::to_string(count) +
                                            " of " + std::to_string(n) + " bytes");
@@ -456,7 +462,8 @@ HANDLE Vfs::open(const std::string& path, DWORD access, DWORD share, DWORD dispo
     const DWORD err = find(path, &node, &parent, &leaf);
     if (err && err != ERROR_FILE_NOT_FOUND) return failed(err);
 
-    const std::string key = node ? node->key : lower(display_path(path));
+    std::string new_key;  // (a file that exists has its key: no copy made of it)
+    const std::string& key = node ? node->key : (new_key = lower(display_path(path)));
     if (const Injected fault = inject_with(open_faults_, key, [&] { return "CreateFileA " + path; }, ERROR_ACCESS_DENIED))
         return failed(static_cast<DWORD>(fault.error));
 

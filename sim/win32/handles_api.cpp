@@ -31,8 +31,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     sim::World& w = sim::world();
+    // Only a name of 4 or 8 characters ("COM1", "\\.\COM1") can be a port: the rest (the
+    // module's log, opened for every line) go on without a copy of the name being made for it.
+    const size_t name_length = std::strlen(lpFileName);
     std::string port;
-    if (sim::parse_port_name(lpFileName, &port))
+    if ((name_length == 4 || name_length == 8) && sim::parse_port_name(lpFileName, &port))
         return w.serial().open(port, dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
     char letter;
     if (parse_volume_name(lpFileName, &letter)) return w.components().open_volume(letter, dwDesiredAccess, dwShareMode);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "world/world.h"
 
@@ -87,8 +88,12 @@ void SerialLine::watch_note_end(uint64_t place) {
 
 void SerialLine::flush_note() {
     if (note_bytes_.empty()) return;
-    kernel().transcript().add(note_start_, name_, note_to_device_ ? "serial>" : "serial<",
-                              "\"" + Transcript::escape(note_bytes_) + "\"");
+    std::string text;
+    text.reserve(4 * note_bytes_.size() + 2);
+    text += '"';
+    Transcript::append_escaped(text, note_bytes_.data(), note_bytes_.size());
+    text += '"';
+    kernel().transcript().add(note_start_, name_, note_to_device_ ? "serial>" : "serial<", std::move(text));
     note_bytes_.clear();
 }
 
