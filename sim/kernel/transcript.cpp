@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace sim {
 
@@ -220,10 +221,24 @@ std::string Transcript::escape(const void* data, size_t n) {
     return out;
 }
 
-void Transcript::append_escaped(std::string& out, const void* data, size_t n) {
-    const size_t at = out.size();
-    out.resize(at + 4 * n);
-    out.resize(at + escape_into(static_cast<const unsigned char*>(data), n, out.data() + at));
+std::string Transcript::escape_between(const std::string& before, const void* data, size_t n, const char* after) {
+    constexpr size_t kShort = 256;
+    char buf[4 * kShort];
+    std::string long_text;
+    const char* escaped = buf;
+    size_t length;
+    if (n <= kShort) {
+        length = escape_into(static_cast<const unsigned char*>(data), n, buf);
+    } else {
+        long_text = escape(data, n);
+        escaped = long_text.data();
+        length = long_text.size();
+    }
+    const size_t after_length = std::strlen(after);
+    std::string out;
+    out.reserve(before.size() + length + after_length);
+    out.append(before).append(escaped, length).append(after, after_length);
+    return out;
 }
 
 }  // namespace sim

@@ -92,8 +92,9 @@ public:
     // Turns arbitrary bytes into one printable line: \r \n \t \\ and \xNN for the rest.
     static std::string escape(const void* data, size_t n);
     static std::string escape(const std::string& s) { return escape(s.data(), s.size()); }
-    // The same, appended to `out` (a text put together for an entry, without a string between).
-    static void append_escaped(std::string& out, const void* data, size_t n);
+    // before + escape(data, n) + after, made as one string of just that size (an entry held
+    // keeps its text's whole allocation).
+    static std::string escape_between(const std::string& before, const void* data, size_t n, const char* after);
 
 private:
     void trim();

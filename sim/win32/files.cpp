@@ -416,14 +416,13 @@ DWORD Vfs::write_at(Node* file, uint64_t pos, const void* data, uint32_t n, uint
         if (count) std::memcpy(&file->data[static_cast<size_t>(pos)], data, static_cast<size_t>(count));
     }
     *done = static_cast<uint32_t>(count);
-    // "write PATH N bytes: TEXT", the first 200 bytes escaped; put together in one string, as
-    // every line the module logs passes here.
-    const size_t shown_bytes = static_cast<size_t>(std::min<uint64_t>(count, 200));
-    std::string text;
-    text.reserve(6 + shown.size() + 1 + 20 + 8 + 4 * shown_bytes);
-    text.append("write ", 6).append(shown).append(" ", 1).append(std::to_string(count)).append(" bytes: ", 8);
-    Transcript::append_escaped(text, data, shown_bytes);
-    world_.kernel().record("file", std::move(text));
+    // "write PATH N bytes: TEXT", the first 200 bytes escaped (every line the module logs passes
+    // here: the text is escaped in place, not into a string of its own).
+    std::string before;
+    before.reserve(6 + shown.size() + 1 + 20 + 8);
+    before.append("write ", 6).append(shown).append(" ", 1).append(std::to_string(count)).append(" bytes: ", 8);
+    world_.kernel().record(
+        "file", Transcript::escape_between(before, data, static_cast<size_t>(std::min<uint64_t>(count, 200)), ""));
     if (count < n) {
         world_.kernel().record("file", "write " + shown + " failed: disk full after " + std::to_string(count) +
                                            " of " + std::to_string(n) + " bytes");

@@ -88,12 +88,9 @@ void SerialLine::watch_note_end(uint64_t place) {
 
 void SerialLine::flush_note() {
     if (note_bytes_.empty()) return;
-    std::string text;
-    text.reserve(4 * note_bytes_.size() + 2);
-    text += '"';
-    Transcript::append_escaped(text, note_bytes_.data(), note_bytes_.size());
-    text += '"';
-    kernel().transcript().add(note_start_, name_, note_to_device_ ? "serial>" : "serial<", std::move(text));
+    static const std::string kQuote = "\"";
+    kernel().transcript().add(note_start_, name_, note_to_device_ ? "serial>" : "serial<",
+                              Transcript::escape_between(kQuote, note_bytes_.data(), note_bytes_.size(), "\""));
     note_bytes_.clear();
 }
 

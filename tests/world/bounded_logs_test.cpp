@@ -75,6 +75,24 @@ TEST(TranscriptTail, RecentEntriesAreHeldWhileHashStreamAndListenersCoverTheWhol
     EXPECT_EQ(tail.entries().back().seq, 12u) << "sequence numbers go on";
 }
 
+// Bytes become one printable line; a text put together around them is made at its own size, as
+// the transcript holds thousands of them.
+TEST(TranscriptText, BytesAreEscapedIntoOneLineAndTextsAroundThemTakeNoMoreRoomThanThey) {
+    const std::string bytes("A\r\n\t\\\x00\x7f\xff~", 9);
+    EXPECT_EQ(sim::Transcript::escape(bytes), "A\\r\\n\\t\\\\\\x00\\x7f\\xff~");
+    std::string long_bytes;
+    for (int i = 0; i < 300; ++i) long_bytes += static_cast<char>(i % 256);
+    for (const std::string* data : std::initializer_list<const std::string*>{&bytes, &long_bytes}) {
+        const std::string text = sim::Transcript::escape_between("write C:\\log.txt: ", data->data(), data->size(), "\"");
+        EXPECT_EQ(text, "write C:\\log.txt: " + sim::Transcript::escape(*data) + "\"");
+        EXPECT_LT(text.capacity(), text.size() + 32) << "room for the worst case kept: " << data->size() << " bytes";
+    }
+    const std::string plain(200, 'x');
+    const std::string text = sim::Transcript::escape_between("", plain.data(), plain.size(), "");
+    EXPECT_EQ(text, plain);
+    EXPECT_LT(text.capacity(), 232u);
+}
+
 // A job on the whole autoloader with small logs: everything still adds up, and the kernel lets
 // the module's finished threads go.
 TEST(LongJob, SmallLogsStillAccountForTheWholeJobAndFinishedThreadsAreLetGo) {
