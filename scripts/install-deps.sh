@@ -32,5 +32,19 @@ export DEBIAN_FRONTEND=noninteractive
 if [ "${1:-}" = --wine ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq "${need[@]}" >/dev/null
+# A mirror in the middle of a sync serves a package list of the wrong size for a few minutes
+# ("Mirror sync in progress?"): the lists are fetched again, up to three times, and the install
+# is tried with whatever lists were had (a failed update keeps the old ones), itself up to three
+# times.
+for attempt in 1 2 3; do
+  if "${sudo[@]}" apt-get update -qq; then break; fi
+  echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
+  [ "$attempt" = 3 ] || sleep 20
+done
+for attempt in 1 2 3; do
+  if "${sudo[@]}" apt-get install -y -qq "${need[@]}" >/dev/null; then exit 0; fi
+  echo "install-deps: apt-get install failed (attempt $attempt of 3)" >&2
+  [ "$attempt" = 3 ] && exit 1
+  sleep 20
+  "${sudo[@]}" apt-get update -qq || true
+done
