@@ -19,8 +19,12 @@ case "${1:-}" in
   *) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
                 clang libclang-rt-dev chromium llvm lld parallel) ;;
 esac
+# (Where 32-bit Wine could not be installed in the last six hours, it is not tried again: each
+# try waits on the mirror a minute or more, and every Wine check asks.)
+no_wine32=/tmp/rovane-install-deps-no-wine32
 need=()
 for pkg in "${packages[@]}"; do
+  if [[ "$pkg" = *:i386 ]] && [ -n "$(find "$no_wine32" -mmin -360 2>/dev/null)" ]; then continue; fi
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 ((${#need[@]})) || exit 0
@@ -32,19 +36,29 @@ export DEBIAN_FRONTEND=noninteractive
 if [ "${1:-}" = --wine ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   "${sudo[@]}" dpkg --add-architecture i386
 fi
-# A mirror in the middle of a sync serves a package list of the wrong size for a few minutes
-# ("Mirror sync in progress?"): the lists are fetched again, up to three times, and the install
-# is tried with whatever lists were had (a failed update keeps the old ones), itself up to three
-# times.
+# A mirror in the middle of a sync serves a package list of the wrong size ("Mirror sync in
+# progress?"): the lists are fetched again, up to three times, and the install is tried with
+# whatever lists were had (a failed update keeps the old ones), twice.
 for attempt in 1 2 3; do
   if "${sudo[@]}" apt-get update -qq; then break; fi
   echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
-  [ "$attempt" = 3 ] || sleep 20
+  [ "$attempt" = 3 ] || sleep 10
 done
-for attempt in 1 2 3; do
-  if "${sudo[@]}" apt-get install -y -qq "${need[@]}" >/dev/null; then exit 0; fi
-  echo "install-deps: apt-get install failed (attempt $attempt of 3)" >&2
-  [ "$attempt" = 3 ] && exit 1
-  sleep 20
-  "${sudo[@]}" apt-get update -qq || true
-done
+install() { "${sudo[@]}" apt-get install -y -qq "$@" >/dev/null; }
+install "${need[@]}" && exit 0
+sleep 10
+"${sudo[@]}" apt-get update -qq || true
+install "${need[@]}" && exit 0
+# 32-bit Wine needs the i386 lists, which a mirror may serve broken for longer: Wine is then
+# installed without it, and the checks that run 32-bit programs say they were skipped and why
+# (as on a machine whose kernel cannot run them).
+if [ "${1:-}" = --wine ]; then
+  rest=()
+  for pkg in "${need[@]}"; do [[ "$pkg" = *:i386 ]] || rest+=("$pkg"); done
+  echo "install-deps: 32-bit Wine could not be installed; installing ${rest[*]:-nothing more}" >&2
+  touch "$no_wine32"
+  ((${#rest[@]})) || exit 0
+  install "${rest[@]}" && exit 0
+fi
+echo "install-deps: apt-get install ${need[*]} failed" >&2
+exit 1
