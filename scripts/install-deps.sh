@@ -44,11 +44,11 @@ for attempt in 1 2 3; do
   echo "install-deps: apt-get update failed (attempt $attempt of 3)" >&2
   [ "$attempt" = 3 ] || sleep 10
 done
-install() { "${sudo[@]}" apt-get install -y -qq "$@" >/dev/null; }
-install "${need[@]}" && exit 0
+apt_install() { "${sudo[@]}" apt-get install -y -qq "$@" >/dev/null; }
+apt_install "${need[@]}" && exit 0
 sleep 10
 "${sudo[@]}" apt-get update -qq || true
-install "${need[@]}" && exit 0
+apt_install "${need[@]}" && exit 0
 # 32-bit Wine needs the i386 lists, which a mirror may serve broken for longer: Wine is then
 # installed without it, and the checks that run 32-bit programs say they were skipped and why
 # (as on a machine whose kernel cannot run them).
@@ -58,7 +58,7 @@ if [ "${1:-}" = --wine ]; then
   echo "install-deps: 32-bit Wine could not be installed; installing ${rest[*]:-nothing more}" >&2
   touch "$no_wine32"
   ((${#rest[@]})) || exit 0
-  install "${rest[@]}" && exit 0
+  apt_install "${rest[@]}" && exit 0
 fi
 echo "install-deps: apt-get install ${need[*]} failed" >&2
 exit 1
